@@ -1,0 +1,331 @@
+// Move generation: captures (with their ordering scores), quiet moves,
+// check evasions and the legal root list.  Outside check the generators are
+// pseudo-legal; only pinned men, king moves and en passant need the legality
+// test when a move is tried.
+#include "tarnwick.h"
+
+namespace {
+
+constexpr U64 FILE_A = 0x0101010101010101ULL;
+constexpr U64 FILE_H = FILE_A << 7;
+constexpr U64 RANK_1 = 0xffULL;
+constexpr U64 RANK_3 = RANK_1 << 16;
+constexpr U64 RANK_6 = RANK_1 << 40;
+constexpr U64 RANK_8 = RANK_1 << 56;
+
+inline moveStruct* addMove(moveStruct* list, int from, int to, int type, int score) {
+    const uint32_t w = (uint32_t)from | ((uint32_t)to << 8) | ((uint32_t)type << 16) | ((uint32_t)(score & 255) << 24);
+    std::memcpy(list, &w, 4);
+    return list + 1;
+}
+
+inline moveStruct* addPromotions(moveStruct* list, int from, int to, int score) {
+    list = addMove(list, from, to, MT_PROMO_Q, score);
+    list = addMove(list, from, to, MT_PROMO_R, score);
+    list = addMove(list, from, to, MT_PROMO_B, score);
+    return addMove(list, from, to, MT_PROMO_N, score);
+}
+
+// Pawn captures in one direction (delta 9 or 7 from the mover's point of
+// view): promotions on the last rank first, then the ordinary captures.
+inline moveStruct* pawnCaptures(moveStruct* list, const positionStruct* pos, U64 targets, int delta, int side,
+                                bool evasionScores) {
+    const int back = side == WHITE ? -delta : delta;
+    U64 promo = targets & (RANK_8 | RANK_1);
+    U64 plain = targets & ~(RANK_8 | RANK_1);
+    while (promo) {
+        int to = popLsb(promo);
+        list = addPromotions(list, to + back, to, evasionScores ? 250 : pos->board[to] * 8 - 14);
+    }
+    while (plain) {
+        int to = popLsb(plain);
+        list = addMove(list, to + back, to, MT_NORMAL, evasionScores ? 250 : pos->board[to] * 8 - 2);
+    }
+    return list;
+}
+
+inline U64 shiftNine(U64 pawns, int side) { return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H; }
+inline U64 shiftSeven(U64 pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
+inline U64 shiftForward(U64 b, int side) { return side == WHITE ? b << 8 : b >> 8; }
+
+}  // namespace
+
+U64 computeNotPinnedMask(const positionStruct* pos, int side) {
+    const U64* pb = pos->pieceBitboard;
+    const int opp = side ^ 1;
+    const int k = lsb(pb[KING + side]);
+    const U64 occ = pb[0] | pb[1];
+    U64 snipers = (bishopAttackAll[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (rookAttackAll[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    U64 pinned = 0;
+    while (snipers) {
+        int s = popLsb(snipers);
+        U64 b = inBetweenSquares[k][s] & occ;
+        if (b && !(b & (b - 1))) pinned |= b;
+    }
+    return ~(pinned & pb[side]);
+}
+
+void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    c.notPinnedMask = computeNotPinnedMask(pos, side);
+    if (c.inCheck) {
+        generateMovesEvade(ply, list, pos);
+        c.moveStage = 'c';
+        return;
+    }
+    list->score = 0;
+    const U64 them = pb[opp];
+    const U64 occ = pb[0] | pb[1];
+    const uint8_t* board = pos->board;
+    const U64 pawns = pb[PAWN + side];
+
+    list = pawnCaptures(list, pos, shiftNine(pawns, side) & them, 9, side, false);
+    list = pawnCaptures(list, pos, shiftSeven(pawns, side) & them, 7, side, false);
+
+    U64 pieces = pb[KNIGHT + side] & c.notPinnedMask;
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 t = knightAttackTable[from] & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 4);
+        }
+    }
+    pieces = pb[BISHOP + side];
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 t = bishopAttacks(from, occ) & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 6);
+        }
+    }
+    pieces = pb[ROOK + side];
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 t = rookAttacks(from, occ) & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 8);
+        }
+    }
+    pieces = pb[QUEEN + side];
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 t = queenAttacks(from, occ) & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 10);
+        }
+    }
+    if (c.enpassantSquare) {
+        const int e = c.enpassantSquare;
+        U64 p = enpassantTable[e] & pawns;
+        while (p) list = addMove(list, popLsb(p), e, MT_ENPASSANT, 14);
+    }
+    {
+        const int from = lsb(pb[KING + side]);
+        U64 t = kingAttackTable[from] & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 12);
+        }
+    }
+    c.moveListEnd = list;
+    pos->plyStack[ply + 1].moveListStart = list;
+}
+
+void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    const U64 occ = pb[0] | pb[1];
+    const U64 empty = ~occ;
+    list->score = 0;
+
+    const U64 pawns = pb[PAWN + side];
+    const U64 single = shiftForward(pawns, side) & empty;
+    const int back = side == WHITE ? -8 : 8;
+    U64 t = single & (RANK_8 | RANK_1);
+    while (t) {
+        int to = popLsb(t);
+        list = addPromotions(list, to + back, to, 0);
+    }
+    t = single & ~(RANK_8 | RANK_1);
+    while (t) {
+        int to = popLsb(t);
+        list = addMove(list, to + back, to, MT_NORMAL, 0);
+    }
+    t = shiftForward(single & (side == WHITE ? RANK_3 : RANK_6), side) & empty;
+    while (t) {
+        int to = popLsb(t);
+        list = addMove(list, to + 2 * back, to, MT_DOUBLE, 0);
+    }
+
+    const uint8_t rights = c.castlingRights;
+    if ((rights & (5 << side)) && !c.inCheck) {
+        if (side == WHITE) {
+            if ((rights & WHITE_OO) && !(occ & (bit(F1) | bit(G1))) && !squareAttacked(pos, F1, opp, occ))
+                list = addMove(list, E1, G1, MT_CASTLE_K, 0);
+            if ((rights & WHITE_OOO) && !(occ & (bit(B1) | bit(C1) | bit(D1))) && !squareAttacked(pos, D1, opp, occ))
+                list = addMove(list, E1, C1, MT_CASTLE_Q, 0);
+        } else {
+            if ((rights & BLACK_OO) && !(occ & (bit(F8) | bit(G8))) && !squareAttacked(pos, F8, opp, occ))
+                list = addMove(list, E8, G8, MT_CASTLE_K, 0);
+            if ((rights & BLACK_OOO) && !(occ & (bit(B8) | bit(C8) | bit(D8))) && !squareAttacked(pos, D8, opp, occ))
+                list = addMove(list, E8, C8, MT_CASTLE_Q, 0);
+        }
+    }
+
+    U64 pieces = pb[KNIGHT + side] & c.notPinnedMask;
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 tt = knightAttackTable[from] & empty;
+        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
+    }
+    pieces = pb[BISHOP + side];
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 tt = bishopAttacks(from, occ) & empty;
+        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
+    }
+    pieces = pb[ROOK + side];
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 tt = rookAttacks(from, occ) & empty;
+        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
+    }
+    pieces = pb[QUEEN + side];
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 tt = queenAttacks(from, occ) & empty;
+        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
+    }
+    {
+        const int from = lsb(pb[KING + side]);
+        U64 tt = kingAttackTable[from] & empty;
+        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
+    }
+    c.moveListEnd = list;
+    pos->plyStack[ply + 1].moveListStart = list;
+}
+
+void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    const uint8_t* board = pos->board;
+    const U64 occ = pb[0] | pb[1];
+    const U64 own = pb[side];
+    const int k = lsb(pb[KING + side]);
+
+    const U64 checkers = (knightAttackTable[k] & pb[KNIGHT + opp]) | (attackByPawnTable[opp][k] & pb[PAWN + opp]) |
+                         (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
+                         (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
+
+    // King moves, tested with the king lifted off the board so that it does
+    // not hide the squares behind it on a checking slider's line.
+    const U64 occNoKing = occ ^ bit(k);
+    U64 t = kingAttackTable[k] & ~own;
+    while (t) {
+        int to = popLsb(t);
+        if (squareAttacked(pos, to, opp, occNoKing)) continue;
+        int score = board[to] == 0 ? 202 : ((checkers & bit(to)) ? board[to] - 35 : board[to] - 36);
+        list = addMove(list, k, to, MT_NORMAL, score & 255);
+    }
+
+    if (checkers && !(checkers & (checkers - 1))) {
+        const int checker = lsb(checkers);
+        const U64 movers = own & c.notPinnedMask;
+        const U64 pawns = pb[PAWN + side] & movers;
+
+        list = pawnCaptures(list, pos, shiftNine(pawns, side) & checkers, 9, side, true);
+        list = pawnCaptures(list, pos, shiftSeven(pawns, side) & checkers, 7, side, true);
+
+        const U64 block = inBetweenSquares[k][checker];
+        const int epLand = side == WHITE ? c.enpassantSquare + 8 : c.enpassantSquare - 8;
+        // En passant resolves the check when it takes the checking pawn, or
+        // (in a set-up position only) when the capturing pawn lands on the
+        // checking line.
+        if (c.enpassantSquare && (checker == c.enpassantSquare || (block & bit(epLand)))) {
+            // The capturing pawn and the captured one both leave their rank:
+            // make sure that this does not open a line onto the own king.
+            const int land = epLand;
+            const int victim = c.enpassantSquare;
+            const U64 diag = pb[BISHOP + opp] | pb[QUEEN + opp];
+            const U64 straight = pb[ROOK + opp] | pb[QUEEN + opp];
+            U64 p = enpassantTable[victim] & pawns;
+            while (p) {
+                int from = popLsb(p);
+                U64 occ2 = (occ ^ bit(from) ^ bit(victim)) | bit(land);
+                if ((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight)) continue;
+                list = addMove(list, from, victim, MT_ENPASSANT, 250);
+            }
+        }
+
+        if (block) {
+            const int back = side == WHITE ? -8 : 8;
+            const U64 single = shiftForward(pawns, side) & ~occ;
+            U64 tt = single & block & (RANK_8 | RANK_1);
+            while (tt) {
+                int to = popLsb(tt);
+                list = addPromotions(list, to + back, to, 210);
+            }
+            tt = single & block & ~(RANK_8 | RANK_1);
+            while (tt) {
+                int to = popLsb(tt);
+                list = addMove(list, to + back, to, MT_NORMAL, 210);
+            }
+            tt = shiftForward(single & (side == WHITE ? RANK_3 : RANK_6), side) & ~occ & block;
+            while (tt) {
+                int to = popLsb(tt);
+                list = addMove(list, to + 2 * back, to, MT_DOUBLE, 210);
+            }
+        }
+
+        const U64 targets = block | checkers;
+        static const int kinds[4] = {KNIGHT, BISHOP, ROOK, QUEEN};
+        for (int i = 0; i < 4; i++) {
+            U64 pieces = pb[kinds[i] + side] & movers;
+            while (pieces) {
+                int from = popLsb(pieces);
+                U64 att;
+                switch (kinds[i]) {
+                case KNIGHT: att = knightAttackTable[from]; break;
+                case BISHOP: att = bishopAttacks(from, occ); break;
+                case ROOK: att = rookAttacks(from, occ); break;
+                default: att = queenAttacks(from, occ); break;
+                }
+                att &= targets;
+                while (att) {
+                    int to = popLsb(att);
+                    list = addMove(list, from, to, MT_NORMAL, (to == checker ? 236 : 206) - i);
+                }
+            }
+        }
+    }
+    c.moveListEnd = list;
+    pos->plyStack[ply + 1].moveListStart = list;
+}
+
+void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    c.inCheck = sideInCheck(pos, pos->sideToMove);
+    generateMovesCaptures(ply, list, pos);
+    if (!c.inCheck) {
+        generateMovesQuiets(ply, c.moveListEnd, pos);
+        moveStruct* end = c.moveListEnd;
+        moveStruct* m = list;
+        while (m < end) {
+            if (!moveIsLegal(pos, ply, *m))
+                *m = *--end;
+            else
+                m++;
+        }
+        c.moveListEnd = end;
+        pos->plyStack[ply + 1].moveListStart = end;
+    }
+}

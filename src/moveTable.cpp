@@ -1,0 +1,299 @@
+// Bitboard tables: piece attacks, slider lookup (magic multiplication or
+// PEXT), geometry masks and the late-move-reduction table.  Filled once at
+// start-up by initBitboardConstants and read-only afterwards.
+#include <cstdlib>
+
+#include "tarnwick.h"
+
+U64 knightAttackTable[64];
+U64 kingAttackTable[64];
+U64 attackByPawnTable[2][64];
+U64 enpassantTable[64];
+U64 rookAttackAll[64];
+U64 bishopAttackAll[64];
+sliderLookup rookAttackLUT[64];
+sliderLookup bishopAttackLUT[64];
+U64 rookAttackTable[102400];
+U64 bishopAttackTable[5248];
+U64 inBetweenSquares[64][64];
+U64 inLineSquares[64][64];
+uint8_t distance[64][64];
+U64 isolatedPawns[64];
+U64 passedPawnsMask[2][64];
+U64 ranksAtOrAbove[2][64];
+U64 kingSafetyArea[2][64];
+moveStruct GMS[MOVE_BUFFER_SIZE];
+uint8_t LMR[128][256];
+uint8_t castlingMask[64];
+
+const U64 files[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x0101010101010101ULL << 2,
+                      0x0101010101010101ULL << 3, 0x0101010101010101ULL << 4, 0x0101010101010101ULL << 5,
+                      0x0101010101010101ULL << 6, 0x0101010101010101ULL << 7};
+
+// Multipliers that the magic search below finds with the C library's rand()
+// from its initial state.  Start-up tries each stored multiplier first (one
+// pass over the square's subsets) and searches only when it does not fit,
+// which keeps start-up fast while computing exactly the same tables.
+const U64 storedRookMagics[64] = {
+    0x4080001421400080ULL, 0x05c0041000200040ULL, 0x0100294100102000ULL, 0x020008a040120004ULL,
+    0x1080080180040022ULL, 0x0200080122002410ULL, 0x2100030000820014ULL, 0x4080002280005100ULL,
+    0x0080800040008264ULL, 0x0008400041a01004ULL, 0x0203001840200100ULL, 0x8000800800500086ULL,
+    0x0000802401180180ULL, 0x4002000201104408ULL, 0x0882004102000408ULL, 0x0002000402028043ULL,
+    0x0008248000c00084ULL, 0x0040008041882002ULL, 0x0881030020001040ULL, 0x00180a0022004010ULL,
+    0x0041010006104800ULL, 0x0a01010004001208ULL, 0x0000040048218210ULL, 0x0400020001441081ULL,
+    0x00004000801085a0ULL, 0x0080200080400981ULL, 0x0020018180100420ULL, 0x0110048280080010ULL,
+    0x000a080180140080ULL, 0x0051002900020400ULL, 0x820001040008100aULL, 0x040040420000810cULL,
+    0x40002a4000800082ULL, 0x40a0002044401000ULL, 0x1020021001802080ULL, 0x0200d00080800802ULL,
+    0x0010080180801c00ULL, 0x0010a20080804400ULL, 0x0000c20504000810ULL, 0x0004204482000104ULL,
+    0x0000a04001848008ULL, 0xc010002004444000ULL, 0x0800600101410010ULL, 0x00c1201001010008ULL,
+    0x0018001105010008ULL, 0x0000600410280140ULL, 0x0002004124420008ULL, 0xa201000080410002ULL,
+    0x0409204010800080ULL, 0x8042804000200480ULL, 0x102000c800300040ULL, 0x0202801002080480ULL,
+    0x4000240080a80080ULL, 0x0412001009040200ULL, 0x1a09000402000100ULL, 0x0010040091004600ULL,
+    0x0000248004104101ULL, 0x0000460010810022ULL, 0x0008102000400905ULL, 0x1000081001002105ULL,
+    0x0001002410024801ULL, 0x1102000110040802ULL, 0x0000008902083004ULL, 0x0000010400209142ULL,
+};
+const U64 storedBishopMagics[64] = {
+    0x0404200801003080ULL, 0x0096020202020000ULL, 0x00040820810a0010ULL, 0x0208084102008080ULL,
+    0x8011104040005000ULL, 0x8002180404010100ULL, 0x0040420804400180ULL, 0x0010a10050042000ULL,
+    0x0000202214080088ULL, 0x0040200284011020ULL, 0x9000102400802004ULL, 0x0200040408800214ULL,
+    0x1020120211000001ULL, 0x4040020a90040000ULL, 0x0840240104100400ULL, 0x4000808080901001ULL,
+    0x0220010448100100ULL, 0x6008002048008080ULL, 0x0010001820822008ULL, 0x0001021024008082ULL,
+    0x0002000420210038ULL, 0x0880400080504001ULL, 0x00040412008a0800ULL, 0x0060880044040100ULL,
+    0x0060302020020200ULL, 0x0410100408030100ULL, 0x8008018004010600ULL, 0x0003004054040002ULL,
+    0x2001840004802002ULL, 0x2008020001110280ULL, 0x0800d40002020200ULL, 0x4010802002090400ULL,
+    0x0002100480122010ULL, 0x1401082800021000ULL, 0x2001202400280800ULL, 0x4010220080080082ULL,
+    0x2420008400008021ULL, 0x00024041020a0080ULL, 0x2401010400010404ULL, 0x0002004240090404ULL,
+    0x000084200880a004ULL, 0x0002059004004800ULL, 0x0001c0a401001000ULL, 0x0112008401200400ULL,
+    0x0020202204100280ULL, 0x8040008800404880ULL, 0x0814810202000400ULL, 0x0408018408800040ULL,
+    0x0006108208401000ULL, 0x0000c40228020020ULL, 0x0005011180900000ULL, 0x8400004084040108ULL,
+    0x10004040082a0010ULL, 0x0080202242020008ULL, 0x20200809010c0000ULL, 0x0022880104008010ULL,
+    0x1000104424200800ULL, 0x0080410082108200ULL, 0x0020004101080620ULL, 0x2100020200208808ULL,
+    0x00014000101a0600ULL, 0x0040206810010200ULL, 0x0000080288082500ULL, 0x0008200a82020020ULL,
+};
+
+namespace {
+
+int kingDistance(int a, int b) {
+    int df = std::abs(fileOf(a) - fileOf(b)), dr = std::abs(rankOf(a) - rankOf(b));
+    return df > dr ? df : dr;
+}
+
+// Attack set of a slider on sq for the given occupancy, by walking its rays.
+U64 slowSliderAttacks(int sq, U64 occ, const int (*dirs)[2]) {
+    U64 att = 0;
+    for (int d = 0; d < 4; d++) {
+        int f = fileOf(sq) + dirs[d][0], r = rankOf(sq) + dirs[d][1];
+        while (f >= 0 && f < 8 && r >= 0 && r < 8) {
+            int s = r * 8 + f;
+            att |= bit(s);
+            if (occ & bit(s)) break;
+            f += dirs[d][0];
+            r += dirs[d][1];
+        }
+    }
+    return att;
+}
+
+const int rookDirs[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+const int bishopDirs[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
+
+// Relevant occupancy: the rays without their last square.
+U64 relevantMask(int sq, const int (*dirs)[2]) {
+    U64 m = 0;
+    for (int d = 0; d < 4; d++) {
+        int f = fileOf(sq) + dirs[d][0], r = rankOf(sq) + dirs[d][1];
+        while (f + dirs[d][0] >= 0 && f + dirs[d][0] < 8 && r + dirs[d][1] >= 0 && r + dirs[d][1] < 8) {
+            m |= bit(r * 8 + f);
+            f += dirs[d][0];
+            r += dirs[d][1];
+        }
+    }
+    return m;
+}
+
+// Scratch space of the magic search.
+uint32_t attemptStamp[4096];
+uint32_t attemptNumber;
+U64 subsets[4096];
+U64 subsetAttacks[4096];
+
+inline U64 sliderIndex(const sliderLookup& l, U64 occ) {
+#if defined(TW_PEXT)
+    return _pext_u64(occ, l.mask);
+#else
+    return ((occ & l.mask) * l.magic) >> (l.shift & 63);
+#endif
+}
+
+// Place every subset with the record's current multiplier; false when two
+// subsets with different attack sets meet in one slot.
+bool placeSubsets(sliderLookup& l, int count) {
+    attemptNumber++;
+    for (int i = 0; i < count; i++) {
+        U64 idx = sliderIndex(l, subsets[i]);
+        if (attemptStamp[idx] == attemptNumber) {
+            if (l.table[idx] != subsetAttacks[i]) return false;
+        } else {
+            attemptStamp[idx] = attemptNumber;
+            l.table[idx] = subsetAttacks[i];
+        }
+    }
+    return true;
+}
+
+// Fill one square's slice: enumerate the occupancy subsets of its mask and
+// search a multiplier that places them all without a harmful collision.
+void fillSlider(sliderLookup& l, int sq, const int (*dirs)[2], U64 knownMagic) {
+    int count = 0;
+    U64 sub = 0;
+    do {
+        subsets[count] = sub;
+        subsetAttacks[count] = slowSliderAttacks(sq, sub, dirs);
+        count++;
+        sub = (sub - l.mask) & l.mask;
+    } while (sub);
+
+    if (knownMagic) {
+        l.magic = knownMagic;
+        if (placeSubsets(l, count)) return;
+    }
+    for (;;) {
+        U64 candidate = 0;
+        int bits = 0;
+        while (bits < 8) {
+            U64 b = 1ULL << (std::rand() & 63);
+            if (candidate & b) continue;
+            candidate |= b;
+            bits++;
+        }
+        l.magic = candidate;
+        if (placeSubsets(l, count)) return;
+    }
+}
+
+unsigned isqrt(unsigned v) {
+    unsigned r = 0;
+    while ((r + 1) * (r + 1) <= v) r++;
+    return r;
+}
+
+}  // namespace
+
+void initSliderAttacks(bool searchMagics) {
+    std::memset(attemptStamp, 0, sizeof attemptStamp);
+    attemptNumber = 0;
+    U64* next = rookAttackTable;
+    for (int s = 0; s < 64; s++) {
+        rookAttackLUT[s].table = next;
+        fillSlider(rookAttackLUT[s], s, rookDirs, searchMagics ? 0 : storedRookMagics[s]);
+        next += 1ULL << popcount(rookAttackLUT[s].mask);
+    }
+    next = bishopAttackTable;
+    for (int s = 0; s < 64; s++) {
+        bishopAttackLUT[s].table = next;
+        fillSlider(bishopAttackLUT[s], s, bishopDirs, searchMagics ? 0 : storedBishopMagics[s]);
+        next += 1ULL << popcount(bishopAttackLUT[s].mask);
+    }
+}
+
+void initBitboardConstants() {
+    GPSData.plyStack[0].moveListStart = GMS;
+
+    for (int d = 0; d < 128; d++) {
+        LMR[d][0] = LMR[d][1] = LMR[d][2] = 0;
+        LMR[d][3] = 1;
+        for (int m = 4; m < 256; m++) LMR[d][m] = (uint8_t)isqrt((unsigned)(d * (m - 2) / 9));
+    }
+
+    static const int knightOffsets[8] = {17, 15, 10, 6, -6, -10, -15, -17};
+    static const int kingOffsets[8] = {9, 8, 7, 1, -1, -7, -8, -9};
+    for (int s = 0; s < 64; s++) {
+        knightAttackTable[s] = kingAttackTable[s] = 0;
+        for (int o : knightOffsets) {
+            int t = s + o;
+            if (t >= 0 && t < 64 && kingDistance(s, t) <= 2) knightAttackTable[s] |= bit(t);
+        }
+        for (int o : kingOffsets) {
+            int t = s + o;
+            if (t >= 0 && t < 64 && kingDistance(s, t) <= 1) kingAttackTable[s] |= bit(t);
+        }
+    }
+
+    for (int s = 0; s < 64; s++) {
+        enpassantTable[s] = 0;
+        if (s >= 24 && s <= 39) {
+            if (fileOf(s) > 0) enpassantTable[s] |= bit(s - 1);
+            if (fileOf(s) < 7) enpassantTable[s] |= bit(s + 1);
+        }
+    }
+
+    for (int s = 0; s < 64; s++) {
+        attackByPawnTable[WHITE][s] = attackByPawnTable[BLACK][s] = 0;
+        if (s >= 16) {
+            if (fileOf(s) != 7) attackByPawnTable[WHITE][s] |= bit(s - 7);
+            if (fileOf(s) != 0) attackByPawnTable[WHITE][s] |= bit(s - 9);
+        }
+        if (s <= 47) {
+            if (fileOf(s) != 0) attackByPawnTable[BLACK][s] |= bit(s + 7);
+            if (fileOf(s) != 7) attackByPawnTable[BLACK][s] |= bit(s + 9);
+        }
+    }
+
+    for (int s = 0; s < 64; s++) {
+        rookAttackAll[s] = slowSliderAttacks(s, 0, rookDirs);
+        bishopAttackAll[s] = slowSliderAttacks(s, 0, bishopDirs);
+    }
+
+    for (int s = 0; s < 64; s++) {
+        rookAttackLUT[s].mask = relevantMask(s, rookDirs);
+        rookAttackLUT[s].shift = 64 - popcount(rookAttackLUT[s].mask);
+    }
+    for (int s = 0; s < 64; s++) {
+        bishopAttackLUT[s].mask = relevantMask(s, bishopDirs);
+        bishopAttackLUT[s].shift = 64 - popcount(bishopAttackLUT[s].mask);
+    }
+
+    initSliderAttacks(false);
+
+    for (int a = 0; a < 64; a++) {
+        for (int b = 0; b < 64; b++) {
+            U64 between = 0, line = 0;
+            if (rookAttackAll[a] & bit(b)) {
+                between |= rookAttacks(b, bit(a)) & rookAttacks(a, bit(b));
+            }
+            if (bishopAttackAll[a] & bit(b)) {
+                between |= bishopAttacks(b, bit(a)) & bishopAttacks(a, bit(b));
+            }
+            if (bishopAttackAll[a] & bit(b))
+                line = bit(a) | bit(b) | (bishopAttackAll[a] & bishopAttackAll[b]);
+            else if (rookAttackAll[a] & bit(b))
+                line = bit(a) | bit(b) | (rookAttackAll[a] & rookAttackAll[b]);
+            inBetweenSquares[a][b] = between;
+            inLineSquares[a][b] = line;
+            distance[a][b] = (uint8_t)kingDistance(a, b);
+        }
+    }
+
+    for (int s = 0; s < 64; s++) {
+        const int r = rankOf(s), f = fileOf(s);
+        ranksAtOrAbove[WHITE][s] = ~0ULL << (8 * r);
+        ranksAtOrAbove[BLACK][s] = ~0ULL >> (8 * (7 - r));
+        isolatedPawns[s] = (f > 0 ? files[f - 1] : 0) | (f < 7 ? files[f + 1] : 0);
+        U64 front3 = files[f] | isolatedPawns[s];
+        passedPawnsMask[WHITE][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL << (8 * (r + 1))) : 0;
+        passedPawnsMask[BLACK][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL >> (8 * (8 - r))) : 0;
+        const int fc = f < 1 ? 1 : (f > 6 ? 6 : f);
+        const int rw = r < 1 ? 1 : (r > 5 ? 5 : r);
+        const int rb = r < 2 ? 2 : (r > 6 ? 6 : r);
+        kingSafetyArea[WHITE][s] = 0x07070707ULL << (8 * (rw - 1) + fc - 1);
+        kingSafetyArea[BLACK][s] = 0x07070707ULL << (8 * (rb - 2) + fc - 1);
+    }
+
+    for (int s = 0; s < 64; s++) castlingMask[s] = 15;
+    castlingMask[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
+    castlingMask[H1] = 15 & ~WHITE_OO;
+    castlingMask[A1] = 15 & ~WHITE_OOO;
+    castlingMask[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
+    castlingMask[H8] = 15 & ~BLACK_OO;
+    castlingMask[A8] = 15 & ~BLACK_OOO;
+}

@@ -1,0 +1,112 @@
+// Perft: counting the leaves of the legal move tree, and the regression check
+// of the move generator against a file of positions with known counts.
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "tarnwick.h"
+#include "uci.h"
+
+#ifndef TARNWICK_PERFT_FILE
+#define TARNWICK_PERFT_FILE "data/perft.txt"
+#endif
+const std::string perftFilename = TARNWICK_PERFT_FILE;
+
+int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    c.inCheck = sideInCheck(pos, pos->sideToMove);
+    moveStruct* const start = c.moveListStart;
+    generateMovesCaptures(ply, start, pos);
+    if (!c.inCheck) generateMovesQuiets(ply, c.moveListEnd, pos);
+    moveStruct* end = c.moveListEnd;
+
+    if (depth <= 1) {
+        if (depth < 1) return 1;
+        if (c.inCheck) return end - start;
+        // Only king moves, pinned men and en passant can be illegal here.
+        const U64 suspects = ~c.notPinnedMask | pos->pieceBitboard[KING + pos->sideToMove];
+        int64_t count = end - start;
+        for (moveStruct* m = start; m < end; m++)
+            if (((suspects >> m->from) & 1) || m->moveType == MT_ENPASSANT) count -= !moveIsLegal(pos, ply, *m);
+        return count;
+    }
+
+    if (!c.inCheck) {
+        moveStruct* m = start;
+        while (m < end) {
+            if (!moveIsLegal(pos, ply, *m))
+                *m = *--end;
+            else
+                m++;
+        }
+        c.moveListEnd = end;
+        pos->plyStack[ply + 1].moveListStart = end;
+    }
+    int64_t total = 0;
+    for (moveStruct* m = start; m < end; m++) {
+        makeMove(pos, ply, *m);
+        total += perft(ply + 1, depth - 1, pos);
+        unmakeMove(pos, ply, *m);
+    }
+    return total;
+}
+
+namespace {
+
+bool readInt(const std::string& text, long long& value) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) i++;
+    if (i == text.size() || text[i] < '0' || text[i] > '9') return false;
+    value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
+        if (value > 100000000000000000LL) return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+}  // namespace
+
+void perftCheck() {
+    std::ifstream in(perftFilename);
+    if (!in) {
+        printLine("There seems to be a problem with the perftFile. check of the move generator not executed");
+        return;
+    }
+    static positionStruct local;
+    bool ok = true;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line == "extended" || line == "full") break;
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        size_t p1 = line.find(';');
+        size_t p2 = p1 == std::string::npos ? p1 : line.find(';', p1 + 1);
+        long long depth = 0, expected = 0;
+        if (p2 == std::string::npos || !readInt(line.substr(p1 + 1, p2 - p1 - 1), depth) ||
+            !readInt(line.substr(p2 + 1, line.find(';', p2 + 1) - p2 - 1), expected) || depth < 1 ||
+            depth > MAX_PLY) {
+            printLine("info string skipped unreadable perft record: " + line);
+            continue;
+        }
+        const std::string fen = line.substr(0, p1);
+        const std::string reason = validateFen(fen);
+        if (!reason.empty()) {
+            printLine("info string skipped perft record (" + reason + "): " + line);
+            continue;
+        }
+        local.plyStack[0].moveListStart = GMS;
+        setPosition(fen, &local);
+        auto t0 = std::chrono::steady_clock::now();
+        uint64_t count = (uint64_t)perft(0, (int)depth, &local);
+        auto t1 = std::chrono::steady_clock::now();
+        long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
+        bool same = count == (uint64_t)expected;
+        if (!same) ok = false;
+        std::ostringstream os;
+        os << (same ? 1 : 0) << "; " << fen << "; " << depth << "; " << expected << "; " << count << "; " << ns;
+        printLine(os.str());
+        installPerftCheckHashTable();
+    }
+    printLine(std::string("Results of the perft checks is OK: ") + (ok ? "1" : "0"));
+}

@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "tarnwick.h"
+TEST(Smoke, Start) { SUCCEED(); }
