@@ -23,11 +23,14 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     if (depth <= 1) {
         if (depth < 1) return 1;
         if (c.inCheck) return end - start;
-        // Only king moves, pinned men and en passant can be illegal here.
-        const U64 suspects = ~c.notPinnedMask | pos->pieceBitboard[KING + pos->sideToMove];
+        // Only moves of the king, of pinned men and of the pawns beside an
+        // en-passant target can be illegal here; the others are counted as
+        // they stand.
+        U64 suspects = ~c.notPinnedMask | pos->pieceBitboard[KING + pos->sideToMove];
+        if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare];
         int64_t count = end - start;
         for (moveStruct* m = start; m < end; m++)
-            if (((suspects >> m->from) & 1) || m->moveType == MT_ENPASSANT) count -= !moveIsLegal(pos, ply, *m);
+            if ((suspects >> m->from) & 1) count -= !moveIsLegal(pos, ply, *m);
         return count;
     }
 

@@ -1,0 +1,51 @@
+#include "test_support.h"
+
+namespace {
+// The global tables are filled once for the whole test program.
+struct TablesOnce {
+    TablesOnce() {
+        initBitboardConstants();
+        initHashCodeTables();
+    }
+} tablesOnce;
+}  // namespace
+
+TestPosition::TestPosition(const std::string& fen)
+    : pos_(new positionStruct),
+      moves_(new moveStruct[MOVE_BUFFER_SIZE]),
+      pawnTable_(new pawnHashEntry[PAWN_HASH_ENTRIES]()),
+      evalCache_(new evalCacheEntry[EVAL_CACHE_ENTRIES]()) {
+    pos_->plyStack[0].moveListStart = moves_.get();
+    pos_->pawnHashTable = pawnTable_.get();
+    pos_->evalCache = evalCache_.get();
+    setPosition(fen, pos_.get());
+}
+
+std::vector<std::string> legalMoves(positionStruct* pos) {
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    std::vector<std::string> out;
+    for (moveStruct* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
+        out.push_back(moveToLA(m, pos->sideToMove));
+    return out;
+}
+
+int countMoves(positionStruct* pos, const std::string& prefix) {
+    int n = 0;
+    for (auto& m : legalMoves(pos))
+        if (m.compare(0, prefix.size(), prefix) == 0) n++;
+    return n;
+}
+
+moveStruct findMove(positionStruct* pos, const std::string& text) {
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    for (moveStruct* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
+        if (moveToLA(m, pos->sideToMove) == text) return *m;
+    return EMPTYMOVE;
+}
+
+U64 calcHashKeyOfPly(const positionStruct* pos, int ply) {
+    std::unique_ptr<positionStruct> copy(new positionStruct(*pos));
+    copy->plyStack[0].castlingRights = pos->plyStack[ply].castlingRights;
+    copy->plyStack[0].enpassantSquare = pos->plyStack[ply].enpassantSquare;
+    return calcHashKey(0, copy.get());
+}

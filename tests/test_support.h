@@ -1,0 +1,31 @@
+// Helpers shared by the unit tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tarnwick.h"
+
+// A position set up from a FEN, with its own move buffer and caches.
+class TestPosition {
+  public:
+    explicit TestPosition(const std::string& fen);
+    positionStruct* get() { return pos_.get(); }
+    positionStruct* operator->() { return pos_.get(); }
+
+  private:
+    std::unique_ptr<positionStruct> pos_;
+    std::unique_ptr<moveStruct[]> moves_;
+    std::unique_ptr<pawnHashEntry[]> pawnTable_;
+    std::unique_ptr<evalCacheEntry[]> evalCache_;
+};
+
+// Legal moves of the root position as move texts.
+std::vector<std::string> legalMoves(positionStruct* pos);
+// Number of legal root moves whose text starts with `prefix`.
+int countMoves(positionStruct* pos, const std::string& prefix);
+// The legal root move with this text (an empty move when there is none).
+moveStruct findMove(positionStruct* pos, const std::string& text);
+// The key of the position with the castling and en-passant state of `ply`.
+U64 calcHashKeyOfPly(const positionStruct* pos, int ply);
