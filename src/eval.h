@@ -25,3 +25,7 @@ extern const int32_t EVALMOBILITYQUEEN[28];
 extern const U64 outpostMask[2];
 extern const U64 kingSideFiles[8];
 extern const U64 RANK1TO5BB[2];
+
+// Static evaluation from the side to move's point of view.  The position's
+// pawn table and evaluation cache must point at tables of the calling thread.
+int evaluateN(int, positionStruct* pos);

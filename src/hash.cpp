@@ -101,15 +101,15 @@ void freeHashTable() {
 
 // Fresh anonymous mappings are zero-filled by the kernel, so a new table needs
 // no clearing pass: its pages are touched for the first time by the search.
+// (Transparent huge pages are not requested: on machines that compact memory
+// when such a page is first touched, that made the first search of a game
+// several times slower.)
 U64 allocateHashTable(U64 buckets) {
     freeHashTable();
     for (; buckets >= 1024; buckets /= 2) {
         size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) continue;
-#ifdef MADV_HUGEPAGE
-        madvise(p, bytes, MADV_HUGEPAGE);
-#endif
         hashTable = static_cast<hashBucket*>(p);
         hashTableBytes = bytes;
         hashKeyMask = buckets - 1;

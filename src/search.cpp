@@ -184,3 +184,1543 @@ void setPosition(std::string fen, positionStruct* pos) {
         while (b) pos->pieceSquareSum[c] += pieceSquareScore[t][relSq(popLsb(b), c)];
     }
 }
+
+// ===========================================================================
+// The search
+// ===========================================================================
+#include <cmath>
+
+#include "eval.h"
+#include "search.h"
+#include "syzygy.h"
+#include "uci.h"
+
+workForce theWorkForce;
+
+const int16_t seeValue[16] = {0, 0, 88, 88, 335, 335, 335, 335, 521, 521, 1035, 1035, 10000, 10000, 0, 0};
+
+namespace {
+
+const int futility[8] = {0, 65, 130, 195, 260, 325, 390, 455};
+const int razor[2][4] = {{0, 90, 140, 200}, {0, 120, 190, 240}};
+const uint8_t LMP[2][8] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
+
+// Move-picker stages.
+enum : uint8_t {
+    STAGE_HASH = 0,
+    STAGE_GEN_CAPTURES = 1,
+    STAGE_GOOD_CAPTURES = 2,
+    STAGE_KILLER1 = 4,
+    STAGE_KILLER2 = 5,
+    STAGE_COUNTER = 6,
+    STAGE_BAD_CAPTURES = 7,
+    STAGE_GEN_QUIETS = 8,
+    STAGE_QUIETS = 9,
+    STAGE_EVASIONS = 99,
+    STAGE_DONE = 100
+};
+
+inline bool stopRequested() { return theWorkForce.stopSearch.load(std::memory_order_relaxed) != 0; }
+
+inline moveStruct moveFromWord(uint32_t w) {
+    moveStruct m = wordToMove(w);
+    m.score = 0;
+    return m;
+}
+
+inline bool isCapture(const positionStruct* pos, moveStruct m) {
+    return pos->board[m.to] != EMPTY || m.moveType == MT_ENPASSANT;
+}
+
+inline bool hasPieces(const positionStruct* pos, int side) {
+    return (pos->pieceBitboard[side] & ~(pos->pieceBitboard[PAWN + side] | pos->pieceBitboard[KING + side])) != 0;
+}
+
+inline int drawScore(U64 counter) { return (counter & 1) ? 1 : -1; }
+
+// Repetition scan back to the last irreversible move.  A repetition inside
+// the search line is a draw at once; a position from the game before the root
+// must have occurred twice.
+inline bool isRepetition(const positionStruct* pos, int ply) {
+    if (pos->fiftyMoveCounter < 4) return false;
+    const int hl = pos->historyLength;
+    int lowest = hl - pos->fiftyMoveCounter - 1;
+    if (lowest < 0) lowest = 0;
+    const U64 key = pos->hashKey;
+    const int rootIndex = hl - ply - 1;
+    int earlier = 0;
+    for (int i = hl - 5; i >= lowest; i -= 2) {
+        if (pos->keyHistory[i] != key) continue;
+        if (i > rootIndex) return true;
+        if (++earlier >= 2) return true;
+    }
+    return false;
+}
+
+inline bool insufficientMaterial(const positionStruct* pos) {
+    return !(pos->pieceBitboard[WPAWN] | pos->pieceBitboard[BPAWN]) && mgOf(pos->materialScore[WHITE]) < 378 &&
+           mgOf(pos->materialScore[BLACK]) < 378;
+}
+
+// The side that just moved gives check.
+inline bool inCheckNow(const positionStruct* pos) { return sideInCheck(pos, pos->sideToMove); }
+
+int64_t elapsedSinceStart() { return nowMs() - engine.startTimeMs; }
+
+// Node count of this thread for the "go nodes" limit.
+U64 ownNodes(const positionStruct* pos) { return pos->nodeCount + pos->quiescenceNodeCount; }
+
+}  // namespace
+
+U64 totalNodes() {
+    U64 n = 0;
+    for (worker* w : theWorkForce.workers)
+        n += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// Static exchange evaluation
+// ---------------------------------------------------------------------------
+bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold) {
+    if (move.moveType == MT_ENPASSANT || move.moveType == MT_CASTLE_K || move.moveType == MT_CASTLE_Q)
+        return threshold <= 0;
+    const int t = move.to, f = move.from;
+    const U64* pb = pos->pieceBitboard;
+    int balance = seeValue[pos->board[t]] - threshold;
+    if (balance < 0) return false;
+    balance -= seeValue[pos->board[f]];
+    if (balance >= 0) return true;
+
+    U64 occ = (pb[0] | pb[1]) ^ bit(f) ^ bit(t);
+    const U64 diag = pb[WBISHOP] | pb[BBISHOP] | pb[WQUEEN] | pb[BQUEEN];
+    const U64 straight = pb[WROOK] | pb[BROOK] | pb[WQUEEN] | pb[BQUEEN];
+    U64 attackers = (bishopAttacks(t, occ) & diag) | (rookAttacks(t, occ) & straight) |
+                    (attackByPawnTable[WHITE][t] & pb[WPAWN]) | (attackByPawnTable[BLACK][t] & pb[BPAWN]) |
+                    (knightAttackTable[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
+                    (kingAttackTable[t] & (pb[WKING] | pb[BKING]));
+    attackers &= occ;
+    int side = pos->sideToMove ^ 1;
+    int result = 1;
+    while (attackers & pb[side]) {
+        int code = PAWN + side;
+        U64 candidates = 0;
+        for (; code <= KING + side; code += 2)
+            if ((candidates = attackers & pb[code])) break;
+        const int from = lsb(candidates);
+        occ ^= bit(from);
+        if (code == PAWN + side || code == BISHOP + side || code == QUEEN + side)
+            attackers |= bishopAttacks(t, occ) & (pb[BISHOP + side] | pb[QUEEN + side]);
+        else if (code == ROOK + side)
+            attackers |= rookAttacks(t, occ) & (pb[ROOK + side] | pb[QUEEN + side]);
+        attackers &= occ;
+        if (code == KING + side) {
+            if (!(attackers & pb[side ^ 1])) result ^= 1;
+            break;
+        }
+        result ^= 1;
+        const int next = balance + seeValue[code];
+        if (next < 0) break;
+        balance = -next;
+        side ^= 1;
+    }
+    return result == 1;
+}
+
+bool seeNotLosing(const positionStruct* pos, moveStruct move) { return seeAtLeast(pos, move, 0); }
+
+// ---------------------------------------------------------------------------
+// Remembered moves
+// ---------------------------------------------------------------------------
+bool moveIsPseudoLegal(const positionStruct* pos, int ply, uint32_t word, bool quietOnly) {
+    const moveStruct m = wordToMove(word);
+    const int from = m.from, to = m.to, piece = (int)(word >> 24);
+    const int side = pos->sideToMove;
+    if (from > 63 || to > 63 || from == to) return false;
+    if (piece < WPAWN || piece > BKING || (piece & 1) != side || pos->board[from] != piece) return false;
+    const int target = pos->board[to];
+    if (target && ((target & 1) == side || target >= WKING)) return false;
+    if (quietOnly && (target || m.moveType == MT_ENPASSANT)) return false;
+    const U64 occ = pos->pieceBitboard[0] | pos->pieceBitboard[1];
+    const int type = m.moveType;
+    if (piece == PAWN + side) {
+        const int fwd = side == WHITE ? 8 : -8;
+        const int lastRankTo = side == WHITE ? 7 : 0;
+        if (type == MT_ENPASSANT) {
+            const int ep = pos->plyStack[ply].enpassantSquare;
+            if (!ep || to != ep || !(enpassantTable[ep] & bit(from))) return false;
+            return pos->board[to] == PAWN + (side ^ 1) && pos->board[to + fwd] == EMPTY;
+        }
+        const bool promoting = rankOf(to) == lastRankTo;
+        if (promoting != (type >= MT_PROMO_N && type <= MT_PROMO_Q)) return false;
+        if (type == MT_DOUBLE) {
+            const int startRank = side == WHITE ? 1 : 6;
+            return rankOf(from) == startRank && to == from + 2 * fwd && !(occ & (bit(from + fwd) | bit(to)));
+        }
+        if (type != MT_NORMAL && !promoting) return false;
+        if (to == from + fwd) return target == EMPTY;
+        return (attackByPawnTable[side ^ 1][from] & bit(to)) && target != EMPTY;
+    }
+    if (type == MT_CASTLE_K || type == MT_CASTLE_Q) {
+        if (piece != KING + side) return false;
+        const int home = side == WHITE ? E1 : E8;
+        const uint8_t rights = pos->plyStack[ply].castlingRights;
+        if (from != home || pos->plyStack[ply].inCheck) return false;
+        const int opp = side ^ 1;
+        if (type == MT_CASTLE_K) {
+            const uint8_t right = side == WHITE ? WHITE_OO : BLACK_OO;
+            return to == home + 2 && (rights & right) && pos->board[home + 3] == ROOK + side &&
+                   !(occ & (bit(home + 1) | bit(home + 2))) && !squareAttacked(pos, home + 1, opp, occ);
+        }
+        const uint8_t right = side == WHITE ? WHITE_OOO : BLACK_OOO;
+        return to == home - 2 && (rights & right) && pos->board[home - 4] == ROOK + side &&
+               !(occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) && !squareAttacked(pos, home - 1, opp, occ);
+    }
+    if (type != MT_NORMAL) return false;
+    switch (piece & ~1) {
+    case KNIGHT: return (knightAttackTable[from] & bit(to)) != 0;
+    case KING: return (kingAttackTable[from] & bit(to)) != 0;
+    case BISHOP: return (bishopAttackAll[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
+    case ROOK: return (rookAttackAll[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
+    default:
+        return ((bishopAttackAll[from] | rookAttackAll[from]) & bit(to)) && !(inBetweenSquares[from][to] & occ);
+    }
+}
+
+namespace {
+
+// Does the move leave the mover's own king safe?  Made on the board and taken
+// back; used for moves from the table, which no generator produced.
+bool leavesKingSafe(positionStruct* pos, int ply, moveStruct m) {
+    makeMove(pos, ply, m);
+    const bool safe = !sideInCheck(pos, pos->sideToMove ^ 1);
+    unmakeMove(pos, ply, m);
+    return safe;
+}
+
+// ---------------------------------------------------------------------------
+// Histories
+// ---------------------------------------------------------------------------
+struct continuation {
+    continuationBlock* counter = nullptr;   // keyed by the previous move
+    continuationBlock* followUp = nullptr;  // keyed by the move two plies back
+};
+
+inline continuation continuationBlocks(positionStruct* pos, int ply) {
+    continuation c;
+    if (ply >= 1) {
+        uint32_t prev = pos->plyStack[ply - 1].currentMove;
+        if (prev) c.counter = &(*pos->counterMoveHistory)[(prev >> 24) - 2][(prev >> 8) & 63];
+    }
+    if (ply >= 2) {
+        uint32_t prev2 = pos->plyStack[ply - 2].currentMove;
+        if (prev2) c.followUp = &(*pos->followUpHistory)[(prev2 >> 24) - 2][(prev2 >> 8) & 63];
+    }
+    return c;
+}
+
+inline int quietScore(const positionStruct* pos, const continuation& c, int piece, int to) {
+    int s = pos->history[piece - 2][to];
+    if (c.followUp) s += (*c.followUp)[piece - 2][to];
+    if (c.counter) s += (*c.counter)[piece - 2][to];
+    return s;
+}
+
+inline bool allHistoriesNegative(const positionStruct* pos, const continuation& c, int piece, int to) {
+    return c.followUp && c.counter && pos->history[piece - 2][to] < 0 && (*c.followUp)[piece - 2][to] < 0 &&
+           (*c.counter)[piece - 2][to] < 0;
+}
+
+inline void historyBonus(int16_t& e, int b) { e = (int16_t)(e + b - e * b / 8192); }
+inline void historyMalus(int16_t& e, int b) { e = (int16_t)(e - (b + e * b / 8192)); }
+
+void adjustHistories(positionStruct* pos, const continuation& c, int piece, int to, int b, bool bonus) {
+    auto apply = [&](int16_t& e) { bonus ? historyBonus(e, b) : historyMalus(e, b); };
+    if (c.followUp) apply((*c.followUp)[piece - 2][to]);
+    if (c.counter) apply((*c.counter)[piece - 2][to]);
+    apply(pos->history[piece - 2][to]);
+}
+
+// ---------------------------------------------------------------------------
+// Staged move picker
+// ---------------------------------------------------------------------------
+struct pickerContext {
+    continuation cont;
+    bool sortOff;  // root of every fourth helper: generation order
+    bool lmpSkip = false;
+};
+
+inline void selectBest(moveStruct* from, moveStruct* end) {
+    moveStruct* best = from;
+    for (moveStruct* m = from + 1; m < end; m++)
+        if (m->score > best->score) best = m;
+    std::swap(*best, *from);
+}
+
+// Next move of the node, or nullptr when none is left; *stage receives the
+// stage that delivered it.
+moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage) {
+    plyEntry& e = pos->plyStack[ply];
+    for (;;) {
+        switch (e.moveStage) {
+        case STAGE_HASH: {
+            e.moveStage = STAGE_GEN_CAPTURES;
+            // The hash move is written where the captures will go; the
+            // generator overwrites it later, which does no harm.
+            moveStruct* slot = e.moveListStart;
+            *slot = moveFromWord(e.hashMove);
+            *stage = STAGE_HASH;
+            return slot;
+        }
+        case STAGE_GEN_CAPTURES:
+            generateMovesCaptures((unsigned char)ply, e.moveListStart, pos);
+            e.moveListCurrent = e.moveListStart;
+            if (e.moveStage == 'c') {
+                e.moveStage = STAGE_EVASIONS;
+                break;
+            }
+            e.captureListEnd = e.moveListEnd;
+            pos->plyStack[ply + 1].moveListStart = e.captureListEnd + 3;
+            e.moveStage = STAGE_GOOD_CAPTURES;
+            break;
+        case STAGE_GOOD_CAPTURES:
+            while (e.moveListCurrent < e.captureListEnd) {
+                if (!pc.sortOff) selectBest(e.moveListCurrent, e.captureListEnd);
+                moveStruct* m = e.moveListCurrent++;
+                if (e.hashMove && sameMove(moveToWord(*m), e.hashMove)) continue;
+                if (m->moveType == MT_ENPASSANT || seeValue[pos->board[m->to]] - seeValue[pos->board[m->from]] >= 0 ||
+                    seeNotLosing(pos, *m)) {
+                    *stage = STAGE_GOOD_CAPTURES;
+                    return m;
+                }
+                m->score = 255;  // a losing capture, tried after the killers
+            }
+            e.moveListCurrent = e.captureListEnd;
+            e.moveStage = STAGE_KILLER1;
+            break;
+        case STAGE_KILLER1:
+        case STAGE_KILLER2:
+        case STAGE_COUNTER: {
+            const uint8_t s = e.moveStage;
+            uint32_t candidate;
+            if (s == STAGE_KILLER1) {
+                candidate = e.killerMove[0];
+            } else if (s == STAGE_KILLER2) {
+                candidate = e.killerMove[1];
+            } else {
+                uint32_t prev = ply >= 1 ? pos->plyStack[ply - 1].currentMove : 0;
+                e.counterMoveSlot = prev ? pos->counterMoves[(prev >> 24) - 2][(prev >> 8) & 63] : 0;
+                candidate = e.counterMoveSlot;
+                if (candidate && (sameMove(candidate, e.killerMove[0]) || sameMove(candidate, e.killerMove[1])))
+                    candidate = 0;
+            }
+            e.moveStage = s == STAGE_COUNTER ? STAGE_BAD_CAPTURES : s + 1;
+            if (s == STAGE_COUNTER) e.quietListStart = e.moveListCurrent;
+            if (!candidate || (e.hashMove && sameMove(candidate, e.hashMove)) ||
+                !moveIsPseudoLegal(pos, ply, candidate, true)) {
+                if (s == STAGE_COUNTER) e.moveListCurrent = e.moveListStart;
+                break;
+            }
+            moveStruct* slot = e.moveListCurrent++;
+            *slot = moveFromWord(candidate);
+            if (s == STAGE_COUNTER) {
+                e.quietListStart = e.moveListCurrent;
+                e.moveListCurrent = e.moveListStart;
+            }
+            *stage = s;
+            return slot;
+        }
+        case STAGE_BAD_CAPTURES:
+            while (e.moveListCurrent < e.captureListEnd) {
+                moveStruct* m = e.moveListCurrent++;
+                if (m->score == 255) {
+                    *stage = STAGE_BAD_CAPTURES;
+                    return m;
+                }
+            }
+            e.moveStage = STAGE_GEN_QUIETS;
+            break;
+        case STAGE_GEN_QUIETS: {
+            generateMovesQuiets((unsigned char)ply, e.quietListStart, pos);
+            moveStruct* end = e.moveListEnd;
+            for (moveStruct* m = e.quietListStart; m < end;) {
+                const uint32_t w = moveToWord(*m);
+                if ((e.hashMove && sameMove(w, e.hashMove)) || (e.killerMove[0] && sameMove(w, e.killerMove[0])) ||
+                    (e.killerMove[1] && sameMove(w, e.killerMove[1])) ||
+                    (e.counterMoveSlot && sameMove(w, e.counterMoveSlot)))
+                    *m = *--end;
+                else
+                    m++;
+            }
+            e.moveListEnd = end;
+            pos->plyStack[ply + 1].moveListStart = end;
+            e.moveListCurrent = e.quietListStart;
+            e.moveStage = STAGE_QUIETS;
+            break;
+        }
+        case STAGE_QUIETS: {
+            if (e.moveListCurrent >= e.moveListEnd) {
+                e.moveStage = STAGE_DONE;
+                return nullptr;
+            }
+            if (!pc.lmpSkip && !pc.sortOff) {
+                moveStruct* best = e.moveListCurrent;
+                int bestScore = quietScore(pos, pc.cont, pos->board[best->from], best->to);
+                for (moveStruct* m = best + 1; m < e.moveListEnd; m++) {
+                    int s = quietScore(pos, pc.cont, pos->board[m->from], m->to);
+                    if (s > bestScore) {
+                        bestScore = s;
+                        best = m;
+                    }
+                }
+                std::swap(*best, *e.moveListCurrent);
+            }
+            *stage = STAGE_QUIETS;
+            return e.moveListCurrent++;
+        }
+        case STAGE_EVASIONS:
+            while (e.moveListCurrent < e.moveListEnd) {
+                selectBest(e.moveListCurrent, e.moveListEnd);
+                moveStruct* m = e.moveListCurrent++;
+                if (e.hashMove && sameMove(moveToWord(*m), e.hashMove)) continue;
+                *stage = STAGE_EVASIONS;
+                return m;
+            }
+            e.moveStage = STAGE_DONE;
+            return nullptr;
+        default:
+            return nullptr;
+        }
+    }
+}
+
+// Killers, counter move and histories after a quiet move caused a cut-off.
+void updateQuietCutoff(positionStruct* pos, int ply, int depth, moveStruct m, int stage, const continuation& c) {
+    plyEntry& e = pos->plyStack[ply];
+    const int piece = pos->board[m.from];
+    const uint32_t word = makeMoveWord(m, piece);
+    if (depth <= 18) {
+        const int b = std::min(depth * depth, 324) * 32;
+        adjustHistories(pos, c, piece, m.to, b, true);
+        if (ply >= 1) {
+            uint32_t prev = pos->plyStack[ply - 1].currentMove;
+            if (prev) pos->counterMoves[(prev >> 24) - 2][(prev >> 8) & 63] = word;
+        }
+        if (e.hashMove && !sameMove(e.hashMove, word)) {
+            moveStruct h = wordToMove(e.hashMove);
+            if (pos->board[h.to] == EMPTY) adjustHistories(pos, c, (int)(e.hashMove >> 24), h.to, b, false);
+        }
+        if (stage != STAGE_HASH) {
+            moveStruct* killerEnd = stage < STAGE_COUNTER ? e.moveListCurrent : e.quietListStart;
+            for (moveStruct* k = e.captureListEnd; k < killerEnd; k++) {
+                if (sameMove(moveToWord(*k), word)) continue;
+                adjustHistories(pos, c, pos->board[k->from], k->to, b, false);
+            }
+            if (stage == STAGE_QUIETS)
+                for (moveStruct* q = e.quietListStart; q < e.moveListCurrent - 1; q++)
+                    adjustHistories(pos, c, pos->board[q->from], q->to, b, false);
+        }
+    }
+    if (!sameMove(e.killerMove[0], word)) {
+        e.killerMove[1] = e.killerMove[0];
+        e.killerMove[0] = word;
+    }
+}
+
+// Is a legal move available at this node?  Used when every move was pruned,
+// so that a pruned node is never mistaken for mate or stalemate.
+bool anyLegalMove(positionStruct* pos, int ply) {
+    plyEntry& e = pos->plyStack[ply];
+    generateMovesCaptures((unsigned char)ply, e.moveListStart, pos);
+    if (e.inCheck) return e.moveListEnd > e.moveListStart;
+    generateMovesQuiets((unsigned char)ply, e.moveListEnd, pos);
+    for (moveStruct* m = e.moveListStart; m < e.moveListEnd; m++)
+        if (moveIsLegal(pos, ply, *m)) return true;
+    return false;
+}
+
+// Clock and node-limit test, made every timeCheckInterval nodes.
+bool timeIsUp(positionStruct* pos) {
+    if (engine.nodesLimit) {
+        static thread_local U64 reported = 0;
+        static thread_local const positionStruct* owner = nullptr;
+        if (owner != pos || ownNodes(pos) < reported) {
+            owner = pos;
+            reported = 0;
+        }
+        const U64 mine = ownNodes(pos);
+        const U64 total = theWorkForce.nodesCounted.fetch_add(mine - reported, std::memory_order_relaxed) + mine -
+                          reported;
+        reported = mine;
+        if (total >= engine.nodesLimit) return true;
+    }
+    if (theWorkForce.pondering.load(std::memory_order_relaxed) || engine.infinite) return false;
+    return elapsedSinceStart() >= engine.timeMax;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Quiescence search
+// ---------------------------------------------------------------------------
+namespace {
+
+inline moveStruct* addQMove(moveStruct* list, int from, int to, int type, int score) {
+    const uint32_t w = (uint32_t)from | ((uint32_t)to << 8) | ((uint32_t)type << 16) | ((uint32_t)(score & 255) << 24);
+    std::memcpy(list, &w, 4);
+    return list + 1;
+}
+
+constexpr U64 FILE_A_BB = 0x0101010101010101ULL;
+constexpr U64 FILE_H_BB = FILE_A_BB << 7;
+constexpr U64 LAST_RANKS = 0xff000000000000ffULL;
+
+// Captures (queen promotions only), en passant and quiet queen promotions.
+moveStruct* generateQuiescenceCaptures(const positionStruct* pos, int ply, moveStruct* list) {
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    const U64 them = pb[opp], occ = pb[0] | pb[1];
+    const U64 pawns = pb[PAWN + side];
+    const uint8_t* board = pos->board;
+    for (int dir = 0; dir < 2; dir++) {
+        const int delta = dir == 0 ? 9 : 7;
+        U64 t = side == WHITE ? (dir == 0 ? (pawns << 9) & ~FILE_A_BB : (pawns << 7) & ~FILE_H_BB)
+                              : (dir == 0 ? (pawns >> 9) & ~FILE_H_BB : (pawns >> 7) & ~FILE_A_BB);
+        t &= them;
+        const int back = side == WHITE ? -delta : delta;
+        U64 promo = t & LAST_RANKS, plain = t & ~LAST_RANKS;
+        while (promo) {
+            int to = popLsb(promo);
+            list = addQMove(list, to + back, to, MT_PROMO_Q, board[to] * 8 - 14);
+        }
+        while (plain) {
+            int to = popLsb(plain);
+            list = addQMove(list, to + back, to, MT_NORMAL, board[to] * 8 - 2);
+        }
+    }
+    U64 pieces = pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask;
+    while (pieces) {
+        int from = popLsb(pieces);
+        U64 t = knightAttackTable[from] & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addQMove(list, from, to, MT_NORMAL, board[to] * 8 - 4);
+        }
+    }
+    static const int kinds[3] = {BISHOP, ROOK, QUEEN};
+    for (int i = 0; i < 3; i++) {
+        pieces = pb[kinds[i] + side];
+        while (pieces) {
+            int from = popLsb(pieces);
+            U64 a = kinds[i] == BISHOP ? bishopAttacks(from, occ)
+                                       : (kinds[i] == ROOK ? rookAttacks(from, occ) : queenAttacks(from, occ));
+            a &= them;
+            while (a) {
+                int to = popLsb(a);
+                list = addQMove(list, from, to, MT_NORMAL, board[to] * 8 - 6 - 2 * i);
+            }
+        }
+    }
+    {
+        int from = lsb(pb[KING + side]);
+        U64 t = kingAttackTable[from] & them;
+        while (t) {
+            int to = popLsb(t);
+            list = addQMove(list, from, to, MT_NORMAL, board[to] * 8 - 12);
+        }
+    }
+    const int ep = pos->plyStack[ply].enpassantSquare;
+    if (ep) {
+        U64 p = enpassantTable[ep] & pawns;
+        while (p) list = addQMove(list, popLsb(p), ep, MT_ENPASSANT, 14);
+    }
+    U64 pushes = (side == WHITE ? pawns << 8 : pawns >> 8) & ~occ & LAST_RANKS;
+    const int back = side == WHITE ? -8 : 8;
+    while (pushes) {
+        int to = popLsb(pushes);
+        list = addQMove(list, to + back, to, MT_PROMO_Q, 1);
+    }
+    return list;
+}
+
+// Captures of the man on one square (the target of the last move).
+moveStruct* generateRecaptures(const positionStruct* pos, int ply, int target, moveStruct* list) {
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    const uint8_t* board = pos->board;
+    if (board[target] == EMPTY || (board[target] & 1) != opp || board[target] >= WKING) return list;
+    const U64 occ = pb[0] | pb[1];
+    const int victim = board[target];
+    const bool lastRank = rankOf(target) == (side == WHITE ? 7 : 0);
+    U64 p = attackByPawnTable[side][target] & pb[PAWN + side];
+    while (p) {
+        int from = popLsb(p);
+        list = addQMove(list, from, target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
+    }
+    p = knightAttackTable[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask;
+    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 4);
+    p = bishopAttacks(target, occ) & pb[BISHOP + side];
+    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 6);
+    p = rookAttacks(target, occ) & pb[ROOK + side];
+    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 8);
+    p = queenAttacks(target, occ) & pb[QUEEN + side];
+    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 10);
+    p = kingAttackTable[target] & pb[KING + side];
+    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 12);
+    return list;
+}
+
+}  // namespace
+
+int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
+    relaxedIncrement(pos->quiescenceNodeCount);
+    if (isRepetition(pos, ply)) return drawScore(pos->quiescenceNodeCount);
+    if (insufficientMaterial(pos)) return 0;
+    alpha = std::max(alpha, ply - MATESCORE);
+    beta = std::min(beta, MATESCORE + 1 - ply);
+    if (alpha >= beta) return alpha;
+    if (ply >= 127) return evaluateN(0, pos);
+
+    plyEntry& e = pos->plyStack[ply];
+    const U64 entry = hashProbe(pos->hashKey);
+    const int bound = hashEntryBound(entry);
+    int ttScore = 0;
+    if (bound) {
+        ttScore = scoreFromHash(hashEntryScore(entry), ply);
+        if (bound != boundUpper && ttScore >= beta) return ttScore;
+        if (bound == boundExact || (bound != boundLower && ttScore <= alpha)) return ttScore;
+    }
+
+    const bool wasInCheck = e.inCheck != 0;
+    int best;
+    if (!wasInCheck) {
+        int standPat = evaluateN(0, pos);
+        if ((bound == boundLower && standPat < ttScore) || (bound == boundUpper && standPat > ttScore))
+            standPat = ttScore;
+        if (standPat >= beta) return standPat;
+        alpha = std::max(alpha, standPat);
+        best = standPat;
+    } else {
+        best = ply - MATESCORE;
+    }
+
+    e.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
+    moveStruct* const start = e.moveListStart;
+    moveStruct* end;
+    // Deep in the recapture phase a side in check no longer gets all its
+    // evasions; the recaptures it may try are then checked for legality in
+    // full, since the cheap test assumes the king is not attacked.
+    bool fullLegalityTest = false;
+    if (e.inCheck && depth >= -13) {
+        generateMovesEvade(ply, start, pos);
+        end = e.moveListEnd;
+    } else {
+        if (depth <= -14 && e.inCheck) {
+            e.inCheck = 0;
+            fullLegalityTest = true;
+        }
+        if (depth >= -4) {
+            end = generateQuiescenceCaptures(pos, ply, start);
+        } else {
+            // The square of the last move; after an en-passant capture, the
+            // square where the capturing pawn landed.
+            const uint32_t last = ply >= 1 ? pos->plyStack[ply - 1].currentMove : 0;
+            int target = (last >> 8) & 63;
+            if (((last >> 16) & 0xff) == MT_ENPASSANT) target += pos->sideToMove == WHITE ? -8 : 8;
+            end = last ? generateRecaptures(pos, ply, target, start) : start;
+        }
+        e.moveListEnd = end;
+        pos->plyStack[ply + 1].moveListStart = end;
+    }
+    if (end == start) return best;
+
+    const bool inCheck = e.inCheck != 0;
+    int searched = 0;
+    moveStruct* front = start;
+    while (front < end) {
+        if (inCheck || depth >= 1 || depth <= -5) {
+            selectBest(front, end);
+        } else {
+            // Captures whose exchange loses are never searched here.
+            moveStruct* choice = front;
+            bool taken = false;
+            for (moveStruct* m = front + 1; m < end; m++) {
+                if (m->score <= choice->score) continue;
+                if (m->moveType == MT_ENPASSANT || m->moveType > MT_DOUBLE ||
+                    seeValue[pos->board[m->to]] - seeValue[pos->board[m->from]] >= 0 || seeNotLosing(pos, *m)) {
+                    choice = m;
+                    taken = true;
+                }
+            }
+            if (taken) {
+                std::swap(*choice, *front);
+            } else if (!(front->moveType == MT_ENPASSANT || front->moveType > MT_DOUBLE ||
+                         seeValue[pos->board[front->to]] - seeValue[pos->board[front->from]] >= 0 ||
+                         seeNotLosing(pos, *front))) {
+                front++;
+                continue;
+            }
+        }
+        moveStruct m = *front++;
+        if (!inCheck && !fullLegalityTest && !moveIsLegal(pos, ply, m)) continue;
+        m.score = 0;
+        makeMove(pos, ply, m);
+        if (fullLegalityTest && sideInCheck(pos, pos->sideToMove ^ 1)) {
+            unmakeMove(pos, ply, m);
+            continue;
+        }
+        e.currentMove = moveToWord(m);
+        pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
+        int score;
+        if (searched == 0) {
+            score = -quiescence(ply + 1, depth - 1, -beta, -alpha, pos);
+        } else {
+            score = -quiescence(ply + 1, depth - 1, -alpha - 1, -alpha, pos);
+            if (score > alpha && score < beta) score = -quiescence(ply + 1, depth - 1, -beta, -alpha, pos);
+        }
+        searched++;
+        unmakeMove(pos, ply, m);
+        if (score > best) {
+            best = score;
+            if (score > alpha) {
+                if (score >= beta) return score;
+                alpha = score;
+            }
+        }
+    }
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// Alpha-beta node search
+// ---------------------------------------------------------------------------
+int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
+    // 1. Count and clock.
+    relaxedIncrement(pos->nodeCount);
+    if (ply > pos->selDepth) pos->selDepth = ply;
+    if (pos->timeCheckCountdown-- <= 0) {
+        pos->timeCheckCountdown = engine.timeCheckInterval;
+        if (timeIsUp(pos)) {
+            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+            return 0;
+        }
+    }
+    if (stopRequested()) return 0;
+
+    plyEntry& e = pos->plyStack[ply];
+    const int side = pos->sideToMove;
+    if (ply > 0) {
+        // 2. Draws.
+        if (isRepetition(pos, ply)) return drawScore(pos->nodeCount);
+        if (insufficientMaterial(pos)) return 0;
+        // 3. Mate distance.
+        alpha = std::max(alpha, ply - MATESCORE);
+        beta = std::min(beta, MATESCORE + 1 - ply);
+        if (alpha >= beta) return alpha;
+        // 4. Maximum ply.
+        if (ply >= 127) return evaluateN(0, pos);
+    }
+    const int alphaOrig = alpha;
+    const bool zeroWindow = alpha + 1 >= beta;
+    const bool pvNode = !zeroWindow;
+
+    // 5. Ply set-up.  Until this node generates its moves, a child's list
+    // starts right behind the slot its hash move will occupy.
+    pos->plyStack[ply + 1].noNullMove = e.noNullMove;
+    pos->plyStack[ply + 1].moveListStart = e.moveListStart + 1;
+    e.hashMove = 0;
+
+    // 6. Transposition table.
+    int ttScore = 0, ttDraft = -128, ttBound = boundNone;
+    {
+        const U64 entry = hashProbe(pos->hashKey);
+        if (hashEntryBound(entry) != boundNone) {
+            e.hashMove = hashEntryMove(entry);
+            ttScore = scoreFromHash(hashEntryScore(entry), ply);
+            ttDraft = hashEntryDraft(entry);
+            ttBound = hashEntryBound(entry);
+            if (ply > 0 && zeroWindow && ttDraft >= depth &&
+                (ttBound == boundExact || (ttBound == boundLower && ttScore >= beta) ||
+                 (ttBound == boundUpper && ttScore <= alpha)))
+                return ttScore;
+        }
+    }
+
+    // 7. Tablebases.
+    if (ply > 0 && TB_LARGEST > 0 && pos->fiftyMoveCounter == 0 && e.castlingRights == 0) {
+        const int men = popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]);
+        if (men < TB_LARGEST || (men == TB_LARGEST && depth >= engine.syzygyProbeDepth)) {
+            int success = 0;
+            const int wdl = syzygyProbeWDL(pos, ply, &success);
+            if (success) {
+                relaxedIncrement(pos->tbHits);
+                if (wdl == 2) {
+                    const int s = MATETHRESHOLD - ply;
+                    if (s >= beta) {
+                        hashStore(pos->hashKey, 0, s, 127, boundLower);
+                        return s;
+                    }
+                } else if (wdl == -2) {
+                    const int s = ply - MATETHRESHOLD;
+                    if (s <= alpha) {
+                        hashStore(pos->hashKey, 0, s, 127, boundUpper);
+                        return s;
+                    }
+                } else {
+                    hashStore(pos->hashKey, 0, 0, 127, boundExact);
+                    return 0;
+                }
+            }
+        }
+    }
+
+    // 8. Static evaluation.
+    const bool inCheck = e.inCheck != 0;
+    bool improving = true;
+    int eval = 0, adjEval = 0;
+    e.staticEval = -32767;
+    if (!inCheck) {
+        eval = evaluateN(0, pos);
+        e.staticEval = (int16_t)eval;
+        adjEval = ttBound == boundExact   ? ttScore
+                  : ttBound == boundLower ? std::max(eval, ttScore)
+                  : ttBound == boundUpper ? std::min(eval, ttScore)
+                                          : eval;
+        improving = ply < 2 || eval >= pos->plyStack[ply - 2].staticEval;
+
+        // 9. Reverse futility.
+        if (depth <= 6 && zeroWindow && std::abs(adjEval) <= MATETHRESHOLD - 1 && adjEval >= beta + futility[depth] &&
+            hasPieces(pos, side))
+            return adjEval;
+
+        if (depth <= 3 && zeroWindow) {
+            // 10. Razoring.
+            if (adjEval + razor[improving][depth] < alpha) {
+                const int q = quiescence(ply, 0, alpha, beta, pos);
+                if (q < alpha) return q;
+            }
+        } else {
+            // 11. Null move.
+            if (depth >= 4 && zeroWindow && e.noNullMove == 0 && ply >= 2 && pos->plyStack[ply - 2].currentMove != 0 &&
+                adjEval >= beta && hasPieces(pos, side)) {
+                const int R = 3 + depth / 4 + std::min((adjEval - beta) / 90, 3);
+                const int nullDepth = depth - R;
+                const U64 savedKey = makeNullMove(pos, ply);
+                e.currentMove = 0;
+                hashPrefetch(pos->hashKey);
+                const int score = nullDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -beta + 1, pos)
+                                                 : -alfabeta(ply + 1, nullDepth, -beta, -beta + 1, pos);
+                unmakeNullMove(pos, ply, savedKey);
+                if (score >= beta) return score >= MATETHRESHOLD + 1 ? beta : score;
+            }
+
+            // 12. ProbCut.
+            if (depth >= 5 && zeroWindow && std::abs(adjEval) <= MATETHRESHOLD - 1) {
+                const int pb = beta + 110;
+                const int threshold = pb - eval;
+                int tried = 0;
+                auto tryCandidate = [&](moveStruct m) -> int {
+                    const int piece = pos->board[m.from];
+                    makeMove(pos, ply, m);
+                    e.currentMove = makeMoveWord(m, piece);
+                    hashPrefetch(pos->hashKey);
+                    pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
+                    int score = -quiescence(ply + 1, 0, -pb, -pb + 1, pos);
+                    if (score >= pb) score = -alfabeta(ply + 1, depth - 3, -pb, -pb + 1, pos);
+                    unmakeMove(pos, ply, m);
+                    tried++;
+                    return score;
+                };
+                uint32_t hashTried = 0;
+                if (e.hashMove) {
+                    const moveStruct h = moveFromWord(e.hashMove);
+                    if ((isCapture(pos, h) || (h.moveType >= MT_PROMO_N && h.moveType <= MT_PROMO_Q)) &&
+                        moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, h) &&
+                        seeAtLeast(pos, h, threshold)) {
+                        hashTried = e.hashMove;
+                        const int score = tryCandidate(h);
+                        if (stopRequested()) return 0;
+                        if (score >= pb) return score;
+                    }
+                }
+                generateMovesCaptures(ply, e.moveListStart, pos);
+                for (moveStruct* m = e.moveListStart; m < e.moveListEnd && tried < 4; m++) {
+                    selectBest(m, e.moveListEnd);
+                    if (hashTried && sameMove(moveToWord(*m), hashTried)) continue;
+                    if (!seeAtLeast(pos, *m, threshold) || !moveIsLegal(pos, ply, *m)) continue;
+                    moveStruct mv = *m;
+                    mv.score = 0;
+                    const int score = tryCandidate(mv);
+                    if (stopRequested()) return 0;
+                    if (score >= pb) return score;
+                }
+            }
+
+            // 13. Internal iterative deepening.
+            if (depth >= 8 && e.hashMove == 0 && (pvNode || adjEval >= beta - 100)) {
+                alfabeta(ply, depth - 6, alpha, beta, pos);
+                if (stopRequested()) return 0;
+                const U64 entry = hashProbe(pos->hashKey);
+                if (hashEntryBound(entry) != boundNone) e.hashMove = hashEntryMove(entry);
+            }
+        }
+    }
+
+    // 14. Hash move check.
+    bool hashValid = false;
+    if (e.hashMove) {
+        hashValid = moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, moveFromWord(e.hashMove));
+        if (!hashValid) e.hashMove = 0;
+    }
+
+    const continuation cont = continuationBlocks(pos, ply);
+    pickerContext pc;
+    pc.cont = cont;
+    pc.sortOff = ply == 0 && pos->threadIndex % 4 == 3;
+
+    // 15. Singular extension test.
+    bool singular = false;
+    if (hashValid && depth >= 7 && ply > 0 && ttDraft >= depth - 3 && ttBound != boundUpper &&
+        std::abs(ttScore) <= MATETHRESHOLD - 1) {
+        const int sb = ttScore - 2 * depth;
+        const plyEntry saved = e;
+        const uint16_t savedNoNull = pos->plyStack[ply + 1].noNullMove;
+        pos->plyStack[ply + 1].noNullMove = 1;
+        e.moveStage = STAGE_GEN_CAPTURES;
+        pickerContext spc = pc;
+        int counted = 0;
+        bool exceeded = false;
+        int stage;
+        moveStruct* mp;
+        while (counted < 5 && (mp = nextMove(pos, ply, spc, &stage)) != nullptr) {
+            moveStruct m = *mp;
+            m.score = 0;
+            if (!inCheck && !moveIsLegal(pos, ply, m)) continue;
+            const int piece = pos->board[m.from];
+            makeMove(pos, ply, m);
+            e.currentMove = makeMoveWord(m, piece);
+            hashPrefetch(pos->hashKey);
+            pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
+            const int score = -alfabeta(ply + 1, depth / 2 - 1, -sb, -sb + 1, pos);
+            unmakeMove(pos, ply, m);
+            if (stopRequested()) return 0;
+            if (stage != STAGE_GOOD_CAPTURES && stage != STAGE_BAD_CAPTURES) counted++;
+            if (score > sb) {
+                exceeded = true;
+                break;
+            }
+        }
+        e = saved;
+        pos->plyStack[ply + 1].noNullMove = savedNoNull;
+        singular = !exceeded;
+    }
+
+    // 16. The move loop.
+    pos->plyStack[ply + 1].killerMove[0] = pos->plyStack[ply + 1].killerMove[1] = 0;
+    e.moveStage = hashValid ? STAGE_HASH : STAGE_GEN_CAPTURES;
+    int best = -MATESCORE;
+    int movesSearched = 0, searchedCount = 0;
+    bool anyPruned = false;
+    int stage;
+    moveStruct* mp;
+    while ((mp = nextMove(pos, ply, pc, &stage)) != nullptr) {
+        moveStruct m = *mp;
+        m.score = 0;
+        const int piece = pos->board[m.from];
+        const bool capture = isCapture(pos, m);
+
+        // 16.1 Pruning before the move is made.
+        if (ply > 0) {
+            if (stage == STAGE_BAD_CAPTURES && depth <= 6 &&
+                !(seeValue[pos->board[m.to]] - seeValue[piece] >= -110 * depth || seeAtLeast(pos, m, -110 * depth))) {
+                anyPruned = true;
+                continue;
+            }
+            if (depth <= 3 && pos->board[m.to] == EMPTY && allHistoriesNegative(pos, cont, piece, m.to)) {
+                anyPruned = true;
+                continue;
+            }
+        }
+
+        // 16.2 Legality of pseudo-legal moves.
+        if (!inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
+
+        // 16.3 Make the move.
+        makeMove(pos, ply, m);
+        e.currentMove = makeMoveWord(m, piece);
+        hashPrefetch(pos->hashKey);
+        const bool givesCheck = inCheckNow(pos);
+        pos->plyStack[ply + 1].inCheck = givesCheck;
+
+        // 16.4 Late-move pruning.
+        if (ply > 0 && !givesCheck &&
+            (pc.lmpSkip || (zeroWindow && depth <= 7 && !inCheck &&
+                            (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
+                             stage == STAGE_QUIETS) &&
+                            searchedCount >= LMP[improving][depth]))) {
+            pc.lmpSkip = true;
+            unmakeMove(pos, ply, m);
+            anyPruned = true;
+            continue;
+        }
+
+        // 16.5 Count it.
+        if (stage != STAGE_BAD_CAPTURES) searchedCount++;
+
+        // 16.6 Extensions.
+        int extension = 0;
+        if (movesSearched == 0 && singular) {
+            extension = 1;
+        } else if (givesCheck) {
+            bool safe = m.moveType == MT_ENPASSANT || m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q ||
+                        seeValue[pos->plyStack[ply + 1].capturedPiece] >= seeValue[piece];
+            if (!safe) {
+                unmakeMove(pos, ply, m);
+                safe = seeAtLeast(pos, m, 0);
+                makeMove(pos, ply, m);
+            }
+            if (safe) extension = 1;
+        } else if (!capture && cont.followUp && cont.counter && (*cont.followUp)[piece - 2][m.to] > 4096 &&
+                   (*cont.counter)[piece - 2][m.to] > 4096) {
+            extension = 1;
+        }
+        const int newDepth = depth - 1 + extension;
+
+        // 16.7 Search.
+        int score;
+        if (movesSearched == 0) {
+            score = newDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -alpha, pos)
+                                  : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
+        } else {
+            int R = 0;
+            if (depth >= 3 && !capture) {
+                R = LMR[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
+                if (allHistoriesNegative(pos, cont, piece, m.to)) R++;
+                if (R && pvNode) R--;
+                if (pos->board[m.to] == PAWN + side) {
+                    if (R && rankOf(m.to) == (side == WHITE ? 6 : 1)) R--;
+                    const uint32_t w = e.currentMove;
+                    if ((sameMove(w, e.killerMove[0]) || sameMove(w, e.killerMove[1])) &&
+                        !(passedPawnsMask[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
+                        R--;
+                }
+            }
+            const int reduced = newDepth - R;
+            score = reduced <= 0 ? -quiescence(ply + 1, 0, -alpha - 1, -alpha, pos)
+                                 : -alfabeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
+            if (R != 0 && newDepth >= 1 && score > alpha) score = -alfabeta(ply + 1, newDepth, -alpha - 1, -alpha, pos);
+            if (score > alpha && score < beta)
+                score = newDepth <= 0 ? -quiescence(ply + 1, newDepth, -beta, -alpha, pos)
+                                      : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
+        }
+
+        // 16.8 Unmake.
+        unmakeMove(pos, ply, m);
+        if (stopRequested()) return 0;
+
+        // 16.9 Best move so far.
+        movesSearched++;
+        if (score > best) {
+            if (score > alpha) {
+                e.pvMove = wordToMove(makeMoveWord(m, piece));
+                if (ply == 0) {
+                    pos->rootBestMoveChanges++;
+                    pos->rootBestMoveDepth = (int16_t)depth;
+                    pos->rootDepthComplete = 0;
+                }
+                if (score >= beta) {
+                    // 17. Beta cut-off.
+                    hashStore(pos->hashKey, makeMoveWord(m, piece), scoreToHash(score, ply), depth, boundLower);
+                    if (!inCheck && pos->board[m.to] == EMPTY) updateQuietCutoff(pos, ply, depth, m, stage, cont);
+                    return score;
+                }
+                alpha = score;
+            }
+            best = score;
+        }
+    }
+
+    // 18. End of the move loop.
+    if (movesSearched == 0) {
+        // Every move pruned is not the same as no move at all.
+        if (anyPruned && anyLegalMove(pos, ply)) return alpha;
+        return inCheck ? ply - MATESCORE : 0;
+    }
+    if (pos->fiftyMoveCounter > 99) return 0;
+    if (best > alphaOrig)
+        hashStore(pos->hashKey, moveToWord(e.pvMove), scoreToHash(best, ply), depth, boundExact);
+    else
+        hashStore(pos->hashKey, e.hashMove, scoreToHash(best, ply), depth, boundUpper);
+    return best;
+}
+
+// ---------------------------------------------------------------------------
+// Principal variation from the transposition table
+// ---------------------------------------------------------------------------
+void getPVFromHashTable(positionStruct* pos, int depth) {
+    pos->pvLastIndex = 0;
+    if (depth < 1) return;
+    int made = 0;
+    for (int k = 0; k < depth && k < MAX_PLY - 1; k++) {
+        const U64 entry = hashProbe(pos->hashKey);
+        if (hashEntryBound(entry) != boundExact || hashEntryMove(entry) == 0) break;
+        const uint32_t word = hashEntryMove(entry);
+        // The en-passant state and check flag of ply k describe the position.
+        pos->plyStack[k].inCheck = sideInCheck(pos, pos->sideToMove);
+        if (!moveIsPseudoLegal(pos, k, word, false)) break;
+        const moveStruct m = moveFromWord(word);
+        if (!leavesKingSafe(pos, k, m)) break;
+        pos->plyStack[k].pvMove = wordToMove(word);
+        makeMove(pos, k, m);
+        pos->pvLastIndex = (uint8_t)k;
+        made++;
+    }
+    for (int k = made - 1; k >= 0; k--) unmakeMove(pos, k, moveFromWord(moveToWord(pos->plyStack[k].pvMove)));
+}
+
+// ---------------------------------------------------------------------------
+// Root search with iterative deepening
+// ---------------------------------------------------------------------------
+namespace {
+
+const int16_t aspMatrix[32][5] = {
+    {15, 35, 40, 80, 160}, {9, 24, 34, 75, 113},  {15, 35, 40, 80, 160}, {54, 69, 79, 195, 15},
+    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 12}, {27, 37, 83, 117, 51}, {66, 76, 187, 169, 15},
+    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 48}, {63, 73, 179, 165, 15},
+    {30, 40, 91, 121, 18}, {33, 43, 99, 125, 15}, {35, 40, 80, 160, 45}, {60, 70, 171, 161, 21},
+    {36, 46, 107, 129, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 42}, {57, 67, 163, 157, 15},
+    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 24}, {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
+    {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 36}, {51, 61, 147, 149, 15},
+    {35, 40, 80, 160, 30}, {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33}, {48, 58, 139, 145, 0}};
+const int skipSize[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
+const int skipPhase[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
+
+struct searchTotals {
+    U64 nodes = 0;
+    U64 nps = 0;
+    U64 elapsed = 1;
+};
+
+searchTotals gatherTotals() {
+    searchTotals t;
+    U64 tb = 0;
+    for (worker* w : theWorkForce.workers) {
+        t.nodes += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
+        tb += relaxedRead(w->position.tbHits);
+    }
+    theWorkForce.totalTbHits.store(tb, std::memory_order_relaxed);
+    t.elapsed = engine.elapsedMs.load(std::memory_order_relaxed);
+    if (t.elapsed == 0) {
+        t.elapsed = 1;
+        engine.elapsedMs.store(1, std::memory_order_relaxed);
+    }
+    t.nps = t.nodes * 1000 / t.elapsed;
+    return t;
+}
+
+void printInfoLine(positionStruct* pos, int score, int depth, int selDepth) {
+    if (theWorkForce.silent) return;
+    const searchTotals t = gatherTotals();
+    printLine("info score cp " + std::to_string((int16_t)score) + " depth " + std::to_string(depth) + " seldepth " +
+              std::to_string(selDepth) + " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) +
+              " time " + std::to_string(t.elapsed) + " tbhits " +
+              std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(pos));
+}
+
+void printMateLine(positionStruct* pos, int score, int depth) {
+    if (theWorkForce.silent) return;
+    const searchTotals t = gatherTotals();
+    const int mate = (score > 0 ? 1 : -1) * ((MATESCORE - std::abs(score)) / 2 + 1);
+    printLine("info score mate " + std::to_string(mate) + " depth " + std::to_string(depth) + " nodes " +
+              std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " + std::to_string(t.elapsed) +
+              " tbhits " + std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " +
+              PVToString(pos));
+}
+
+void setElapsed() {
+    int64_t ms = elapsedSinceStart();
+    engine.elapsedMs.store(ms < 0 ? 0 : (U64)ms, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+namespace {
+
+// The legal root moves are generated into ply 0's list; the lists of deeper
+// plies follow it, so this never disturbs a line being searched.
+bool isLegalRootMove(positionStruct* pos, moveStruct m) {
+    if (moveToWord(m) == 0) return false;
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    for (moveStruct* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
+        if (sameMove(moveToWord(*l), moveToWord(m))) return true;
+    return false;
+}
+
+moveStruct fallbackRootMove(positionStruct* pos) {
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    if (pos->plyStack[0].moveListEnd == pos->plyStack[0].moveListStart) return EMPTYMOVE;
+    const uint32_t hashMove = hashEntryMove(hashProbe(pos->hashKey));
+    for (moveStruct* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
+        if (hashMove && sameMove(moveToWord(*l), hashMove)) return *l;
+    return *pos->plyStack[0].moveListStart;
+}
+
+// Is `reply` legal after `m` has been played at the root?
+bool isLegalReply(positionStruct* pos, moveStruct m, moveStruct reply) {
+    moveStruct made = m;
+    made.score = 0;
+    makeMove(pos, 0, made);
+    generateMovesLegal(1, pos->plyStack[1].moveListStart, pos);
+    bool found = false;
+    for (moveStruct* l = pos->plyStack[1].moveListStart; l < pos->plyStack[1].moveListEnd; l++)
+        if (sameMove(moveToWord(*l), moveToWord(reply))) found = true;
+    unmakeMove(pos, 0, made);
+    return found;
+}
+
+}  // namespace
+
+void worker::searchRoot() {
+    positionStruct* pos = searchPos;
+    const bool isBoss = threadIndex == 0;
+    const int minReport = engine.timeNormal >= 1600 ? engine.timeNormal / 16 : 100;
+    int limit = engine.depthLimit;
+    pos->timeCheckCountdown = engine.timeCheckInterval;
+    pos->plyStack[0].killerMove[0] = pos->plyStack[0].killerMove[1] = 0;
+    const int16_t* w = aspMatrix[threadIndex % 32];
+    theWorkForce.searchFinished.store(0, std::memory_order_relaxed);
+
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    const int rootMoves = (int)(pos->plyStack[0].moveListEnd - pos->plyStack[0].moveListStart);
+    pos->rootDepthComplete = 1;
+    pos->rootBestMoveDepth = 0;
+    pos->rootScore = -32767;
+
+    if (isBoss) {
+        if (pos->plyStack[0].inCheck && rootMoves == 0) {
+            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+            if (!theWorkForce.silent) printLine("info score mate 0");
+            pos->plyStack[0].pvMove = EMPTYMOVE;
+            pos->pvLastIndex = 0;
+            engine.elapsedMs.store(1, std::memory_order_relaxed);
+            return;
+        }
+        if (TB_LARGEST > 0 && pos->plyStack[0].castlingRights == 0 &&
+            popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= TB_LARGEST) {
+            const uint32_t m = syzygyProbeDTZ(0, pos);
+            if (m) {
+                theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+                pos->plyStack[0].pvMove = wordToMove(m);
+                pos->pvLastIndex = 0;
+                engine.elapsedMs.store(1, std::memory_order_relaxed);
+                pos->rootDepthComplete = 1;
+                pos->rootBestMoveDepth = 127;
+                return;
+            }
+        }
+    }
+    if (rootMoves == 1) limit = 3;
+    const int nofThreads = engine.nofThreads;
+    const int need = (nofThreads > 3 ? 1 : 0) + nofThreads / 2;
+
+    pos->plyStack[0].staticEval = 0;
+    pos->plyStack[1].staticEval = 0;
+    int alpha = -32767, beta = 32767;
+    int s = -32767;
+    double timeScale = 1.0;
+    int d = 0, k = 0;
+    bool cont = true;
+
+    for (;;) {
+        int next = d + 1;
+        bool output = false;
+        bool skip = false;
+        if (isBoss) {
+            output = next >= 10;
+        } else {
+            const int i = threadIndex % 16;
+            if ((i + next) % skipSize[i] == 0) {
+                next += skipPhase[i];
+                if (next > 126) next = 127;
+            }
+            if (next >= 10) {
+                int count = 0;
+                for (worker* other : theWorkForce.workers) {
+                    if (other == this) continue;
+                    if (other->currentDepth.load(std::memory_order_relaxed) >= next && ++count >= need) break;
+                }
+                skip = count >= need;
+            }
+        }
+        d = next;
+        int fl = 0, fh = 0;
+        if (!skip) {
+            // One iteration.
+            currentDepth.store(d, std::memory_order_relaxed);
+            if (d >= 6) {
+                alpha = std::max(s - w[0], -32767);
+                beta = std::min(s + w[0], 32767);
+            }
+            pos->rootBestMoveChanges = 0;
+            const double scaleAtStart = timeScale;
+            bool complete = false;
+            int v = 0;
+            while (!stopRequested()) {
+                const int D = std::max(d - k, 1);
+                v = alfabeta(0, D, alpha, beta, pos);
+                if (stopRequested()) break;
+                if (v <= alpha) {
+                    beta = (int16_t)((alpha + beta) / 2);
+                    alpha = fl <= 3 ? std::max(v - w[fl + 1], -32767) : -32000;
+                    fl++;
+                    k = 0;
+                } else if (v >= beta) {
+                    beta = fh <= 3 ? std::min(v + w[fh + 1], 32767) : 32000;
+                    fh++;
+                    k++;
+                } else {
+                    complete = true;
+                    break;
+                }
+                if (isBoss && limit == 0 && !engine.infinite &&
+                    !theWorkForce.pondering.load(std::memory_order_relaxed) && fl == 0) {
+                    setElapsed();
+                    if ((double)engine.elapsedMs.load(std::memory_order_relaxed) > engine.timeNormal * scaleAtStart) {
+                        theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+                        break;
+                    }
+                }
+            }
+            if (complete) {
+                pos->rootScore = (int16_t)v;
+                if (isBoss && output)
+                    hashStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToHash(v, 0), d, boundExact);
+                pos->rootDepthComplete = 1;
+                pos->rootBestMoveDepth = (int16_t)d;
+                s = v;
+            }
+
+            // End of the iteration.
+            int instability = pos->rootBestMoveChanges;
+            if (fl > 1 || fh > 1) instability += std::max(fl, fh) - 1;
+            setElapsed();
+            if (isBoss && output) {
+                getPVFromHashTable(pos, d);
+                if (!stopRequested() && pos->pvLastIndex != 0) {
+                    boss* b = static_cast<boss*>(this);
+                    b->savedBestMove = pos->plyStack[0].pvMove;
+                    b->savedPonderMove = pos->plyStack[1].pvMove;
+                }
+                printInfoLine(pos, s, d, pos->selDepth);
+            }
+            if (isBoss && !stopRequested() &&
+                ((s >= MATETHRESHOLD && MATESCORE - s <= d) || (s <= -MATETHRESHOLD && s + MATESCORE <= d))) {
+                if (!output) getPVFromHashTable(pos, d);
+                printMateLine(pos, s, d);
+                if (!theWorkForce.pondering.load(std::memory_order_relaxed) && !engine.infinite) break;
+            }
+            bool newRecord = false;
+            if ((int64_t)engine.elapsedMs.load(std::memory_order_relaxed) > minReport &&
+                d > theWorkForce.maxDepthReached.load(std::memory_order_relaxed)) {
+                theWorkForce.maxDepthReached.store(d, std::memory_order_relaxed);
+                newRecord = true;
+            }
+            if (d >= 6) {
+                if (instability <= 1)
+                    timeScale *= 0.9;
+                else if (timeScale <= 1.0)
+                    timeScale = 1.0 + 0.2 * instability;
+                else
+                    timeScale = 0.8 * timeScale + 0.2 * instability;
+                timeScale = std::min(2.0, std::max(0.6, timeScale));
+            } else {
+                timeScale = 1.0;
+            }
+            if (isBoss || newRecord) {
+                if (limit != 0) {
+                    cont = d < limit;
+                } else {
+                    if ((float)engine.elapsedMs.load(std::memory_order_relaxed) * engine.timeFactor >
+                        engine.timeNormal * timeScale)
+                        theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
+                    cont = theWorkForce.pondering.load(std::memory_order_relaxed) ||
+                           !theWorkForce.searchFinished.load(std::memory_order_relaxed);
+                }
+                if (engine.infinite) cont = true;
+            }
+        }
+        if (!cont || d > 126 || stopRequested()) break;
+    }
+    setElapsed();
+    if (!cont) theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+}
+
+void boss::searchRoot() {
+    savedBestMove = savedPonderMove = EMPTYMOVE;
+    for (size_t i = 1; i < theWorkForce.workers.size(); i++) theWorkForce.workers[i]->wake();
+    worker::searchRoot();
+    theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
+    if (!stopRequested()) {
+        while ((engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)) && !stopRequested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+    for (size_t i = 1; i < theWorkForce.workers.size(); i++) theWorkForce.workers[i]->waitIdle();
+
+    worker* best = this;
+    if (engine.nofThreads > 1 && engine.depthLimit == 0) {
+        int bestKey = 2 * position.rootBestMoveDepth + position.rootDepthComplete;
+        for (worker* w : theWorkForce.workers) {
+            const int key = 2 * w->position.rootBestMoveDepth + w->position.rootDepthComplete;
+            if (key == bestKey || w->position.rootScore >= MATETHRESHOLD) {
+                if (w->position.rootScore > best->position.rootScore) {
+                    best = w;
+                    bestKey = key;
+                }
+            } else if (key > bestKey) {
+                best = w;
+                bestKey = key;
+            }
+        }
+    }
+    positionStruct* bp = best->searchPos;
+    if (best != this && !theWorkForce.silent) {
+        getPVFromHashTable(bp, bp->rootBestMoveDepth);
+        const searchTotals t = gatherTotals();
+        printLine("info score cp " + std::to_string(bp->rootScore) + " depth " + std::to_string(bp->rootBestMoveDepth) +
+                  " seldepth " + std::to_string(bp->selDepth) + " nodes " + std::to_string(t.nodes) + " nps " +
+                  std::to_string(t.nps) + " time " + std::to_string(t.elapsed) + " tbhits " +
+                  std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(bp));
+    }
+    moveStruct bestMove = bp->plyStack[0].pvMove;
+    moveStruct ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : EMPTYMOVE;
+    if (moveToWord(ponder) == 0 && sameMove(moveToWord(bestMove), moveToWord(savedBestMove))) ponder = savedPonderMove;
+    if (!isLegalRootMove(bp, bestMove)) {
+        // Stopped before any root move was searched: answer with a legal
+        // move all the same (the table's move, else the first one).  Only a
+        // side without moves answers with the empty move.
+        bestMove = fallbackRootMove(bp);
+        ponder = EMPTYMOVE;
+    }
+    theWorkForce.lastBestMove = bestMove;
+    if (theWorkForce.silent) return;
+    std::string line = "bestmove " + moveToLA(&bestMove, bp->sideToMove);
+    if (moveToWord(ponder) != 0 && isLegalReply(bp, bestMove, ponder))
+        line += " ponder " + moveToLA(&ponder, bp->sideToMove ^ 1);
+    printLine(line);
+}
+
+// ---------------------------------------------------------------------------
+// Search threads
+// ---------------------------------------------------------------------------
+worker::worker(int index) : threadIndex(index) {
+    std::memset(static_cast<void*>(followUpTable), 0, sizeof followUpTable);
+    std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
+    std::memset(static_cast<void*>(pawnHashTable), 0, sizeof pawnHashTable);
+    std::memset(static_cast<void*>(evalCache), 0, sizeof evalCache);
+    searchPos = &position;
+    linkPosition();
+    try {
+        thread = std::thread(&worker::atTheOffice, this);
+    } catch (const std::system_error&) {
+        std::fputs("thread constructor failed\n", stderr);
+        std::exit(1);
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    condition.wait(lock, [this] { return busy == 0; });
+}
+
+worker::~worker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        quitFlag = 1;
+        busy = 1;
+    }
+    condition.notify_all();
+    if (thread.joinable()) thread.join();
+}
+
+void worker::atTheOffice() {
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex);
+        busy = 0;
+        condition.notify_all();
+        condition.wait(lock, [this] { return busy == 1; });
+        if (quitFlag) return;
+        lock.unlock();
+        searchRoot();
+    }
+}
+
+void worker::linkPosition() {
+    position.plyStack[0].moveListStart = moveStack;
+    position.threadIndex = (uint32_t)threadIndex;
+    position.pawnHashTable = pawnHashTable;
+    position.evalCache = evalCache;
+    position.followUpHistory = &followUpTable;
+    position.counterMoveHistory = &counterMoveTable;
+}
+
+void worker::wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        busy = 1;
+    }
+    condition.notify_all();
+}
+
+void worker::waitIdle() {
+    std::unique_lock<std::mutex> lock(mutex);
+    condition.wait(lock, [this] { return busy == 0; });
+}
+
+void worker::clearHistoryTables() {
+    std::memset(static_cast<void*>(followUpTable), 0, sizeof followUpTable);
+    std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
+}
+
+void workForce::waitForSearch() {
+    if (!workers.empty()) workers[0]->waitIdle();
+}
+
+bool workForce::searching() {
+    if (workers.empty()) return false;
+    std::lock_guard<std::mutex> lock(workers[0]->mutex);
+    return workers[0]->busy != 0;
+}
+
+void workForce::setNofWorkers(int n) {
+    waitForSearch();
+    while (!workers.empty()) {
+        delete workers.back();
+        workers.pop_back();
+    }
+    for (int i = 0; i < n; i++) {
+        worker* w;
+        try {
+            w = i == 0 ? new boss(0) : new worker(i);
+        } catch (const std::bad_alloc&) {
+            std::fputs("not enough memory for the search threads\n", stderr);
+            std::exit(1);
+        }
+        workers.push_back(w);
+    }
+    for (worker* w : workers) w->clearHistoryTables();
+}
+
+void workForce::startSearch() {
+    waitForSearch();
+    stopSearch.store(0, std::memory_order_relaxed);
+    searchFinished.store(0, std::memory_order_relaxed);
+    maxDepthReached.store(0, std::memory_order_relaxed);
+    nodesCounted.store(0, std::memory_order_relaxed);
+    totalTbHits.store(0, std::memory_order_relaxed);
+    hashAgeCounter = (uint8_t)(hashHartBeat & 63);
+    hashHartBeat++;
+    for (worker* w : workers) {
+        std::memcpy(static_cast<void*>(&w->position), &GPSData, sizeof(positionStruct));
+        w->linkPosition();
+        w->currentDepth.store(0, std::memory_order_relaxed);
+    }
+    workers[0]->wake();
+}

@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
 
     initBitboardConstants();
     initHashCodeTables();
-    allocateHashTable(hashBucketsForSize(engine.hashSizeMB));
     setPosition(fen, &GPSData);
+    engineStartup();
 
     static char outputBuffer[4096];
     std::setvbuf(stdout, outputBuffer, _IOLBF, sizeof outputBuffer);
@@ -40,24 +40,39 @@ int main(int argc, char** argv) {
         std::string word;
         is >> word;
 
-        if (word == "quit") {
-        } else if (word == "position")
+        if (word == "quit")
+            uciQuit();
+        else if (word == "stop")
+            uciStop();
+        else if (word == "position")
             uciPosition(is);
+        else if (word == "go")
+            uciGo(is);
+        else if (word == "ponderhit")
+            uciPonderhit();
+        else if (word == "ucinewgame")
+            uciNewGame();
+        else if (word == "uci")
+            uciIdentify();
+        else if (word == "setoption")
+            uciSetOption(is);
         else if (word == "isready")
             printLine("readyok");
         else if (word == "rtest")
-            perftCheck();
+            uciRtest();
         else if (word == "perft")
             uciPerft(is, perftDepth);
         else if (word == "showboard")
             uciShowBoard();
         else if (word == "help")
             uciHelp();
+        else if (word == "bench")
+            uciBench(is);
         else
             printLine("Unknown command");
 
         if (fromArguments || word == "quit") break;
     }
-    freeHashTable();
+    engineShutdown();
     return 0;
 }

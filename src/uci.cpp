@@ -1,8 +1,10 @@
 // The command handlers: position, perft, showboard, help and the others.
 #include "uci.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <sstream>
 
 engineStruct engine;
@@ -145,4 +147,426 @@ void uciShowBoard() {
 void uciHelp() {
     printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' 'isready'");
     printLine("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board");
+}
+
+// ---------------------------------------------------------------------------
+// Search control
+// ---------------------------------------------------------------------------
+#include <algorithm>
+#include <climits>
+
+#include "search.h"
+#include "syzygy.h"
+
+void engineStartup() {
+    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
+    if (allocateHashTable(wanted) < wanted)
+        printLine("info string not enough memory for the hash table; using a smaller one");
+    theWorkForce.setNofWorkers(engine.nofThreads);
+}
+
+void engineShutdown() {
+    theWorkForce.setNofWorkers(0);
+    freeHashTable();
+}
+
+void stopSearchAndWait() {
+    if (theWorkForce.workers.empty()) return;
+    if (theWorkForce.searching()) theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+    theWorkForce.waitForSearch();
+}
+
+void uciQuit() { theWorkForce.stopSearch.store(1, std::memory_order_relaxed); }
+
+void uciStop() { theWorkForce.stopSearch.store(1, std::memory_order_relaxed); }
+
+void uciPonderhit() {
+    if (theWorkForce.searchFinished.load(std::memory_order_relaxed))
+        theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+    else
+        theWorkForce.pondering.store(0, std::memory_order_relaxed);
+}
+
+void uciNewGame() {
+    stopSearchAndWait();
+    clearHashTableMT();
+    for (worker* w : theWorkForce.workers) w->clearHistoryTables();
+    engine.movesPlayed = 0;
+    engine.newGame = 1;
+    std::memset(GPSData.keyHistory, 0, sizeof GPSData.keyHistory);
+    // The current position stays the last entry, so the history remains a
+    // valid record for the repetition scan.
+    GPSData.keyHistory[GPSData.historyLength - 1] = GPSData.hashKey;
+    printLine("readyok");
+}
+
+void allocateTime(engineStruct& eng, int side) {
+    const int64_t T = eng.timeLeft[side];
+    const int64_t I = eng.increment[side];
+    const int P = eng.movesPlayed;
+    const int64_t O = eng.moveOverhead;
+    const bool many = eng.nofThreads > 3;
+    double f;
+    int m;
+    double r;
+    if (!eng.movesToGoGiven) {
+        f = many ? 0.72 : 0.66;
+        if (P == 1024) {
+            m = 30;
+            f *= 1.4;
+        } else if (P <= 17) {
+            m = 40;
+        } else if (P <= 50) {
+            m = 22;
+        } else if (P <= 80) {
+            m = 25;
+        } else if (P <= 200) {
+            m = 20;
+        } else {
+            m = 15;
+        }
+        eng.movesToGo = m;
+        r = 0.5;
+    } else {
+        f = many ? 0.8 : 0.73;
+        if (P <= 17)
+            f *= 0.9;
+        else if (P <= 50)
+            f *= 1.1;
+        // A count of moves to go below one would divide by zero; it means the
+        // time control is about to end, so plan as for the last move.
+        if (eng.movesToGo < 1) eng.movesToGo = 1;
+        m = eng.movesToGo;
+        r = m == 1 ? 0.9 : 0.5;
+    }
+    if (eng.newGame) {
+        int64_t q = T / std::max<int64_t>(I, 1);
+        q = std::min<int64_t>(std::max<int64_t>(q, 100), 360);
+        eng.incrementFactor = 1.37f + (float)((double)(q - 100) * 0.0014615385);
+        eng.newGame = 0;
+    }
+    if (eng.ponderEnabled) f *= 1.1;
+    eng.timeFactor = 1.0f;
+    const int64_t mPrime = eng.movesToGoGiven ? m : (int64_t)((float)m * eng.incrementFactor);
+    const int64_t total = (mPrime - 1) * I + T;
+    const int64_t avail = T - O;
+    auto clamp32 = [](double v) -> int64_t {
+        return (int64_t)std::min<double>(std::max<double>(v, (double)INT_MIN), (double)INT_MAX);
+    };
+    int64_t timeNormal = clamp32(std::max(f * (double)(total / m), 1.0));
+    int64_t timeMax = m == 1 ? total - O : clamp32(std::min(5.0 * (double)timeNormal, r * (double)avail));
+    if (!eng.movesToGoGiven) {
+        if (avail / timeNormal <= 3) {
+            eng.timeFactor = 5.0f;
+            timeNormal /= 2;
+            timeMax /= 2;
+        }
+    } else if (m == 4 && timeMax < 40) {
+        timeMax = 40;
+    }
+    if (eng.moveTime != 0) {
+        timeNormal = 10 * (int64_t)eng.moveTime;
+        timeMax = eng.moveTime;
+    } else {
+        timeMax = std::max(timeNormal + 1, std::min(timeMax, avail));
+    }
+    eng.timeNormal = (int32_t)std::min<int64_t>(std::max<int64_t>(timeNormal, INT_MIN), INT_MAX);
+    eng.timeMax = (int32_t)std::min<int64_t>(std::max<int64_t>(timeMax, INT_MIN), INT_MAX);
+}
+
+namespace {
+
+// Reads the next word as a decimal integer of the given range.
+template <typename T>
+bool readNumber(std::istringstream& is, T& value) {
+    std::string word;
+    if (!(is >> word)) return false;
+    errno = 0;
+    char* end = nullptr;
+    if (std::is_unsigned<T>::value) {
+        if (word[0] == '-') return false;
+        unsigned long long v = std::strtoull(word.c_str(), &end, 10);
+        if (end == word.c_str() || errno) return false;
+        value = (T)v;
+    } else {
+        long long v = std::strtoll(word.c_str(), &end, 10);
+        if (end == word.c_str() || errno || v < INT_MIN || v > INT_MAX) return false;
+        value = (T)v;
+    }
+    return true;
+}
+
+}  // namespace
+
+void uciGo(std::istringstream& is) {
+    // A search that cannot end by itself (infinite or pondering) would make
+    // this command wait for ever: stop it first.
+    if (theWorkForce.searching() && (engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)))
+        stopSearchAndWait();
+    theWorkForce.waitForSearch();
+
+    engine.startTimeMs = nowMs();
+    theWorkForce.pondering.store(0, std::memory_order_relaxed);
+    engine.timeLeft[0] = engine.timeLeft[1] = 900000;
+    engine.increment[0] = engine.increment[1] = 0;
+    engine.movesToGo = 30;
+    engine.depthLimit = 0;
+    engine.nodesLimit = 0;
+    engine.mateLimit = 0;
+    engine.moveTime = 0;
+    engine.timeCheckInterval = 4096;
+    engine.infinite = 0;
+    engine.movesToGoGiven = 0;
+
+    std::string word;
+    bool ok = true;
+    while (ok && is >> word) {
+        if (word == "ponder")
+            theWorkForce.pondering.store(1, std::memory_order_relaxed);
+        else if (word == "infinite")
+            engine.infinite = 1;
+        else if (word == "wtime")
+            ok = readNumber(is, engine.timeLeft[0]);
+        else if (word == "btime")
+            ok = readNumber(is, engine.timeLeft[1]);
+        else if (word == "winc")
+            ok = readNumber(is, engine.increment[0]);
+        else if (word == "binc")
+            ok = readNumber(is, engine.increment[1]);
+        else if (word == "movestogo")
+        {
+            ok = readNumber(is, engine.movesToGo);
+            engine.movesToGoGiven = 1;
+        }
+        else if (word == "depth")
+            ok = readNumber(is, engine.depthLimit);
+        else if (word == "nodes")
+            ok = readNumber(is, engine.nodesLimit);
+        else if (word == "mate")
+            ok = readNumber(is, engine.mateLimit);
+        else if (word == "movetime")
+            ok = readNumber(is, engine.moveTime);
+    }
+    if (engine.depthLimit < 0) engine.depthLimit = 0;
+    if (engine.depthLimit > 127) engine.depthLimit = 127;
+    // With a node limit the counter is gathered more often, so that small
+    // limits are met closely.
+    if (engine.nodesLimit)
+        engine.timeCheckInterval = (int32_t)std::max<U64>(1, std::min<U64>(4096, engine.nodesLimit / 64));
+    allocateTime(engine, GPSData.sideToMove);
+    theWorkForce.startSearch();
+}
+
+// ---------------------------------------------------------------------------
+// Options
+// ---------------------------------------------------------------------------
+void uciIdentify() {
+    printLine(std::string("id name ") + TW_ENGINE_NAME + TW_BUILD_SUFFIX);
+    printLine("id author " TW_AUTHOR);
+    printLine("option name Hash type spin default 256 min 1 max 262144");
+    printLine("option name Threads type spin default 1 min 1 max 256");
+    printLine("option name Ponder type check default false");
+    printLine("option name MoveOverhead type spin default 100 min 1 max 60000");
+    printLine("option name SyzygyPath type string default <empty>");
+    printLine("option name SyzygyProbeDepth type spin default 0 min 0 max 127");
+    printLine("uciok");
+}
+
+namespace {
+
+// The number at the start of an option value: leading blanks skipped, the
+// rest of the text ignored.  False when there is no number that fits in 32
+// bits.
+bool optionNumber(const std::string& text, long long& value) {
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return end != text.c_str() && errno == 0 && value >= INT_MIN && value <= INT_MAX;
+}
+
+long long clampValue(long long v, long long lo, long long hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+}  // namespace
+
+void uciSetOption(std::istringstream& is) {
+    std::string word, name, value;
+    is >> word;  // "name"
+    while (is >> word && word != "value") name += (name.empty() ? "" : " ") + word;
+    while (is >> word) value += (value.empty() ? "" : " ") + word;
+
+    long long v = 0;
+    const bool numeric = name == "Hash" || name == "Threads" || name == "MoveOverhead" || name == "SyzygyProbeDepth";
+    if (numeric && !optionNumber(value, v)) {
+        printLine("info string " + name + " needs a number, not '" + value + "'; unchanged");
+        return;
+    }
+    if (name == "Hash") {
+        v = clampValue(v, 1, 262144);
+        stopSearchAndWait();
+        engine.hashSizeMB = (int32_t)v;
+        const U64 wanted = hashBucketsForSize(v);
+        const U64 got = allocateHashTable(wanted);
+        if (got < wanted)
+            printLine("info string not enough memory for " + std::to_string(v) + " MB of hash; using " +
+                      std::to_string(got * sizeof(hashBucket) >> 20) + " MB");
+        printLine("info string Size of Hashtable set to : " + std::to_string(v));
+    } else if (name == "Threads") {
+        v = clampValue(v, 1, 256);
+        stopSearchAndWait();
+        engine.nofThreads = (int32_t)v;
+        theWorkForce.setNofWorkers((int)v);
+        printLine("info string Number of threads set to : " + std::to_string(v));
+    } else if (name == "MoveOverhead") {
+        v = clampValue(v, 1, 60000);
+        engine.moveOverhead = (int32_t)v;
+        printLine("info string MoveOverhead set to : " + std::to_string(v));
+    } else if (name == "Ponder") {
+        engine.ponderEnabled = value == "true";
+        printLine(std::string("info string Ponder set to : ") + (engine.ponderEnabled ? "1" : "0"));
+    } else if (name == "SyzygyPath") {
+        stopSearchAndWait();
+        engine.syzygyPath = value;
+        syzygySetPath(value);
+        printLine("info string Syzygy tablebases used from directory : " + value);
+    } else if (name == "SyzygyProbeDepth") {
+        v = clampValue(v, 0, 127);
+        engine.syzygyProbeDepth = (int32_t)v;
+        printLine("info string SyzygyProbeDepth set to: " + std::to_string(v));
+    }
+}
+
+void uciRtest() {
+    stopSearchAndWait();
+    perftCheck();
+}
+
+// ---------------------------------------------------------------------------
+// Bench: a fixed-depth search of built-in positions, the engine's signature
+// ---------------------------------------------------------------------------
+namespace {
+
+// Openings, middle games, endgames and tactical positions.
+const char* const benchPositions[] = {
+    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
+    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
+    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
+    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8",
+    "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10",
+    "r1bq1rk1/pp2bppp/2n1pn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8",
+    "2rq1rk1/pb1nbppp/1p2pn2/2pp4/2PP4/1PN1PN2/PB2BPPP/2RQ1RK1 w - - 0 11",
+    "r1b2rk1/2q1bppp/p2ppn2/1p6/3NP3/1BN1B3/PPP1QPPP/R4RK1 w - - 0 12",
+    "2r3k1/pp3ppp/2n1b3/3p4/3P4/2N1B3/PP3PPP/2R3K1 w - - 0 20",
+    "4rrk1/pp1n3p/3q2pQ/2p1pb2/2PP4/2P3N1/P2B2PP/4RRK1 b - - 7 19",
+    "r3r1k1/2p2ppp/p1p1bn2/8/1q2P3/2NPQN2/PPP3PP/R4RK1 b - - 2 15",
+    "r1bbk1nr/pp3p1p/2n5/1N4p1/2Np1B2/8/PPP2PPP/2KR1B1R w kq - 0 13",
+    "r1bq1rk1/ppp1nppp/4n3/3p3Q/3P4/1BP1B3/PP1N2PP/R4RK1 w - - 1 16",
+    "4r1k1/r1q2ppp/ppp2n2/4P3/5Rb1/1N1BQ3/PPP3PP/R5K1 w - - 1 17",
+    "2rqkb1r/ppp2p2/2npb1p1/1N1Nn2p/2P1PP2/8/PP2B1PP/R1BQK2R b KQ - 0 11",
+    "r1bq1r1k/b1p1npp1/p2p3p/1p6/3PP3/1B2NN2/PP3PPP/R2Q1RK1 w - - 1 16",
+    "3r1rk1/p5pp/bpp1pp2/8/q1PP1P2/b3P3/P2NQRPP/1R2B1K1 b - - 6 22",
+    "r1q2rk1/2p1bppp/2Pp4/p6b/Q1PNp3/4B3/PP1R1PPP/2K4R w - - 2 18",
+    "4k2r/1pb2ppp/1p2p3/1R1p4/3P4/2r1PN2/P4PPP/1R4K1 b - - 3 22",
+    "3q2k1/pb3p1p/4pbp1/2r5/PpN2N2/1P2P2P/5PP1/Q2R2K1 b - - 4 26",
+    "6k1/6p1/6Pp/ppp5/3pn2P/1P3K2/1PP2P2/3N4 b - - 0 1",
+    "3b4/5kp1/1p1p1p1p/pP1PpP1P/P1P1P3/3KN3/8/8 w - - 0 1",
+    "2K5/p7/7P/5pR1/8/5k2/r7/8 w - - 0 1",
+    "8/6pk/1p6/8/PP3p1p/5P2/4KP1q/3Q4 w - - 0 1",
+    "7k/3p2pp/4q3/8/4Q3/5Kp1/P6b/8 w - - 0 1",
+    "8/2p5/8/2kPKp1p/2p4P/2P5/3P4/8 w - - 0 1",
+    "8/3p4/p1bk3p/Pp6/1Kp1PpPp/2P2P1P/2P5/5B2 b - - 0 1",
+    "5k2/7R/4P2p/5K2/p1r2P1p/8/8/8 b - - 0 1",
+    "6k1/6p1/P6p/r1N5/5p2/7P/1b3PP1/4R1K1 w - - 0 1",
+    "1r3k2/4q3/2Pp3b/3Bp3/2Q2p2/1p1P2P1/1P2KP2/3N4 w - - 0 1",
+    "6k1/4pp1p/3p2p1/P1pPb3/R7/1r2P1PP/3B1P2/6K1 w - - 0 1",
+    "8/3p3B/5p2/5P2/p7/PP5b/k7/6K1 w - - 0 1",
+    "8/8/8/8/5kp1/P7/8/1K1N4 w - - 0 1",
+    "8/8/8/5N2/8/p7/8/2NK3k w - - 0 1",
+    "8/3k4/8/8/8/4B3/4KB2/2B5 w - - 0 1",
+    "8/8/3P3k/8/1p6/8/1P6/1K3n2 b - - 0 1",
+    "6k1/3b3r/1p1p4/p1n2p2/1PPNpP1q/P3Q1p1/1R1RB1P1/5K2 b - - 0 1",
+    "r2r1n2/pp2bk2/2p1p2p/3q4/3PN1QP/2P3R1/P4PP1/5RK1 w - - 0 1",
+    "2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - - 0 1",
+    "r1b1kb1r/3q1ppp/pBp1pn2/8/Np3P2/5B2/PPP3PP/R2Q1RK1 w kq - 0 1",
+    "5rk1/1ppb3p/p1pb4/6q1/3P1p1r/2P1R2P/PP1BQ1P1/5RKN w - - 0 1",
+};
+
+}  // namespace
+
+void uciBench(std::istringstream& is) {
+    int depth = 13;
+    std::string word;
+    if (is >> word) {
+        char* end = nullptr;
+        long v = std::strtol(word.c_str(), &end, 10);
+        if (end == word.c_str() || *end != '\0' || v < 1 || v > 64) {
+            printLine("info string bench needs a depth from 1 to 64, not '" + word + "'");
+            return;
+        }
+        depth = (int)v;
+    }
+    stopSearchAndWait();
+
+    // Everything the bench changes is put back afterwards.
+    std::unique_ptr<positionStruct> savedGame(new positionStruct(GPSData));
+    const int savedThreads = engine.nofThreads;
+    const int32_t savedMovesPlayed = engine.movesPlayed;
+    const uint8_t savedNewGame = engine.newGame;
+    const float savedIncrementFactor = engine.incrementFactor;
+    const uint8_t savedPonderEnabled = engine.ponderEnabled;
+
+    if (savedThreads != 1 || theWorkForce.workers.size() != 1) {
+        engine.nofThreads = 1;
+        theWorkForce.setNofWorkers(1);
+    }
+    allocateHashTable(hashBucketsForSize(16));
+    theWorkForce.silent = true;
+    engine.ponderEnabled = 0;
+
+    U64 totalNodes = 0;
+    int64_t totalMs = 0;
+    const int count = (int)(sizeof benchPositions / sizeof benchPositions[0]);
+    for (int i = 0; i < count; i++) {
+        setPosition(benchPositions[i], &GPSData);
+        clearHashTableMT();
+        theWorkForce.workers[0]->clearHistoryTables();
+        engine.depthLimit = depth;
+        engine.nodesLimit = 0;
+        engine.mateLimit = 0;
+        engine.moveTime = 0;
+        engine.infinite = 0;
+        engine.timeCheckInterval = 4096;
+        engine.timeNormal = INT_MAX;
+        engine.timeMax = INT_MAX;
+        engine.timeFactor = 1.0f;
+        theWorkForce.pondering.store(0, std::memory_order_relaxed);
+        engine.startTimeMs = nowMs();
+        theWorkForce.startSearch();
+        theWorkForce.waitForSearch();
+        const int64_t ms = nowMs() - engine.startTimeMs;
+        const positionStruct& p = theWorkForce.workers[0]->position;
+        const U64 nodes = p.nodeCount + p.quiescenceNodeCount;
+        totalNodes += nodes;
+        totalMs += ms;
+        printLine("bench position " + std::to_string(i + 1) + " of " + std::to_string(count) + ": nodes " +
+                  std::to_string(nodes) + " time " + std::to_string(ms) + " bestmove " +
+                  moveToLA(&theWorkForce.lastBestMove, GPSData.sideToMove));
+    }
+    printLine("Bench: " + std::to_string(totalNodes) + " nodes " +
+              std::to_string(totalNodes * 1000 / (U64)std::max<int64_t>(totalMs, 1)) + " nps");
+
+    theWorkForce.silent = false;
+    std::memcpy(static_cast<void*>(&GPSData), savedGame.get(), sizeof(positionStruct));
+    engine.movesPlayed = savedMovesPlayed;
+    engine.newGame = savedNewGame;
+    engine.incrementFactor = savedIncrementFactor;
+    engine.ponderEnabled = savedPonderEnabled;
+    engine.depthLimit = 0;
+    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
+    if (allocateHashTable(wanted) < wanted)
+        printLine("info string not enough memory for the hash table; using a smaller one");
+    if (savedThreads != 1) {
+        engine.nofThreads = savedThreads;
+        theWorkForce.setNofWorkers(savedThreads);
+    }
 }

@@ -21,3 +21,24 @@ extern const std::string perftFilename;
 // Make a move of the game: validated by the caller, made at ply 0 with the
 // game's key history kept within bounds.
 bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped);
+
+// Start-up and shut-down of the engine's shared state.
+void engineStartup();
+void engineShutdown();
+
+void uciQuit();
+void uciStop();
+void uciGo(std::istringstream& is);
+void uciPonderhit();
+void uciNewGame();
+void uciIdentify();
+void uciSetOption(std::istringstream& is);
+void uciRtest();
+void uciBench(std::istringstream& is);
+
+// Soft and hard time budgets of the next search, from the clock fields of
+// `eng` (timeLeft, increment, movesToGo, movesPlayed, options) for `side`.
+void allocateTime(engineStruct& eng, int side);
+
+// Stop a running search (its "bestmove" is printed) and wait for its end.
+void stopSearchAndWait();

@@ -1,0 +1,101 @@
+// The search: node search, quiescence, exchange test, move ordering, the
+// root search and the pool of search threads.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "tarnwick.h"
+
+int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos);
+int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos);
+bool seeNotLosing(const positionStruct* pos, moveStruct move);
+// Static exchange test against a threshold: does the capture gain at least
+// `threshold` by seeValue once the exchange on its square is played out?
+bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold);
+// Is the remembered move (piece code in byte 3) playable on the board of this
+// ply?  Killers and counter moves must also be quiet.
+bool moveIsPseudoLegal(const positionStruct* pos, int ply, uint32_t move, bool quietOnly);
+void getPVFromHashTable(positionStruct* pos, int depth);
+
+extern const int16_t seeValue[16];
+
+// Counters read by other threads while a search runs are written with
+// relaxed atomic stores by their owner.
+inline void relaxedIncrement(U64& counter) { __atomic_store_n(&counter, counter + 1, __ATOMIC_RELAXED); }
+inline U64 relaxedRead(const U64& counter) { return __atomic_load_n(&counter, __ATOMIC_RELAXED); }
+
+// ---------------------------------------------------------------------------
+// Search threads
+// ---------------------------------------------------------------------------
+class worker {
+  public:
+    explicit worker(int index);
+    virtual ~worker();
+    virtual void searchRoot();
+
+    moveStruct moveStack[MOVE_BUFFER_SIZE];
+    continuationTable followUpTable;
+    continuationTable counterMoveTable;
+    pawnHashEntry pawnHashTable[PAWN_HASH_ENTRIES];
+    evalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
+    std::mutex mutex;
+    std::condition_variable condition;
+    int32_t threadIndex;
+    std::atomic<int32_t> currentDepth{0};
+    uint8_t quitFlag = 0;
+    uint8_t busy = 1;
+    std::thread thread;
+    positionStruct position;
+    positionStruct* searchPos;
+
+    // Link the private position to this worker's storage (after a copy).
+    void linkPosition();
+    // Hand work to the thread, and wait until it is parked again.
+    void wake();
+    void waitIdle();
+    void clearHistoryTables();
+
+  private:
+    void atTheOffice();
+};
+
+class boss : public worker {
+  public:
+    explicit boss(int index) : worker(index) {}
+    void searchRoot() override;
+    moveStruct savedBestMove = EMPTYMOVE;
+    moveStruct savedPonderMove = EMPTYMOVE;
+};
+
+class workForce {
+  public:
+    std::vector<worker*> workers;
+    std::atomic<uint8_t> stopSearch{0};
+    std::atomic<uint8_t> pondering{0};
+    std::atomic<uint8_t> searchFinished{0};
+    std::atomic<int32_t> maxDepthReached{0};
+    std::atomic<U64> totalTbHits{0};
+    // Nodes of the running search, gathered at the clock checks; used by the
+    // "go nodes" limit.
+    std::atomic<U64> nodesCounted{0};
+    // Set by "bench": the search prints nothing and leaves its move here.
+    bool silent = false;
+    moveStruct lastBestMove = EMPTYMOVE;
+
+    void setNofWorkers(int n);
+    // Wait until the boss has finished the running search (if any).
+    void waitForSearch();
+    bool searching();
+    // Copy the game position to every worker and start the boss.
+    void startSearch();
+};
+
+extern workForce theWorkForce;
+
+// Sum of the node counters of every worker (may be slightly stale while a
+// search runs).
+U64 totalNodes();
