@@ -1,6 +1,8 @@
 // The command handlers: position, perft, showboard, help and the others.
 #include "uci.h"
 
+#include "eval.h"
+
 #include <chrono>
 #include <cstdio>
 #include <sstream>
@@ -145,4 +147,31 @@ void uciShowBoard() {
 void uciHelp() {
     printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' 'isready'");
     printLine("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board");
+}
+
+namespace {
+
+// Caches of the command loop for "evil" and "eval"; the search threads own
+// theirs.  GPSData is linked to them right before each call, since a copy of
+// the game position must not keep pointing at them.
+pawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
+evalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
+
+void linkCommandCaches() {
+    GPSData.pawnHashTable = commandPawnHash;
+    GPSData.evalCache = commandEvalCache;
+}
+
+}  // namespace
+
+void uciEvil() {
+    linkCommandCaches();
+    evaluateN(0, &GPSData);
+}
+
+void uciEval() {
+    linkCommandCaches();
+    std::istringstream report(evaluationReport(&GPSData));
+    std::string line;
+    while (std::getline(report, line)) printLine(line);
 }
