@@ -3,8 +3,13 @@
 // Every weight is a packed score S(mg, eg).  Tables indexed by square use the
 // owner's relative square: index 0 is a8 from the owner's side, so a white man
 // on s reads entry s ^ 56 and a black man entry s.
-#include "tarnwick.h"
 #include "eval.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "tarnwick.h"
 
 const int32_t pieceValue[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
 
@@ -166,3 +171,633 @@ const U64 kingSideFiles[8] = {
 };
 
 const U64 RANK1TO5BB[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
+
+// ===========================================================================
+// Static evaluation
+//
+// Every term is a packed score from White's point of view; one blend at the
+// end weighs the middle-game and end-game halves by the remaining piece
+// material.  The same template body serves the search (Trace = false, where
+// all bookkeeping compiles away) and the "eval" report (Trace = true).
+// ===========================================================================
+namespace {
+
+constexpr U64 FILE_A_BB = 0x0101010101010101ULL;
+constexpr U64 FILE_H_BB = FILE_A_BB << 7;
+constexpr U64 LIGHT_SQUARES = 0x55aa55aa55aa55aaULL;
+constexpr U64 FILES_C_TO_F = 0x3c3c3c3c3c3c3c3cULL;
+constexpr U64 FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
+constexpr U64 FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
+
+enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
+
+// Rank r (0 = own first rank) as seen from colour C.
+template <int C>
+constexpr U64 relativeRank(int r) {
+    return 0xffULL << (8 * (C == WHITE ? r : 7 - r));
+}
+template <int C>
+constexpr U64 forward(U64 b) {
+    return C == WHITE ? b << 8 : b >> 8;
+}
+template <int C>
+constexpr U64 backward(U64 b) {
+    return C == WHITE ? b >> 8 : b << 8;
+}
+// Squares attacked by pawns of colour C standing on b, towards the a-file
+// and towards the h-file.
+template <int C>
+constexpr U64 pawnCaptureWest(U64 b) {
+    return C == WHITE ? (b & ~FILE_A_BB) << 7 : (b & ~FILE_A_BB) >> 9;
+}
+template <int C>
+constexpr U64 pawnCaptureEast(U64 b) {
+    return C == WHITE ? (b & ~FILE_H_BB) << 9 : (b & ~FILE_H_BB) >> 7;
+}
+// The man of b nearest to colour C's first rank.
+template <int C>
+inline int rearmost(U64 b) {
+    return C == WHITE ? lsb(b) : msb(b);
+}
+
+inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// Everything the terms share, built once per call.
+struct evalState {
+    const U64* pb;
+    U64 occupied;
+    int kingSq[2];
+    U64 kingZone[2];
+    U64 pawnAttacks[2];
+    U64 pawnAttacksTwice[2];
+    U64 blockedPawns[2];
+    U64 pawnPushes[2];
+    U64 pinned[2];
+    U64 discoverers[2];
+    U64 mobilityArea[2];
+    U64 attackedBy[2][AB_KINDS];
+    U64 attacks[2];
+    U64 attacksTwice[2];
+    U64 passedPawns;
+    int kingAttackersCount[2];
+    int kingAttackWeight[2];
+    int kingAdjacentAttacks[2];
+};
+
+// ---------------------------------------------------------------------------
+// Pawn structure of one colour, pawn storm against its king included.
+// ---------------------------------------------------------------------------
+template <int C>
+int32_t pawnStructure(const U64* pb, const int* kingSq, bool sameWing, U64& passed) {
+    constexpr int Them = C ^ 1;
+    const U64 own = pb[PAWN + C], enemy = pb[PAWN + Them];
+    const int k = kingSq[C];
+    const int f = clampInt(fileOf(k), 1, 6);
+    const U64 kingFiles = files[f - 1] | files[f] | files[f + 1];
+    int32_t sum = 0;
+
+    // Storm: how far the nearest enemy pawn on each king file has come, and
+    // whether one of our pawns stands right in its way.
+    const U64 ahead = ranksAtOrAbove[C][k];
+    const int storm = 2 * sameWing;
+    for (int g = f - 1; g <= f + 1; g++) {
+        const U64 e = enemy & files[g] & ahead;
+        const U64 o = own & files[g] & ahead;
+        const int dEnemy = e ? std::abs(rankOf(k) - rankOf(rearmost<C>(e))) : 7;
+        const int dOwn = o ? std::abs(rankOf(k) - rankOf(rearmost<C>(o))) : 7;
+        const int blocked = dEnemy != 7 && dOwn == dEnemy - 1;
+        sum += EVALPAWNSTORM[blocked + storm][g][dEnemy];
+    }
+
+    U64 b = own;
+    while (b) {
+        const int s = popLsb(b);  // b now holds the own pawns above s
+        const int stop = C == WHITE ? s + 8 : s - 8;
+        const int rr = C == WHITE ? rankOf(s) : 7 - rankOf(s);
+        const int fl = fileOf(s);
+        const U64 sBit = bit(s);
+        const U64 stopAttackers = attackByPawnTable[Them][stop] & enemy;
+        const U64 defenders = attackByPawnTable[C][s] & own;
+        const U64 neighbours = attackByPawnTable[C][stop] & own;
+        const U64 inFront = passedPawnsMask[C][s] & enemy;
+
+        if (!inFront) {
+            passed |= sBit;
+            sum += EVALPAWNPASSED[relSq(s, C)] + distance[stop][kingSq[Them]] * EVALPAWNPASSEDDISTOTHER[rr] +
+                   distance[stop][k] * EVALPAWNPASSEDDISTOWN[rr];
+        } else {
+            // Candidate: the only pawns in its way are the ones guarding the
+            // stop square, and it has as many helpers beside it.
+            const U64 attackers = attackByPawnTable[Them][s] & enemy;
+            if ((inFront & ~attackers) == stopAttackers && popcount(stopAttackers) <= popcount(neighbours))
+                sum += EVALPAWNPASSEDCANDIDATE[popcount(attackers) <= popcount(defenders)][rr];
+        }
+        if (!(isolatedPawns[s] & own)) {
+            sum += EVALPAWNISOLATED[fl];
+            if (sBit & kingFiles) sum += S(-6, 2);
+        }
+        if (files[fl] & b) {
+            sum += EVALPAWNDOUBLED[fl];
+            if (sBit & kingFiles) sum += S(9, -2);
+        }
+        if (stopAttackers && !(passedPawnsMask[Them][s] & own)) {
+            if (sBit & kingFiles) sum += S(-2, 6);
+            if (!(enemy & files[fl])) sum += EVALPAWNBACKHALF[fl];
+        }
+        if (defenders) sum += EVALPAWNCONNECTED[rr];
+        if (neighbours) sum += EVALPAWNNEIGHBOUR[rr];
+    }
+    return sum;
+}
+
+// Both colours: the score from White's view and the passed pawns.
+inline int32_t pawnStructureBoth(const U64* pb, const int* kingSq, U64& passed, int32_t* perColour) {
+    const bool sameWing = (fileOf(kingSq[WHITE]) < 4) == (fileOf(kingSq[BLACK]) < 4);
+    passed = 0;
+    const int32_t w = pawnStructure<WHITE>(pb, kingSq, sameWing, passed);
+    const int32_t b = pawnStructure<BLACK>(pb, kingSq, sameWing, passed);
+    if (perColour) {
+        perColour[WHITE] = w;
+        perColour[BLACK] = b;
+    }
+    return w - b;
+}
+
+// ---------------------------------------------------------------------------
+// Shared working sets
+// ---------------------------------------------------------------------------
+template <int C>
+inline void pawnSets(evalState& st) {
+    const U64 pawns = st.pb[PAWN + C];
+    const U64 west = pawnCaptureWest<C>(pawns), east = pawnCaptureEast<C>(pawns);
+    st.pawnAttacks[C] = west | east;
+    st.pawnAttacksTwice[C] = west & east;
+    st.blockedPawns[C] = backward<C>(st.occupied) & pawns;
+}
+
+template <int C>
+inline void pushSets(evalState& st) {
+    constexpr int Them = C ^ 1;
+    const U64 single = forward<C>(st.pb[PAWN + C]) & ~st.occupied;
+    // A double step is counted when the square it passes is not watched by an
+    // enemy pawn.
+    const U64 twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[Them]) & ~st.occupied;
+    st.pawnPushes[C] = single | twice;
+}
+
+// Men standing alone between the king of colour K and an enemy slider: K's own
+// are pinned, the slider owner's are discovered-attack candidates.
+template <int K>
+inline void pinSets(evalState& st) {
+    constexpr int Them = K ^ 1;
+    const int k = st.kingSq[K];
+    const U64* pb = st.pb;
+    U64 snipers = (rookAttackAll[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
+                  (bishopAttackAll[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
+    while (snipers) {
+        const int s = popLsb(snipers);
+        const U64 between = inBetweenSquares[k][s] & st.occupied;
+        if (between && !(between & (between - 1))) {
+            if (between & pb[K])
+                st.pinned[K] |= between;
+            else
+                st.discoverers[Them] |= between;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Piece loop: shelter, pieces, attack maps
+// ---------------------------------------------------------------------------
+// Attack set of a piece of colour C on s.  Sliders see through their own
+// batteries: bishops through own queens, rooks through own rooks and queens,
+// and a queen's diagonals through own queens, its lines through both.
+template <int C, int Kind>
+inline U64 pieceAttacks(const evalState& st, int s) {
+    const U64* pb = st.pb;
+    if constexpr (Kind == KNIGHT) {
+        return knightAttackTable[s];
+    } else if constexpr (Kind == BISHOP) {
+        return bishopAttacks(s, st.occupied & ~pb[QUEEN + C]);
+    } else if constexpr (Kind == ROOK) {
+        return rookAttacks(s, st.occupied & ~(pb[ROOK + C] | pb[QUEEN + C]));
+    } else {
+        return bishopAttacks(s, st.occupied & ~pb[QUEEN + C]) |
+               rookAttacks(s, st.occupied & ~(pb[ROOK + C] | pb[QUEEN + C]));
+    }
+}
+
+template <int C, int Kind, bool Trace>
+inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePieces) {
+    constexpr int Them = C ^ 1;
+    constexpr int slot = Kind == KNIGHT ? AB_KNIGHT : Kind == BISHOP ? AB_BISHOP : Kind == ROOK ? AB_ROOK : AB_QUEEN;
+    constexpr int32_t pinnedByPawn = Kind == KNIGHT ? S(-86, -100)
+                                     : Kind == BISHOP ? S(-113, -99)
+                                     : Kind == ROOK   ? S(-100, -104)
+                                                      : S(-104, -256);
+    constexpr int32_t pinnedFree = Kind == KNIGHT ? S(28, 26)
+                                   : Kind == BISHOP ? S(36, 36)
+                                   : Kind == ROOK   ? S(19, 25)
+                                                    : S(-3, 5);
+    constexpr int32_t discoverer = Kind == KNIGHT ? S(94, 62)
+                                   : Kind == BISHOP ? S(120, 49)
+                                   : Kind == ROOK   ? S(120, 95)
+                                                    : S(378, 362);
+    constexpr int zoneWeight = Kind == QUEEN ? 5 : 15;
+    const int32_t* mobility = Kind == KNIGHT ? EVALMOBILITYKNIGHT
+                              : Kind == BISHOP ? EVALMOBILITYBISHOP
+                              : Kind == ROOK   ? EVALMOBILITYROOK
+                                               : EVALMOBILITYQUEEN;
+    const U64* pb = st.pb;
+    const U64 enemyPawns = pb[PAWN + Them];
+    const U64 zoneThem = st.kingZone[Them];
+    const U64 kingRingThem = kingAttackTable[st.kingSq[Them]];
+    // The enemy king is still on its own first two ranks: the seventh rank bites.
+    const bool seventh = (Kind == ROOK || Kind == QUEEN) &&
+                         (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)));
+    const int32_t before = P;
+
+    U64 b = pb[Kind + C];
+    while (b) {
+        const int s = popLsb(b);
+        const U64 sBit = bit(s);
+        U64 A = pieceAttacks<C, Kind>(st, s);
+
+        if (sBit & st.pinned[C]) {
+            A &= inLineSquares[st.kingSq[C]][s];
+            P += (sBit & st.pawnAttacks[Them]) ? pinnedByPawn : pinnedFree;
+        }
+        if (sBit & st.discoverers[C]) P += discoverer;
+        st.attackedBy[C][slot] |= A;
+
+        if constexpr (Kind == KNIGHT || Kind == BISHOP) {
+            if ((sBit & outpostMask[C]) && !(enemyPawns & passedPawnsMask[C][s] & ~files[fileOf(s)])) {
+                const int defended = (sBit & st.pawnAttacks[C]) != 0;
+                P += Kind == KNIGHT ? EVALOUTPOSTKNIGHT[defended] : EVALOUTPOSTBISHOP[defended];
+            }
+            P -= 3 * distance[s][st.kingSq[C]];
+        }
+        if constexpr (Kind == BISHOP) {
+            const U64 sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
+            P += popcount(st.blockedPawns[C] & sameColour) * S(-4, -12);
+        }
+        if constexpr (Kind == ROOK) {
+            if (!(pb[PAWN + C] & files[fileOf(s)])) P += EVALROOKONOPEN[!(enemyPawns & files[fileOf(s)])];
+        }
+        if constexpr (Kind == ROOK || Kind == QUEEN) {
+            if (seventh && (sBit & relativeRank<C>(6))) P += Kind == ROOK ? S(-8, 10) : S(-13, 21);
+        }
+
+        if (A & zoneThem) {
+            st.kingAttackWeight[C] += zoneWeight;
+            st.kingAttackersCount[C]++;
+            st.kingAdjacentAttacks[C] += popcount(kingRingThem & A);
+        }
+        st.attacksTwice[C] |= A & st.attacks[C];
+        st.attacks[C] |= A;
+        M += mobility[popcount(A & st.mobilityArea[C])];
+    }
+    if constexpr (Trace) *tracePieces += P - before;
+}
+
+// Returns the piece-loop sum P; the mobility sum goes to M.
+template <int C, bool Trace>
+int32_t pieceLoop(evalState& st, int32_t& M, evalTrace* tr) {
+    constexpr int Them = C ^ 1;
+    const U64* pb = st.pb;
+    const int k = st.kingSq[C];
+
+    // Shelter: the rearmost own pawn of each file inside the king zone.
+    int32_t P = 0;
+    U64 shield = pb[PAWN + C] & st.kingZone[C];
+    while (shield) {
+        const int s = rearmost<C>(shield);
+        P += EVALPAWNSHIELD[relSq(s, C)];
+        shield &= ~files[fileOf(s)];
+    }
+    if (!pb[QUEEN + Them]) P /= 2;
+    if constexpr (Trace) tr->shelter[C] = P;
+
+    st.mobilityArea[C] = ~(st.pawnAttacks[Them] | st.blockedPawns[C] | bit(k));
+    st.kingAttackersCount[C] = popcount(st.kingZone[Them] & st.pawnAttacks[C]);
+    st.kingAttackWeight[C] = 0;
+    st.kingAdjacentAttacks[C] = 0;
+
+    const U64 kingRing = kingAttackTable[k];
+    st.attacksTwice[C] |= st.attacks[C] & kingRing;
+    st.attacks[C] |= kingRing;
+    st.attackedBy[C][AB_KING] = kingRing;
+
+    int32_t* tp = nullptr;
+    if constexpr (Trace) tp = &tr->pieces[C];
+    M = 0;
+    pieceTerms<C, KNIGHT, Trace>(st, P, M, tp);
+    pieceTerms<C, BISHOP, Trace>(st, P, M, tp);
+    pieceTerms<C, ROOK, Trace>(st, P, M, tp);
+    pieceTerms<C, QUEEN, Trace>(st, P, M, tp);
+    if constexpr (Trace) tr->mobility[C] = M;
+    return P;
+}
+
+// ---------------------------------------------------------------------------
+// Threat loop: pawn pushes, space, threats and king danger
+// ---------------------------------------------------------------------------
+template <int C, bool Trace>
+int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
+    constexpr int Them = C ^ 1;
+    const U64* pb = st.pb;
+    const U64 own = pb[C];
+    const U64 pawns = pb[PAWN + C];
+    const U64 minors = pb[KNIGHT + C] | pb[BISHOP + C];
+    const U64 rooks = pb[ROOK + C], queens = pb[QUEEN + C];
+    const U64 enemyMinorAttacks = st.attackedBy[Them][AB_KNIGHT] | st.attackedBy[Them][AB_BISHOP];
+    const int k = st.kingSq[C];
+    int32_t sum = 0;
+
+    // Pawn pushes to squares the enemy does not control (or we control too).
+    const U64 safePushes = st.pawnPushes[C] & (~st.attacks[Them] | st.attacks[C]);
+    sum += popcount(safePushes) * S(-1, 6);
+
+    // Knights and bishops sheltered behind their own pawns.
+    sum += popcount(minors & (relativeRank<C>(1) | relativeRank<C>(2) | relativeRank<C>(3)) & backward<C>(pawns)) *
+           S(8, 3);
+
+    // Control of the square in front of each passed pawn.
+    sum += popcount(forward<C>(st.passedPawns & pawns) & st.attacks[C]) * S(0, 10);
+
+    // Space: safe squares behind the own pawns on the central files.
+    const U64 behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
+                                  : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
+    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[Them]) * EVALSPACE2[popcount(own)];
+
+    // A safe pawn push that would hit an enemy man.
+    const U64 pushTargets = safePushes & ~st.pawnAttacks[Them];
+    const U64 pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
+                            ~st.pawnAttacks[C] & pb[Them];
+    sum += popcount(pushThreats) * S(16, 13);
+
+    if (!(pawns & kingSideFiles[fileOf(k)])) sum += S(4, -28);
+
+    // Threats against our own men.
+    const U64 pieces = rooks | minors | queens;
+    sum += popcount(pieces & st.attacks[C] & st.attacks[Them] & ~st.attacksTwice[C]) * S(-6, -13);
+    sum += popcount(queens & st.attacks[Them]) * S(-53, -14);
+    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[Them])) * S(-48, -4);
+    sum += popcount(minors & enemyMinorAttacks) * S(-24, -19);
+    sum += popcount(minors & st.pawnAttacks[Them]) * S(-55, -13);
+    const U64 weak = (st.attacksTwice[Them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
+                     (st.attacks[Them] & ~st.attacks[C]);
+    sum += popcount(pawns & weak & ~st.pawnAttacks[Them]) * S(-2, -28);
+    sum += popcount(minors & weak & (st.attackedBy[Them][AB_QUEEN] | st.attackedBy[Them][AB_ROOK])) * S(-19, -43);
+    if constexpr (Trace) tr->threats[C] = sum;
+
+    // King danger.
+    int kd = 0;
+    const bool enemyQueens = pb[QUEEN + Them] != 0;
+    if (popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] > 1) {
+        const U64 zone = st.kingZone[C];
+        const U64 flank = kingSideFiles[fileOf(k)] & st.attacks[Them] & RANK1TO5BB[C];
+        const U64 kingWeak = st.attacks[Them] & ~st.attacksTwice[C] &
+                             (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
+        const U64 safe = ~pb[Them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[Them]));
+        const U64 occ = st.occupied & ~queens;
+        const U64 rookRays = rookAttacks(k, occ);
+        const U64 bishopRays = bishopAttacks(k, occ);
+
+        kd = -292;
+        if ((st.attackedBy[Them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe) kd += 320;
+        U64 unsafeChecks = 0;
+        const U64 rookChecks = rookRays & st.attackedBy[Them][AB_ROOK];
+        if (rookChecks & safe)
+            kd += 420;
+        else
+            unsafeChecks |= rookChecks;
+        const U64 bishopChecks = bishopRays & st.attackedBy[Them][AB_BISHOP];
+        if (bishopChecks & safe)
+            kd += 195;
+        else
+            unsafeChecks |= bishopChecks;
+        const U64 knightChecks = knightAttackTable[k] & st.attackedBy[Them][AB_KNIGHT];
+        if (knightChecks & safe)
+            kd += 390;
+        else
+            unsafeChecks |= knightChecks;
+
+        kd += 16 * (popcount(flank & st.attacksTwice[Them] & ~st.pawnAttacks[C]) + popcount(flank));
+        kd += st.kingAttackersCount[Them] * st.kingAttackWeight[Them];
+        kd += 40 * st.kingAdjacentAttacks[Them];
+        if (!enemyQueens) kd -= 620;
+        kd += 73 * popcount(kingWeak & zone);
+        kd += 105 * popcount(unsafeChecks & st.mobilityArea[Them]);
+        kd += 20 * popcount(zone & st.pinned[C]);
+        if (kd > 0) {
+            const unsigned u = (unsigned)kd;
+            sum -= S((int)(u * u / 4140u), (int)(u / 11u));
+        }
+    }
+    if constexpr (Trace) {
+        tr->kingDangerValue[C] = kd;
+        tr->kingDangerComputed[C] = popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] > 1;
+        tr->kingDanger[C] = sum - tr->threats[C];
+    }
+    return M + sum;
+}
+
+// ---------------------------------------------------------------------------
+// The whole evaluation without the evaluation cache; White's view.
+// ---------------------------------------------------------------------------
+template <bool Trace>
+int evaluateWhite(positionStruct* pos, evalTrace* tr) {
+    const U64* pb = pos->pieceBitboard;
+    evalState st;
+    st.pb = pb;
+    st.occupied = pb[WHITE] | pb[BLACK];
+    st.kingSq[WHITE] = lsb(pb[WKING]);
+    st.kingSq[BLACK] = lsb(pb[BKING]);
+
+    const int p = clampInt(pos->gamePhase, 499, 6232);
+    int32_t T = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
+                pos->pieceSquareSum[BLACK];
+
+    // Pawn structure, through the pawn hash.
+    if constexpr (Trace) {
+        T += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
+    } else {
+        pawnHashEntry& pe = pos->pawnHashTable[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
+        if (pe.key == pos->pawnHashKey) {
+            st.passedPawns = pe.passedPawns;
+            T += pe.score;
+        } else {
+            const int32_t score = pawnStructureBoth(pb, st.kingSq, st.passedPawns, nullptr);
+            pe.key = pos->pawnHashKey;
+            pe.passedPawns = st.passedPawns;
+            pe.score = score;
+            T += score;
+        }
+    }
+
+    pawnSets<WHITE>(st);
+    pawnSets<BLACK>(st);
+    pushSets<WHITE>(st);
+    pushSets<BLACK>(st);
+    st.pinned[WHITE] = st.pinned[BLACK] = 0;
+    st.discoverers[WHITE] = st.discoverers[BLACK] = 0;
+    pinSets<WHITE>(st);
+    pinSets<BLACK>(st);
+    st.kingZone[WHITE] = kingSafetyArea[WHITE][st.kingSq[WHITE]];
+    st.kingZone[BLACK] = kingSafetyArea[BLACK][st.kingSq[BLACK]];
+    for (int c = 0; c < 2; c++) {
+        st.attacks[c] = st.pawnAttacks[c];
+        st.attacksTwice[c] = st.pawnAttacksTwice[c];
+        for (int i = 0; i < AB_KINDS; i++) st.attackedBy[c][i] = 0;
+    }
+
+    int32_t mobilityW, mobilityB;
+    const int32_t piecesW = pieceLoop<WHITE, Trace>(st, mobilityW, tr);
+    const int32_t piecesB = pieceLoop<BLACK, Trace>(st, mobilityB, tr);
+    const int32_t threatsW = threatLoop<WHITE, Trace>(st, mobilityW, tr);
+    const int32_t threatsB = threatLoop<BLACK, Trace>(st, mobilityB, tr);
+    T += piecesW - piecesB + threatsW - threatsB;
+
+    // Exactly two bishops: a third one (after a promotion) earns nothing.
+    const int32_t pairW = popcount(pb[WBISHOP]) == 2 ? S(28, 48) : 0;
+    const int32_t pairB = popcount(pb[BBISHOP]) == 2 ? S(28, 48) : 0;
+    T += pairW - pairB;
+
+    // Complexity: how drawish the material is, applied to the end-game half
+    // without ever carrying it across zero.
+    const int eg = egOf(T);
+    const int sign = (eg > 0) - (eg < 0);
+    const U64 allPawns = pb[WPAWN] | pb[BPAWN];
+    const int complexity = 6 * popcount(allPawns) +
+                           ((allPawns & FILES_A_TO_D) && (allPawns & FILES_E_TO_H) ? 26 : 0) +
+                           ((st.occupied & ~allPawns) == (pb[WKING] | pb[BKING]) ? 59 : 0) - 70;
+    const int adjust = complexity > -std::abs(eg) ? complexity : -std::abs(eg);
+
+    const int32_t tempo = pos->sideToMove == WHITE ? S(25, 17) : -S(25, 17);
+    const int32_t U = T + tempo;
+    const int mg = mgOf(U);
+    const int egFinal = egOf(U + sign * adjust * 65536);
+    const int score = (int16_t)((egFinal * (6232 - p) + mg * (p - 499)) / 5733);
+
+    if constexpr (Trace) {
+        for (int c = 0; c < 2; c++) {
+            tr->material[c] = pos->materialScore[c];
+            tr->pieceSquare[c] = pos->pieceSquareSum[c];
+        }
+        tr->bishopPair[WHITE] = pairW;
+        tr->bishopPair[BLACK] = pairB;
+        tr->total = T;
+        tr->complexity = complexity;
+        tr->complexityEg = sign * adjust;
+        tr->tempo = tempo;
+        tr->gamePhase = pos->gamePhase;
+        tr->phase = p;
+        tr->mg = mg;
+        tr->eg = egFinal;
+        tr->score = score;
+    }
+    return score;
+}
+
+}  // namespace
+
+int evaluateN(int, positionStruct* pos) {
+    evalCacheEntry& ce = pos->evalCache[pos->hashKey & (EVAL_CACHE_ENTRIES - 1)];
+    if (ce.key == pos->hashKey) return pos->sideToMove == WHITE ? ce.score : -ce.score;
+    const int score = evaluateWhite<false>(pos, nullptr);
+    ce.key = pos->hashKey;
+    ce.score = (int16_t)score;
+    return pos->sideToMove == WHITE ? score : -score;
+}
+
+int evaluateUncached(positionStruct* pos) {
+    const int score = evaluateWhite<false>(pos, nullptr);
+    return pos->sideToMove == WHITE ? score : -score;
+}
+
+int evaluateTraced(positionStruct* pos, evalTrace* trace) {
+    *trace = evalTrace();
+    const int score = evaluateWhite<true>(pos, trace);
+    return pos->sideToMove == WHITE ? score : -score;
+}
+
+// ---------------------------------------------------------------------------
+// The "eval" report
+// ---------------------------------------------------------------------------
+namespace {
+
+std::string packedCells(int32_t v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, " %6d %6d ", mgOf(v), egOf(v));
+    return buf;
+}
+
+std::string reportRow(const char* name, int32_t white, int32_t black) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%-16s", name);
+    return std::string(buf) + "|" + packedCells(white) + "|" + packedCells(black) + "|" + packedCells(white - black);
+}
+
+std::string totalOnlyRow(const char* name, const std::string& cells) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%-16s", name);
+    return std::string(buf) + "|" + std::string(15, ' ') + "|" + std::string(15, ' ') + "|" + cells;
+}
+
+}  // namespace
+
+std::string evaluationReport(positionStruct* pos) {
+    evalTrace t;
+    const int score = evaluateTraced(pos, &t);
+    const std::string rule = "----------------+---------------+---------------+---------------";
+    std::ostringstream os;
+    os << "Term            |     White     |     Black     |     Total\n";
+    os << "                |     mg     eg |     mg     eg |     mg     eg\n";
+    os << rule << "\n";
+    os << reportRow("Material", t.material[WHITE], t.material[BLACK]) << "\n";
+    os << reportRow("Piece-square", t.pieceSquare[WHITE], t.pieceSquare[BLACK]) << "\n";
+    os << reportRow("Pawn structure", t.pawns[WHITE], t.pawns[BLACK]) << "\n";
+    os << reportRow("King shelter", t.shelter[WHITE], t.shelter[BLACK]) << "\n";
+    os << reportRow("Pieces", t.pieces[WHITE], t.pieces[BLACK]) << "\n";
+    os << reportRow("Mobility", t.mobility[WHITE], t.mobility[BLACK]) << "\n";
+    os << reportRow("Threats, space", t.threats[WHITE], t.threats[BLACK]) << "\n";
+    os << reportRow("King danger", t.kingDanger[WHITE], t.kingDanger[BLACK]) << "\n";
+    os << reportRow("Bishop pair", t.bishopPair[WHITE], t.bishopPair[BLACK]) << "\n";
+    os << rule << "\n";
+    int32_t side[2];
+    for (int c = 0; c < 2; c++)
+        side[c] = t.material[c] + t.pieceSquare[c] + t.pawns[c] + t.shelter[c] + t.pieces[c] + t.mobility[c] +
+                  t.threats[c] + t.kingDanger[c] + t.bishopPair[c];
+    os << reportRow("Sum", side[WHITE], side[BLACK]) << "\n";
+    char buf[96];
+    std::snprintf(buf, sizeof buf, " %6s %6d   (C = %d)", "", t.complexityEg, t.complexity);
+    os << totalOnlyRow("Complexity", buf) << "\n";
+    os << totalOnlyRow("Tempo", packedCells(t.tempo)) << "\n";
+    std::snprintf(buf, sizeof buf, " %6d %6d ", t.mg, t.eg);
+    os << totalOnlyRow("Blended halves", buf) << "\n";
+    os << "King danger units:";
+    for (int c = 0; c < 2; c++) {
+        os << (c == WHITE ? " white " : ", black ");
+        if (t.kingDangerComputed[c])
+            os << t.kingDangerValue[c];
+        else
+            os << "not counted";
+    }
+    os << "\n";
+    std::snprintf(buf, sizeof buf, "Phase: %d (clamped %d), middle game %d/5733, end game %d/5733", t.gamePhase,
+                  t.phase, t.phase - 499, 6232 - t.phase);
+    os << buf << "\n";
+    os << "Static evaluation: " << score << " (side to move), " << t.score << " (white)\n";
+    // Drop the blanks that the fixed-width cells leave at line ends.
+    std::string text = os.str(), out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        size_t last = text.find_last_not_of(' ', end - 1);
+        out.append(text, start, (last == std::string::npos || last < start ? start : last + 1) - start);
+        out += '\n';
+        start = end + 1;
+    }
+    return out;
+}

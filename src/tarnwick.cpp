@@ -64,10 +64,14 @@ int main(int argc, char** argv) {
             uciPerft(is, perftDepth);
         else if (word == "showboard")
             uciShowBoard();
+        else if (word == "evil")
+            uciEvil();
         else if (word == "help")
             uciHelp();
         else if (word == "bench")
             uciBench(is);
+        else if (word == "eval")
+            uciEval();
         else
             printLine("Unknown command");
 

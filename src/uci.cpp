@@ -2,6 +2,8 @@
 #include "uci.h"
 
 #include <cerrno>
+#include "eval.h"
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -298,6 +300,21 @@ bool readNumber(std::istringstream& is, T& value) {
 
 }  // namespace
 
+namespace {
+
+// Caches of the command loop for "evil" and "eval"; the search threads own
+// theirs.  GPSData is linked to them right before each call, since a copy of
+// the game position must not keep pointing at them.
+pawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
+evalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
+
+void linkCommandCaches() {
+    GPSData.pawnHashTable = commandPawnHash;
+    GPSData.evalCache = commandEvalCache;
+}
+
+}  // namespace
+
 void uciGo(std::istringstream& is) {
     // A search that cannot end by itself (infinite or pondering) would make
     // this command wait for ever: stop it first.
@@ -569,4 +586,16 @@ void uciBench(std::istringstream& is) {
         engine.nofThreads = savedThreads;
         theWorkForce.setNofWorkers(savedThreads);
     }
+}
+
+void uciEvil() {
+    linkCommandCaches();
+    evaluateN(0, &GPSData);
+}
+
+void uciEval() {
+    linkCommandCaches();
+    std::istringstream report(evaluationReport(&GPSData));
+    std::string line;
+    while (std::getline(report, line)) printLine(line);
 }

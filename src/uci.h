@@ -13,6 +13,9 @@ void uciPosition(std::istringstream& is);
 void uciPerft(std::istringstream& is, int& perftDepth);
 void uciShowBoard();
 void uciHelp();
+// Evaluate the game position: silently, or with a table of the terms.
+void uciEvil();
+void uciEval();
 
 // The perft regression check (perft.cpp).
 void perftCheck();

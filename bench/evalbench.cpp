@@ -1,0 +1,63 @@
+// Evaluation speed: evaluates a fixed list of positions many times with the
+// evaluation cache bypassed and prints evaluations per second.
+//   evalbench <positions file> [rounds] [--cold-pawns]
+// With --cold-pawns the pawn hash is cleared before every evaluation too, so
+// the pawn-structure pass runs each time.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "eval.h"
+
+namespace {
+pawnHashEntry pawnHash[PAWN_HASH_ENTRIES];
+evalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <positions file> [rounds] [--cold-pawns]\n", argv[0]);
+        return 2;
+    }
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 200;
+    const bool coldPawns = argc > 3 && std::strcmp(argv[3], "--cold-pawns") == 0;
+    initBitboardConstants();
+    initHashCodeTables();
+
+    std::vector<positionStruct>* positions = new std::vector<positionStruct>();
+    std::ifstream in(argv[1]);
+    std::string fen;
+    while (std::getline(in, fen)) {
+        if (fen.empty() || !validateFen(fen).empty()) continue;
+        positions->emplace_back();
+        positionStruct& p = positions->back();
+        setPosition(fen, &p);
+    }
+    for (positionStruct& p : *positions) {
+        p.pawnHashTable = pawnHash;
+        p.evalCache = evalCache;
+    }
+    if (positions->empty()) {
+        std::fprintf(stderr, "no positions in %s\n", argv[1]);
+        return 1;
+    }
+
+    long long checksum = 0;
+    for (positionStruct& p : *positions) checksum += evaluateUncached(&p);  // warm the pawn hash
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int r = 0; r < rounds; r++)
+        for (positionStruct& p : *positions) {
+            if (coldPawns) pawnHash[p.pawnHashKey & (PAWN_HASH_ENTRIES - 1)].key = ~p.pawnHashKey;
+            checksum += evaluateUncached(&p);
+        }
+    const auto t1 = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(t1 - t0).count();
+    const double evals = (double)rounds * (double)positions->size();
+    std::printf("%zu positions x %d rounds: %.0f evaluations/s (checksum %lld)\n", positions->size(), rounds,
+                evals / seconds, checksum);
+    delete positions;
+    return 0;
+}
