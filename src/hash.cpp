@@ -133,6 +133,11 @@ void clearHashTableMT() {
     hashHartBeat = 0;
 }
 
+void advanceHashAge() {
+    hashAgeCounter = (uint8_t)(hashHartBeat & 63);
+    hashHartBeat++;
+}
+
 void installPerftCheckHashTable() {
     allocateHashTable(2097152);
 }

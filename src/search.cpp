@@ -205,20 +205,6 @@ const int futility[8] = {0, 65, 130, 195, 260, 325, 390, 455};
 const int razor[2][4] = {{0, 90, 140, 200}, {0, 120, 190, 240}};
 const uint8_t LMP[2][8] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
 
-// Move-picker stages.
-enum : uint8_t {
-    STAGE_HASH = 0,
-    STAGE_GEN_CAPTURES = 1,
-    STAGE_GOOD_CAPTURES = 2,
-    STAGE_KILLER1 = 4,
-    STAGE_KILLER2 = 5,
-    STAGE_COUNTER = 6,
-    STAGE_BAD_CAPTURES = 7,
-    STAGE_GEN_QUIETS = 8,
-    STAGE_QUIETS = 9,
-    STAGE_EVASIONS = 99,
-    STAGE_DONE = 100
-};
 
 inline bool stopRequested() { return theWorkForce.stopSearch.load(std::memory_order_relaxed) != 0; }
 
@@ -398,15 +384,12 @@ bool leavesKingSafe(positionStruct* pos, int ply, moveStruct m) {
     return safe;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Histories
 // ---------------------------------------------------------------------------
-struct continuation {
-    continuationBlock* counter = nullptr;   // keyed by the previous move
-    continuationBlock* followUp = nullptr;  // keyed by the move two plies back
-};
-
-inline continuation continuationBlocks(positionStruct* pos, int ply) {
+continuation continuationBlocks(positionStruct* pos, int ply) {
     continuation c;
     if (ply >= 1) {
         uint32_t prev = pos->plyStack[ply - 1].currentMove;
@@ -419,22 +402,22 @@ inline continuation continuationBlocks(positionStruct* pos, int ply) {
     return c;
 }
 
-inline int quietScore(const positionStruct* pos, const continuation& c, int piece, int to) {
+static inline int quietScore(const positionStruct* pos, const continuation& c, int piece, int to) {
     int s = pos->history[piece - 2][to];
     if (c.followUp) s += (*c.followUp)[piece - 2][to];
     if (c.counter) s += (*c.counter)[piece - 2][to];
     return s;
 }
 
-inline bool allHistoriesNegative(const positionStruct* pos, const continuation& c, int piece, int to) {
+static inline bool allHistoriesNegative(const positionStruct* pos, const continuation& c, int piece, int to) {
     return c.followUp && c.counter && pos->history[piece - 2][to] < 0 && (*c.followUp)[piece - 2][to] < 0 &&
            (*c.counter)[piece - 2][to] < 0;
 }
 
-inline void historyBonus(int16_t& e, int b) { e = (int16_t)(e + b - e * b / 8192); }
-inline void historyMalus(int16_t& e, int b) { e = (int16_t)(e - (b + e * b / 8192)); }
+static inline void historyBonus(int16_t& e, int b) { e = (int16_t)(e + b - e * b / 8192); }
+static inline void historyMalus(int16_t& e, int b) { e = (int16_t)(e - (b + e * b / 8192)); }
 
-void adjustHistories(positionStruct* pos, const continuation& c, int piece, int to, int b, bool bonus) {
+static void adjustHistories(positionStruct* pos, const continuation& c, int piece, int to, int b, bool bonus) {
     auto apply = [&](int16_t& e) { bonus ? historyBonus(e, b) : historyMalus(e, b); };
     if (c.followUp) apply((*c.followUp)[piece - 2][to]);
     if (c.counter) apply((*c.counter)[piece - 2][to]);
@@ -444,21 +427,13 @@ void adjustHistories(positionStruct* pos, const continuation& c, int piece, int 
 // ---------------------------------------------------------------------------
 // Staged move picker
 // ---------------------------------------------------------------------------
-struct pickerContext {
-    continuation cont;
-    bool sortOff;  // root of every fourth helper: generation order
-    bool lmpSkip = false;
-};
-
-inline void selectBest(moveStruct* from, moveStruct* end) {
+static inline void selectBest(moveStruct* from, moveStruct* end) {
     moveStruct* best = from;
     for (moveStruct* m = from + 1; m < end; m++)
         if (m->score > best->score) best = m;
     std::swap(*best, *from);
 }
 
-// Next move of the node, or nullptr when none is left; *stage receives the
-// stage that delivered it.
 moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage) {
     plyEntry& e = pos->plyStack[ply];
     for (;;) {
@@ -593,6 +568,8 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
         }
     }
 }
+
+namespace {
 
 // Killers, counter move and histories after a quiet move caused a cut-off.
 void updateQuietCutoff(positionStruct* pos, int ply, int depth, moveStruct m, int stage, const continuation& c) {
@@ -1715,8 +1692,7 @@ void workForce::startSearch() {
     maxDepthReached.store(0, std::memory_order_relaxed);
     nodesCounted.store(0, std::memory_order_relaxed);
     totalTbHits.store(0, std::memory_order_relaxed);
-    hashAgeCounter = (uint8_t)(hashHartBeat & 63);
-    hashHartBeat++;
+    advanceHashAge();
     for (worker* w : workers) {
         std::memcpy(static_cast<void*>(&w->position), &GPSData, sizeof(positionStruct));
         w->linkPosition();

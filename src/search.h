@@ -23,6 +23,40 @@ void getPVFromHashTable(positionStruct* pos, int depth);
 
 extern const int16_t seeValue[16];
 
+// Move-picker stages.
+enum : uint8_t {
+    STAGE_HASH = 0,
+    STAGE_GEN_CAPTURES = 1,
+    STAGE_GOOD_CAPTURES = 2,
+    STAGE_KILLER1 = 4,
+    STAGE_KILLER2 = 5,
+    STAGE_COUNTER = 6,
+    STAGE_BAD_CAPTURES = 7,
+    STAGE_GEN_QUIETS = 8,
+    STAGE_QUIETS = 9,
+    STAGE_EVASIONS = 99,
+    STAGE_DONE = 100
+};
+
+// The continuation-history blocks of a node: keyed by the previous move and
+// by the move two plies back (absent after a null move or near the root).
+struct continuation {
+    continuationBlock* counter = nullptr;
+    continuationBlock* followUp = nullptr;
+};
+continuation continuationBlocks(positionStruct* pos, int ply);
+
+struct pickerContext {
+    continuation cont;
+    bool sortOff = false;  // root of every fourth helper: generation order
+    bool lmpSkip = false;  // late-move pruning has begun: quiets unsorted
+};
+
+// The staged move picker: the next move of the node (its stage in
+// plyStack[ply].moveStage), or nullptr when none is left; *stage receives the
+// stage that delivered it.  Moves are pseudo-legal outside check.
+moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage);
+
 // Counters read by other threads while a search runs are written with
 // relaxed atomic stores by their owner.
 inline void relaxedIncrement(U64& counter) { __atomic_store_n(&counter, counter + 1, __ATOMIC_RELAXED); }

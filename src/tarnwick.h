@@ -594,6 +594,8 @@ U64 allocateHashTable(U64 buckets);
 void freeHashTable();
 // Zero the table with the engine's thread count (clears the age counter too).
 void clearHashTableMT();
+// A new search starts: entries written from now on carry the next age.
+void advanceHashAge();
 // The fixed table the perft check leaves behind (2,097,152 buckets).
 void installPerftCheckHashTable();
 

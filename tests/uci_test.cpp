@@ -1,0 +1,323 @@
+// UCI dialogues with the built programs: identification, options, searches,
+// search control and the commands that must stop a running search.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+
+#include "engine_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long msSince(Clock::time_point t) {
+    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// An engine past its banner.
+struct Engine : EngineProcess {
+    explicit Engine(const std::string& program = TARNWICK_BIN) : EngineProcess(program) {
+        std::string line;
+        for (int i = 0; i < 4; i++) readLine(line);
+    }
+    std::string next(int timeoutMs = 10000) {
+        std::string line;
+        return readLine(line, timeoutMs) ? line : "<no line>";
+    }
+    // Send and read exactly one reply line.
+    std::string ask(const std::string& command) {
+        send(command);
+        return next();
+    }
+};
+
+bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+
+TEST(Uci, IdentificationAndOptionReplies) {
+    Engine e;
+    e.send("uci");
+    std::vector<std::string> lines;
+    for (int i = 0; i < 9; i++) lines.push_back(e.next());
+    EXPECT_EQ(lines, (std::vector<std::string>{"id name Tarnwick 2.3", "id author Quorvane",
+                                               "option name Hash type spin default 256 min 1 max 262144",
+                                               "option name Threads type spin default 1 min 1 max 256",
+                                               "option name Ponder type check default false",
+                                               "option name MoveOverhead type spin default 100 min 1 max 60000",
+                                               "option name SyzygyPath type string default <empty>",
+                                               "option name SyzygyProbeDepth type spin default 0 min 0 max 127",
+                                               "uciok"}));
+    EXPECT_EQ(e.ask("setoption name Hash value 0"), "info string Size of Hashtable set to : 1");
+    EXPECT_EQ(e.ask("setoption name Hash value 300"), "info string Size of Hashtable set to : 300");
+    EXPECT_EQ(e.ask("setoption name Threads value 0"), "info string Number of threads set to : 1");
+    EXPECT_EQ(e.ask("setoption name Threads value 3"), "info string Number of threads set to : 3");
+    EXPECT_EQ(e.ask("setoption name Ponder value True"), "info string Ponder set to : 0");
+    EXPECT_EQ(e.ask("setoption name Ponder value true"), "info string Ponder set to : 1");
+    EXPECT_EQ(e.ask("setoption name MoveOverhead value 0"), "info string MoveOverhead set to : 1");
+    EXPECT_EQ(e.ask("setoption name MoveOverhead value 70000"), "info string MoveOverhead set to : 60000");
+    EXPECT_EQ(e.ask("setoption name MoveOverhead value 250ms"), "info string MoveOverhead set to : 250");
+    EXPECT_EQ(e.ask("setoption name SyzygyProbeDepth value -5"), "info string SyzygyProbeDepth set to: 0");
+    EXPECT_EQ(e.ask("setoption name SyzygyProbeDepth value 200"), "info string SyzygyProbeDepth set to: 127");
+    EXPECT_EQ(e.ask("setoption name SyzygyPath value <empty>"),
+              "info string Syzygy tablebases used from directory : <empty>");
+    // Unknown names (and a two-word spelling) are ignored without a reply;
+    // a value that is no number leaves the option alone with a message.
+    e.send("setoption name Move Overhead value 5");
+    e.send("setoption name Style value Risky");
+    EXPECT_TRUE(startsWith(e.ask("setoption name Hash value lots"), "info string Hash needs a number"));
+    EXPECT_EQ(e.ask("isready"), "readyok");
+    // Too much hash for the machine: the engine falls back and goes on.
+    e.send("setoption name Hash value 262145");
+    std::string first = e.next();
+    EXPECT_TRUE(first == "info string Size of Hashtable set to : 262144" ||
+                startsWith(first, "info string not enough memory for 262144 MB of hash; using "))
+        << first;
+    if (first != "info string Size of Hashtable set to : 262144")
+        EXPECT_EQ(e.next(), "info string Size of Hashtable set to : 262144");
+    e.send("position startpos");
+    e.send("go depth 5");
+    EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, DepthSearchPrintsDeepIterationsThenBestmove) {
+    for (const char* program : {TARNWICK_BIN, TARNWICK_NOP_BIN, TARNWICK_BMI_BIN}) {
+        Engine e(program);
+        e.send("position startpos moves e2e4");
+        e.send("go depth 12");
+        auto lines = e.readUntil("bestmove", 60000);
+        ASSERT_EQ(lines.size(), 4u) << program;
+        for (int d = 10; d <= 12; d++)
+            EXPECT_TRUE(std::regex_match(lines[d - 10],
+                                         std::regex("info score cp -?[0-9]+ depth " + std::to_string(d) +
+                                                    " seldepth [0-9]+ nodes [0-9]+ nps [0-9]+ time [0-9]+ tbhits 0 "
+                                                    "pv ([a-h][1-8][a-h][1-8][nbrq]? )+")))
+                << lines[d - 10];
+        EXPECT_TRUE(std::regex_match(lines[3], std::regex("bestmove [a-h][1-8][a-h][1-8] ponder [a-h][1-8][a-h][1-8]")))
+            << lines[3];
+        e.send("quit");
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+}
+
+TEST(Uci, SpecialRoots) {
+    Engine e;
+    // One legal move: depth 3 and no info line.
+    e.send("position fen 7k/8/8/8/8/8/1q6/K7 w - - 0 1");
+    e.send("go wtime 60000 btime 60000");
+    EXPECT_EQ(e.readUntil("bestmove"), std::vector<std::string>{"bestmove a1b2"});
+    // Checkmated side.
+    e.send("position fen 8/8/8/8/8/2k5/1q6/K7 w - - 0 1");
+    e.send("go wtime 60000 btime 60000");
+    EXPECT_EQ(e.readUntil("bestmove"), (std::vector<std::string>{"info score mate 0", "bestmove a1a1"}));
+    // A mate found early prints its mate line and ends at once.
+    e.send("position fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1");
+    auto t0 = Clock::now();
+    e.send("go wtime 600000 btime 600000");
+    auto lines = e.readUntil("bestmove");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[0], "info score mate 1 depth 1 nodes ")) << lines[0];
+    EXPECT_EQ(lines[1], "bestmove d1d8");
+    EXPECT_LT(msSince(t0), 2000);
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, InfinitePonderAndStop) {
+    Engine e;
+    e.send("position startpos");
+    e.send("go infinite");
+    EXPECT_EQ(e.ask("isready"), "readyok");  // answered during the search
+    std::string line;
+    while (e.readLine(line, 1500)) EXPECT_FALSE(startsWith(line, "bestmove")) << "infinite search ended by itself";
+    auto t0 = Clock::now();
+    e.send("stop");
+    EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
+    EXPECT_LT(msSince(t0), 1000);
+
+    // Ponderhit before the soft time: the search goes on under its clock.
+    e.send("go ponder wtime 3000 btime 3000");
+    e.send("ponderhit");
+    t0 = Clock::now();
+    auto lines = e.readUntil("bestmove");
+    EXPECT_TRUE(startsWith(lines.back(), "bestmove "));
+    EXPECT_LT(msSince(t0), 2500);
+
+    // Ponderhit after the soft time has passed: bestmove at once.
+    e.send("go ponder wtime 1000 btime 1000");
+    EXPECT_FALSE(e.readLine(line, 1500) && startsWith(line, "bestmove"));
+    t0 = Clock::now();
+    e.send("ponderhit");
+    EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
+    EXPECT_LT(msSince(t0), 500);
+
+    EXPECT_EQ(e.ask("ucinewgame"), "readyok");
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, QuitAndEndOfInputWaitForBestmove) {
+    {
+        Engine e;
+        e.send("position startpos");
+        e.send("go infinite");
+        e.send("quit");
+        auto lines = e.readAll();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(startsWith(lines.back(), "bestmove "));
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+    {
+        Engine e;
+        e.send("go ponder");
+        e.closeInput();
+        auto lines = e.readAll();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(startsWith(lines.back(), "bestmove "));
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+    // A "go" given as program arguments runs to its normal end.
+    int status = -1;
+    auto lines = runProgram(TARNWICK_BIN, "", {"go", "depth", "4"}, &status);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(startsWith(lines.back(), "bestmove "));
+    EXPECT_EQ(status, 0);
+}
+
+TEST(Uci, TimeBudgetsAreKept) {
+    Engine e;
+    e.send("position startpos moves e2e4 e7e5");
+    struct {
+        const char* go;
+        long limitMs;
+    } cases[] = {{"go wtime 200 btime 200", 200},
+                 {"go movetime 300", 450},
+                 {"go wtime 50 btime 50", 200},
+                 {"go wtime -20 btime 1000", 200},
+                 {"go wtime 1000 btime 1000 movestogo 1", 1000},
+                 {"go wtime 500 btime 500 winc 100 binc 100 movestogo 0", 500}};
+    for (auto& c : cases) {
+        auto t0 = Clock::now();
+        e.send(c.go);
+        auto lines = e.readUntil("bestmove", 5000);
+        ASSERT_FALSE(lines.empty()) << c.go;
+        EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8].*"))) << c.go;
+        EXPECT_LT(msSince(t0), c.limitMs) << c.go;
+    }
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, NodeAndMateLimits) {
+    std::string first;
+    for (int run = 0; run < 2; run++) {
+        Engine e;
+        e.send("position startpos");
+        e.send("go nodes 20000");
+        auto lines = e.readUntil("bestmove", 20000);
+        ASSERT_FALSE(lines.empty());
+        if (run == 0)
+            first = lines.back();
+        else
+            EXPECT_EQ(lines.back(), first);  // reproducible with one thread
+        e.send("quit");
+        e.waitExit();
+    }
+    Engine e;
+    e.send("position fen r1b1kb1r/pppp1ppp/5q2/4n3/3KP3/2N3PN/PPP4P/R1BQ1B1R b kq - 0 1");
+    auto t0 = Clock::now();
+    e.send("go mate 3");
+    auto lines = e.readUntil("bestmove", 30000);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate ")) << lines[lines.size() - 2];
+    EXPECT_LT(msSince(t0), 20000);
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, CommandsThatReplaceTablesStopTheSearchFirst) {
+    Engine e;
+    const std::vector<std::pair<std::string, std::string>> commands = {
+        {"setoption name Hash value 32", "info string Size of Hashtable set to : 32"},
+        {"setoption name Threads value 2", "info string Number of threads set to : 2"},
+        {"setoption name SyzygyPath value <empty>", "info string Syzygy tablebases used from directory : <empty>"},
+        {"ucinewgame", "readyok"},
+        {"rtest", "Results of the perft checks is OK: 1"},
+        {"setoption name Threads value 1", "info string Number of threads set to : 1"}};
+    for (auto& [command, reply] : commands) {
+        e.send("position startpos");
+        e.send("go infinite");
+        e.send("isready");
+        e.readUntil("readyok");
+        e.send(command);
+        auto lines = e.readUntil(reply.substr(0, 20), 30000);
+        ASSERT_GE(lines.size(), 2u) << command;
+        // The running search printed its move before the command replied.
+        bool bestmoveFirst = false;
+        for (auto& l : lines) {
+            if (startsWith(l, "bestmove ")) bestmoveFirst = true;
+            if (startsWith(l, reply.substr(0, 20))) break;
+        }
+        EXPECT_TRUE(bestmoveFirst) << command;
+        EXPECT_EQ(lines.back(), reply);
+    }
+    // A second "go" during an infinite search does not hang.
+    e.send("go infinite");
+    e.send("go depth 3");
+    e.readUntil("bestmove");
+    EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, ThreadsSearchAndResize) {
+    Engine e;
+    for (int threads : {1, 2, 8}) {
+        e.send("setoption name Threads value " + std::to_string(threads));
+        e.readUntil("info string Number of threads");
+        e.send("position startpos moves d2d4 g8f6");
+        e.send("go movetime 500");
+        auto line = e.readUntil("bestmove").back();
+        EXPECT_TRUE(std::regex_match(line, std::regex("bestmove [a-h][1-8][a-h][1-8]( ponder [a-h][1-8][a-h][1-8])?")))
+            << line;
+    }
+    // Resizing while a timed search runs: it is stopped, then rebuilt.
+    e.send("go wtime 100000 btime 100000");
+    e.send("setoption name Threads value 4");
+    auto lines = e.readUntil("info string Number of threads", 10000);
+    EXPECT_EQ(lines.back(), "info string Number of threads set to : 4");
+    e.send("go depth 8");
+    EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(Uci, BenchSignatureIsTheSameInEveryBuildAndRun) {
+    std::string signature;
+    for (const char* program : {TARNWICK_BIN, TARNWICK_NOP_BIN, TARNWICK_BMI_BIN, TARNWICK_BIN}) {
+        Engine e(program);
+        e.send("position startpos moves e2e4");
+        e.send("bench 7");
+        auto lines = e.readUntil("Bench: ", 120000);
+        ASSERT_GT(lines.size(), 30u);
+        EXPECT_TRUE(std::regex_match(lines[0], std::regex("bench position 1 of [0-9]+: nodes [0-9]+ time [0-9]+ "
+                                                          "bestmove [a-h][1-8][a-h][1-8][nbrq]?")))
+            << lines[0];
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex("Bench: ([0-9]+) nodes [0-9]+ nps")));
+        if (signature.empty())
+            signature = m[1];
+        else
+            EXPECT_EQ(m[1], signature) << program;
+        // The game position is as before.
+        e.send("showboard");
+        auto board = e.readUntil("+---+---+---+---+---+---+---+---+");
+        for (int i = 0; i < 8; i++) e.next();
+        EXPECT_EQ(e.next(), "|   |   |   |   | P |   |   |   |");
+        e.send("quit");
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+}
+
+}  // namespace
