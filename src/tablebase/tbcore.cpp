@@ -16,6 +16,7 @@
 namespace tb {
 
 int TB_LARGEST = 0;
+bool read_files_to_heap = false;
 std::mutex TB_MUTEX;
 int TBnum_piece = 0, TBnum_pawn = 0;
 TBHashEntry TB_hash[1 << TBHASHBITS][HSHMAX];
@@ -213,7 +214,16 @@ const uint8_t* map_file(const char* name, const char* suffix, uint64_t* size, Ma
     }
     // A mapping that cannot be made (an empty or unreadable file, no address
     // space left) costs the engine this table, not the game.
-    void* data = st.st_size > 0 ? mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    void* data = MAP_FAILED;
+    if (st.st_size > 0 && read_files_to_heap) {
+        uint8_t* copy = new uint8_t[(size_t)st.st_size];
+        if (pread(fd, copy, (size_t)st.st_size, 0) == st.st_size)
+            data = copy;
+        else
+            delete[] copy;
+    } else if (st.st_size > 0) {
+        data = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_SHARED, fd, 0);
+    }
     close(fd);
     if (data == MAP_FAILED) {
         std::fprintf(stderr, "Could not mmap() %s%s.\n", name, suffix);
@@ -227,6 +237,10 @@ const uint8_t* map_file(const char* name, const char* suffix, uint64_t* size, Ma
 
 void unmap_file(const uint8_t* data, uint64_t size) {
     if (!data) return;
+    if (read_files_to_heap) {
+        delete[] data;
+        return;
+    }
     if (munmap(const_cast<uint8_t*>(data), (size_t)size) != 0) std::perror("munmap");
 }
 

@@ -130,6 +130,12 @@ extern const int16_t (&KK_idx)[10][64];
 
 extern const uint64_t material_multiplier[2][5];  // [colour][Q R B N P]
 
+// Tests of damaged files set this before any table is loaded: files are then
+// read into heap blocks of their exact size instead of being mapped, so that
+// a bounds checker sees any read past a file's end (a mapping hides such
+// reads in the slack of its last page).
+extern bool read_files_to_heap;
+
 // (Re)initialise from a list of directories separated by ':'.  An empty list
 // or "<empty>" leaves no table registered.  Must not run during a search.
 void init_tablebases(const char* path);

@@ -349,8 +349,9 @@ int probe_dtz_no_ep(const pos* p, int* success) {
             const int v = probe_dtz(&child, success);
             if (*success == 0) return 0;
             // Mate ends the game at once: it counts as one ply, like a
-            // winning capture, not as a move into a lost position.
-            if (v == -1 && is_mate(&child)) return 1;
+            // winning capture.  (The distance stored for a mated position
+            // is not to be relied on.)
+            if (v < 0 && is_mate(&child)) return 1;
             if (v < 0 && 1 - v < best) best = 1 - v;
         }
         // A win always has a move that keeps it; tables that say otherwise
