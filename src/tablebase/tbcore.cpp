@@ -1015,8 +1015,9 @@ int decompress_pairs(const PairsData* d, uint64_t index) {
         const uint64_t code = window >> 32;
         int len = d->min_len;
         while (code < d->base[len]) len++;  // base[max_len] is 0
-        sym = d->offset[len] + (int)((code - d->base[len]) >> (32 - len));
-        if (sym >= d->num_symbols) return -1;
+        const uint64_t s = (uint64_t)d->offset[len] + ((code - d->base[len]) >> (32 - len));
+        if (s >= (uint64_t)d->num_symbols) return -1;
+        sym = (int)s;
         if (lit <= symlen[sym]) break;
         lit -= (int64_t)symlen[sym] + 1;
         window <<= len;
