@@ -1,6 +1,248 @@
-// Placeholder until the tablebase reader is merged.
+// Tablebases in the engine: converting positions for the prober, the root
+// move from the distance-to-zero tables, and the node search's probe.
 #include "syzygy.h"
-int TB_LARGEST = 0;
-uint32_t syzygyProbeDTZ(int, positionStruct*) { return 0; }
-int syzygyProbeWDL(positionStruct*, int, int* success) { *success = 0; return 0; }
-void syzygySetPath(const std::string&) {}
+
+#include <cstdlib>
+#include <string>
+
+#include "uci.h"
+
+namespace {
+
+constexpr U64 RANKS_1_AND_8 = 0xff000000000000ffULL;
+
+// Moves types of the engine for the prober's promotion codes (queen, rook,
+// bishop, knight).
+const uint8_t convPromotion[5] = {0, MT_PROMO_Q, MT_PROMO_R, MT_PROMO_B, MT_PROMO_N};
+
+// Do the men in `by` attack square sq?  `victim` is the colour of the side on
+// sq (1 White), which tells from where enemy pawns attack.
+bool tbAttacked(const tb::pos& p, int sq, U64 by, int victim) {
+    const U64 occ = p.white | p.black;
+    return (kingAttackTable[sq] & p.kings & by) || (knightAttackTable[sq] & p.knights & by) ||
+           (tb::pawn_attacks_table[victim][sq] & p.pawns & by) ||
+           (rookAttacks(sq, occ) & (p.rooks | p.queens) & by) ||
+           (bishopAttacks(sq, occ) & (p.bishops | p.queens) & by);
+}
+
+// A position the prober can be trusted with: one king each, no man on two
+// kinds, colours that match the men, no pawn on the first or last rank, and
+// the side not to move not in check.
+bool fitForProbe(const tb::pos& p) {
+    const U64 kinds[6] = {p.kings, p.queens, p.rooks, p.bishops, p.knights, p.pawns};
+    U64 all = 0;
+    for (U64 k : kinds) {
+        if (all & k) return false;
+        all |= k;
+    }
+    if ((p.white & p.black) || all != (p.white | p.black)) return false;
+    if (popcount(p.kings & p.white) != 1 || popcount(p.kings & p.black) != 1) return false;
+    if (p.pawns & RANKS_1_AND_8) return false;
+    const U64 mover = p.turn ? p.white : p.black;
+    const U64 other = p.turn ? p.black : p.white;
+    return !tbAttacked(p, lsb(p.kings & other), mover, p.turn ? 0 : 1);
+}
+
+bool inCheck(const tb::pos& p) {
+    const U64 mover = p.turn ? p.white : p.black;
+    const U64 other = p.turn ? p.black : p.white;
+    return tbAttacked(p, lsb(p.kings & mover), other, p.turn ? 1 : 0);
+}
+
+bool hasLegalMove(const tb::pos& p) {
+    uint16_t moves[tb::MAX_MOVES];
+    uint16_t* end = tb::gen_moves(&p, moves);
+    tb::pos child;
+    for (uint16_t* m = moves; m < end; m++)
+        if (tb::do_move(&child, &p, *m)) return true;
+    return false;
+}
+
+bool attackedOnBoards(const U64* pb, int sq, int colour, U64 occ) {
+    return (bishopAttacks(sq, occ) & (pb[BISHOP + colour] | pb[QUEEN + colour])) ||
+           (rookAttacks(sq, occ) & (pb[ROOK + colour] | pb[QUEEN + colour])) ||
+           (attackByPawnTable[colour][sq] & pb[PAWN + colour]) || (knightAttackTable[sq] & pb[KNIGHT + colour]) ||
+           (kingAttackTable[sq] & pb[KING + colour]);
+}
+
+// Is the move one the engine can play in this position?  The tables answer
+// for the prober's record; the move handed to the search must also fit the
+// engine's own board.
+bool fitsEngineBoard(const positionStruct* pos, moveStruct m) {
+    const U64* pb = pos->pieceBitboard;
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const int from = m.from, to = m.to;
+    const int piece = pos->board[from];
+    if (piece < WPAWN || piece > BKING || (piece & 1) != side) return false;
+    const int target = pos->board[to];
+    if (target && ((target & 1) == side || target >= WKING)) return false;
+    const U64 occ = pb[0] | pb[1];
+    int land = to;
+    U64 victim = target ? bit(to) : 0;
+    const bool promotion = m.moveType >= MT_PROMO_N && m.moveType <= MT_PROMO_Q;
+
+    switch (piece & ~1) {
+    case PAWN: {
+        const int forward = side == WHITE ? 8 : -8;
+        const int lastRank = side == WHITE ? 7 : 0;
+        if (m.moveType == MT_ENPASSANT) {
+            land = to + forward;
+            if (pos->plyStack[0].enpassantSquare != to || target != PAWN + opp || pos->board[land]) return false;
+            if (!(attackByPawnTable[side][land] & bit(from))) return false;
+        } else if (m.moveType == MT_DOUBLE) {
+            const int startRank = side == WHITE ? 1 : 6;
+            if (rankOf(from) != startRank || to != from + 2 * forward) return false;
+            if (pos->board[from + forward] || target) return false;
+        } else {
+            if (to == from + forward) {
+                if (target) return false;
+            } else if (!target || !(attackByPawnTable[side][to] & bit(from))) {
+                return false;
+            }
+            if ((rankOf(to) == lastRank) != promotion) return false;
+            if (!promotion && m.moveType != MT_NORMAL) return false;
+        }
+        break;
+    }
+    case KNIGHT:
+        if (m.moveType != MT_NORMAL || !(knightAttackTable[from] & bit(to))) return false;
+        break;
+    case BISHOP:
+        if (m.moveType != MT_NORMAL || !(bishopAttacks(from, occ) & bit(to))) return false;
+        break;
+    case ROOK:
+        if (m.moveType != MT_NORMAL || !(rookAttacks(from, occ) & bit(to))) return false;
+        break;
+    case QUEEN:
+        if (m.moveType != MT_NORMAL || !(queenAttacks(from, occ) & bit(to))) return false;
+        break;
+    default:  // king
+        if (m.moveType != MT_NORMAL || !(kingAttackTable[from] & bit(to))) return false;
+        break;
+    }
+
+    // Make it on a copy of the bitboards and look at the own king.
+    U64 b[14];
+    std::memcpy(b, pb, sizeof b);
+    if (victim) {
+        b[target] ^= victim;
+        b[opp] ^= victim;
+    }
+    b[piece] ^= bit(from);
+    b[promotion ? m.moveType + side : piece] |= bit(land);
+    b[side] ^= bit(from) | bit(land);
+    const U64 king = b[KING + side];
+    if (!king) return false;
+    return !attackedOnBoards(b, lsb(king), opp, b[0] | b[1]);
+}
+
+}  // namespace
+
+void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out) {
+    const U64* pb = pos->pieceBitboard;
+    out->white = pb[0];
+    out->black = pb[1];
+    out->kings = pb[WKING] | pb[BKING];
+    out->queens = pb[WQUEEN] | pb[BQUEEN];
+    out->rooks = pb[WROOK] | pb[BROOK];
+    out->bishops = pb[WBISHOP] | pb[BBISHOP];
+    out->knights = pb[WKNIGHT] | pb[BKNIGHT];
+    out->pawns = pb[WPAWN] | pb[BPAWN];
+    out->rule50 = (uint8_t)pos->fiftyMoveCounter;
+    // The engine keeps the square of the pawn that made the double step; the
+    // prober wants the square behind it.
+    const int e = pos->plyStack[ply].enpassantSquare;
+    out->ep = (uint8_t)(e == 0 ? 0 : pos->sideToMove == WHITE ? e + 8 : e - 8);
+    out->turn = pos->sideToMove != BLACK;
+}
+
+uint32_t syzygyProbeDTZ(int, positionStruct* pos) {
+    // The tables know nothing of castling.
+    if (pos->plyStack[0].castlingRights) return 0;
+    tb::pos root;
+    syzygyConvert(pos, 0, &root);
+    if (!fitForProbe(root)) return 0;
+
+    int success;
+    const int dtz = tb::probe_dtz(&root, &success);
+    if (!success) return 0;
+
+    // Value of every legal move from the mover's view, in generation order.
+    uint16_t moves[tb::MAX_MOVES];
+    int value[tb::MAX_MOVES];
+    bool legal[tb::MAX_MOVES];
+    uint16_t* end = tb::gen_moves(&root, moves);
+    const int count = (int)(end - moves);
+    int drawing = 0;
+    for (int i = 0; i < count; i++) {
+        tb::pos child;
+        legal[i] = tb::do_move(&child, &root, moves[i]);
+        if (!legal[i]) continue;
+        int v;
+        if (dtz > 0 && inCheck(child) && !hasLegalMove(child)) {
+            v = 1;
+        } else if (child.rule50 == 0) {
+            const int wdl = tb::probe_wdl(&child, &success);
+            if (!success) return 0;
+            v = tb::wdl_to_dtz[2 - wdl];
+        } else {
+            const int d = tb::probe_dtz(&child, &success);
+            if (!success) return 0;
+            v = d < 0 ? 1 - d : d == 0 ? 0 : -d - 1;
+        }
+        value[i] = v;
+        if (v == 0) drawing++;
+    }
+
+    int chosen = -1;
+    if (dtz > 0) {
+        for (int i = 0; i < count; i++)
+            if (legal[i] && value[i] > 0 && (chosen < 0 || value[i] < value[chosen])) chosen = i;
+    } else if (dtz < 0) {
+        for (int i = 0; i < count; i++)
+            if (legal[i] && value[i] < 0 && (chosen < 0 || value[i] < value[chosen])) chosen = i;
+    } else if (drawing > 0) {
+        // Among drawing moves the choice is fixed by the material, so that
+        // the same ending is always played the same way.
+        const U64 key = tb::calc_key(&root, !root.turn);
+        int k = (int)(key % (U64)drawing);
+        for (int i = 0; i < count && chosen < 0; i++)
+            if (legal[i] && value[i] == 0 && k-- == 0) chosen = i;
+    }
+    if (chosen < 0) return 0;
+
+    const int c = pos->fiftyMoveCounter;
+    int score = 0;
+    if (dtz > 0 && dtz + c <= 100) score = MATETHRESHOLD - dtz;
+    if (dtz < 0 && -dtz + c <= 100) score = -MATETHRESHOLD - dtz;
+
+    const uint16_t tm = moves[chosen];
+    const int from = tb::move_from(tm), to = tb::move_to(tm), promotion = tb::move_promotion(tm);
+    moveStruct m = {(uint8_t)from, (uint8_t)to, MT_NORMAL, 0};
+    if (root.pawns & bit(from)) {
+        if (root.ep && to == root.ep) {
+            m.moveType = MT_ENPASSANT;
+            m.to = (uint8_t)(root.turn ? to - 8 : to + 8);
+        } else if (to - from == 16 || from - to == 16) {
+            m.moveType = MT_DOUBLE;
+        } else if (promotion) {
+            m.moveType = convPromotion[promotion];
+        }
+    }
+    if (!fitsEngineBoard(pos, m)) return 0;
+
+    printLine("info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
+              moveToLA(&m, pos->sideToMove));
+    return makeMoveWord(m, pos->board[from]);
+}
+
+int syzygyProbeWDL(positionStruct* pos, int ply, int* success) {
+    tb::pos p;
+    syzygyConvert(pos, ply, &p);
+    return tb::probe_wdl(&p, success);
+}
+
+void syzygySetPath(const std::string& path) {
+    tb::init_pawn_attacks();
+    tb::init_tablebases(path.c_str());
+}

@@ -1,0 +1,125 @@
+// WDL probe speed on random positions of the five-man tables of a directory.
+//
+//   tbbench [directory] [positions] [passes]
+//
+// Builds the positions (legal: kings apart, pawns on ranks 2-7, the side not
+// to move not in check), probes them all once to map the files and bring
+// them into memory, then times `passes` passes on one thread and prints the
+// best pass as probes per second.
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "syzygy.h"
+
+namespace {
+
+std::vector<std::string> fiveManTables(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d)) {
+            std::string n = e->d_name;
+            const size_t dot = n.find(".rtbw");
+            if (dot == std::string::npos || dot + 5 != n.size()) continue;
+            n.resize(dot);
+            if (n.size() == 6) names.push_back(n);  // K + 4 letters + v: five men
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+uint64_t* kindBoard(tb::pos& p, char c) {
+    switch (c) {
+    case 'K': return &p.kings;
+    case 'Q': return &p.queens;
+    case 'R': return &p.rooks;
+    case 'B': return &p.bishops;
+    case 'N': return &p.knights;
+    default: return &p.pawns;
+    }
+}
+
+bool attackedBy(const tb::pos& p, int sq, uint64_t by, int victim) {
+    const uint64_t occ = p.white | p.black;
+    return (kingAttackTable[sq] & p.kings & by) || (knightAttackTable[sq] & p.knights & by) ||
+           (tb::pawn_attacks_table[victim][sq] & p.pawns & by) ||
+           (rookAttacks(sq, occ) & (p.rooks | p.queens) & by) ||
+           (bishopAttacks(sq, occ) & (p.bishops | p.queens) & by);
+}
+
+bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out) {
+    tb::pos p{};
+    p.turn = rng() & 1;
+    uint64_t* colour = &p.white;
+    for (char c : name) {
+        if (c == 'v') {
+            colour = &p.black;
+            continue;
+        }
+        int sq;
+        do sq = (int)(rng() & 63);
+        while (((p.white | p.black) >> sq & 1) || (c == 'P' && (sq < 8 || sq >= 56)));
+        *colour |= 1ULL << sq;
+        *kindBoard(p, c) |= 1ULL << sq;
+    }
+    const int wk = lsb(p.kings & p.white), bk = lsb(p.kings & p.black);
+    if (kingAttackTable[wk] & (1ULL << bk)) return false;
+    const uint64_t other = p.turn ? p.black : p.white, mover = p.turn ? p.white : p.black;
+    if (attackedBy(p, lsb(p.kings & other), mover, p.turn ? 0 : 1)) return false;
+    *out = p;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string dir = argc > 1 ? argv[1] : "/work/shared/syzygy";
+    const int count = argc > 2 ? std::atoi(argv[2]) : 300000;
+    const int passes = argc > 3 ? std::atoi(argv[3]) : 3;
+
+    initBitboardConstants();
+    initHashCodeTables();
+    syzygySetPath(dir);
+    const std::vector<std::string> tables = fiveManTables(dir);
+    if (tables.empty() || count <= 0) {
+        std::fprintf(stderr, "no five-man tables in %s\n", dir.c_str());
+        return 1;
+    }
+
+    std::mt19937_64 rng(20240607);
+    std::vector<tb::pos> positions;
+    positions.reserve((size_t)count);
+    while ((int)positions.size() < count) {
+        tb::pos p;
+        if (randomPosition(tables[positions.size() % tables.size()], rng, &p)) positions.push_back(p);
+    }
+
+    // Warm-up: maps every file and faults its pages in.
+    long failed = 0, sum = 0;
+    for (const tb::pos& p : positions) {
+        int success;
+        sum += tb::probe_wdl(&p, &success);
+        failed += success == 0;
+    }
+
+    double best = 0;
+    for (int pass = 0; pass < passes; pass++) {
+        const auto t0 = std::chrono::steady_clock::now();
+        for (const tb::pos& p : positions) {
+            int success;
+            sum += tb::probe_wdl(&p, &success);
+        }
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (count / s > best) best = count / s;
+    }
+    std::printf("%zu five-man tables, %d positions, %ld failed probes (checksum %ld)\n", tables.size(), count, failed,
+                sum);
+    std::printf("WDL probes per second: %.0f\n", best);
+    return 0;
+}

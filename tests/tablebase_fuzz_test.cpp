@@ -1,0 +1,147 @@
+// Damaged table files must never crash the engine or make it read outside a
+// mapping: truncated and corrupted copies of real tables are probed under
+// AddressSanitizer.  A damaged table may fail the probe or (when only the
+// compressed values were hit) give a wrong value, nothing worse.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "syzygy.h"
+#include "tb_test_util.h"
+
+// AddressSanitizer's reports go to standard output: the test captures
+// standard error for the loader's messages.
+extern "C" const char* __asan_default_options() { return "log_path=stdout"; }
+
+namespace {
+
+using namespace tbtest;
+
+struct Target {
+    const char* file;
+    const char* material;
+};
+
+// Piece and pawn tables, WDL and DTZ, with value maps and many blocks.
+const Target targets[] = {
+    {"KRvKB.rtbw", "KRvKB"}, {"KRvKB.rtbz", "KRvKB"}, {"KPvK.rtbw", "KPvK"},
+    {"KPvK.rtbz", "KPvK"},   {"KQvKQ.rtbw", "KQvKQ"}, {"KQvKQ.rtbz", "KQvKQ"},
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+std::vector<tb::pos> positionsOf(const std::string& material, int n, std::mt19937_64& rng) {
+    std::vector<tb::pos> out;
+    while ((int)out.size() < n) {
+        const std::string fen = randomFen(material, rng);
+        if (validateFen(fen).empty()) out.push_back(probePos(fen));
+    }
+    return out;
+}
+
+// The local tables copied to a scratch directory, one of them replaced by
+// damaged bytes at a time.
+class DamagedTables : public testing::Test {
+protected:
+    TempDir tmp;
+    std::mt19937_64 rng{777};
+
+    void SetUp() override {
+        ensureEngine();
+        tb::read_files_to_heap = true;
+        for (const std::string& name : tablesIn(localDir())) {
+            tmp.copy(localDir(), name + ".rtbw");
+            tmp.copy(localDir(), name + ".rtbz");
+        }
+    }
+
+    // Probe every position with the damaged file in place; returns the
+    // number of failed probes and what the loader wrote on stderr.
+    int probeDamaged(const Target& t, const std::string& bytes, const std::vector<tb::pos>& positions,
+                     std::string* messages) {
+        const std::string path = tmp.path + "/" + t.file;
+        const std::string original = readFile(path);
+        writeFile(path, bytes);
+        useTables(tmp.path);
+        const bool dtz = std::string(t.file).find(".rtbz") != std::string::npos;
+        int failed = 0;
+        testing::internal::CaptureStderr();
+        for (const tb::pos& p : positions) {
+            int success;
+            if (dtz)
+                tb::probe_dtz(&p, &success);
+            else
+                tb::probe_wdl(&p, &success);
+            failed += success == 0;
+        }
+        *messages = testing::internal::GetCapturedStderr();
+        writeFile(path, original);
+        return failed;
+    }
+};
+
+TEST_F(DamagedTables, TruncatedFilesAreRejected) {
+    for (const Target& t : targets) {
+        const std::string bytes = readFile(localDir() + "/" + t.file);
+        const std::vector<tb::pos> positions = positionsOf(t.material, 200, rng);
+        const size_t n = bytes.size();
+        // (The last 16 bytes of a file are a checksum that probing never
+        // reads, so the shortest cut that matters is 17 bytes.)
+        for (size_t length : {(size_t)0, (size_t)3, (size_t)5, (size_t)8, (size_t)11, (size_t)16, (size_t)40, n / 4,
+                              n / 2, n - 64, n - 17}) {
+            if (length >= n) continue;
+            std::string messages;
+            const int failed = probeDamaged(t, bytes.substr(0, length), positions, &messages);
+            EXPECT_GT(failed, 0) << t.file << " cut to " << length;
+            const char* expected = length == 0 ? "Could not mmap()" : "Corrupted table.";
+            EXPECT_NE(messages.find(expected), std::string::npos) << t.file << " cut to " << length << ": " << messages;
+        }
+    }
+}
+
+TEST_F(DamagedTables, CorruptedBytesNeverCrash) {
+    for (const Target& t : targets) {
+        const std::string bytes = readFile(localDir() + "/" + t.file);
+        const std::vector<tb::pos> positions = positionsOf(t.material, 60, rng);
+        int rejected = 0;
+        for (int trial = 0; trial < 250; trial++) {
+            std::string damaged = bytes;
+            // Mostly the headers and tables near the start, sometimes anywhere.
+            const size_t span = (trial & 1) ? damaged.size() : std::min<size_t>(damaged.size(), 1024);
+            const int edits = 1 + (int)(rng() % 4);
+            for (int e = 0; e < edits; e++) {
+                const size_t at = rng() % span;
+                switch (rng() % 4) {
+                case 0: damaged[at] ^= (char)(1 << (rng() % 8)); break;
+                case 1: damaged[at] = (char)rng(); break;
+                default: {  // a run of all-ones or zeros: huge or empty counts and offsets
+                    const char fill = (rng() & 1) ? '\xff' : '\0';
+                    const size_t run = (size_t)8 << (3 * (rng() % 3));  // 8, 64 or 512 bytes
+                    for (size_t i = at; i < std::min(damaged.size(), at + run); i++) damaged[i] = fill;
+                }
+                }
+            }
+            std::string messages;
+            probeDamaged(t, damaged, positions, &messages);
+            rejected += messages.find("Corrupted table.") != std::string::npos;
+        }
+        // The header checks catch a good share of the damage.
+        EXPECT_GT(rejected, 0) << t.file;
+    }
+}
+
+}  // namespace
