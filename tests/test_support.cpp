@@ -8,16 +8,14 @@ struct TablesOnce {
         initHashCodeTables();
     }
 } tablesOnce;
+pawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
+evalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
-TestPosition::TestPosition(const std::string& fen)
-    : pos_(new positionStruct),
-      moves_(new moveStruct[MOVE_BUFFER_SIZE]),
-      pawnTable_(new pawnHashEntry[PAWN_HASH_ENTRIES]()),
-      evalCache_(new evalCacheEntry[EVAL_CACHE_ENTRIES]()) {
+TestPosition::TestPosition(const std::string& fen) : pos_(new positionStruct), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
     pos_->plyStack[0].moveListStart = moves_.get();
-    pos_->pawnHashTable = pawnTable_.get();
-    pos_->evalCache = evalCache_.get();
+    pos_->pawnHashTable = sharedPawnTable;
+    pos_->evalCache = sharedEvalCache;
     setPosition(fen, pos_.get());
 }
 

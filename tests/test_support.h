@@ -7,7 +7,8 @@
 
 #include "tarnwick.h"
 
-// A position set up from a FEN, with its own move buffer and caches.
+// A position set up from a FEN, with its own move buffer; the evaluation
+// caches are shared by all test positions (the tests run on one thread).
 class TestPosition {
   public:
     explicit TestPosition(const std::string& fen);
@@ -17,8 +18,6 @@ class TestPosition {
   private:
     std::unique_ptr<positionStruct> pos_;
     std::unique_ptr<moveStruct[]> moves_;
-    std::unique_ptr<pawnHashEntry[]> pawnTable_;
-    std::unique_ptr<evalCacheEntry[]> evalCache_;
 };
 
 // Legal moves of the root position as move texts.
