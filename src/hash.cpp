@@ -74,6 +74,8 @@ U64 calcPawnHashKey(const positionStruct* pos) {
 // ---------------------------------------------------------------------------
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -84,7 +86,35 @@ uint32_t hashHartBeat = 0;
 
 namespace {
 size_t hashTableBytes = 0;
+
+// Faulting in the pages of a new table, slice by slice, in the background.
+std::thread populateThread;
+std::atomic<bool> populateCancel{false};
+
+void stopPopulating() {
+    if (!populateThread.joinable()) return;
+    populateCancel.store(true, std::memory_order_relaxed);
+    populateThread.join();
+    populateCancel.store(false, std::memory_order_relaxed);
 }
+
+void startPopulating(char* p, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    try {
+        populateThread = std::thread([p, bytes] {
+            const size_t slice = 4u << 20;
+            for (size_t done = 0; done < bytes && !populateCancel.load(std::memory_order_relaxed); done += slice)
+                madvise(p + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE);
+        });
+    } catch (const std::system_error&) {
+        // Without the helper thread the pages are faulted in by use.
+    }
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+}  // namespace
 
 U64 hashBucketsForSize(int64_t mb) {
     U64 p = 1;
@@ -93,6 +123,7 @@ U64 hashBucketsForSize(int64_t mb) {
 }
 
 void freeHashTable() {
+    stopPopulating();
     if (hashTable) munmap(hashTable, hashTableBytes);
     hashTable = nullptr;
     hashTableBytes = 0;
@@ -100,16 +131,22 @@ void freeHashTable() {
 }
 
 // Fresh anonymous mappings are zero-filled by the kernel, so a new table needs
-// no clearing pass: its pages are touched for the first time by the search.
-// (Transparent huge pages are not requested: on machines that compact memory
-// when such a page is first touched, that made the first search of a game
-// several times slower.)
+// no clearing pass.  The table asks for transparent huge pages, which spare
+// the search most of its address-translation misses; since faulting in a huge
+// page can be slow (the kernel may compact memory first), a background thread
+// has the kernel fault in the table slice by slice, so that neither start-up
+// nor the first searches wait for it.  It writes nothing itself; freeing the
+// table stops it after the slice at hand.
 U64 allocateHashTable(U64 buckets) {
     freeHashTable();
     for (; buckets >= 1024; buckets /= 2) {
         size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) continue;
+#ifdef MADV_HUGEPAGE
+        madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+        startPopulating(static_cast<char*>(p), bytes);
         hashTable = static_cast<hashBucket*>(p);
         hashTableBytes = bytes;
         hashKeyMask = buckets - 1;
