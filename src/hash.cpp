@@ -88,20 +88,24 @@ namespace {
 size_t hashTableBytes = 0;
 
 // Faulting in the pages of a new table, slice by slice, in the background.
-std::thread populateThread;
 std::atomic<bool> populateCancel{false};
+struct populator {
+    std::thread thread;
+    void stop() {
+        if (!thread.joinable()) return;
+        populateCancel.store(true, std::memory_order_relaxed);
+        thread.join();
+        populateCancel.store(false, std::memory_order_relaxed);
+    }
+    ~populator() { stop(); }
+} populateThread;
 
-void stopPopulating() {
-    if (!populateThread.joinable()) return;
-    populateCancel.store(true, std::memory_order_relaxed);
-    populateThread.join();
-    populateCancel.store(false, std::memory_order_relaxed);
-}
+void stopPopulating() { populateThread.stop(); }
 
 void startPopulating(char* p, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
     try {
-        populateThread = std::thread([p, bytes] {
+        populateThread.thread = std::thread([p, bytes] {
             const size_t slice = 4u << 20;
             for (size_t done = 0; done < bytes && !populateCancel.load(std::memory_order_relaxed); done += slice)
                 madvise(p + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE);
