@@ -159,6 +159,7 @@ void uciHelp() {
 
 #include "search.h"
 #include "syzygy.h"
+#include "texel.h"
 
 void engineStartup() {
     const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
@@ -169,6 +170,7 @@ void engineStartup() {
 
 void engineShutdown() {
     theWorkForce.setNofWorkers(0);
+    theTexelWorkForce.removeWorkers();
     freeHashTable();
 }
 

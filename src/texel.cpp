@@ -1,0 +1,251 @@
+// Texel error of the static evaluation, measured by a pool of tuning threads.
+//
+// Each line of the tuning file holds a FEN, the word "c9" and the result of
+// the game the position comes from, as in
+//     8/8/4p3/5k2/8/5K2/8/8 b - - c9 "1/2-1/2";
+// The evaluation E (centipawns, White's view) is turned into an expected
+// score 1 / (1 + 10^(-1.55 E / 400)) and the command reports the mean of
+// (result - expected)^2 over all positions.  A good evaluation predicts game
+// results well, so a lower error means better weights.
+#include "texel.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "eval.h"
+#include "uci.h"
+
+std::vector<texelPosStruct> texelPositions;
+std::vector<texelParStruct> texelPars;
+texelWorkForce theTexelWorkForce;
+
+const char* const texelFilename = "lichess-good.epd";
+
+// ---------------------------------------------------------------------------
+// Reading the tuning file
+// ---------------------------------------------------------------------------
+double texelExpectedScore(int e) { return 1.0 / (1.0 + std::pow(10.0, -1.55 * (double)e / 400.0)); }
+
+double texelResult(const std::string& word) {
+    // The usual form is quoted, "1-0"; or "1/2-1/2"; or "0-1";: the result
+    // starts at the second character.
+    if (word.size() >= 4) {
+        if (word.compare(1, 3, "1-0") == 0) return 1.0;
+        if (word.compare(1, 3, "1/2") == 0) return 0.5;
+    }
+    // Some tools write the result without quotes.  Read that as what it says
+    // rather than as a loss for White.
+    if (word.size() >= 3) {
+        if (word.compare(0, 3, "1-0") == 0) return 1.0;
+        if (word.compare(0, 3, "1/2") == 0) return 0.5;
+    }
+    return 0.0;
+}
+
+bool texelParseLine(const std::string& line, texelPosStruct& out) {
+    // Words are separated by blanks; tabs and the carriage return of a file
+    // with DOS line ends separate words too.
+    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+    std::string fen;
+    size_t i = 0;
+    const size_t n = line.size();
+    bool c9 = false;
+    while (i < n) {
+        while (i < n && isBlank(line[i])) i++;
+        if (i == n) break;
+        size_t j = i;
+        while (j < n && !isBlank(line[j])) j++;
+        if (!c9) {
+            if (j - i == 2 && line[i] == 'c' && line[i + 1] == '9') {
+                c9 = true;
+            } else {
+                fen.append(line, i, j - i);
+                fen += ' ';
+            }
+        } else {
+            // The first word after "c9" is the result; the rest is ignored.
+            if (fen.empty() || !validateFen(fen).empty()) return false;
+            out.FEN = std::move(fen);
+            out.result = texelResult(line.substr(i, j - i));
+            return true;
+        }
+        i = j;
+    }
+    return false;
+}
+
+void texelShare(size_t n, int i, size_t& first, size_t& count) {
+    const size_t per = n / TEXEL_WORKERS;
+    first = (size_t)i * per;
+    count = i < TEXEL_WORKERS - 1 ? per : n - first;
+}
+
+// ---------------------------------------------------------------------------
+// Tuning threads
+// ---------------------------------------------------------------------------
+namespace {
+
+template <typename T>
+T* zeroedTable(size_t entries) {
+    void* p = std::calloc(entries, sizeof(T));
+    if (!p) {
+        std::fputs("out of memory for the tuning threads\n", stderr);
+        std::exit(1);
+    }
+    return static_cast<T*>(p);
+}
+
+}  // namespace
+
+texelWorker::texelWorker(int i) : index(i), pos(&position) {
+    // The evaluation reads a pawn table and an evaluation cache through the
+    // position; each thread has its own, so the threads share nothing they
+    // write.
+    pawnHashTable.reset(zeroedTable<pawnHashEntry>(PAWN_HASH_ENTRIES));
+    evalCache.reset(zeroedTable<evalCacheEntry>(EVAL_CACHE_ENTRIES));
+    position.pawnHashTable = pawnHashTable.get();
+    position.evalCache = evalCache.get();
+    position.threadIndex = (uint32_t)i;
+    try {
+        thread = std::thread(&texelWorker::atTheOffice, this);
+    } catch (const std::system_error&) {
+        std::fputs("thread constructor failed\n", stderr);
+        std::exit(1);
+    }
+    waitIdle();
+}
+
+texelWorker::~texelWorker() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        quitFlag = 1;
+        busy = 1;
+    }
+    condition.notify_all();
+    if (thread.joinable()) thread.join();
+}
+
+void texelWorker::atTheOffice() {
+    printLine("Lets go");
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex);
+        busy = 0;
+        condition.notify_all();
+        condition.wait(lock, [this] { return busy == 1; });
+        if (quitFlag) return;
+        lock.unlock();
+        calcTexelPosSubset();
+    }
+}
+
+void texelWorker::wake() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        busy = 1;
+    }
+    condition.notify_all();
+}
+
+void texelWorker::waitIdle() {
+    std::unique_lock<std::mutex> lock(mutex);
+    condition.wait(lock, [this] { return busy == 0; });
+}
+
+void texelWorker::calcTexelPosSubset() {
+    double sum = 0.0;
+    for (const texelPosStruct& p : positions) {
+        setPosition(p.FEN, pos);
+        int e = evaluateN(0, pos);
+        if (pos->sideToMove == BLACK) e = -e;
+        const double d = p.result - texelExpectedScore((int16_t)e);
+        sum += d * d;
+    }
+    errorSum = sum;
+}
+
+void texelWorkForce::removeWorkers() {
+    for (texelWorker* w : workers) w->waitIdle();
+    while (!workers.empty()) {
+        delete workers.back();
+        workers.pop_back();
+    }
+}
+
+void texelWorkForce::createWorkers(int n) {
+    removeWorkers();
+    for (int i = 0; i < n; i++) workers.push_back(new texelWorker(i));
+}
+
+void texelWorkForce::sharePositions() {
+    const size_t n = texelPositions.size();
+    for (size_t i = 0; i < workers.size(); i++) {
+        size_t first, count;
+        texelShare(n, (int)i, first, count);
+        workers[i]->positions.assign(texelPositions.begin() + first, texelPositions.begin() + first + count);
+    }
+}
+
+double texelWorkForce::calcTexelError() {
+    for (texelWorker* w : workers) w->wake();
+    double sum = 0.0;
+    for (texelWorker* w : workers) {
+        w->waitIdle();
+        sum += w->errorSum;
+    }
+    return sum / (double)texelPositions.size();
+}
+
+// ---------------------------------------------------------------------------
+// The "texel" command
+// ---------------------------------------------------------------------------
+void uciTexel() {
+    // A running search must not read the tables while they are rebuilt.
+    stopSearchAndWait();
+    initBitboardConstants();
+    initHashCodeTables();
+    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
+    if (allocateHashTable(wanted) < wanted)
+        printLine("info string not enough memory for the hash table; using a smaller one");
+
+    std::ifstream in(texelFilename);
+    if (!in) {
+        printLine("There seems to be a problem with the tuning file. tuning not executed");
+        return;
+    }
+    std::string line;
+    size_t skipped = 0;
+    texelPosStruct p;
+    while (std::getline(in, line)) {
+        if (texelParseLine(line, p))
+            texelPositions.push_back(std::move(p));
+        else
+            skipped++;
+    }
+    in.close();
+
+    theTexelWorkForce.createWorkers(TEXEL_WORKERS);
+    theTexelWorkForce.sharePositions();
+    printLine("Starting texel tuning....");
+    texelPars.clear();
+
+    if (texelPositions.empty()) {
+        // The mean over no positions is 0 / 0: say so instead.
+        printLine(std::string("info string ") + texelFilename + " holds no usable position; there is no error to report");
+    } else {
+        const double e0 = theTexelWorkForce.calcTexelError();
+        std::ostringstream start;
+        start << "Starting error " << e0;
+        printLine(start.str());
+        printLine("");
+        printLine(" Improving: 1");
+        const double e1 = theTexelWorkForce.calcTexelError();
+        std::ostringstream end;
+        end << "Ending error " << e1 << " Minimum error " << e0;
+        printLine(end.str());
+    }
+    if (skipped)
+        printLine("info string skipped " + std::to_string(skipped) + (skipped == 1 ? " line" : " lines") + " of " +
+                  texelFilename + " that hold" + (skipped == 1 ? "s" : "") + " no usable position");
+}
