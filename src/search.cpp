@@ -1,6 +1,7 @@
 // The position record's set-up from FEN.  (The search itself follows in this
 // file.)
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "tarnwick.h"
@@ -11,17 +12,21 @@ positionStruct::positionStruct() { std::memset(static_cast<void*>(this), 0, size
 
 namespace {
 
-std::vector<std::string> splitFenFields(std::string fen) {
-    if (fen.empty() || fen.back() != ' ') fen += ' ';
+// Fields of a FEN: the text is split at every blank, a missing blank at the
+// end is implied.  Called for every position a tuning run sets up, so it works
+// on the text in place and allocates little.
+std::vector<std::string> splitFenFields(const std::string& fen) {
     std::vector<std::string> fields;
-    std::string cur;
-    for (char ch : fen) {
-        if (ch == ' ') {
-            fields.push_back(cur);
-            cur.clear();
-        } else {
-            cur += ch;
+    fields.reserve(8);
+    size_t start = 0;
+    for (;;) {
+        const size_t blank = fen.find(' ', start);
+        if (blank == std::string::npos) {
+            if (start < fen.size() || fen.empty()) fields.emplace_back(fen, start);
+            break;
         }
+        fields.emplace_back(fen, start, blank - start);
+        start = blank + 1;
     }
     if (fields.size() == 2) fields.push_back("-");
     if (fields.size() == 3) fields.push_back("-");
@@ -29,6 +34,20 @@ std::vector<std::string> splitFenFields(std::string fen) {
     if (fields.size() == 5) fields.push_back("1");
     return fields;
 }
+
+// Piece code of a FEN letter (the index of the letter in fenLabelPieces), or
+// 0 for any other character.  A table rather than a string search, since the
+// letters of every FEN are looked up one by one.
+struct pieceLetterTable {
+    uint8_t code[256];
+    constexpr pieceLetterTable() : code() {
+        const char letters[] = "  PpNnBbRrQqKk";
+        for (int c = 2; c < 14; c++) code[(unsigned char)letters[c]] = (uint8_t)c;
+    }
+};
+constexpr pieceLetterTable pieceLetters;
+
+inline int pieceCodeOfLetter(char ch) { return pieceLetters.code[(unsigned char)ch]; }
 
 // Decimal number of a FEN counter, saturated to a range the record can hold.
 long long readCounter(const std::string& s, long long maxValue) {
@@ -78,8 +97,8 @@ std::string validateFen(const std::string& fen) {
             if (--rank < 0) return "FEN board has more than eight ranks";
             file = 0;
         } else {
-            size_t code = fenLabelPieces.find(ch, 2);
-            if (ch == ' ' || code == std::string::npos) return std::string("FEN board has an unknown character '") + ch + "'";
+            const int code = pieceCodeOfLetter(ch);
+            if (code == 0) return std::string("FEN board has an unknown character '") + ch + "'";
             if (file >= 8) return "FEN board rank " + std::to_string(rank + 1) + " has more than eight squares";
             if ((code == WPAWN || code == BPAWN) && (rank == 0 || rank == 7)) return "FEN has a pawn on the first or last rank";
             count[code]++;
@@ -98,11 +117,15 @@ std::string validateFen(const std::string& fen) {
     if (!isNumber(f[4])) return "FEN half-move clock is not a number";
     if (!isNumber(f[5])) return "FEN move number is not a number";
 
-    // The side that is not to move must not be in check.
-    positionStruct* tmp = new positionStruct;
+    // The side that is not to move must not be in check.  The scratch record
+    // is kept per thread: a tuning file checks a hundred thousand FENs, and
+    // a fresh zeroed record for each costs more than the check itself.
+    // (setPosition writes every field that the attack test reads.)
+    thread_local std::unique_ptr<positionStruct> scratch;
+    if (!scratch) scratch.reset(new positionStruct);
+    positionStruct* tmp = scratch.get();
     setPosition(fen, tmp);
-    bool illegal = sideInCheck(tmp, tmp->sideToMove ^ 1);
-    delete tmp;
+    const bool illegal = sideInCheck(tmp, tmp->sideToMove ^ 1);
     if (illegal) return "FEN position has the side not to move in check";
     return "";
 }
@@ -123,8 +146,8 @@ void setPosition(std::string fen, positionStruct* pos) {
             rank--;
             file = 0;
         } else {
-            size_t code = fenLabelPieces.find(ch, 2);
-            if (code != std::string::npos && ch != ' ' && rank >= 0 && rank < 8 && file >= 0 && file < 8) {
+            const int code = pieceCodeOfLetter(ch);
+            if (code != 0 && rank >= 0 && rank < 8 && file >= 0 && file < 8) {
                 int sq = rank * 8 + file;
                 pos->board[sq] = (uint8_t)code;
                 pos->pieceBitboard[code] |= bit(sq);
