@@ -9,6 +9,7 @@
 // results well, so a lower error means better weights.
 #include "texel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -44,7 +45,7 @@ double texelResult(const std::string& word) {
     return 0.0;
 }
 
-bool texelParseLine(const std::string& line, texelPosStruct& out) {
+bool texelSplitLine(const std::string& line, texelPosStruct& out) {
     // Words are separated by blanks; tabs and the carriage return of a file
     // with DOS line ends separate words too.
     auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
@@ -66,7 +67,7 @@ bool texelParseLine(const std::string& line, texelPosStruct& out) {
             }
         } else {
             // The first word after "c9" is the result; the rest is ignored.
-            if (fen.empty() || !validateFen(fen).empty()) return false;
+            if (fen.empty()) return false;
             out.FEN = std::move(fen);
             out.result = texelResult(line.substr(i, j - i));
             return true;
@@ -74,6 +75,51 @@ bool texelParseLine(const std::string& line, texelPosStruct& out) {
         i = j;
     }
     return false;
+}
+
+size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out) {
+    std::vector<texelPosStruct> read;
+    std::string line;
+    size_t skipped = 0;
+    texelPosStruct p;
+    while (std::getline(in, line)) {
+        if (texelSplitLine(line, p))
+            read.push_back(std::move(p));
+        else
+            skipped++;
+    }
+
+    // Every FEN is checked before it is used: the evaluation trusts its
+    // position, and a board with a missing king or too many men would make
+    // it read outside its tables.  The check costs as much as setting up the
+    // position, so a large file is checked on all cores.
+    std::vector<uint8_t> usable(read.size());
+    auto check = [&read, &usable](size_t first, size_t last) {
+        for (size_t k = first; k < last; k++) usable[k] = validateFen(read[k].FEN).empty();
+    };
+    const size_t cores = std::max(1u, std::min(16u, std::thread::hardware_concurrency()));
+    const size_t parts = std::min(cores, read.size() / 1000 + 1);
+    const size_t per = read.size() / parts;
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < parts; t++) {
+        const size_t first = t * per, last = t == parts - 1 ? read.size() : first + per;
+        try {
+            helpers.emplace_back(check, first, last);
+        } catch (const std::system_error&) {
+            check(first, last);
+        }
+    }
+    check(0, parts > 1 ? per : read.size());
+    for (std::thread& h : helpers) h.join();
+
+    out.reserve(out.size() + read.size());
+    for (size_t k = 0; k < read.size(); k++) {
+        if (usable[k])
+            out.push_back(std::move(read[k]));
+        else
+            skipped++;
+    }
+    return skipped;
 }
 
 void texelShare(size_t n, int i, size_t& first, size_t& count) {
@@ -85,26 +131,16 @@ void texelShare(size_t n, int i, size_t& first, size_t& count) {
 // ---------------------------------------------------------------------------
 // Tuning threads
 // ---------------------------------------------------------------------------
-namespace {
-
-template <typename T>
-T* zeroedTable(size_t entries) {
-    void* p = std::calloc(entries, sizeof(T));
-    if (!p) {
-        std::fputs("out of memory for the tuning threads\n", stderr);
-        std::exit(1);
-    }
-    return static_cast<T*>(p);
-}
-
-}  // namespace
-
 texelWorker::texelWorker(int i) : index(i), pos(&position) {
     // The evaluation reads a pawn table and an evaluation cache through the
     // position; each thread has its own, so the threads share nothing they
     // write.
-    pawnHashTable.reset(zeroedTable<pawnHashEntry>(PAWN_HASH_ENTRIES));
-    evalCache.reset(zeroedTable<evalCacheEntry>(EVAL_CACHE_ENTRIES));
+    // They are zeroed here by writing: pages that the kernel hands out
+    // lazily would fault twice during the first pass (once when an entry is
+    // read, again when it is written), and each second fault interrupts the
+    // other cores too.
+    pawnHashTable.reset(new pawnHashEntry[PAWN_HASH_ENTRIES]());
+    evalCache.reset(new evalCacheEntry[EVAL_CACHE_ENTRIES]());
     position.pawnHashTable = pawnHashTable.get();
     position.evalCache = evalCache.get();
     position.threadIndex = (uint32_t)i;
@@ -214,15 +250,7 @@ void uciTexel() {
         printLine("There seems to be a problem with the tuning file. tuning not executed");
         return;
     }
-    std::string line;
-    size_t skipped = 0;
-    texelPosStruct p;
-    while (std::getline(in, line)) {
-        if (texelParseLine(line, p))
-            texelPositions.push_back(std::move(p));
-        else
-            skipped++;
-    }
+    const size_t skipped = texelReadFile(in, texelPositions);
     in.close();
 
     theTexelWorkForce.createWorkers(TEXEL_WORKERS);

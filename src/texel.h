@@ -9,7 +9,7 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdlib>
+#include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,11 +60,8 @@ class texelWorker {
     void waitIdle();
 
   private:
-    struct freeDeleter {
-        void operator()(void* p) const { std::free(p); }
-    };
-    std::unique_ptr<pawnHashEntry, freeDeleter> pawnHashTable;
-    std::unique_ptr<evalCacheEntry, freeDeleter> evalCache;
+    std::unique_ptr<pawnHashEntry[]> pawnHashTable;
+    std::unique_ptr<evalCacheEntry[]> evalCache;
 
     void atTheOffice();
 };
@@ -91,8 +88,11 @@ extern texelWorkForce theTexelWorkForce;
 double texelExpectedScore(int e);
 // The result of the word that follows "c9": 1.0, 0.5 or 0.0.
 double texelResult(const std::string& word);
-// Reads one line of the tuning file.  False when the line holds no position
-// ("c9" missing or nothing after it, no FEN, or a FEN the engine rejects).
-bool texelParseLine(const std::string& line, texelPosStruct& out);
+// Splits one line of the tuning file into FEN and result.  False when the
+// line holds no position: "c9" missing, nothing after it, or no FEN before it.
+bool texelSplitLine(const std::string& line, texelPosStruct& out);
+// Reads every line of a tuning file, appends the positions whose FEN the
+// engine accepts to `out` and returns the number of lines that hold none.
+size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out);
 // The share of worker i (of TEXEL_WORKERS) among n positions.
 void texelShare(size_t n, int i, size_t& first, size_t& count);
