@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -29,7 +30,7 @@ const char* const texelFilename = "lichess-good.epd";
 // ---------------------------------------------------------------------------
 double texelExpectedScore(int e) { return 1.0 / (1.0 + std::pow(10.0, -1.55 * (double)e / 400.0)); }
 
-double texelResult(const std::string& word) {
+double texelResult(std::string_view word) {
     // The usual form is quoted, "1-0"; or "1/2-1/2"; or "0-1";: the result
     // starts at the second character.
     if (word.size() >= 4) {
@@ -45,11 +46,12 @@ double texelResult(const std::string& word) {
     return 0.0;
 }
 
-bool texelSplitLine(const std::string& line, texelPosStruct& out) {
-    // Words are separated by blanks; tabs and the carriage return of a file
-    // with DOS line ends separate words too.
-    auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
+bool texelSplitLine(std::string_view line, texelPosStruct& out) {
+    // Words are separated by blanks; tabs, the carriage return of a file with
+    // DOS line ends and other control characters separate words too.
+    auto isBlank = [](char c) { return (unsigned char)c <= ' '; };
     std::string fen;
+    fen.reserve(line.size());
     size_t i = 0;
     const size_t n = line.size();
     bool c9 = false;
@@ -78,15 +80,22 @@ bool texelSplitLine(const std::string& line, texelPosStruct& out) {
 }
 
 size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out) {
+    // The whole file is read at once and cut into lines in place.
+    std::string data;
+    char chunk[1 << 16];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) data.append(chunk, (size_t)in.gcount());
+
     std::vector<texelPosStruct> read;
-    std::string line;
     size_t skipped = 0;
     texelPosStruct p;
-    while (std::getline(in, line)) {
-        if (texelSplitLine(line, p))
+    for (size_t start = 0; start < data.size();) {
+        size_t end = data.find('\n', start);
+        if (end == std::string::npos) end = data.size();
+        if (texelSplitLine(std::string_view(data).substr(start, end - start), p))
             read.push_back(std::move(p));
         else
             skipped++;
+        start = end + 1;
     }
 
     // Every FEN is checked before it is used: the evaluation trusts its
@@ -135,12 +144,13 @@ texelWorker::texelWorker(int i) : index(i), pos(&position) {
     // The evaluation reads a pawn table and an evaluation cache through the
     // position; each thread has its own, so the threads share nothing they
     // write.
-    // They are zeroed here by writing: pages that the kernel hands out
-    // lazily would fault twice during the first pass (once when an entry is
-    // read, again when it is written), and each second fault interrupts the
-    // other cores too.
-    pawnHashTable.reset(new pawnHashEntry[PAWN_HASH_ENTRIES]());
-    evalCache.reset(new evalCacheEntry[EVAL_CACHE_ENTRIES]());
+    // They are cleared by the thread itself when it gets its first work, so
+    // that the threads clear theirs on all cores at once; the first touch of
+    // fresh memory costs more than the evaluations of a small share.
+    // (Zero pages that the kernel hands out lazily are no bargain either: the
+    // first pass would read an entry, then write it, and fault twice.)
+    pawnHashTable.reset(new pawnHashEntry[PAWN_HASH_ENTRIES]);
+    evalCache.reset(new evalCacheEntry[EVAL_CACHE_ENTRIES]);
     position.pawnHashTable = pawnHashTable.get();
     position.evalCache = evalCache.get();
     position.threadIndex = (uint32_t)i;
@@ -190,6 +200,11 @@ void texelWorker::waitIdle() {
 }
 
 void texelWorker::calcTexelPosSubset() {
+    if (!tablesCleared) {
+        std::memset(static_cast<void*>(pawnHashTable.get()), 0, PAWN_HASH_ENTRIES * sizeof(pawnHashEntry));
+        std::memset(static_cast<void*>(evalCache.get()), 0, EVAL_CACHE_ENTRIES * sizeof(evalCacheEntry));
+        tablesCleared = true;
+    }
     double sum = 0.0;
     for (const texelPosStruct& p : positions) {
         setPosition(p.FEN, pos);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -62,6 +63,7 @@ class texelWorker {
   private:
     std::unique_ptr<pawnHashEntry[]> pawnHashTable;
     std::unique_ptr<evalCacheEntry[]> evalCache;
+    bool tablesCleared = false;
 
     void atTheOffice();
 };
@@ -87,10 +89,10 @@ extern texelWorkForce theTexelWorkForce;
 // centipawns from White's side.
 double texelExpectedScore(int e);
 // The result of the word that follows "c9": 1.0, 0.5 or 0.0.
-double texelResult(const std::string& word);
+double texelResult(std::string_view word);
 // Splits one line of the tuning file into FEN and result.  False when the
 // line holds no position: "c9" missing, nothing after it, or no FEN before it.
-bool texelSplitLine(const std::string& line, texelPosStruct& out);
+bool texelSplitLine(std::string_view line, texelPosStruct& out);
 // Reads every line of a tuning file, appends the positions whose FEN the
 // engine accepts to `out` and returns the number of lines that hold none.
 size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out);
