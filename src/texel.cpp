@@ -79,14 +79,17 @@ bool texelSplitLine(std::string_view line, texelPosStruct& out) {
     return false;
 }
 
-size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out) {
+bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& skipped) {
     // The whole file is read at once and cut into lines in place.
     std::string data;
     char chunk[1 << 16];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0) data.append(chunk, (size_t)in.gcount());
+    // A read error (a directory of that name, a failing disk) is no file of
+    // positions: nothing of it is used.
+    if (in.bad()) return false;
 
     std::vector<texelPosStruct> read;
-    size_t skipped = 0;
+    skipped = 0;
     texelPosStruct p;
     for (size_t start = 0; start < data.size();) {
         size_t end = data.find('\n', start);
@@ -128,7 +131,7 @@ size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out) {
         else
             skipped++;
     }
-    return skipped;
+    return true;
 }
 
 void texelShare(size_t n, int i, size_t& first, size_t& count) {
@@ -261,11 +264,11 @@ void uciTexel() {
         printLine("info string not enough memory for the hash table; using a smaller one");
 
     std::ifstream in(texelFilename);
-    if (!in) {
+    size_t skipped = 0;
+    if (!in || !texelReadFile(in, texelPositions, skipped)) {
         printLine("There seems to be a problem with the tuning file. tuning not executed");
         return;
     }
-    const size_t skipped = texelReadFile(in, texelPositions);
     in.close();
 
     theTexelWorkForce.createWorkers(TEXEL_WORKERS);

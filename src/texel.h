@@ -94,7 +94,8 @@ double texelResult(std::string_view word);
 // line holds no position: "c9" missing, nothing after it, or no FEN before it.
 bool texelSplitLine(std::string_view line, texelPosStruct& out);
 // Reads every line of a tuning file, appends the positions whose FEN the
-// engine accepts to `out` and returns the number of lines that hold none.
-size_t texelReadFile(std::istream& in, std::vector<texelPosStruct>& out);
+// engine accepts to `out` and sets `skipped` to the number of lines that hold
+// none.  False, with nothing appended, when the file cannot be read.
+bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& skipped);
 // The share of worker i (of TEXEL_WORKERS) among n positions.
 void texelShare(size_t n, int i, size_t& first, size_t& count);

@@ -144,11 +144,14 @@ TEST(Texel, ErrorAgreesWithTheEvalCommand) {
     EXPECT_EQ(runs[0].end, runs[0].start);
 }
 
-TEST(Texel, MissingFile) {
+TEST(Texel, MissingOrUnreadableFile) {
+    const std::vector<std::string> expected = {
+        "There seems to be a problem with the tuning file. tuning not executed", "readyok"};
     ScratchDir dir;
-    EXPECT_EQ(runIn(dir, "texel\nisready\n"),
-              (std::vector<std::string>{"There seems to be a problem with the tuning file. tuning not executed",
-                                        "readyok"}));
+    EXPECT_EQ(runIn(dir, "texel\nisready\n"), expected);
+    // A directory of that name opens but cannot be read.
+    std::filesystem::create_directory(dir.path() + "/lichess-good.epd");
+    EXPECT_EQ(runIn(dir, "texel\nisready\n"), expected);
 }
 
 TEST(Texel, BadLinesAreSkippedAndCounted) {

@@ -77,7 +77,9 @@ TEST(TexelFile, ReadingSkipsWhatHoldsNoUsablePosition) {
         "8/6R1/1K6/1P6/1k6/8/r7/8 b - - c9 \"1-0\";\n"
         "7R/8/8/2K5/6k1/8/1r6/8 w - - c9 \"0-1\";");              // no line end at the end
     std::vector<texelPosStruct> out;
-    EXPECT_EQ(texelReadFile(in, out), 8u);
+    size_t skipped = 0;
+    ASSERT_TRUE(texelReadFile(in, out, skipped));
+    EXPECT_EQ(skipped, 8u);
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[0].FEN, "8/8/4p3/5k2/8/5K2/8/8 b - - ");
     EXPECT_EQ(out[0].result, 0.5);
@@ -86,7 +88,8 @@ TEST(TexelFile, ReadingSkipsWhatHoldsNoUsablePosition) {
     EXPECT_EQ(out[2].result, 0.0);
 
     std::istringstream empty("");
-    EXPECT_EQ(texelReadFile(empty, out), 0u);
+    ASSERT_TRUE(texelReadFile(empty, out, skipped));
+    EXPECT_EQ(skipped, 0u);
     EXPECT_EQ(out.size(), 3u);
 }
 
@@ -109,7 +112,9 @@ TEST(TexelFile, LargeFileKeepsFileOrder) {
     }
     std::istringstream in(text);
     std::vector<texelPosStruct> out;
-    EXPECT_EQ(texelReadFile(in, out), 5000u - expected.size());
+    size_t skipped = 0;
+    ASSERT_TRUE(texelReadFile(in, out, skipped));
+    EXPECT_EQ(skipped, 5000u - expected.size());
     ASSERT_EQ(out.size(), expected.size());
     for (size_t k = 0; k < out.size(); k++) ASSERT_EQ(out[k].FEN, expected[k]) << k;
 }
