@@ -146,12 +146,11 @@ void texelShare(size_t n, int i, size_t& first, size_t& count) {
 texelWorker::texelWorker(int i) : index(i), pos(&position) {
     // The evaluation reads a pawn table and an evaluation cache through the
     // position; each thread has its own, so the threads share nothing they
-    // write.
-    // They are cleared by the thread itself when it gets its first work, so
-    // that the threads clear theirs on all cores at once; the first touch of
-    // fresh memory costs more than the evaluations of a small share.
-    // (Zero pages that the kernel hands out lazily are no bargain either: the
-    // first pass would read an entry, then write it, and fault twice.)
+    // write.  The thread clears them itself when it gets its first work, so
+    // that the threads clear theirs on all cores at once: the first touch of
+    // fresh memory costs more than evaluating a small share.  (Zero pages
+    // that the kernel hands out lazily are no bargain either: the first pass
+    // would read an entry, then write it, and fault twice.)
     pawnHashTable.reset(new pawnHashEntry[PAWN_HASH_ENTRIES]);
     evalCache.reset(new evalCacheEntry[EVAL_CACHE_ENTRIES]);
     position.pawnHashTable = pawnHashTable.get();
