@@ -101,6 +101,13 @@ struct populator {
 } populateThread;
 
 void stopPopulating() { populateThread.stop(); }
+}  // namespace
+
+void waitForHashTablePages() {
+    if (populateThread.thread.joinable()) populateThread.thread.join();
+}
+
+namespace {
 
 void startPopulating(char* p, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE

@@ -1,6 +1,8 @@
 // The position record's set-up from FEN.  (The search itself follows in this
 // file.)
 #include <cstdlib>
+#include <memory>
+#include <string_view>
 #include <vector>
 
 #include "tarnwick.h"
@@ -11,27 +13,51 @@ positionStruct::positionStruct() { std::memset(static_cast<void*>(this), 0, size
 
 namespace {
 
-std::vector<std::string> splitFenFields(std::string fen) {
-    if (fen.empty() || fen.back() != ' ') fen += ' ';
-    std::vector<std::string> fields;
-    std::string cur;
-    for (char ch : fen) {
-        if (ch == ' ') {
-            fields.push_back(cur);
-            cur.clear();
-        } else {
-            cur += ch;
+// Fields of a FEN, as views into its text: the text is split at every blank
+// (two blanks in a row give an empty field), a missing blank at the end is
+// implied, fields beyond the sixth are ignored, and missing trailing fields
+// read as "w", "-", "-", "0" and "1".  `count` is the number of fields the
+// text itself has.  The tuning command sets up every position of a large file
+// from its FEN, so this allocates nothing.
+struct fenFields {
+    std::string_view field[6];
+    size_t count = 0;
+    std::string_view operator[](size_t i) const { return field[i]; }
+};
+
+fenFields splitFenFields(std::string_view fen) {
+    fenFields f;
+    size_t start = 0;
+    while (f.count < 6) {
+        const size_t blank = fen.find(' ', start);
+        if (blank == std::string_view::npos) {
+            if (start < fen.size() || fen.empty()) f.field[f.count++] = fen.substr(start);
+            break;
         }
+        f.field[f.count++] = fen.substr(start, blank - start);
+        start = blank + 1;
     }
-    if (fields.size() == 2) fields.push_back("-");
-    if (fields.size() == 3) fields.push_back("-");
-    if (fields.size() == 4) fields.push_back("0");
-    if (fields.size() == 5) fields.push_back("1");
-    return fields;
+    static constexpr std::string_view missing[6] = {"", "w", "-", "-", "0", "1"};
+    for (size_t i = f.count; i < 6; i++) f.field[i] = missing[i];
+    return f;
 }
 
+// Piece code of a FEN letter (the index of the letter in fenLabelPieces), or
+// 0 for any other character.  A table rather than a string search, since the
+// letters of every FEN are looked up one by one.
+struct pieceLetterTable {
+    uint8_t code[256];
+    constexpr pieceLetterTable() : code() {
+        const char letters[] = "  PpNnBbRrQqKk";
+        for (int c = 2; c < 14; c++) code[(unsigned char)letters[c]] = (uint8_t)c;
+    }
+};
+constexpr pieceLetterTable pieceLetters;
+
+inline int pieceCodeOfLetter(char ch) { return pieceLetters.code[(unsigned char)ch]; }
+
 // Decimal number of a FEN counter, saturated to a range the record can hold.
-long long readCounter(const std::string& s, long long maxValue) {
+long long readCounter(std::string_view s, long long maxValue) {
     long long v = 0;
     size_t i = 0;
     bool neg = false;
@@ -43,7 +69,7 @@ long long readCounter(const std::string& s, long long maxValue) {
     return neg ? -v : v;
 }
 
-bool isNumber(const std::string& s) {
+bool isNumber(std::string_view s) {
     if (s.empty()) return false;
     for (char ch : s)
         if (ch < '0' || ch > '9') return false;
@@ -52,7 +78,7 @@ bool isNumber(const std::string& s) {
 
 // The en-passant field as a pawn square (the pawn that made the double step),
 // or 0 when the field does not describe a possible capture target.
-int enpassantPawnSquare(const std::string& field, int side, const uint8_t* board) {
+int enpassantPawnSquare(std::string_view field, int side, const uint8_t* board) {
     if (field.size() != 2 || field[0] < 'a' || field[0] > 'h') return 0;
     if (field[1] != (side == WHITE ? '6' : '3')) return 0;
     const int target = (field[0] - 'a') + 8 * (field[1] - '1');
@@ -65,10 +91,11 @@ int enpassantPawnSquare(const std::string& field, int side, const uint8_t* board
 }  // namespace
 
 std::string validateFen(const std::string& fen) {
-    std::vector<std::string> f = splitFenFields(fen);
-    if (f.size() < 2 || f[0].empty()) return "FEN needs at least a board and a side to move";
+    const fenFields f = splitFenFields(fen);
+    if (f.count < 2 || f[0].empty()) return "FEN needs at least a board and a side to move";
     int rank = 7, file = 0;
     int count[14] = {0};
+    U64 men[14] = {0};
     for (char ch : f[0]) {
         if (ch >= '1' && ch <= '8') {
             file += ch - '0';
@@ -78,12 +105,14 @@ std::string validateFen(const std::string& fen) {
             if (--rank < 0) return "FEN board has more than eight ranks";
             file = 0;
         } else {
-            size_t code = fenLabelPieces.find(ch, 2);
-            if (ch == ' ' || code == std::string::npos) return std::string("FEN board has an unknown character '") + ch + "'";
+            const int code = pieceCodeOfLetter(ch);
+            if (code == 0) return std::string("FEN board has an unknown character '") + ch + "'";
             if (file >= 8) return "FEN board rank " + std::to_string(rank + 1) + " has more than eight squares";
             if ((code == WPAWN || code == BPAWN) && (rank == 0 || rank == 7)) return "FEN has a pawn on the first or last rank";
             count[code]++;
             count[code & 1]++;
+            men[code] |= bit(rank * 8 + file);
+            men[code & 1] |= bit(rank * 8 + file);
             file++;
         }
     }
@@ -94,15 +123,18 @@ std::string validateFen(const std::string& fen) {
     if (count[1] > 16) return "FEN has more than 16 black men";
     if (f[1] != "w" && f[1] != "b") return "FEN side to move must be w or b";
     if (f[3] != "-" && (f[3].size() != 2 || f[3][0] < 'a' || f[3][0] > 'h' || f[3][1] != (f[1] == "w" ? '6' : '3')))
-        return "FEN has an invalid en passant square '" + f[3] + "'";
+        return "FEN has an invalid en passant square '" + std::string(f[3]) + "'";
     if (!isNumber(f[4])) return "FEN half-move clock is not a number";
     if (!isNumber(f[5])) return "FEN move number is not a number";
 
-    // The side that is not to move must not be in check.
-    positionStruct* tmp = new positionStruct;
-    setPosition(fen, tmp);
-    bool illegal = sideInCheck(tmp, tmp->sideToMove ^ 1);
-    delete tmp;
+    // The side that is not to move must not be in check.  The attack test
+    // reads only the bitboards, so they are all a scratch record gets; it is
+    // kept per thread, since a tuning file checks a hundred thousand FENs and
+    // a fresh zeroed record for each would cost more than the check itself.
+    thread_local std::unique_ptr<positionStruct> scratch;
+    if (!scratch) scratch.reset(new positionStruct);
+    std::memcpy(scratch->pieceBitboard, men, sizeof men);
+    const bool illegal = sideInCheck(scratch.get(), f[1] == "w" ? BLACK : WHITE);
     if (illegal) return "FEN position has the side not to move in check";
     return "";
 }
@@ -110,8 +142,7 @@ std::string validateFen(const std::string& fen) {
 void setPosition(std::string fen, positionStruct* pos) {
     std::memset(pos->board, 0, sizeof pos->board);
     std::memset(pos->pieceBitboard, 0, sizeof pos->pieceBitboard);
-    std::vector<std::string> f = splitFenFields(fen);
-    while (f.size() < 6) f.push_back(f.size() == 1 ? "w" : (f.size() < 4 ? "-" : (f.size() == 4 ? "0" : "1")));
+    const fenFields f = splitFenFields(fen);
 
     // Board, from a8 rank by rank; anything that would leave the board is
     // ignored so that a malformed text cannot write outside the record.
@@ -123,8 +154,8 @@ void setPosition(std::string fen, positionStruct* pos) {
             rank--;
             file = 0;
         } else {
-            size_t code = fenLabelPieces.find(ch, 2);
-            if (code != std::string::npos && ch != ' ' && rank >= 0 && rank < 8 && file >= 0 && file < 8) {
+            const int code = pieceCodeOfLetter(ch);
+            if (code != 0 && rank >= 0 && rank < 8 && file >= 0 && file < 8) {
                 int sq = rank * 8 + file;
                 pos->board[sq] = (uint8_t)code;
                 pos->pieceBitboard[code] |= bit(sq);

@@ -62,6 +62,8 @@ int main(int argc, char** argv) {
             uciRtest();
         else if (word == "perft")
             uciPerft(is, perftDepth);
+        else if (word == "texel")
+            uciTexel();
         else if (word == "showboard")
             uciShowBoard();
         else if (word == "evil")

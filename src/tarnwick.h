@@ -592,6 +592,9 @@ U64 hashBucketsForSize(int64_t mb);
 // cannot be had, smaller powers of two are tried; returns the buckets obtained.
 U64 allocateHashTable(U64 buckets);
 void freeHashTable();
+// Wait until the pages of a new table have all been faulted in (they are
+// brought in by a background thread after each allocation).
+void waitForHashTablePages();
 // Zero the table with the engine's thread count (clears the age counter too).
 void clearHashTableMT();
 // A new search starts: entries written from now on carry the next age.

@@ -159,6 +159,7 @@ void uciHelp() {
 
 #include "search.h"
 #include "syzygy.h"
+#include "texel.h"
 
 void engineStartup() {
     const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
@@ -169,6 +170,7 @@ void engineStartup() {
 
 void engineShutdown() {
     theWorkForce.setNofWorkers(0);
+    theTexelWorkForce.removeWorkers();
     freeHashTable();
 }
 
@@ -537,6 +539,7 @@ void uciBench(std::istringstream& is) {
         theWorkForce.setNofWorkers(1);
     }
     allocateHashTable(hashBucketsForSize(16));
+    waitForHashTablePages();
     theWorkForce.silent = true;
     engine.ponderEnabled = 0;
 

@@ -38,6 +38,8 @@ void uciIdentify();
 void uciSetOption(std::istringstream& is);
 void uciRtest();
 void uciBench(std::istringstream& is);
+// Texel error of the static evaluation over the tuning file (texel.cpp).
+void uciTexel();
 
 // Soft and hard time budgets of the next search, from the clock fields of
 // `eng` (timeLeft, increment, movesToGo, movesPlayed, options) for `side`.

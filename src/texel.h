@@ -1,0 +1,101 @@
+// Texel error of the static evaluation.
+//
+// The "texel" command reads positions labelled with the result of the game
+// they come from, maps each position's evaluation to an expected score with a
+// logistic curve and reports the mean squared difference between expected and
+// actual results.  The work is spread over a pool of tuning threads of its
+// own, separate from the search threads.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "tarnwick.h"
+
+// One labelled position: the FEN text and the game's result for White.
+struct texelPosStruct {
+    std::string FEN;
+    double result;  // 1.0 White won, 0.5 draw, 0.0 otherwise
+};
+
+// Every position read so far, in file order (kept from one command to the next).
+extern std::vector<texelPosStruct> texelPositions;
+
+// A tuned parameter.  Nothing is tuned: the weights are constant tables, so
+// the list stays empty and the command only measures.
+struct texelParStruct {
+    std::string name;
+};
+extern std::vector<texelParStruct> texelPars;
+
+constexpr int TEXEL_WORKERS = 30;
+extern const char* const texelFilename;
+
+class texelWorker {
+  public:
+    explicit texelWorker(int index);
+    virtual ~texelWorker();
+    // Sum of the squared errors of this worker's positions, into errorSum.
+    virtual void calcTexelPosSubset();
+
+    int32_t index;
+    std::vector<texelPosStruct> positions;
+    std::mutex mutex;
+    std::condition_variable condition;
+    std::thread thread;
+    uint8_t quitFlag = 0;
+    uint8_t busy = 1;
+    double errorSum = 0.0;
+    positionStruct position;
+    positionStruct* pos;
+
+    // Hand the work to the thread / wait until it is parked again.
+    void wake();
+    void waitIdle();
+
+  private:
+    std::unique_ptr<pawnHashEntry[]> pawnHashTable;
+    std::unique_ptr<evalCacheEntry[]> evalCache;
+    bool tablesCleared = false;
+
+    void atTheOffice();
+};
+
+class texelWorkForce {
+  public:
+    std::vector<texelWorker*> workers;
+
+    ~texelWorkForce() { removeWorkers(); }
+    // Wait until every worker is idle, then delete them, last one first.
+    void removeWorkers();
+    // Replace the pool by `n` fresh workers (each parked when this returns).
+    void createWorkers(int n);
+    // Give worker i its share of texelPositions.
+    void sharePositions();
+    // Mean squared error over all of texelPositions.
+    double calcTexelError();
+};
+
+extern texelWorkForce theTexelWorkForce;
+
+// The expected score for White of a position that evaluates to `e`
+// centipawns from White's side.
+double texelExpectedScore(int e);
+// The result of the word that follows "c9": 1.0, 0.5 or 0.0.
+double texelResult(std::string_view word);
+// Splits one line of the tuning file into FEN and result.  False when the
+// line holds no position: "c9" missing, nothing after it, or no FEN before it.
+bool texelSplitLine(std::string_view line, texelPosStruct& out);
+// Reads every line of a tuning file, appends the positions whose FEN the
+// engine accepts to `out` and sets `skipped` to the number of lines that hold
+// none.  False, with nothing appended, when the file cannot be read.
+bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& skipped);
+// The share of worker i (of TEXEL_WORKERS) among n positions.
+void texelShare(size_t n, int i, size_t& first, size_t& count);
