@@ -66,149 +66,145 @@ U64 computeNotPinnedMask(const positionStruct* pos, int side) {
     return ~(pinned & pb[side]);
 }
 
-void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
-    const int side = pos->sideToMove, opp = side ^ 1;
-    const U64* pb = pos->pieceBitboard;
-    c.notPinnedMask = computeNotPinnedMask(pos, side);
-    if (c.inCheck) {
-        generateMovesEvade(ply, list, pos);
-        c.moveStage = 'c';
-        return;
+namespace {
+
+// One move to each target square; `base` holds from, moveType and score.
+inline moveStruct* emitMoves(moveStruct* list, uint32_t base, U64 targets) {
+    while (targets) {
+        const uint32_t w = base | ((uint32_t)popLsb(targets) << 8);
+        std::memcpy(list++, &w, 4);
     }
-    list->score = 0;
+    return list;
+}
+
+// Captures of the men on the target squares, scored by victim (code * 8)
+// less the attacker's offset.
+inline moveStruct* emitCaptures(moveStruct* list, int from, int offset, U64 targets, const uint8_t* board) {
+    while (targets) {
+        const int to = popLsb(targets);
+        const uint32_t w = (uint32_t)from | ((uint32_t)to << 8) | ((uint32_t)((board[to] * 8 - offset) & 255) << 24);
+        std::memcpy(list++, &w, 4);
+    }
+    return list;
+}
+
+// The generators are instantiated for each side, so that pawn directions
+// and home squares are constants.
+template <int Side>
+moveStruct* capturesOf(plyEntry& c, moveStruct* list, const positionStruct* pos) {
+    constexpr int opp = Side ^ 1;
+    const U64* pb = pos->pieceBitboard;
     const U64 them = pb[opp];
     const U64 occ = pb[0] | pb[1];
     const uint8_t* board = pos->board;
-    const U64 pawns = pb[PAWN + side];
+    const U64 pawns = pb[PAWN + Side];
 
-    list = pawnCaptures(list, pos, shiftNine(pawns, side) & them, 9, side, false);
-    list = pawnCaptures(list, pos, shiftSeven(pawns, side) & them, 7, side, false);
+    list = pawnCaptures(list, pos, shiftNine(pawns, Side) & them, 9, Side, false);
+    list = pawnCaptures(list, pos, shiftSeven(pawns, Side) & them, 7, Side, false);
 
-    U64 pieces = pb[KNIGHT + side] & c.notPinnedMask;
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 t = knightAttackTable[from] & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 4);
-        }
+    for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitCaptures(list, from, 4, knightAttackTable[from] & them, board);
     }
-    pieces = pb[BISHOP + side];
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 t = bishopAttacks(from, occ) & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 6);
-        }
+    for (U64 pieces = pb[BISHOP + Side]; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitCaptures(list, from, 6, bishopAttacks(from, occ) & them, board);
     }
-    pieces = pb[ROOK + side];
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 t = rookAttacks(from, occ) & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 8);
-        }
+    for (U64 pieces = pb[ROOK + Side]; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitCaptures(list, from, 8, rookAttacks(from, occ) & them, board);
     }
-    pieces = pb[QUEEN + side];
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 t = queenAttacks(from, occ) & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 10);
-        }
+    for (U64 pieces = pb[QUEEN + Side]; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitCaptures(list, from, 10, queenAttacks(from, occ) & them, board);
     }
     if (c.enpassantSquare) {
         const int e = c.enpassantSquare;
         U64 p = enpassantTable[e] & pawns;
         while (p) list = addMove(list, popLsb(p), e, MT_ENPASSANT, 14);
     }
-    {
-        const int from = lsb(pb[KING + side]);
-        U64 t = kingAttackTable[from] & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addMove(list, from, to, MT_NORMAL, board[to] * 8 - 12);
-        }
+    const int king = lsb(pb[KING + Side]);
+    return emitCaptures(list, king, 12, kingAttackTable[king] & them, board);
+}
+
+template <int Side>
+moveStruct* quietsOf(const plyEntry& c, moveStruct* list, const positionStruct* pos) {
+    constexpr int opp = Side ^ 1;
+    constexpr int back = Side == WHITE ? -8 : 8;
+    constexpr U64 thirdRank = Side == WHITE ? RANK_3 : RANK_6;
+    const U64* pb = pos->pieceBitboard;
+    const U64 occ = pb[0] | pb[1];
+    const U64 empty = ~occ;
+
+    const U64 single = shiftForward(pb[PAWN + Side], Side) & empty;
+    for (U64 t = single & (RANK_8 | RANK_1); t;) {
+        const int to = popLsb(t);
+        list = addPromotions(list, to + back, to, 0);
     }
+    for (U64 t = single & ~(RANK_8 | RANK_1); t;) {
+        const int to = popLsb(t);
+        const uint32_t w = (uint32_t)(to + back) | ((uint32_t)to << 8);
+        std::memcpy(list++, &w, 4);
+    }
+    for (U64 t = shiftForward(single & thirdRank, Side) & empty; t;) {
+        const int to = popLsb(t);
+        const uint32_t w = (uint32_t)(to + 2 * back) | ((uint32_t)to << 8) | ((uint32_t)MT_DOUBLE << 16);
+        std::memcpy(list++, &w, 4);
+    }
+
+    const uint8_t rights = c.castlingRights;
+    if ((rights & (5 << Side)) && !c.inCheck) {
+        constexpr int home = Side == WHITE ? E1 : E8;
+        constexpr uint8_t kingSide = Side == WHITE ? WHITE_OO : BLACK_OO;
+        constexpr uint8_t queenSide = Side == WHITE ? WHITE_OOO : BLACK_OOO;
+        if ((rights & kingSide) && !(occ & (bit(home + 1) | bit(home + 2))) &&
+            !squareAttacked(pos, home + 1, opp, occ))
+            list = addMove(list, home, home + 2, MT_CASTLE_K, 0);
+        if ((rights & queenSide) && !(occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) &&
+            !squareAttacked(pos, home - 1, opp, occ))
+            list = addMove(list, home, home - 2, MT_CASTLE_Q, 0);
+    }
+
+    for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitMoves(list, (uint32_t)from, knightAttackTable[from] & empty);
+    }
+    for (U64 pieces = pb[BISHOP + Side]; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitMoves(list, (uint32_t)from, bishopAttacks(from, occ) & empty);
+    }
+    for (U64 pieces = pb[ROOK + Side]; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitMoves(list, (uint32_t)from, rookAttacks(from, occ) & empty);
+    }
+    for (U64 pieces = pb[QUEEN + Side]; pieces;) {
+        const int from = popLsb(pieces);
+        list = emitMoves(list, (uint32_t)from, queenAttacks(from, occ) & empty);
+    }
+    const int king = lsb(pb[KING + Side]);
+    return emitMoves(list, (uint32_t)king, kingAttackTable[king] & empty);
+}
+
+}  // namespace
+
+void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    c.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
+    if (c.inCheck) {
+        generateMovesEvade(ply, list, pos);
+        c.moveStage = 'c';
+        return;
+    }
+    list->score = 0;
+    list = pos->sideToMove == WHITE ? capturesOf<WHITE>(c, list, pos) : capturesOf<BLACK>(c, list, pos);
     c.moveListEnd = list;
     pos->plyStack[ply + 1].moveListStart = list;
 }
 
 void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
-    const int side = pos->sideToMove, opp = side ^ 1;
-    const U64* pb = pos->pieceBitboard;
-    const U64 occ = pb[0] | pb[1];
-    const U64 empty = ~occ;
     list->score = 0;
-
-    const U64 pawns = pb[PAWN + side];
-    const U64 single = shiftForward(pawns, side) & empty;
-    const int back = side == WHITE ? -8 : 8;
-    U64 t = single & (RANK_8 | RANK_1);
-    while (t) {
-        int to = popLsb(t);
-        list = addPromotions(list, to + back, to, 0);
-    }
-    t = single & ~(RANK_8 | RANK_1);
-    while (t) {
-        int to = popLsb(t);
-        list = addMove(list, to + back, to, MT_NORMAL, 0);
-    }
-    t = shiftForward(single & (side == WHITE ? RANK_3 : RANK_6), side) & empty;
-    while (t) {
-        int to = popLsb(t);
-        list = addMove(list, to + 2 * back, to, MT_DOUBLE, 0);
-    }
-
-    const uint8_t rights = c.castlingRights;
-    if ((rights & (5 << side)) && !c.inCheck) {
-        if (side == WHITE) {
-            if ((rights & WHITE_OO) && !(occ & (bit(F1) | bit(G1))) && !squareAttacked(pos, F1, opp, occ))
-                list = addMove(list, E1, G1, MT_CASTLE_K, 0);
-            if ((rights & WHITE_OOO) && !(occ & (bit(B1) | bit(C1) | bit(D1))) && !squareAttacked(pos, D1, opp, occ))
-                list = addMove(list, E1, C1, MT_CASTLE_Q, 0);
-        } else {
-            if ((rights & BLACK_OO) && !(occ & (bit(F8) | bit(G8))) && !squareAttacked(pos, F8, opp, occ))
-                list = addMove(list, E8, G8, MT_CASTLE_K, 0);
-            if ((rights & BLACK_OOO) && !(occ & (bit(B8) | bit(C8) | bit(D8))) && !squareAttacked(pos, D8, opp, occ))
-                list = addMove(list, E8, C8, MT_CASTLE_Q, 0);
-        }
-    }
-
-    U64 pieces = pb[KNIGHT + side] & c.notPinnedMask;
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 tt = knightAttackTable[from] & empty;
-        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
-    }
-    pieces = pb[BISHOP + side];
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 tt = bishopAttacks(from, occ) & empty;
-        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
-    }
-    pieces = pb[ROOK + side];
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 tt = rookAttacks(from, occ) & empty;
-        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
-    }
-    pieces = pb[QUEEN + side];
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 tt = queenAttacks(from, occ) & empty;
-        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
-    }
-    {
-        const int from = lsb(pb[KING + side]);
-        U64 tt = kingAttackTable[from] & empty;
-        while (tt) list = addMove(list, from, popLsb(tt), MT_NORMAL, 0);
-    }
+    list = pos->sideToMove == WHITE ? quietsOf<WHITE>(c, list, pos) : quietsOf<BLACK>(c, list, pos);
     c.moveListEnd = list;
     pos->plyStack[ply + 1].moveListStart = list;
 }

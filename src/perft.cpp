@@ -17,7 +17,8 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     c.inCheck = sideInCheck(pos, pos->sideToMove);
     moveStruct* const start = c.moveListStart;
     generateMovesCaptures(ply, start, pos);
-    if (!c.inCheck) generateMovesQuiets(ply, c.moveListEnd, pos);
+    moveStruct* const quietsStart = c.moveListEnd;
+    if (!c.inCheck) generateMovesQuiets(ply, quietsStart, pos);
     moveStruct* end = c.moveListEnd;
 
     if (depth <= 1) {
@@ -26,11 +27,32 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
         // Only moves of the king, of pinned men and of the pawns beside an
         // en-passant target can be illegal here; the others are counted as
         // they stand.
-        U64 suspects = ~c.notPinnedMask | pos->pieceBitboard[KING + pos->sideToMove];
-        if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare];
+        const int side = pos->sideToMove;
+        const U64* pb = pos->pieceBitboard;
+        const U64 pinned = ~c.notPinnedMask & pb[side];
         int64_t count = end - start;
-        for (moveStruct* m = start; m < end; m++)
-            if ((suspects >> m->from) & 1) count -= !moveIsLegal(pos, ply, *m);
+        if (pinned) {
+            U64 suspects = pinned | pb[KING + side];
+            if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare];
+            for (moveStruct* m = start; m < end; m++)
+                if ((suspects >> m->from) & 1) count -= !moveIsLegal(pos, ply, *m);
+            return count;
+        }
+        // Without pins the suspects sit at known places of the two lists:
+        // en-passant and king captures end the capture list, castling follows
+        // the pawn pushes in the quiet list, and king moves end it.
+        const int king = lsb(pb[KING + side]);
+        for (moveStruct* m = quietsStart - 1; m >= start && (m->from == king || m->moveType == MT_ENPASSANT); m--)
+            count -= !moveIsLegal(pos, ply, *m);
+        if (c.castlingRights & (5 << side)) {
+            const U64 single = (side == WHITE ? pb[WPAWN] << 8 : pb[BPAWN] >> 8) & ~(pb[0] | pb[1]);
+            const U64 twice = (side == WHITE ? (single & 0xff0000ULL) << 8 : (single & 0xff0000000000ULL) >> 8) &
+                              ~(pb[0] | pb[1]);
+            const U64 lastRanks = 0xff000000000000ffULL;
+            moveStruct* m = quietsStart + popcount(single & ~lastRanks) + 4 * popcount(single & lastRanks) + popcount(twice);
+            for (; m < end && m->moveType >= MT_CASTLE_K; m++) count -= !moveIsLegal(pos, ply, *m);
+        }
+        for (moveStruct* m = end - 1; m >= quietsStart && m->from == king; m--) count -= !moveIsLegal(pos, ply, *m);
         return count;
     }
 
