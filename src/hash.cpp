@@ -148,7 +148,7 @@ void freeHashTable() {
 // has the kernel fault in the table slice by slice, so that neither start-up
 // nor the first searches wait for it.  It writes nothing itself; freeing the
 // table stops it after the slice at hand.
-U64 allocateHashTable(U64 buckets) {
+U64 allocateHashTable(U64 buckets, bool prefault) {
     freeHashTable();
     for (; buckets >= 1024; buckets /= 2) {
         size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
@@ -157,7 +157,7 @@ U64 allocateHashTable(U64 buckets) {
 #ifdef MADV_HUGEPAGE
         madvise(p, bytes, MADV_HUGEPAGE);
 #endif
-        startPopulating(static_cast<char*>(p), bytes);
+        if (prefault) startPopulating(static_cast<char*>(p), bytes);
         hashTable = static_cast<hashBucket*>(p);
         hashTableBytes = bytes;
         hashKeyMask = buckets - 1;

@@ -145,7 +145,12 @@ void setPosition(std::string fen, positionStruct* pos) {
     const fenFields f = splitFenFields(fen);
 
     // Board, from a8 rank by rank; anything that would leave the board is
-    // ignored so that a malformed text cannot write outside the record.
+    // ignored so that a malformed text cannot write outside the record.  The
+    // keys and the material, piece-square and phase sums are gathered on the
+    // way (the same values as computing them from scratch afterwards).
+    U64 key = 0, pawnKey = 0;
+    int32_t material[2] = {0, 0}, pst[2] = {0, 0};
+    int phase = 0;
     int rank = 7, file = 0;
     for (char ch : f[0]) {
         if (ch >= '1' && ch <= '8') {
@@ -156,10 +161,15 @@ void setPosition(std::string fen, positionStruct* pos) {
         } else {
             const int code = pieceCodeOfLetter(ch);
             if (code != 0 && rank >= 0 && rank < 8 && file >= 0 && file < 8) {
-                int sq = rank * 8 + file;
+                const int sq = rank * 8 + file, c = code & 1, t = typeOf(code);
                 pos->board[sq] = (uint8_t)code;
                 pos->pieceBitboard[code] |= bit(sq);
-                pos->pieceBitboard[code & 1] |= bit(sq);
+                pos->pieceBitboard[c] |= bit(sq);
+                key ^= hashCodePiece[code][sq];
+                if (t == 0 || t == 5) pawnKey ^= hashCodePiece[code][sq];
+                if (t != 5) material[c] += pieceValue[t];
+                if (t != 0 && t != 5) phase += pieceValuePhase[t];
+                pst[c] += pieceSquareScore[t][relSq(sq, c)];
             }
             file++;
         }
@@ -194,26 +204,22 @@ void setPosition(std::string fen, positionStruct* pos) {
     if (gamePly > 512) gamePly = 512;
     for (int i = 0; i < gamePly; i++) pos->keyHistory[i] = 0;
 
-    pos->hashKey = calcHashKey(0, pos);
-    pos->pawnHashKey = calcPawnHashKey(pos);
+    key ^= hashCodeCastling[rights];
+    if (pos->plyStack[0].enpassantSquare) key ^= hashCodeEnpassant[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->sideToMove == BLACK) key ^= hashCodeBlackToMove;
+    pos->hashKey = key;
+    pos->pawnHashKey = pawnKey;
     pos->keyHistory[gamePly] = pos->hashKey;
     pos->historyLength = (int16_t)(gamePly + 1);
 
     pos->plyStack[0].inCheck =
         (pos->pieceBitboard[WKING] && pos->pieceBitboard[BKING]) ? sideInCheck(pos, pos->sideToMove) : 0;
 
-    pos->materialScore[0] = pos->materialScore[1] = 0;
-    pos->pieceSquareSum[0] = pos->pieceSquareSum[1] = 0;
-    pos->gamePhase = 0;
-    for (int code = WPAWN; code <= BKING; code++) {
-        const int t = typeOf(code), c = code & 1;
-        U64 b = pos->pieceBitboard[code];
-        if (code < WKING) {
-            pos->materialScore[c] += popcount(b) * pieceValue[t];
-            if (t != 0) pos->gamePhase += (int16_t)(popcount(b) * pieceValuePhase[t]);
-        }
-        while (b) pos->pieceSquareSum[c] += pieceSquareScore[t][relSq(popLsb(b), c)];
-    }
+    pos->materialScore[0] = material[0];
+    pos->materialScore[1] = material[1];
+    pos->pieceSquareSum[0] = pst[0];
+    pos->pieceSquareSum[1] = pst[1];
+    pos->gamePhase = (int16_t)phase;
 }
 
 // ===========================================================================

@@ -259,7 +259,9 @@ void uciTexel() {
     initBitboardConstants();
     initHashCodeTables();
     const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
-    if (allocateHashTable(wanted) < wanted)
+    // The tuning threads never touch the table, so its pages are left to be
+    // faulted in by the next search rather than competing with them now.
+    if (allocateHashTable(wanted, false) < wanted)
         printLine("info string not enough memory for the hash table; using a smaller one");
 
     std::ifstream in(texelFilename);
