@@ -149,6 +149,7 @@ void uciShowBoard() {
 void uciHelp() {
     printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' 'isready'");
     printLine("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board");
+    printLine("developer commands 'rtest' 'eval' 'evil' 'bench [depth]' 'texel' (see the README)");
 }
 
 // ---------------------------------------------------------------------------

@@ -67,7 +67,9 @@ TEST(Program, HelpAndPerftLines) {
               (std::vector<std::string>{"supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop "
                                         "'quit' 'setoption' 'isready'",
                                         "other commands 'perft depth', default depth=6, change board with 'position'; "
-                                        "'showboard' shows the current board"}));
+                                        "'showboard' shows the current board",
+                                        "developer commands 'rtest' 'eval' 'evil' 'bench [depth]' 'texel' (see the "
+                                        "README)"}));
     for (auto& [program, suffix] : kPrograms) {
         auto out = reply("perft 3\nperft\n", {}, program);
         ASSERT_EQ(out.size(), 2 * 19u) << program;

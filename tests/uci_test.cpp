@@ -321,3 +321,45 @@ TEST(Uci, BenchSignatureIsTheSameInEveryBuildAndRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
+    Engine e;
+    e.send(std::string("setoption name SyzygyPath value ") + TARNWICK_SOURCE_DIR "/data/syzygy");
+    auto lines = e.readUntil("info string Syzygy");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("Found [0-9]+ tablebases\\.")));
+    EXPECT_EQ(lines[1], std::string("info string Syzygy tablebases used from directory : ") + TARNWICK_SOURCE_DIR
+                            "/data/syzygy");
+    // A table position is answered at once with the table's line.
+    e.send("position fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1");
+    e.send("go wtime 60000 btime 60000");
+    lines = e.readUntil("bestmove");
+    ASSERT_EQ(lines.size(), 2u);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m,
+                                 std::regex("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 "
+                                            "time 1 pv ([a-h][1-8][a-h][1-8])")))
+        << lines[0];
+    EXPECT_EQ(lines[1], "bestmove " + m[2].str());
+    // With castling rights the tables are not consulted.
+    e.send("position fen 4k3/8/8/8/8/8/8/R3K3 w Q - 0 1");
+    e.send("go depth 3");
+    lines = e.readUntil("bestmove");
+    ASSERT_EQ(lines.size(), 1u);
+    // A bigger position reaches the tables through captures.
+    e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");
+    e.send("go depth 12");
+    lines = e.readUntil("bestmove", 60000);
+    ASSERT_GE(lines.size(), 2u);
+    std::smatch hits;
+    ASSERT_TRUE(std::regex_search(lines[lines.size() - 2], hits, std::regex("tbhits ([0-9]+)")));
+    EXPECT_GT(std::stoll(hits[1]), 0);
+    e.send("setoption name SyzygyPath value <empty>");
+    EXPECT_EQ(e.next(), "info string Syzygy tablebases used from directory : <empty>");
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+}  // namespace
