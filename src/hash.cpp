@@ -135,7 +135,7 @@ U64 hashBucketsForSize(int64_t mb) {
 
 void freeHashTable() {
     stopPopulating();
-    if (hashTable) munmap(hashTable, hashTableBytes);
+    if (hashTable && hashTableBytes) munmap(hashTable, hashTableBytes);
     hashTable = nullptr;
     hashTableBytes = 0;
     hashKeyMask = 0;
@@ -150,7 +150,7 @@ void freeHashTable() {
 // table stops it after the slice at hand.
 U64 allocateHashTable(U64 buckets, bool prefault) {
     freeHashTable();
-    for (; buckets >= 1024; buckets /= 2) {
+    for (; buckets >= 2048; buckets /= 2) {
         size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) continue;
@@ -164,7 +164,15 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
         hashHartBeat = 0;
         return buckets;
     }
-    return 0;
+    // Not even a small mapping could be had: a table built into the program
+    // keeps the engine playing.
+    static hashBucket reserveTable[1024 + 1];
+    std::memset(static_cast<void*>(reserveTable), 0, sizeof reserveTable);
+    hashTable = reserveTable;
+    hashTableBytes = 0;
+    hashKeyMask = 1023;
+    hashHartBeat = 0;
+    return 1024;
 }
 
 void clearHashTableMT() {
@@ -175,7 +183,12 @@ void clearHashTableMT() {
     for (int j = 0; j < t; j++) {
         const U64 first = j * per;
         const U64 count = j < t - 1 ? per : B - first + 1;
-        workers.emplace_back([first, count] { std::memset((void*)&hashTable[first], 0, count * sizeof(hashBucket)); });
+        auto clear = [first, count] { std::memset((void*)&hashTable[first], 0, count * sizeof(hashBucket)); };
+        try {
+            workers.emplace_back(clear);
+        } catch (const std::system_error&) {
+            clear();  // no thread to spare: this part is cleared here
+        }
     }
     for (auto& w : workers) w.join();
     hashHartBeat = 0;
