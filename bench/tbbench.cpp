@@ -45,13 +45,6 @@ uint64_t* kindBoard(tb::pos& p, char c) {
     }
 }
 
-bool attackedBy(const tb::pos& p, int sq, uint64_t by, int victim) {
-    const uint64_t occ = p.white | p.black;
-    return (kingAttackTable[sq] & p.kings & by) || (knightAttackTable[sq] & p.knights & by) ||
-           (tb::pawn_attacks_table[victim][sq] & p.pawns & by) ||
-           (rookAttacks(sq, occ) & (p.rooks | p.queens) & by) ||
-           (bishopAttacks(sq, occ) & (p.bishops | p.queens) & by);
-}
 
 bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out) {
     tb::pos p{};
@@ -71,7 +64,7 @@ bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out)
     const int wk = lsb(p.kings & p.white), bk = lsb(p.kings & p.black);
     if (kingAttackTable[wk] & (1ULL << bk)) return false;
     const uint64_t other = p.turn ? p.black : p.white, mover = p.turn ? p.white : p.black;
-    if (attackedBy(p, lsb(p.kings & other), mover, p.turn ? 0 : 1)) return false;
+    if (tbAttacked(p, lsb(p.kings & other), mover, p.turn ? 0 : 1)) return false;
     *out = p;
     return true;
 }

@@ -1640,30 +1640,16 @@ worker::worker(int index) : threadIndex(index) {
         std::fputs("thread constructor failed\n", stderr);
         std::exit(1);
     }
-    std::unique_lock<std::mutex> lock(mutex);
-    condition.wait(lock, [this] { return busy == 0; });
+    waitIdle();
 }
 
 worker::~worker() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        quitFlag = 1;
-        busy = 1;
-    }
-    condition.notify_all();
+    requestQuit();
     if (thread.joinable()) thread.join();
 }
 
 void worker::atTheOffice() {
-    for (;;) {
-        std::unique_lock<std::mutex> lock(mutex);
-        busy = 0;
-        condition.notify_all();
-        condition.wait(lock, [this] { return busy == 1; });
-        if (quitFlag) return;
-        lock.unlock();
-        searchRoot();
-    }
+    while (park()) searchRoot();
 }
 
 void worker::linkPosition() {
@@ -1673,19 +1659,6 @@ void worker::linkPosition() {
     position.evalCache = evalCache;
     position.followUpHistory = &followUpTable;
     position.counterMoveHistory = &counterMoveTable;
-}
-
-void worker::wake() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        busy = 1;
-    }
-    condition.notify_all();
-}
-
-void worker::waitIdle() {
-    std::unique_lock<std::mutex> lock(mutex);
-    condition.wait(lock, [this] { return busy == 0; });
 }
 
 void worker::clearHistoryTables() {

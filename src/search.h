@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "parking.h"
 #include "tarnwick.h"
 
 int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos);
@@ -65,7 +66,7 @@ inline U64 relaxedRead(const U64& counter) { return __atomic_load_n(&counter, __
 // ---------------------------------------------------------------------------
 // Search threads
 // ---------------------------------------------------------------------------
-class worker {
+class worker : public threadParking {
   public:
     explicit worker(int index);
     virtual ~worker();
@@ -76,21 +77,14 @@ class worker {
     continuationTable counterMoveTable;
     pawnHashEntry pawnHashTable[PAWN_HASH_ENTRIES];
     evalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
-    std::mutex mutex;
-    std::condition_variable condition;
     int32_t threadIndex;
     std::atomic<int32_t> currentDepth{0};
-    uint8_t quitFlag = 0;
-    uint8_t busy = 1;
     std::thread thread;
     positionStruct position;
     positionStruct* searchPos;
 
     // Link the private position to this worker's storage (after a copy).
     void linkPosition();
-    // Hand work to the thread, and wait until it is parked again.
-    void wake();
-    void waitIdle();
     void clearHistoryTables();
 
   private:

@@ -15,15 +15,6 @@ constexpr U64 RANKS_1_AND_8 = 0xff000000000000ffULL;
 // bishop, knight).
 const uint8_t convPromotion[5] = {0, MT_PROMO_Q, MT_PROMO_R, MT_PROMO_B, MT_PROMO_N};
 
-// Do the men in `by` attack square sq?  `victim` is the colour of the side on
-// sq (1 White), which tells from where enemy pawns attack.
-bool tbAttacked(const tb::pos& p, int sq, U64 by, int victim) {
-    const U64 occ = p.white | p.black;
-    return (kingAttackTable[sq] & p.kings & by) || (knightAttackTable[sq] & p.knights & by) ||
-           (tb::pawn_attacks_table[victim][sq] & p.pawns & by) ||
-           (rookAttacks(sq, occ) & (p.rooks | p.queens) & by) ||
-           (bishopAttacks(sq, occ) & (p.bishops | p.queens) & by);
-}
 
 // A position the prober can be trusted with: one king each, no man on two
 // kinds, colours that match the men, no pawn on the first or last rank, and
@@ -137,6 +128,14 @@ bool fitsEngineBoard(const positionStruct* pos, moveStruct m) {
 }
 
 }  // namespace
+
+bool tbAttacked(const tb::pos& p, int sq, U64 by, int victim) {
+    const U64 occ = p.white | p.black;
+    return (kingAttackTable[sq] & p.kings & by) || (knightAttackTable[sq] & p.knights & by) ||
+           (tb::pawn_attacks_table[victim][sq] & p.pawns & by) ||
+           (rookAttacks(sq, occ) & (p.rooks | p.queens) & by) ||
+           (bishopAttacks(sq, occ) & (p.bishops | p.queens) & by);
+}
 
 void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out) {
     const U64* pb = pos->pieceBitboard;

@@ -16,6 +16,10 @@ using tb::TB_LARGEST;
 // The prober's record of the position at a ply.
 void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out);
 
+// Do the men in `by` attack square sq of a prober position?  `victim` is the
+// colour of the side on sq (1 White), which tells from where pawns attack.
+bool tbAttacked(const tb::pos& p, int sq, U64 by, int victim);
+
 // Root probe of the main search thread: a move word (from | to << 8 |
 // moveType << 16 | piece << 24) to play at once, or 0 when the tables cannot
 // decide (then search normally).  Prints the one "info" line of the move.

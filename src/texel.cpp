@@ -166,39 +166,13 @@ texelWorker::texelWorker(int i) : index(i), pos(&position) {
 }
 
 texelWorker::~texelWorker() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        quitFlag = 1;
-        busy = 1;
-    }
-    condition.notify_all();
+    requestQuit();
     if (thread.joinable()) thread.join();
 }
 
 void texelWorker::atTheOffice() {
     printLine("Lets go");
-    for (;;) {
-        std::unique_lock<std::mutex> lock(mutex);
-        busy = 0;
-        condition.notify_all();
-        condition.wait(lock, [this] { return busy == 1; });
-        if (quitFlag) return;
-        lock.unlock();
-        calcTexelPosSubset();
-    }
-}
-
-void texelWorker::wake() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        busy = 1;
-    }
-    condition.notify_all();
-}
-
-void texelWorker::waitIdle() {
-    std::unique_lock<std::mutex> lock(mutex);
-    condition.wait(lock, [this] { return busy == 0; });
+    while (park()) calcTexelPosSubset();
 }
 
 void texelWorker::calcTexelPosSubset() {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "parking.h"
 #include "tarnwick.h"
 
 // One labelled position: the FEN text and the game's result for White.
@@ -38,7 +39,7 @@ extern std::vector<texelParStruct> texelPars;
 constexpr int TEXEL_WORKERS = 30;
 extern const char* const texelFilename;
 
-class texelWorker {
+class texelWorker : public threadParking {
   public:
     explicit texelWorker(int index);
     virtual ~texelWorker();
@@ -47,18 +48,10 @@ class texelWorker {
 
     int32_t index;
     std::vector<texelPosStruct> positions;
-    std::mutex mutex;
-    std::condition_variable condition;
     std::thread thread;
-    uint8_t quitFlag = 0;
-    uint8_t busy = 1;
     double errorSum = 0.0;
     positionStruct position;
     positionStruct* pos;
-
-    // Hand the work to the thread / wait until it is parked again.
-    void wake();
-    void waitIdle();
 
   private:
     std::unique_ptr<pawnHashEntry[]> pawnHashTable;

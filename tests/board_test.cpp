@@ -98,9 +98,6 @@ TEST(Fen, StartPositionAndCounters) {
     EXPECT_EQ(p->plyStack[0].enpassantSquare, 0);
     EXPECT_EQ(p->historyLength, 1);
     EXPECT_EQ(p->keyHistory[0], p->hashKey);
-    EXPECT_EQ(p->materialScore[WHITE], 4131 + 65536 * 4109);
-    EXPECT_EQ(p->materialScore[BLACK], 4131 + 65536 * 4109);
-    EXPECT_EQ(p->gamePhase, 6950);
 
     TestPosition late("4k3/8/8/8/8/8/8/4K3 b - - 0 40");
     EXPECT_EQ(late->historyLength, 80);

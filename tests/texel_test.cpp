@@ -96,13 +96,6 @@ class TexelCommand : public ::testing::Test {
     std::filesystem::path saved_, dir_;
 };
 
-TEST_F(TexelCommand, MissingFileCreatesNoThread) {
-    const int before = threadCount();
-    EXPECT_EQ(run(), "There seems to be a problem with the tuning file. tuning not executed\n");
-    EXPECT_TRUE(theTexelWorkForce.workers.empty());
-    EXPECT_EQ(threadCount(), before);
-}
-
 TEST_F(TexelCommand, SixtyFivePositionsSharedAndKeptBetweenRuns) {
     {
         std::ofstream f("lichess-good.epd");

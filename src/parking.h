@@ -1,0 +1,48 @@
+// The hand-over between the thread that gives out work and a long-lived
+// worker thread that sleeps between jobs.  `busy` and `quitFlag` change only
+// under the mutex, and every change is announced on the condition variable;
+// every wait re-tests its flag, so spurious wake-ups do no harm.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+struct threadParking {
+    std::mutex mutex;
+    std::condition_variable condition;
+    uint8_t quitFlag = 0;
+    uint8_t busy = 1;
+
+    // Give the parked thread its work.
+    void wake() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            busy = 1;
+        }
+        condition.notify_all();
+    }
+    // Wait until the thread has finished its work and parked again.
+    void waitIdle() {
+        std::unique_lock<std::mutex> lock(mutex);
+        condition.wait(lock, [this] { return busy == 0; });
+    }
+    // Tell the thread to return the next time it wakes, and wake it.
+    void requestQuit() {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quitFlag = 1;
+            busy = 1;
+        }
+        condition.notify_all();
+    }
+    // Called by the worker thread: report idle and sleep until woken.  False
+    // when it was woken to quit.
+    bool park() {
+        std::unique_lock<std::mutex> lock(mutex);
+        busy = 0;
+        condition.notify_all();
+        condition.wait(lock, [this] { return busy == 1; });
+        return !quitFlag;
+    }
+};
