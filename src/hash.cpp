@@ -1,4 +1,10 @@
 // Zobrist keys of positions.
+#include <sys/mman.h>
+#include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 #include "tarnwick.h"
 
 namespace {
@@ -72,12 +78,6 @@ U64 calcPawnHashKey(const positionStruct* pos) {
 // ---------------------------------------------------------------------------
 // Transposition table
 // ---------------------------------------------------------------------------
-#include <sys/mman.h>
-
-#include <algorithm>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 hashBucket* hashTable = nullptr;
 U64 hashKeyMask = 0;

@@ -1,11 +1,16 @@
 // The position record's set-up from FEN.  (The search itself follows in this
 // file.)
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
 #include <vector>
 
+#include "eval.h"
+#include "search.h"
+#include "syzygy.h"
 #include "tarnwick.h"
+#include "uci.h"
 
 positionStruct GPSData;
 
@@ -225,12 +230,6 @@ void setPosition(std::string fen, positionStruct* pos) {
 // ===========================================================================
 // The search
 // ===========================================================================
-#include <cmath>
-
-#include "eval.h"
-#include "search.h"
-#include "syzygy.h"
-#include "uci.h"
 
 workForce theWorkForce;
 
@@ -1600,11 +1599,7 @@ void boss::searchRoot() {
     positionStruct* bp = best->searchPos;
     if (best != this && !theWorkForce.silent) {
         getPVFromHashTable(bp, bp->rootBestMoveDepth);
-        const searchTotals t = gatherTotals();
-        printLine("info score cp " + std::to_string(bp->rootScore) + " depth " + std::to_string(bp->rootBestMoveDepth) +
-                  " seldepth " + std::to_string(bp->selDepth) + " nodes " + std::to_string(t.nodes) + " nps " +
-                  std::to_string(t.nps) + " time " + std::to_string(t.elapsed) + " tbhits " +
-                  std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(bp));
+        printInfoLine(bp, bp->rootScore, bp->rootBestMoveDepth, bp->selDepth);
     }
     moveStruct bestMove = bp->plyStack[0].pvMove;
     moveStruct ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : EMPTYMOVE;

@@ -232,11 +232,9 @@ void uciTexel() {
     stopSearchAndWait();
     initBitboardConstants();
     initHashCodeTables();
-    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
     // The tuning threads never touch the table, so its pages are left to be
     // faulted in by the next search rather than competing with them now.
-    if (allocateHashTable(wanted, false) < wanted)
-        printLine("info string not enough memory for the hash table; using a smaller one");
+    allocateConfiguredHashTable(false);
 
     std::ifstream in(texelFilename);
     size_t skipped = 0;

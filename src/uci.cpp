@@ -1,13 +1,17 @@
 // The command handlers: position, perft, showboard, help and the others.
-#include "uci.h"
-
+#include <algorithm>
 #include <cerrno>
-#include "eval.h"
-
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <sstream>
+
+#include "uci.h"
+#include "eval.h"
+#include "search.h"
+#include "syzygy.h"
+#include "texel.h"
 
 engineStruct engine;
 
@@ -155,17 +159,15 @@ void uciHelp() {
 // ---------------------------------------------------------------------------
 // Search control
 // ---------------------------------------------------------------------------
-#include <algorithm>
-#include <climits>
 
-#include "search.h"
-#include "syzygy.h"
-#include "texel.h"
+void allocateConfiguredHashTable(bool prefault) {
+    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
+    if (allocateHashTable(wanted, prefault) < wanted)
+        printLine("info string not enough memory for the hash table; using a smaller one");
+}
 
 void engineStartup() {
-    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
-    if (allocateHashTable(wanted) < wanted)
-        printLine("info string not enough memory for the hash table; using a smaller one");
+    allocateConfiguredHashTable(true);
     theWorkForce.setNofWorkers(engine.nofThreads);
 }
 
@@ -583,9 +585,7 @@ void uciBench(std::istringstream& is) {
     engine.incrementFactor = savedIncrementFactor;
     engine.ponderEnabled = savedPonderEnabled;
     engine.depthLimit = 0;
-    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
-    if (allocateHashTable(wanted) < wanted)
-        printLine("info string not enough memory for the hash table; using a smaller one");
+    allocateConfiguredHashTable(true);
     if (savedThreads != 1) {
         engine.nofThreads = savedThreads;
         theWorkForce.setNofWorkers(savedThreads);

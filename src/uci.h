@@ -25,6 +25,10 @@ extern const std::string perftFilename;
 // game's key history kept within bounds.
 bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped);
 
+// The transposition table at the size of the option Hash (the largest size
+// that can be had, with a message, when memory is short).
+void allocateConfiguredHashTable(bool prefault);
+
 // Start-up and shut-down of the engine's shared state.
 void engineStartup();
 void engineShutdown();
