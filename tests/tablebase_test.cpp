@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <random>
 #include <sstream>
 #include <string>
@@ -238,6 +239,51 @@ TEST(TablebaseRegistry, FileGoneBeforeFirstProbe) {
     tb::probe_wdl(&p, &s);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(s, 0);
+}
+
+// A call that blocks would hang the test program in the future's destructor:
+// end the program instead.
+template <typename T>
+void finishesOrDies(std::future<T>& f, const char* what) {
+    if (f.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return;
+    std::fprintf(stderr, "%s\n", what);
+    std::_Exit(1);
+}
+
+// A FIFO, a directory and a link to a device under table names: none is a
+// table, and none may block or crash the loader.  (Opening a FIFO that has no
+// writer for reading would wait for ever.)
+TEST(TablebaseRegistry, OnlyRegularFilesAreTables) {
+    TempDir tmp;
+    tmp.copy(localDir(), "KRvK.rtbw");
+    tmp.copy(localDir(), "KRvK.rtbz");
+    ASSERT_EQ(mkfifo((tmp.path + "/KQvK.rtbw").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((tmp.path + "/KRvK.rtbz.fifo").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir((tmp.path + "/KBvK.rtbw").c_str(), 0700), 0);
+    ASSERT_EQ(symlink("/dev/zero", (tmp.path + "/KNvK.rtbw").c_str()), 0);
+    auto loaded = std::async(std::launch::async, [&] { return useTables(tmp.path); });
+    finishesOrDies(loaded, "the loader blocked on a FIFO");
+    EXPECT_EQ(loaded.get(), "Found 1 tablebases.\n");
+    int s;
+    tb::pos p = probePos("8/8/3k4/8/8/8/8/RK6 w - - 0 1");
+    EXPECT_EQ(tb::probe_wdl(&p, &s), 2);
+    EXPECT_EQ(s, 1);
+    p = probePos("8/8/3k4/8/8/8/8/QK6 w - - 0 1");
+    tb::probe_wdl(&p, &s);
+    EXPECT_EQ(s, 0);
+    // A FIFO in place of the distance file of a registered table: the
+    // distance probe fails and the win/draw/loss value stands.
+    ASSERT_EQ(rename((tmp.path + "/KRvK.rtbz.fifo").c_str(), (tmp.path + "/KRvK.rtbz").c_str()), 0);
+    useTables(tmp.path);
+    p = probePos("8/8/3k4/8/8/8/8/RK6 w - - 0 1");
+    auto dtz = std::async(std::launch::async, [&] {
+        int ok;
+        tb::probe_dtz(&p, &ok);
+        return ok;
+    });
+    finishesOrDies(dtz, "the distance probe blocked on a FIFO");
+    EXPECT_EQ(dtz.get(), 0);
+    EXPECT_EQ(tb::probe_wdl(&p, &s), 2);
 }
 
 // ---------------------------------------------------------------------------

@@ -187,11 +187,18 @@ std::vector<std::string> paths;
 TBEntry_piece TB_piece[TBMAX_PIECE];
 TBEntry_pawn TB_pawn[TBMAX_PAWN];
 
+// Only a regular file can be a table.  A FIFO, a device or a directory that
+// happens to carry a table's name is passed over: opening is non-blocking, so
+// a FIFO without a writer cannot hang the engine, and fstat rejects the rest
+// before anything is read or mapped.
 int open_tb(const char* name, const char* suffix) {
     for (const std::string& dir : paths) {
         std::string file = dir + "/" + name + suffix;
-        int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) return fd;
+        int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+        close(fd);
     }
     return -1;
 }
