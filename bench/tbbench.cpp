@@ -72,7 +72,11 @@ bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out)
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string dir = argc > 1 ? argv[1] : "/work/shared/syzygy";
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tbbench syzygy-dir [positions] [passes]\n");
+        return 1;
+    }
+    const std::string dir = argv[1];
     const int count = argc > 2 ? std::atoi(argv[2]) : 300000;
     const int passes = argc > 3 ? std::atoi(argv[3]) : 3;
 
