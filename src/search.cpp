@@ -61,26 +61,6 @@ constexpr pieceLetterTable pieceLetters;
 
 inline int pieceCodeOfLetter(char ch) { return pieceLetters.code[(unsigned char)ch]; }
 
-// Decimal number of a FEN counter, saturated to a range the record can hold.
-long long readCounter(std::string_view s, long long maxValue) {
-    long long v = 0;
-    size_t i = 0;
-    bool neg = false;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++) {
-        v = v * 10 + (s[i] - '0');
-        if (v > maxValue) v = maxValue;
-    }
-    return neg ? -v : v;
-}
-
-bool isNumber(std::string_view s) {
-    if (s.empty()) return false;
-    for (char ch : s)
-        if (ch < '0' || ch > '9') return false;
-    return true;
-}
-
 // The en-passant field as a pawn square (the pawn that made the double step),
 // or 0 when the field does not describe a possible capture target.
 int enpassantPawnSquare(std::string_view field, int side, const uint8_t* board) {
@@ -127,10 +107,9 @@ std::string validateFen(const std::string& fen) {
     if (count[0] > 16) return "FEN has more than 16 white men";
     if (count[1] > 16) return "FEN has more than 16 black men";
     if (f[1] != "w" && f[1] != "b") return "FEN side to move must be w or b";
-    if (f[3] != "-" && (f[3].size() != 2 || f[3][0] < 'a' || f[3][0] > 'h' || f[3][1] != (f[1] == "w" ? '6' : '3')))
-        return "FEN has an invalid en passant square '" + std::string(f[3]) + "'";
-    if (!isNumber(f[4])) return "FEN half-move clock is not a number";
-    if (!isNumber(f[5])) return "FEN move number is not a number";
+    // The castling, en-passant and counter fields only add to what the board
+    // says; setPosition keeps what fits the board and drops the rest, so
+    // they never make a position unusable.
 
     // The side that is not to move must not be in check.  The attack test
     // reads only the bitboards, so they are all a scratch record gets; it is
@@ -200,10 +179,14 @@ void setPosition(std::string fen, positionStruct* pos) {
 
     pos->plyStack[0].enpassantSquare = (uint8_t)enpassantPawnSquare(f[3], pos->sideToMove, pos->board);
 
-    long long half = readCounter(f[4], 9999);
-    pos->fiftyMoveCounter = (int16_t)(half < 0 ? 0 : half);
+    // A counter that is missing, negative or not a number reads as a fresh
+    // count: no reversible moves yet, first move of the game.
+    long long half = 0;
+    parseInteger(f[4], 0, 9999, half);
+    pos->fiftyMoveCounter = (int16_t)half;
 
-    long long moveNumber = readCounter(f[5], 100000);
+    long long moveNumber = 1;
+    parseInteger(f[5], 1, 100000, moveNumber);
     long long gamePly = 2 * moveNumber + pos->sideToMove - 2;
     if (gamePly < 0) gamePly = 0;
     if (gamePly > 512) gamePly = 512;
@@ -652,19 +635,14 @@ bool anyLegalMove(positionStruct* pos, int ply) {
     return false;
 }
 
-// Clock and node-limit test, made every timeCheckInterval nodes.
+// Clock and node-limit test, made every timeCheckInterval nodes.  Each thread
+// adds the nodes it searched since its last test to the search's shared count.
 bool timeIsUp(positionStruct* pos) {
     if (engine.nodesLimit) {
-        static thread_local U64 reported = 0;
-        static thread_local const positionStruct* owner = nullptr;
-        if (owner != pos || ownNodes(pos) < reported) {
-            owner = pos;
-            reported = 0;
-        }
         const U64 mine = ownNodes(pos);
-        const U64 total = theWorkForce.nodesCounted.fetch_add(mine - reported, std::memory_order_relaxed) + mine -
-                          reported;
-        reported = mine;
+        const U64 fresh = mine - pos->nodesReported;
+        pos->nodesReported = mine;
+        const U64 total = theWorkForce.nodesCounted.fetch_add(fresh, std::memory_order_relaxed) + fresh;
         if (total >= engine.nodesLimit) return true;
     }
     if (theWorkForce.pondering.load(std::memory_order_relaxed) || engine.infinite) return false;
@@ -1287,8 +1265,179 @@ void getPVFromHashTable(positionStruct* pos, int depth) {
         makeMove(pos, k, m);
         pos->pvLastIndex = (uint8_t)k;
         made++;
+        // A GUI ends the game at a repetition or a fifty-move draw, so the
+        // line ends there too, whatever the table holds beyond it.
+        if (isRepetition(pos, k + 1) || pos->fiftyMoveCounter > 99) break;
     }
     for (int k = made - 1; k >= 0; k--) unmakeMove(pos, k, moveFromWord(moveToWord(pos->plyStack[k].pvMove)));
+}
+
+// ---------------------------------------------------------------------------
+// Mate proof
+// ---------------------------------------------------------------------------
+// The node search prunes and reduces, so a mate score at the root can rest on
+// a defence it never looked at.  Before a mate is announced, and the search
+// ended on it, it is proven by a search that prunes nothing: the attacker
+// needs one move that works, and every defence is tried.  Only legal moves
+// are generated, and the table is read for move order but never written.
+namespace {
+
+enum proofResult { PROOF_FAILED, PROOF_FOUND, PROOF_UNKNOWN };
+
+// Positions the proof may visit before it gives up (the claim is then not
+// announced and the search goes on as if it had found no mate).
+constexpr U64 MATE_PROOF_BUDGET = 400000;
+// Longest mate, in moves, a proof is tried for (its line must fit the ply
+// stack, and longer ones would not be proven within the budget anyway).
+constexpr int MATE_PROOF_LONGEST = 16;
+
+class mateProof {
+  public:
+    explicit mateProof(positionStruct* p) : pos(p) {}
+
+    // Does the side to move mate within n of its moves?
+    proofResult mates(int ply, int n) {
+        if (!visit()) return PROOF_UNKNOWN;
+        moveStruct* start = legalMoves(ply);
+        moveStruct* const end = pos->plyStack[ply].moveListEnd;
+        bool unknown = false;
+        for (moveStruct* m = start; m < end; m++) {
+            makeMove(pos, ply, *m);
+            const bool check = sideInCheck(pos, pos->sideToMove);
+            // The last move of the mate must give check.
+            const proofResult r = n == 1 && !check ? PROOF_FAILED : defenderLoses(ply + 1, n, check);
+            unmakeMove(pos, ply, *m);
+            if (r == PROOF_FOUND) {
+                if (ply == 0) firstMove = {m->from, m->to, m->moveType, 0};
+                return PROOF_FOUND;
+            }
+            if (r == PROOF_UNKNOWN) unknown = true;
+            if (exhausted) return PROOF_UNKNOWN;
+        }
+        return unknown ? PROOF_UNKNOWN : PROOF_FAILED;
+    }
+
+    // Is the side to move mated within n moves of its opponent, whatever it
+    // plays?  (n >= 1; the position is not yet mate.)
+    proofResult isMated(int ply, int n) {
+        if (!visit()) return PROOF_UNKNOWN;
+        moveStruct* start = legalMoves(ply);
+        moveStruct* const end = pos->plyStack[ply].moveListEnd;
+        if (start == end) return PROOF_FAILED;
+        bool unknown = false;
+        for (moveStruct* m = start; m < end; m++) {
+            makeMove(pos, ply, *m);
+            const proofResult r = mates(ply + 1, n);
+            unmakeMove(pos, ply, *m);
+            if (r == PROOF_FAILED) return PROOF_FAILED;
+            if (r == PROOF_UNKNOWN) unknown = true;
+            if (exhausted) return PROOF_UNKNOWN;
+        }
+        return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
+    }
+
+    moveStruct firstMove = EMPTYMOVE;
+
+  private:
+    // The attacker has just played the (n)th-last move of a mate in n.
+    proofResult defenderLoses(int ply, int n, bool inCheck) {
+        if (!visit()) return PROOF_UNKNOWN;
+        moveStruct* start = legalMoves(ply);
+        moveStruct* const end = pos->plyStack[ply].moveListEnd;
+        if (start == end) return inCheck ? PROOF_FOUND : PROOF_FAILED;
+        if (n == 1) return PROOF_FAILED;
+        bool unknown = false;
+        for (moveStruct* m = start; m < end; m++) {
+            makeMove(pos, ply, *m);
+            const proofResult r = mates(ply + 1, n - 1);
+            unmakeMove(pos, ply, *m);
+            if (r == PROOF_FAILED) return PROOF_FAILED;
+            if (r == PROOF_UNKNOWN) unknown = true;
+            if (exhausted) return PROOF_UNKNOWN;
+        }
+        return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
+    }
+
+    // The legal moves of the ply, the table's move first (it is the search's
+    // best guess for either side).
+    moveStruct* legalMoves(int ply) {
+        plyEntry& e = pos->plyStack[ply];
+        generateMovesLegal((unsigned char)ply, e.moveListStart, pos);
+        pos->plyStack[ply + 1].moveListStart = e.moveListEnd;
+        const uint32_t hashMove = hashPeekMove(pos->hashKey);
+        if (hashMove)
+            for (moveStruct* m = e.moveListStart; m < e.moveListEnd; m++)
+                if (sameMove(moveToWord(*m), hashMove)) {
+                    std::swap(*m, *e.moveListStart);
+                    break;
+                }
+        return e.moveListStart;
+    }
+
+    // Count a position; false once the budget is spent or the search must
+    // stop (a "stop", or the hard time limit).
+    bool visit() {
+        if (exhausted) return false;
+        if (++visited > MATE_PROOF_BUDGET) exhausted = true;
+        if ((visited & 1023) == 0 && (stopRequested() || (!theWorkForce.pondering.load(std::memory_order_relaxed) &&
+                                                          !engine.infinite && elapsedSinceStart() >= engine.timeMax)))
+            exhausted = true;
+        return !exhausted;
+    }
+
+    positionStruct* pos;
+    U64 visited = 0;
+    bool exhausted = false;
+};
+
+// The mate a root score claims, in moves (negative: the side to move is
+// mated), or 0 when the score is no mate found within `depth` plies.
+int claimedMate(int score, int depth) {
+    if (score >= MATETHRESHOLD && MATESCORE - score <= depth) return (MATESCORE - score + 1) / 2;
+    if (score <= -MATETHRESHOLD && score + MATESCORE <= depth) return -(score + MATESCORE) / 2;
+    return 0;
+}
+
+}  // namespace
+
+int boss::provenRootMate(int s) {
+    positionStruct* pos = searchPos;
+    const int claim = claimedMate(s, MAX_PLY);
+    if (claim == 0) return 0;
+    if (claim != lastMate.claim) {
+        lastMate = mateVerdict();
+        lastMate.claim = claim;
+        // One budget for the whole verdict.  Mates longer than the proof can
+        // follow within the ply stack are left unproven.
+        mateProof proof(pos);
+        if (claim > 0 && claim <= MATE_PROOF_LONGEST) {
+            // The claim itself first; then whether a shorter mate exists,
+            // which the pruned search may have missed.
+            if (proof.mates(0, claim) == PROOF_FOUND) {
+                lastMate.proven = claim;
+                for (int n = 1; n < claim; n++) {
+                    const proofResult r = proof.mates(0, n);
+                    if (r == PROOF_FOUND) {
+                        lastMate.proven = n;
+                        lastMate.move = proof.firstMove;
+                        break;
+                    }
+                    if (r == PROOF_UNKNOWN) break;
+                }
+            }
+        } else if (claim < 0 && -claim <= MATE_PROOF_LONGEST && proof.isMated(0, -claim) == PROOF_FOUND) {
+            // Mated for sure; the opponent may even mate sooner.
+            lastMate.proven = claim;
+            for (int n = -claim - 1; n >= 1 && proof.isMated(0, n) == PROOF_FOUND; n--) lastMate.proven = -n;
+        }
+    }
+    if (lastMate.proven > 0 && moveToWord(lastMate.move) != 0) {
+        // A shorter mate than the search's: its first move is the answer.
+        pos->plyStack[0].pvMove = lastMate.move;
+        pos->pvLastIndex = 0;
+        pos->rootScore = (int16_t)(MATESCORE - (2 * lastMate.proven - 1));
+    }
+    return lastMate.proven;
 }
 
 // ---------------------------------------------------------------------------
@@ -1340,10 +1489,11 @@ void printInfoLine(positionStruct* pos, int score, int depth, int selDepth) {
               std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(pos));
 }
 
-void printMateLine(positionStruct* pos, int score, int depth) {
+// `mate` is in moves: positive when the side to move mates, negative when it
+// is mated (mated in 2: it has two moves before the mating one).
+void printMateLine(positionStruct* pos, int mate, int depth) {
     if (theWorkForce.silent) return;
     const searchTotals t = gatherTotals();
-    const int mate = (score > 0 ? 1 : -1) * ((MATESCORE - std::abs(score)) / 2 + 1);
     printLine("info score mate " + std::to_string(mate) + " depth " + std::to_string(depth) + " nodes " +
               std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " + std::to_string(t.elapsed) +
               " tbhits " + std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " +
@@ -1408,11 +1558,14 @@ void worker::searchRoot() {
     pos->rootDepthComplete = 1;
     pos->rootBestMoveDepth = 0;
     pos->rootScore = -32767;
+    completedDepth = 0;
 
     if (isBoss) {
+        boss* b = static_cast<boss*>(this);
         if (pos->plyStack[0].inCheck && rootMoves == 0) {
             theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
             if (!theWorkForce.silent) printLine("info score mate 0");
+            b->scoreReported = true;
             pos->plyStack[0].pvMove = EMPTYMOVE;
             pos->pvLastIndex = 0;
             engine.elapsedMs.store(1, std::memory_order_relaxed);
@@ -1422,6 +1575,7 @@ void worker::searchRoot() {
             popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= TB_LARGEST) {
             const uint32_t m = syzygyProbeDTZ(0, pos);
             if (m) {
+                b->scoreReported = true;  // the probe printed the move's line
                 theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
                 pos->plyStack[0].pvMove = wordToMove(m);
                 pos->pvLastIndex = 0;
@@ -1510,6 +1664,7 @@ void worker::searchRoot() {
                     hashStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToHash(v, 0), d, boundExact);
                 pos->rootDepthComplete = 1;
                 pos->rootBestMoveDepth = (int16_t)d;
+                completedDepth = d;
                 s = v;
             }
 
@@ -1525,12 +1680,22 @@ void worker::searchRoot() {
                     b->savedPonderMove = pos->plyStack[1].pvMove;
                 }
                 printInfoLine(pos, s, d, pos->selDepth);
+                static_cast<boss*>(this)->scoreReported = true;
             }
-            if (isBoss && !stopRequested() &&
-                ((s >= MATETHRESHOLD && MATESCORE - s <= d) || (s <= -MATETHRESHOLD && s + MATESCORE <= d))) {
+            // A mate the search claims is announced, and ends the search,
+            // only once it is proven.
+            if (isBoss && !stopRequested() && claimedMate(s, d) != 0) {
+                boss* b = static_cast<boss*>(this);
                 if (!output) getPVFromHashTable(pos, d);
-                printMateLine(pos, s, d);
-                if (!theWorkForce.pondering.load(std::memory_order_relaxed) && !engine.infinite) break;
+                const int mate = b->provenRootMate(s);
+                if (mate != 0) {
+                    printMateLine(pos, mate, d);
+                    b->scoreReported = true;
+                    // "go mate N" asks for a mate in N or fewer for the side
+                    // to move; anything else goes on under the other limits.
+                    const bool wanted = engine.mateLimit == 0 || (mate > 0 && mate <= engine.mateLimit);
+                    if (wanted && !theWorkForce.pondering.load(std::memory_order_relaxed) && !engine.infinite) break;
+                }
             }
             bool newRecord = false;
             if ((int64_t)engine.elapsedMs.load(std::memory_order_relaxed) > minReport &&
@@ -1568,15 +1733,30 @@ void worker::searchRoot() {
     if (!cont) theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
 }
 
+// Hold the answer of a ponder or infinite search until the GUI asks for it:
+// "bestmove" must not come before "stop" or "ponderhit", however early the
+// search itself was done.
+static void holdWhilePonderingOrInfinite() {
+    while ((engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)) &&
+           !theWorkForce.stopCommanded.load(std::memory_order_relaxed))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 void boss::searchRoot() {
     savedBestMove = savedPonderMove = EMPTYMOVE;
+    scoreReported = false;
+    lastMate = mateVerdict();
+    if (theWorkForce.noPosition) {
+        theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
+        holdWhilePonderingOrInfinite();
+        theWorkForce.lastBestMove = EMPTYMOVE;
+        if (!theWorkForce.silent) printLine("bestmove 0000");
+        return;
+    }
     for (size_t i = 1; i < theWorkForce.workers.size(); i++) theWorkForce.workers[i]->wake();
     worker::searchRoot();
     theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
-    if (!stopRequested()) {
-        while ((engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)) && !stopRequested())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    holdWhilePonderingOrInfinite();
     theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
     for (size_t i = 1; i < theWorkForce.workers.size(); i++) theWorkForce.workers[i]->waitIdle();
 
@@ -1600,6 +1780,7 @@ void boss::searchRoot() {
     if (best != this && !theWorkForce.silent) {
         getPVFromHashTable(bp, bp->rootBestMoveDepth);
         printInfoLine(bp, bp->rootScore, bp->rootBestMoveDepth, bp->selDepth);
+        scoreReported = true;
     }
     moveStruct bestMove = bp->plyStack[0].pvMove;
     moveStruct ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : EMPTYMOVE;
@@ -1613,10 +1794,33 @@ void boss::searchRoot() {
     }
     theWorkForce.lastBestMove = bestMove;
     if (theWorkForce.silent) return;
+    if (!scoreReported) {
+        printFinalReport(bestMove);
+        if (bp->pvLastIndex != 0 && moveToWord(ponder) == 0) ponder = bp->plyStack[1].pvMove;
+    }
     std::string line = "bestmove " + moveToLA(&bestMove, bp->sideToMove);
     if (moveToWord(ponder) != 0 && isLegalReply(bp, bestMove, ponder))
         line += " ponder " + moveToLA(&ponder, bp->sideToMove ^ 1);
     printLine(line);
+}
+
+// The search printed no line with a score (it ended before the depths that
+// report, or it had a single legal move): one ordinary line for the last
+// completed depth, whose PV starts with the move about to be played.
+void boss::printFinalReport(moveStruct bestMove) {
+    positionStruct* pos = searchPos;
+    int score = pos->rootScore;
+    if (completedDepth > 0) {
+        getPVFromHashTable(pos, completedDepth);
+        if (!sameMove(moveToWord(pos->plyStack[0].pvMove), moveToWord(bestMove))) pos->pvLastIndex = 0;
+    } else {
+        // Not even the first depth was completed: the static evaluation is
+        // the best estimate there is.
+        pos->pvLastIndex = 0;
+        score = pos->plyStack[0].inCheck ? 0 : evaluateN(0, pos);
+    }
+    pos->plyStack[0].pvMove = bestMove;
+    printInfoLine(pos, score, completedDepth, pos->selDepth);
 }
 
 // ---------------------------------------------------------------------------
@@ -1690,9 +1894,15 @@ void workForce::setNofWorkers(int n) {
     for (worker* w : workers) w->clearHistoryTables();
 }
 
+void workForce::commandStop() {
+    stopCommanded.store(1, std::memory_order_relaxed);
+    stopSearch.store(1, std::memory_order_relaxed);
+}
+
 void workForce::startSearch() {
     waitForSearch();
     stopSearch.store(0, std::memory_order_relaxed);
+    stopCommanded.store(0, std::memory_order_relaxed);
     searchFinished.store(0, std::memory_order_relaxed);
     maxDepthReached.store(0, std::memory_order_relaxed);
     nodesCounted.store(0, std::memory_order_relaxed);
@@ -1701,6 +1911,9 @@ void workForce::startSearch() {
     for (worker* w : workers) {
         std::memcpy(static_cast<void*>(&w->position), &GPSData, sizeof(positionStruct));
         w->linkPosition();
+        // The counters are this search's own (the "go nodes" limit reads them).
+        w->position.nodeCount = w->position.quiescenceNodeCount = w->position.tbHits = 0;
+        w->position.nodesReported = 0;
         w->currentDepth.store(0, std::memory_order_relaxed);
     }
     workers[0]->wake();

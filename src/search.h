@@ -79,6 +79,9 @@ class worker : public threadParking {
     evalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
     int32_t threadIndex;
     std::atomic<int32_t> currentDepth{0};
+    // Depth of the last iteration this thread completed in the current search
+    // (0: none yet); read by the boss once the thread is idle.
+    int32_t completedDepth = 0;
     std::thread thread;
     positionStruct position;
     positionStruct* searchPos;
@@ -97,12 +100,36 @@ class boss : public worker {
     void searchRoot() override;
     moveStruct savedBestMove = EMPTYMOVE;
     moveStruct savedPonderMove = EMPTYMOVE;
+    // A line with a score (info, mate or tablebase line) has been printed in
+    // this search; GUIs read the score and PV from it, so every search prints
+    // one before its "bestmove".
+    bool scoreReported = false;
+
+    // The mate the root search claims is proven before it is announced; the
+    // proof of the last claim is kept, since the following iterations usually
+    // repeat it.
+    struct mateVerdict {
+        int claim = 0;     // claimed mate in moves (negative: mated), 0 none
+        int proven = 0;    // proven mate in moves, 0 when not proven
+        moveStruct move = EMPTYMOVE;  // first move of a proven shorter mate
+    } lastMate;
+    // Announce the root's mate score `s` if it can be proven: the proven
+    // mate in moves (negative when the side to move is mated), or 0.
+    int provenRootMate(int s);
+
+  private:
+    void printFinalReport(moveStruct bestMove);
 };
 
 class workForce {
   public:
     std::vector<worker*> workers;
     std::atomic<uint8_t> stopSearch{0};
+    // "stop", "quit" or a "ponderhit" after the search has finished: the GUI
+    // wants the answer now.  A search may end by itself (a depth limit, a
+    // single legal move, a proven mate) and sets only stopSearch; a ponder
+    // or infinite search then still holds its answer until this is set.
+    std::atomic<uint8_t> stopCommanded{0};
     std::atomic<uint8_t> pondering{0};
     std::atomic<uint8_t> searchFinished{0};
     std::atomic<int32_t> maxDepthReached{0};
@@ -112,12 +139,17 @@ class workForce {
     std::atomic<U64> nodesCounted{0};
     // Set by "bench": the search prints nothing and leaves its move here.
     bool silent = false;
+    // Set by "go" when the last "position" was rejected: there is nothing to
+    // search, and the answer is the null move "0000".
+    bool noPosition = false;
     moveStruct lastBestMove = EMPTYMOVE;
 
     void setNofWorkers(int n);
     // Wait until the boss has finished the running search (if any).
     void waitForSearch();
     bool searching();
+    // The GUI's stop: end the running search and have it answer.
+    void commandStop();
     // Copy the game position to every worker and start the boss.
     void startSearch();
 };

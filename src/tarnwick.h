@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #if defined(TW_PEXT)
 #include <immintrin.h>
@@ -191,6 +192,9 @@ struct positionStruct {
     U64 nodeCount;
     U64 quiescenceNodeCount;
     U64 tbHits;
+    // Nodes of this thread already added to the search's shared count for
+    // the "go nodes" limit; zero at the start of every search.
+    U64 nodesReported;
     int16_t historyLength;
     int16_t fiftyMoveCounter;
     // search state, part 2: root bookkeeping
@@ -308,6 +312,12 @@ std::string boardToString(const positionStruct* pos);
 std::string squareToString(int sq);
 std::string moveToLA(const moveStruct* move, unsigned char side);
 std::string PVToString(const positionStruct* pos);
+
+// A decimal integer at the start of `text` (leading blanks and an optional
+// sign first; whatever follows the digits is ignored), pulled into lo..hi
+// when it lies beyond.  False, with `value` untouched, when there are no
+// digits.
+bool parseInteger(std::string_view text, long long lo, long long hi, long long& value);
 
 // ---------------------------------------------------------------------------
 // Move generation (move.cpp) and perft (perft.cpp)
@@ -646,6 +656,16 @@ inline U64 hashProbe(U64 key) {
     return 0;
 }
 
+// The move stored for a position, read without marking the entry as current
+// (for move ordering outside the search proper).
+inline uint32_t hashPeekMove(U64 key) {
+    const hashBucket* b = &hashTable[key & hashKeyMask];
+    for (int i = 0; i < 4; i++)
+        if (b->key[i].load(std::memory_order_relaxed) == key)
+            return hashEntryMove(b->entry[i].load(std::memory_order_relaxed));
+    return 0;
+}
+
 inline void hashStore(U64 key, uint32_t move, int score, int draft, int bound) {
     hashBucket* b = &hashTable[key & hashKeyMask];
     int slot = 0;
@@ -691,7 +711,9 @@ struct engineStruct {
     int32_t hashSizeMB = 256;
     int32_t nofThreads = 1;
     int32_t timeCheckInterval = 4096;
-    int32_t syzygyProbeDepth = 0;
+    // Read by every search thread at every tablebase probe, and may be set
+    // while a search runs.
+    std::atomic<int32_t> syzygyProbeDepth{0};
     uint8_t infinite = 0;
     uint8_t ponderEnabled = 0;
     uint8_t movesToGoGiven = 0;

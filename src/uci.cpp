@@ -1,11 +1,12 @@
 // The command handlers: position, perft, showboard, help and the others.
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <type_traits>
+#include <vector>
 
 #include "uci.h"
 #include "eval.h"
@@ -14,6 +15,20 @@
 #include "texel.h"
 
 engineStruct engine;
+
+namespace {
+// False after a "position" command was rejected, until one is accepted: the
+// game position then is not the one the GUI means, and nothing may be
+// searched or shown for it.
+bool gamePositionValid = true;
+
+// Says so when there is no valid game position; true when there is one.
+bool haveGamePosition() {
+    if (!gamePositionValid)
+        printLine("info string no valid position: the last 'position' command was rejected");
+    return gamePositionValid;
+}
+}  // namespace
 
 int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -70,6 +85,7 @@ bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped
 void uciPosition(std::istringstream& is) {
     std::string word, fen;
     bool startpos;
+    gamePositionValid = false;
     if (!(is >> word)) {
         printLine("info string position needs 'startpos' or 'fen'");
         return;
@@ -87,15 +103,15 @@ void uciPosition(std::istringstream& is) {
     }
     const std::string reason = validateFen(fen);
     if (!reason.empty()) {
-        printLine("info string " + reason + "; position not changed");
+        printLine("info string " + reason + "; position rejected");
         return;
     }
     setPosition(fen, &GPSData);
     int made = 0, dropped = 0;
     while (is >> word) {
         if (!makeGameMoveText(&GPSData, word, &dropped)) {
-            printLine("info string illegal or unreadable move '" + word + "'; moves from here on ignored");
-            break;
+            printLine("info string illegal or unreadable move '" + word + "'; position rejected");
+            return;
         }
         made++;
     }
@@ -109,23 +125,28 @@ void uciPosition(std::istringstream& is) {
         const int length = GPSData.historyLength + dropped;
         engine.movesPlayed = length < 2 ? 1024 : length + made;
     }
+    gamePositionValid = true;
 }
+
+// Deeper counts would run for years; the limit keeps a typo from tying up
+// the engine (and the ply stack is far deeper).
+constexpr int PERFT_DEEPEST = 20;
 
 void uciPerft(std::istringstream& is, int& perftDepth) {
     std::string word;
     if (is >> word) {
-        char* end = nullptr;
-        long v = std::strtol(word.c_str(), &end, 10);
-        if (end == word.c_str() || *end != '\0') {
+        long long v = 0;
+        if (!parseInteger(word, LLONG_MIN, LLONG_MAX, v)) {
             printLine("info string perft needs a depth number, not '" + word + "'");
             return;
         }
-        if (v < 1 || v > MAX_PLY) {
-            printLine("info string perft depth must be between 1 and " + std::to_string(MAX_PLY));
+        if (v < 1 || v > PERFT_DEEPEST) {
+            printLine("info string perft depth must be between 1 and " + std::to_string(PERFT_DEEPEST));
             return;
         }
         perftDepth = (int)v;
     }
+    if (!haveGamePosition()) return;
     static positionStruct local;
     local = GPSData;
     local.plyStack[0].moveListStart = GMS;
@@ -145,6 +166,7 @@ void uciPerft(std::istringstream& is, int& perftDepth) {
 }
 
 void uciShowBoard() {
+    if (!haveGamePosition()) return;
     std::string board = boardToString(&GPSData);
     board.pop_back();
     printLine(board);
@@ -179,17 +201,25 @@ void engineShutdown() {
 
 void stopSearchAndWait() {
     if (theWorkForce.workers.empty()) return;
-    if (theWorkForce.searching()) theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+    if (theWorkForce.searching()) theWorkForce.commandStop();
     theWorkForce.waitForSearch();
 }
 
-void uciQuit() { theWorkForce.stopSearch.store(1, std::memory_order_relaxed); }
+void waitForSearchEnd() {
+    // A search that cannot end by itself (infinite or pondering) would make
+    // the caller wait for ever: it is stopped first.
+    if (theWorkForce.searching() && (engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)))
+        stopSearchAndWait();
+    theWorkForce.waitForSearch();
+}
 
-void uciStop() { theWorkForce.stopSearch.store(1, std::memory_order_relaxed); }
+void uciQuit() { theWorkForce.commandStop(); }
+
+void uciStop() { theWorkForce.commandStop(); }
 
 void uciPonderhit() {
     if (theWorkForce.searchFinished.load(std::memory_order_relaxed))
-        theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+        theWorkForce.commandStop();
     else
         theWorkForce.pondering.store(0, std::memory_order_relaxed);
 }
@@ -283,30 +313,6 @@ void allocateTime(engineStruct& eng, int side) {
 
 namespace {
 
-// Reads the next word as a decimal integer of the given range.
-template <typename T>
-bool readNumber(std::istringstream& is, T& value) {
-    std::string word;
-    if (!(is >> word)) return false;
-    errno = 0;
-    char* end = nullptr;
-    if (std::is_unsigned<T>::value) {
-        if (word[0] == '-') return false;
-        unsigned long long v = std::strtoull(word.c_str(), &end, 10);
-        if (end == word.c_str() || errno) return false;
-        value = (T)v;
-    } else {
-        long long v = std::strtoll(word.c_str(), &end, 10);
-        if (end == word.c_str() || errno || v < INT_MIN || v > INT_MAX) return false;
-        value = (T)v;
-    }
-    return true;
-}
-
-}  // namespace
-
-namespace {
-
 // Caches of the command loop for "evil" and "eval"; the search threads own
 // theirs.  GPSData is linked to them right before each call, since a copy of
 // the game position must not keep pointing at them.
@@ -321,11 +327,7 @@ void linkCommandCaches() {
 }  // namespace
 
 void uciGo(std::istringstream& is) {
-    // A search that cannot end by itself (infinite or pondering) would make
-    // this command wait for ever: stop it first.
-    if (theWorkForce.searching() && (engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)))
-        stopSearchAndWait();
-    theWorkForce.waitForSearch();
+    waitForSearchEnd();
 
     engine.startTimeMs = nowMs();
     theWorkForce.pondering.store(0, std::memory_order_relaxed);
@@ -340,42 +342,54 @@ void uciGo(std::istringstream& is) {
     engine.infinite = 0;
     engine.movesToGoGiven = 0;
 
-    std::string word;
-    bool ok = true;
-    while (ok && is >> word) {
+    std::vector<std::string> words;
+    for (std::string word; is >> word;) words.push_back(word);
+    for (size_t i = 0; i < words.size(); i++) {
+        const std::string& word = words[i];
+        // The number after a limit word, pulled into the range of its field.
+        // A limit without a number is reported and left at its default; the
+        // word after it is read as the next limit.
+        auto number = [&](long long lo, long long hi, auto& field) {
+            long long v = 0;
+            if (i + 1 < words.size() && parseInteger(words[i + 1], lo, hi, v)) {
+                field = (std::remove_reference_t<decltype(field)>)v;
+                i++;
+                return true;
+            }
+            printLine("info string go: '" + word + "' needs a number");
+            return false;
+        };
         if (word == "ponder")
             theWorkForce.pondering.store(1, std::memory_order_relaxed);
         else if (word == "infinite")
             engine.infinite = 1;
         else if (word == "wtime")
-            ok = readNumber(is, engine.timeLeft[0]);
+            number(0, INT_MAX, engine.timeLeft[0]);
         else if (word == "btime")
-            ok = readNumber(is, engine.timeLeft[1]);
+            number(0, INT_MAX, engine.timeLeft[1]);
         else if (word == "winc")
-            ok = readNumber(is, engine.increment[0]);
+            number(0, INT_MAX, engine.increment[0]);
         else if (word == "binc")
-            ok = readNumber(is, engine.increment[1]);
+            number(0, INT_MAX, engine.increment[1]);
         else if (word == "movestogo")
-        {
-            ok = readNumber(is, engine.movesToGo);
-            engine.movesToGoGiven = 1;
-        }
+            engine.movesToGoGiven = number(0, INT_MAX, engine.movesToGo) ? 1 : engine.movesToGoGiven;
         else if (word == "depth")
-            ok = readNumber(is, engine.depthLimit);
+            number(1, MAX_PLY - 1, engine.depthLimit);
         else if (word == "nodes")
-            ok = readNumber(is, engine.nodesLimit);
+            number(1, LLONG_MAX, engine.nodesLimit);
         else if (word == "mate")
-            ok = readNumber(is, engine.mateLimit);
+            number(1, MAX_PLY - 1, engine.mateLimit);
         else if (word == "movetime")
-            ok = readNumber(is, engine.moveTime);
+            number(1, INT_MAX, engine.moveTime);
     }
-    if (engine.depthLimit < 0) engine.depthLimit = 0;
-    if (engine.depthLimit > 127) engine.depthLimit = 127;
     // With a node limit the counter is gathered more often, so that small
     // limits are met closely.
     if (engine.nodesLimit)
         engine.timeCheckInterval = (int32_t)std::max<U64>(1, std::min<U64>(4096, engine.nodesLimit / 64));
     allocateTime(engine, GPSData.sideToMove);
+    // Without a valid position the search only answers "bestmove 0000" (when
+    // the GUI asks for it, for a ponder or infinite search).
+    theWorkForce.noPosition = !haveGamePosition();
     theWorkForce.startSearch();
 }
 
@@ -396,14 +410,10 @@ void uciIdentify() {
 
 namespace {
 
-// The number at the start of an option value: leading blanks skipped, the
-// rest of the text ignored.  False when there is no number that fits in 32
-// bits.
+// The number at the start of an option value (the rest of the text is
+// ignored); each option pulls it into its own range.
 bool optionNumber(const std::string& text, long long& value) {
-    errno = 0;
-    char* end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return end != text.c_str() && errno == 0 && value >= INT_MIN && value <= INT_MAX;
+    return parseInteger(text, LLONG_MIN, LLONG_MAX, value);
 }
 
 long long clampValue(long long v, long long lo, long long hi) { return v < lo ? lo : (v > hi ? hi : v); }
@@ -434,7 +444,7 @@ void uciSetOption(std::istringstream& is) {
         printLine("info string Size of Hashtable set to : " + std::to_string(v));
     } else if (name == "Threads") {
         v = clampValue(v, 1, 256);
-        stopSearchAndWait();
+        waitForSearchEnd();
         engine.nofThreads = (int32_t)v;
         theWorkForce.setNofWorkers((int)v);
         printLine("info string Number of threads set to : " + std::to_string(v));
@@ -452,8 +462,10 @@ void uciSetOption(std::istringstream& is) {
         printLine("info string Syzygy tablebases used from directory : " + value);
     } else if (name == "SyzygyProbeDepth") {
         v = clampValue(v, 0, 127);
-        engine.syzygyProbeDepth = (int32_t)v;
+        engine.syzygyProbeDepth.store((int32_t)v, std::memory_order_relaxed);
         printLine("info string SyzygyProbeDepth set to: " + std::to_string(v));
+    } else {
+        printLine("info string unknown option '" + name + "'; ignored");
     }
 }
 
@@ -519,9 +531,8 @@ void uciBench(std::istringstream& is) {
     int depth = 13;
     std::string word;
     if (is >> word) {
-        char* end = nullptr;
-        long v = std::strtol(word.c_str(), &end, 10);
-        if (end == word.c_str() || *end != '\0' || v < 1 || v > 64) {
+        long long v = 0;
+        if (!parseInteger(word, LLONG_MIN, LLONG_MAX, v) || v < 1 || v > 64) {
             printLine("info string bench needs a depth from 1 to 64, not '" + word + "'");
             return;
         }
@@ -544,6 +555,7 @@ void uciBench(std::istringstream& is) {
     allocateHashTable(hashBucketsForSize(16));
     waitForHashTablePages();
     theWorkForce.silent = true;
+    theWorkForce.noPosition = false;
     engine.ponderEnabled = 0;
 
     U64 totalNodes = 0;
@@ -593,11 +605,13 @@ void uciBench(std::istringstream& is) {
 }
 
 void uciEvil() {
+    if (!haveGamePosition()) return;
     linkCommandCaches();
     evaluateN(0, &GPSData);
 }
 
 void uciEval() {
+    if (!haveGamePosition()) return;
     linkCommandCaches();
     std::istringstream report(evaluationReport(&GPSData));
     std::string line;

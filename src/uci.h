@@ -51,3 +51,6 @@ void allocateTime(engineStruct& eng, int side);
 
 // Stop a running search (its "bestmove" is printed) and wait for its end.
 void stopSearchAndWait();
+// Wait for a running search to end by itself; an infinite or pondering one,
+// which would not, is stopped first.
+void waitForSearchEnd();

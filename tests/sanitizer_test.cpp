@@ -39,4 +39,47 @@ TEST(Sanitizers, ThreadRacesAreDefinedBehaviour) {
     EXPECT_EQ(e.waitExit(60000), 0);  // 66 when a data race was found
 }
 
+// Every option set while a multi-threaded search runs.  The endgame reaches
+// the tables inside the search, so the probe depth is read by every thread
+// while it changes.
+TEST(Sanitizers, OptionsSetDuringASearch) {
+    setenv("TSAN_OPTIONS", "halt_on_error=1 exitcode=66", 1);
+    const std::string tables = std::string(TARNWICK_SOURCE_DIR) + "/data/syzygy";
+    EngineProcess e(TARNWICK_TSAN_BIN);
+    e.send("setoption name Hash value 16");
+    e.send("setoption name Threads value 3");
+    e.send("setoption name SyzygyPath value " + tables);
+    const std::string options[] = {
+        "setoption name SyzygyProbeDepth value 5", "setoption name MoveOverhead value 50",
+        "setoption name Ponder value true",        "setoption name Style value Risky",
+        "setoption name Threads value 2",          "setoption name Hash value 8",
+        "setoption name SyzygyPath value " + tables, "setoption name SyzygyProbeDepth value 0",
+    };
+    for (const std::string& option : options) {
+        e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");
+        e.send("go infinite");
+        e.send("isready");
+        e.readUntil("readyok", 60000);
+        e.send(option);
+        e.send("isready");
+        // Hash, SyzygyPath and Threads stop an infinite search themselves.
+        bool answered = false;
+        for (auto& line : e.readUntil("readyok", 60000)) answered |= startsWith(line, "bestmove ");
+        if (answered) continue;
+        e.send("stop");
+        auto lines = e.readUntil("bestmove", 60000);
+        ASSERT_FALSE(lines.empty()) << option;
+        EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << option;
+    }
+    // A pool resized during a timed search waits for its end.
+    e.send("go wtime 3000 btime 3000");
+    e.send("setoption name Threads value 3");
+    auto lines = e.readUntil("info string Number of threads", 60000);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[lines.size() - 2], "bestmove ")) << lines[lines.size() - 2];
+    e.send("quit");
+    e.readAll(60000);
+    EXPECT_EQ(e.waitExit(60000), 0);  // 66 when a data race was found
+}
+
 }  // namespace

@@ -377,6 +377,92 @@ TEST(WholeSearch, DeterministicFromAFreshState) {
     EXPECT_GT(a.nodes, 1000u);
 }
 
+// The PV is rebuilt from the table move by move.  A GUI ends the game at a
+// repetition or a fifty-move draw, so the line must end there even when the
+// table holds moves beyond it.
+TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
+    struct {
+        const char* fen;
+        std::vector<const char*> table;  // the exact table move of each position in turn
+        int lastIndex;                   // where the line must end
+    } cases[] = {
+        // Knights out and back: the root position returns after four plies
+        // (a first return of a game position is no draw yet), and the line
+        // ends when the position after g1f3 comes round again.
+        {"4k3/8/8/8/8/8/8/4K1N1 w - - 0 30", {"g1f3", "e8d8", "f3g1", "d8e8", "g1f3", "e8d8", "f3g1"}, 4},
+        // The second quiet move is the hundredth of the count.
+        {"4k3/8/8/8/8/8/R7/4K3 w - - 98 80", {"a2a3", "e8e7", "a3a4", "e7e6"}, 1},
+    };
+    for (auto& c : cases) {
+        SearchPosition p(c.fen);
+        std::vector<moveStruct> played;
+        for (const char* text : c.table) {
+            moveStruct m = findMove(p.get(), text);
+            ASSERT_NE(moveToWord(m), 0u) << text;
+            m.score = 0;
+            hashStore(p->hashKey, makeMoveWord(m, p->board[m.from]), 0, 20, boundExact);
+            makeMove(p.get(), (int)played.size(), m);
+            played.push_back(m);
+        }
+        for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(p.get(), ply, played[ply]);
+        getPVFromHashTable(p.get(), 20);
+        EXPECT_EQ(p->pvLastIndex, c.lastIndex) << c.fen << ": " << PVToString(p.get());
+    }
+}
+
+// Budgets worked out by hand from the allocation rules.  Sudden death: no
+// "movestogo"; the moves still to come are estimated from the game's length
+// and stretched by the increment factor, set on a game's first move from the
+// clock-to-increment ratio.
+TEST(TimeAllocation, WorkedExamples) {
+    struct {
+        const char* what;
+        int time, inc, movesToGo, played, threads;  // movesToGo 0: not given
+        bool newGame;
+        float factor;        // increment factor when not a new game
+        int normal, max;     // expected budgets
+        float timeFactor;
+    } cases[] = {
+        // 60 s, no increment, first move: q = 60000 clamps to 360, factor
+        // 1.75, m = 40, m' = 70; total 60000; 0.66 x 1500 = 990; min(4950, 29950).
+        {"sudden death", 60000, 0, 0, 0, 1, true, 0, 990, 4950, 1.0f},
+        // 60 s + 1 s: q = 60 clamps to 100, factor 1.37; m' = trunc(54.8) = 54;
+        // total 53 x 1000 + 60000 = 113000; 113000 / 40 = 2825; 0.66 x 2825.
+        {"sudden death, increment", 60000, 1000, 0, 0, 1, true, 0, 1864, 9320, 1.0f},
+        // q = 200: factor 1.37 + 100 x 0.0014615385 = 1.5161538; m' = 60;
+        // total 59 x 300 + 60000 = 77700; 77700 / 40 = 1942; 0.66 x 1942 = 1281.7.
+        {"ratio between the bounds", 60000, 300, 0, 0, 1, true, 0, 1281, 6405, 1.0f},
+        // Move 30 of a game (m = 25) with the factor kept from its start:
+        // m' = trunc(34.25) = 34; total 33 x 500 + 30000 = 46500; / 25 = 1860.
+        {"middle game", 30000, 500, 0, 60, 1, false, 1.37f, 1227, 6135, 1.0f},
+        // Many threads plan with 0.72 of the share: 0.72 x 1860 = 1339.2.
+        {"many threads", 30000, 500, 0, 60, 4, false, 1.37f, 1339, 6695, 1.0f},
+        // 105 ms, 100 of them overhead: 105 / 22 = 4; 0.66 x 4 = 2.6 -> 2;
+        // 5 / 2 <= 3 is short: both halve (1, 1) and the hard limit is then
+        // raised to normal + 1; elapsed time counts five times.
+        {"short of time", 105, 0, 0, 20, 1, false, 1.37f, 1, 2, 5.0f},
+        // 40 moves in 60 s: 0.73 x 0.9 x 1500 = 985.5; min(4925, 0.5 x 59900).
+        {"moves to go", 60000, 0, 40, 0, 1, true, 0, 985, 4925, 1.0f},
+        // The last move before the control: total - overhead.
+        {"last move of the control", 60000, 0, 1, 0, 1, true, 0, 39420, 59900, 1.0f},
+    };
+    for (auto& c : cases) {
+        engineStruct e;
+        e.timeLeft[WHITE] = c.time;
+        e.increment[WHITE] = c.inc;
+        e.movesToGoGiven = c.movesToGo != 0;
+        e.movesToGo = c.movesToGo ? c.movesToGo : 30;
+        e.movesPlayed = c.played;
+        e.nofThreads = c.threads;
+        e.newGame = c.newGame;
+        if (!c.newGame) e.incrementFactor = c.factor;
+        allocateTime(e, WHITE);
+        EXPECT_EQ(e.timeNormal, c.normal) << c.what;
+        EXPECT_EQ(e.timeMax, c.max) << c.what;
+        EXPECT_EQ(e.timeFactor, c.timeFactor) << c.what;
+    }
+}
+
 TEST(WholeSearch, BuffersStayInBoundsWithManyQueens) {
     // Several queens a side give long move lists at every ply.
     for (const char* fen : {"1Q1Q4/Q1Q5/1Q6/8/6k1/5q2/4q1q1/K2q1q2 w - - 0 1",

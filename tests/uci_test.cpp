@@ -2,6 +2,7 @@
 // search control and the commands that must stop a running search.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 
@@ -60,11 +61,14 @@ TEST(Uci, IdentificationAndOptionReplies) {
     EXPECT_EQ(e.ask("setoption name SyzygyProbeDepth value 200"), "info string SyzygyProbeDepth set to: 127");
     EXPECT_EQ(e.ask("setoption name SyzygyPath value <empty>"),
               "info string Syzygy tablebases used from directory : <empty>");
-    // Unknown names (and a two-word spelling) are ignored without a reply;
-    // a value that is no number leaves the option alone with a message.
-    e.send("setoption name Move Overhead value 5");
-    e.send("setoption name Style value Risky");
+    // Unknown names (and a two-word spelling) change nothing and say so; a
+    // value that is no number leaves the option alone with a message; a
+    // number beyond any range is pulled into the option's.
+    EXPECT_EQ(e.ask("setoption name Move Overhead value 5"), "info string unknown option 'Move Overhead'; ignored");
+    EXPECT_EQ(e.ask("setoption name Style value Risky"), "info string unknown option 'Style'; ignored");
     EXPECT_TRUE(startsWith(e.ask("setoption name Hash value lots"), "info string Hash needs a number"));
+    EXPECT_EQ(e.ask("setoption name MoveOverhead value 99999999999999999999"), "info string MoveOverhead set to : 60000");
+    EXPECT_EQ(e.ask("setoption name Threads value -99999999999"), "info string Number of threads set to : 1");
     EXPECT_EQ(e.ask("isready"), "readyok");
     // Too much hash for the machine: the engine falls back and goes on.
     e.send("setoption name Hash value 262145");
@@ -103,10 +107,15 @@ TEST(Uci, DepthSearchPrintsDeepIterationsThenBestmove) {
 
 TEST(Uci, SpecialRoots) {
     Engine e;
-    // One legal move: depth 3 and no info line.
+    // One legal move: depth 3, and the one line for it.
     e.send("position fen 7k/8/8/8/8/8/1q6/K7 w - - 0 1");
     e.send("go wtime 60000 btime 60000");
-    EXPECT_EQ(e.readUntil("bestmove"), std::vector<std::string>{"bestmove a1b2"});
+    auto single = e.readUntil("bestmove");
+    ASSERT_EQ(single.size(), 2u);
+    EXPECT_TRUE(std::regex_match(single[0], std::regex("info score cp -?[0-9]+ depth 3 seldepth [0-9]+ nodes [0-9]+ nps "
+                                                       "[0-9]+ time [0-9]+ tbhits 0 pv a1b2 ")))
+        << single[0];
+    EXPECT_EQ(single[1], "bestmove a1b2");
     // Checkmated side.
     e.send("position fen 8/8/8/8/8/2k5/1q6/K7 w - - 0 1");
     e.send("go wtime 60000 btime 60000");
@@ -343,11 +352,13 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
                                             "time 1 pv ([a-h][1-8][a-h][1-8])")))
         << lines[0];
     EXPECT_EQ(lines[1], "bestmove " + m[2].str());
-    // With castling rights the tables are not consulted.
+    // With castling rights the tables are not consulted: a search's line.
     e.send("position fen 4k3/8/8/8/8/8/8/R3K3 w Q - 0 1");
     e.send("go depth 3");
     lines = e.readUntil("bestmove");
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[0], "info score cp ")) << lines[0];
+    EXPECT_TRUE(std::regex_search(lines[0], std::regex(" depth 3 .* tbhits 0 "))) << lines[0];
     // A bigger position reaches the tables through captures.
     e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");
     e.send("go depth 12");
@@ -358,6 +369,231 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
     EXPECT_GT(std::stoll(hits[1]), 0);
     e.send("setoption name SyzygyPath value <empty>");
     EXPECT_EQ(e.next(), "info string Syzygy tablebases used from directory : <empty>");
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// What a tournament manager relies on
+// ---------------------------------------------------------------------------
+namespace {
+
+const std::regex infoWithScore("info score (cp -?[0-9]+|mate -?[0-9]+) depth [0-9]+ .*pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ?");
+
+// Lines until "bestmove" or for at most `ms`; true when bestmove came.
+bool bestmoveWithin(Engine& e, int ms, std::vector<std::string>* lines = nullptr) {
+    auto t0 = Clock::now();
+    std::string line;
+    while (msSince(t0) < ms && e.readLine(line, std::max(1L, ms - msSince(t0)))) {
+        if (lines) lines->push_back(line);
+        if (startsWith(line, "bestmove")) return true;
+    }
+    return false;
+}
+
+TEST(UciContract, PonderAndInfiniteHoldTheAnswerUntilAskedForIt) {
+    const std::string tables = std::string(TARNWICK_SOURCE_DIR) + "/data/syzygy";
+    struct {
+        const char* what;
+        const char* position;
+        const char* go;
+        const char* release;
+    } cases[] = {
+        {"one legal move", "fen 7k/8/8/8/8/8/1q6/K7 w - - 0 1", "go ponder wtime 60000 btime 60000", "ponderhit"},
+        {"tablebase root", "fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1", "go infinite", "stop"},
+        {"checkmated", "fen 8/8/8/8/8/2k5/1q6/K7 w - - 0 1", "go ponder wtime 60000 btime 60000", "ponderhit"},
+        {"stalemated", "fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", "go infinite", "stop"},
+        {"ponder depth", "startpos moves e2e4", "go ponder depth 3", "ponderhit"},
+        {"ponder nodes", "startpos moves e2e4", "go ponder nodes 2000", "ponderhit"},
+        {"infinite nodes", "startpos moves e2e4", "go infinite nodes 2000", "stop"},
+        {"mate, infinite", "fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1", "go infinite", "stop"},
+        {"mate, ponder", "fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1", "go ponder wtime 60000 btime 60000",
+         "ponderhit"},
+    };
+    Engine e;
+    e.send("setoption name Ponder value true");
+    e.send("setoption name SyzygyPath value " + tables);
+    e.send("isready");
+    e.readUntil("readyok");
+    for (auto& c : cases) {
+        e.send(std::string("position ") + c.position);
+        e.send(c.go);
+        std::vector<std::string> lines;
+        EXPECT_FALSE(bestmoveWithin(e, 400, &lines)) << c.what << ": answered before " << c.release;
+        e.send(c.release);
+        EXPECT_TRUE(bestmoveWithin(e, 3000, &lines)) << c.what;
+        // Exactly one answer: the next line is the reply to isready.
+        EXPECT_EQ(e.ask("isready"), "readyok") << c.what;
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return startsWith(l, "bestmove"); }), 1)
+            << c.what;
+    }
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(UciContract, RejectedPositionsAreNeverSearched) {
+    const char* rejected[] = {
+        "fen 8/8/8/8/8/8/8/8 w - - 0 1",                       // no kings
+        "fen 4k3/8/8/8/8/8/8/4K2RR w - - 0 1",                 // a rank of nine squares
+        "fen 4k3/8/8/8/8/8/8/4K2X w - - 0 1",                  // unknown letter
+        "fen P3k3/8/8/8/8/8/8/4K3 w - - 0 1",                  // pawn on the last rank
+        "fen 4k3/8/NNNNNNNN/NNNNNNNN/N7/8/8/4K3 w - - 0 1",    // 18 white men
+        "fen 4k3/8/8/8/8/8/8/r3K3 b - - 0 1",                  // White in check, Black to move
+        "fen 4k3/8/8/8/8/8/8/4K3 x - - 0 1",                   // no side to move
+        "startpos moves e2e4 e7e4",                            // an illegal move
+        "somewhere",                                           // neither startpos nor fen
+    };
+    Engine e;
+    for (const char* position : rejected) {
+        e.send(std::string("position ") + position);
+        const std::string why = e.next();
+        EXPECT_TRUE(startsWith(why, "info string ")) << position << ": " << why;
+        for (const char* command : {"eval", "showboard", "perft 1", "evil"})
+            EXPECT_EQ(e.ask(command), "info string no valid position: the last 'position' command was rejected")
+                << position << " / " << command;
+        e.send("go depth 1");
+        EXPECT_EQ(e.readUntil("bestmove"),
+                  (std::vector<std::string>{"info string no valid position: the last 'position' command was rejected",
+                                            "bestmove 0000"}))
+            << position;
+    }
+    // The fields that only add detail are taken as far as they fit the board.
+    const char* accepted[][2] = {
+        {"fen 4k3/8/8/8/8/8/8/4K2R w K e3 -3 -7", "e1g1"},  // en passant on the wrong rank, negative counters
+        {"fen 4k3/8/8/8/8/8/8/4K2R w K e6 0 1", "e1g1"},    // en passant with no pawn behind it
+        {"fen 4k3/8/8/8/8/8/8/4K2R w KQkq", "e1g1"},        // rights without their rooks; no counters
+        {"fen 4k3/8/8/8/8/8/8/4K2R w K - x y", "e1g1"},     // counters that are no numbers
+    };
+    for (auto& [position, move] : accepted) {
+        e.send(std::string("position ") + position + " moves " + move);
+        e.send("go depth 1");
+        auto lines = e.readUntil("bestmove");
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8]"))) << position;
+        EXPECT_FALSE(startsWith(lines.front(), "info string")) << position << ": " << lines.front();
+    }
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(UciContract, GoMateEndsOnlyOnAMateThatShort) {
+    // 1.Kc7 mates in two; the pruned search first sees a mate in three.
+    const std::string mateInTwo = "position fen k7/8/2K5/8/8/8/8/1R6 w - - 0 1";
+    Engine e;
+    e.send(mateInTwo);
+    auto t0 = Clock::now();
+    e.send("go mate 2");
+    auto lines = e.readUntil("bestmove");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate 2 depth ")) << lines[lines.size() - 2];
+    EXPECT_TRUE(startsWith(lines.back(), "bestmove c6c7")) << lines.back();
+    EXPECT_LT(msSince(t0), 2000);
+    // A mate in one is asked for and there is none: the search goes on to
+    // its other limit, still reporting the mate in two it has.
+    e.send(mateInTwo);
+    e.send("go mate 1 depth 9");
+    lines = e.readUntil("bestmove");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate 2 depth 9 ")) << lines[lines.size() - 2];
+    // Being mated (whatever Black plays, Qg7#) is not what "go mate" asks
+    // for either; the mate is counted in the side's own moves.
+    e.send("position fen 7k/p7/5K2/8/8/8/8/6Q1 b - - 0 1");
+    e.send("go mate 3 depth 7");
+    lines = e.readUntil("bestmove");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate -1 depth 7 ")) << lines[lines.size() - 2];
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(UciContract, NodeLimitCountsThisSearchOnly) {
+    Engine e;
+    std::vector<std::string> answers;
+    for (int run = 0; run < 3; run++) {
+        e.send("ucinewgame");
+        e.readUntil("readyok");
+        e.send("position startpos moves d2d4");
+        e.send("go nodes 5000");
+        auto lines = e.readUntil("bestmove", 30000);
+        ASSERT_GE(lines.size(), 2u);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(lines[lines.size() - 2], m, std::regex(" nodes ([0-9]+) "))) << lines[0];
+        const long nodes = std::stol(m[1]);
+        EXPECT_GE(nodes, 5000);
+        EXPECT_LT(nodes, 5200);
+        answers.push_back(m[1].str() + " " + lines.back());
+    }
+    EXPECT_EQ(answers[1], answers[0]);
+    EXPECT_EQ(answers[2], answers[0]);
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(UciContract, NumbersOutOfRangeArePulledIntoIt) {
+    Engine e;
+    struct {
+        const char* command;
+        long withinMs;        // 0: no time to check
+        const char* message;  // first line expected, or "" for a search line
+    } cases[] = {
+        // Black to move with one second: a huge White clock changes nothing.
+        {"go wtime 99999999999999999999 btime 1000", 1500, ""},
+        {"go wtime 9999999999 btime 1000", 1500, ""},
+        {"go btime -5 wtime 1000", 500, ""},
+        {"go depth -3", 0, ""},
+        {"go nodes lots depth 2", 0, "info string go: 'nodes' needs a number"},
+    };
+    for (auto& c : cases) {
+        e.send("position startpos moves e2e4");
+        auto t0 = Clock::now();
+        e.send(c.command);
+        auto lines = e.readUntil("bestmove", 20000);
+        ASSERT_GE(lines.size(), 2u) << c.command;
+        if (c.withinMs) EXPECT_LT(msSince(t0), c.withinMs) << c.command;
+        if (*c.message) EXPECT_EQ(lines[0], c.message) << c.command;
+        EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8].*"))) << c.command;
+    }
+    e.send("go depth -3");
+    auto lines = e.readUntil("bestmove");
+    EXPECT_TRUE(std::regex_search(lines.front(), std::regex("^info score cp -?[0-9]+ depth 1 "))) << lines.front();
+    EXPECT_EQ(e.ask("perft 21"), "info string perft depth must be between 1 and 20");
+    EXPECT_EQ(e.ask("perft 0"), "info string perft depth must be between 1 and 20");
+    EXPECT_EQ(e.ask("perft deep"), "info string perft needs a depth number, not 'deep'");
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
+TEST(UciContract, EverySearchReportsAScoreBeforeItsMove) {
+    Engine e;
+    struct {
+        const char* what;
+        const char* go;
+        const char* stopAfter;  // nullptr: ends by itself
+    } cases[] = {
+        {"bullet clock", "go wtime 100", nullptr},
+        {"shallow depth", "go depth 4", nullptr},
+        {"early stop", "go infinite", "stop"},
+        {"tiny node limit", "go nodes 1", nullptr},
+    };
+    for (auto& c : cases) {
+        e.send("position startpos moves g1f3");
+        e.send(c.go);
+        if (c.stopAfter) {
+            e.send("isready");
+            e.readUntil("readyok");
+            e.send(c.stopAfter);
+        }
+        auto lines = e.readUntil("bestmove");
+        ASSERT_GE(lines.size(), 2u) << c.what;
+        const std::string& last = lines[lines.size() - 2];
+        EXPECT_TRUE(std::regex_match(last, infoWithScore)) << c.what << ": " << last;
+        // The line's PV starts with the move played.
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex("bestmove ([a-h][1-8][a-h][1-8][nbrq]?).*")));
+        EXPECT_NE(last.find(" pv " + m[1].str()), std::string::npos) << c.what << ": " << last;
+    }
     e.send("quit");
     EXPECT_EQ(e.waitExit(), 0);
 }
