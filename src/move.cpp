@@ -29,13 +29,14 @@ inline moveStruct* addPromotions(moveStruct* list, int from, int to, int score) 
 // Pawn captures in one direction (delta 9 or 7 from the mover's point of
 // view): promotions on the last rank first, then the ordinary captures.
 inline moveStruct* pawnCaptures(moveStruct* list, const positionStruct* pos, U64 targets, int delta, int side,
-                                bool evasionScores) {
+                                bool evasionScores, bool queenOnly = false) {
     const int back = side == WHITE ? -delta : delta;
     U64 promo = targets & (RANK_8 | RANK_1);
     U64 plain = targets & ~(RANK_8 | RANK_1);
     while (promo) {
         int to = popLsb(promo);
-        list = addPromotions(list, to + back, to, evasionScores ? 250 : pos->board[to] * 8 - 14);
+        const int score = evasionScores ? 250 : pos->board[to] * 8 - 14;
+        list = queenOnly ? addMove(list, to + back, to, MT_PROMO_Q, score) : addPromotions(list, to + back, to, score);
     }
     while (plain) {
         int to = popLsb(plain);
@@ -89,9 +90,13 @@ inline moveStruct* emitCaptures(moveStruct* list, int from, int offset, U64 targ
 }
 
 // The generators are instantiated for each side, so that pawn directions
-// and home squares are constants.
-template <int Side>
-moveStruct* capturesOf(plyEntry& c, moveStruct* list, const positionStruct* pos) {
+// and home squares are constants.  The quiescence search wants captures
+// only, with a queen as the one promotion worth looking at: its list has
+// queen promotions only (a quiet push to the last rank included), and keeps
+// the king's captures before en passant, the order its move choice has
+// always seen (moves of equal score are taken in list order).
+template <int Side, bool Quiescence>
+moveStruct* capturesOf(const plyEntry& c, moveStruct* list, const positionStruct* pos) {
     constexpr int opp = Side ^ 1;
     const U64* pb = pos->pieceBitboard;
     const U64 them = pb[opp];
@@ -99,8 +104,8 @@ moveStruct* capturesOf(plyEntry& c, moveStruct* list, const positionStruct* pos)
     const uint8_t* board = pos->board;
     const U64 pawns = pb[PAWN + Side];
 
-    list = pawnCaptures(list, pos, shiftNine(pawns, Side) & them, 9, Side, false);
-    list = pawnCaptures(list, pos, shiftSeven(pawns, Side) & them, 7, Side, false);
+    list = pawnCaptures(list, pos, shiftNine(pawns, Side) & them, 9, Side, false, Quiescence);
+    list = pawnCaptures(list, pos, shiftSeven(pawns, Side) & them, 7, Side, false, Quiescence);
 
     for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
@@ -118,12 +123,21 @@ moveStruct* capturesOf(plyEntry& c, moveStruct* list, const positionStruct* pos)
         const int from = popLsb(pieces);
         list = emitCaptures(list, from, 10, queenAttacks(from, occ) & them, board);
     }
+    const int king = lsb(pb[KING + Side]);
+    if (Quiescence) list = emitCaptures(list, king, 12, kingAttackTable[king] & them, board);
     if (c.enpassantSquare) {
         const int e = c.enpassantSquare;
         U64 p = enpassantTable[e] & pawns;
         while (p) list = addMove(list, popLsb(p), e, MT_ENPASSANT, 14);
     }
-    const int king = lsb(pb[KING + Side]);
+    if (Quiescence) {
+        constexpr int back = Side == WHITE ? -8 : 8;
+        for (U64 t = shiftForward(pawns, Side) & ~occ & (RANK_8 | RANK_1); t;) {
+            const int to = popLsb(t);
+            list = addMove(list, to + back, to, MT_PROMO_Q, 1);
+        }
+        return list;
+    }
     return emitCaptures(list, king, 12, kingAttackTable[king] & them, board);
 }
 
@@ -192,13 +206,51 @@ void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* 
     c.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
     if (c.inCheck) {
         generateMovesEvade(ply, list, pos);
-        c.moveStage = 'c';
+        c.moveStage = STAGE_EVASIONS;
         return;
     }
     list->score = 0;
-    list = pos->sideToMove == WHITE ? capturesOf<WHITE>(c, list, pos) : capturesOf<BLACK>(c, list, pos);
+    list = pos->sideToMove == WHITE ? capturesOf<WHITE, false>(c, list, pos) : capturesOf<BLACK, false>(c, list, pos);
     c.moveListEnd = list;
     pos->plyStack[ply + 1].moveListStart = list;
+}
+
+moveStruct* generateQuiescenceCaptures(unsigned char ply, moveStruct* list, const positionStruct* pos) {
+    const plyEntry& c = pos->plyStack[ply];
+    return pos->sideToMove == WHITE ? capturesOf<WHITE, true>(c, list, pos) : capturesOf<BLACK, true>(c, list, pos);
+}
+
+moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, const positionStruct* pos) {
+    const int side = pos->sideToMove;
+    const U64* pb = pos->pieceBitboard;
+    const uint8_t* board = pos->board;
+    const int victim = board[target];
+    if (victim == EMPTY || (victim & 1) == side || victim >= WKING) return list;
+    const U64 occ = pb[0] | pb[1];
+    const U64 only = bit(target);
+    // Pawns in the order of their squares; a pawn reaching the last rank
+    // becomes a queen.
+    const bool lastRank = (only & (RANK_8 | RANK_1)) != 0;
+    for (U64 p = attackByPawnTable[side][target] & pb[PAWN + side]; p;)
+        list = addMove(list, popLsb(p), target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
+    for (U64 p = knightAttackTable[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask; p;)
+        list = emitCaptures(list, popLsb(p), 4, only, board);
+    for (U64 p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;) list = emitCaptures(list, popLsb(p), 6, only, board);
+    for (U64 p = rookAttacks(target, occ) & pb[ROOK + side]; p;) list = emitCaptures(list, popLsb(p), 8, only, board);
+    for (U64 p = queenAttacks(target, occ) & pb[QUEEN + side]; p;) list = emitCaptures(list, popLsb(p), 10, only, board);
+    for (U64 p = kingAttackTable[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
+    return list;
+}
+
+moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end) {
+    moveStruct* m = start;
+    while (m < end) {
+        if (!moveIsLegal(pos, ply, *m))
+            *m = *--end;
+        else
+            m++;
+    }
+    return end;
 }
 
 void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos) {
@@ -313,15 +365,7 @@ void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos
     generateMovesCaptures(ply, list, pos);
     if (!c.inCheck) {
         generateMovesQuiets(ply, c.moveListEnd, pos);
-        moveStruct* end = c.moveListEnd;
-        moveStruct* m = list;
-        while (m < end) {
-            if (!moveIsLegal(pos, ply, *m))
-                *m = *--end;
-            else
-                m++;
-        }
-        c.moveListEnd = end;
-        pos->plyStack[ply + 1].moveListStart = end;
+        c.moveListEnd = keepLegalMoves(pos, ply, list, c.moveListEnd);
+        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     }
 }

@@ -61,6 +61,47 @@ constexpr pieceLetterTable pieceLetters;
 
 inline int pieceCodeOfLetter(char ch) { return pieceLetters.code[(unsigned char)ch]; }
 
+// What is wrong with a FEN's board field, if anything.
+struct boardFieldFault {
+    enum kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
+    int rank = 0;   // 1..8
+    char letter = 0;
+};
+
+// Walks the board field from a8, rank by rank, and hands every man that
+// lands on the board to onMan(code, square).  The first fault found is
+// returned; the walk goes on past it as far as the board allows, so that a
+// malformed field can never place a man off the board.
+template <typename F>
+boardFieldFault walkBoardField(std::string_view field, F&& onMan) {
+    boardFieldFault fault;
+    auto note = [&fault](boardFieldFault::kind what, int rank, char letter = 0) {
+        if (fault.what == boardFieldFault::NONE) fault = {what, rank + 1, letter};
+    };
+    int rank = 7, file = 0;
+    for (char ch : field) {
+        if (ch >= '1' && ch <= '8') {
+            file += ch - '0';
+            if (file > 8) note(boardFieldFault::RANK_TOO_LONG, rank);
+        } else if (ch == '/') {
+            if (file != 8) note(boardFieldFault::RANK_TOO_SHORT, rank);
+            if (--rank < 0) note(boardFieldFault::TOO_MANY_RANKS, 0);
+            file = 0;
+        } else {
+            const int code = pieceCodeOfLetter(ch);
+            if (code == 0)
+                note(boardFieldFault::UNKNOWN_LETTER, rank, ch);
+            else if (file >= 8)
+                note(boardFieldFault::RANK_TOO_LONG, rank);
+            else if (rank >= 0)
+                onMan(code, rank * 8 + file);
+            file++;
+        }
+    }
+    if (rank != 0 || file != 8) note(boardFieldFault::TOO_FEW_RANKS, 0);
+    return fault;
+}
+
 // The en-passant field as a pawn square (the pawn that made the double step),
 // or 0 when the field does not describe a possible capture target.
 int enpassantPawnSquare(std::string_view field, int side, const uint8_t* board) {
@@ -78,30 +119,27 @@ int enpassantPawnSquare(std::string_view field, int side, const uint8_t* board) 
 std::string validateFen(const std::string& fen) {
     const fenFields f = splitFenFields(fen);
     if (f.count < 2 || f[0].empty()) return "FEN needs at least a board and a side to move";
-    int rank = 7, file = 0;
     int count[14] = {0};
     U64 men[14] = {0};
-    for (char ch : f[0]) {
-        if (ch >= '1' && ch <= '8') {
-            file += ch - '0';
-            if (file > 8) return "FEN board rank " + std::to_string(rank + 1) + " has more than eight squares";
-        } else if (ch == '/') {
-            if (file != 8) return "FEN board rank " + std::to_string(rank + 1) + " does not have eight squares";
-            if (--rank < 0) return "FEN board has more than eight ranks";
-            file = 0;
-        } else {
-            const int code = pieceCodeOfLetter(ch);
-            if (code == 0) return std::string("FEN board has an unknown character '") + ch + "'";
-            if (file >= 8) return "FEN board rank " + std::to_string(rank + 1) + " has more than eight squares";
-            if ((code == WPAWN || code == BPAWN) && (rank == 0 || rank == 7)) return "FEN has a pawn on the first or last rank";
-            count[code]++;
-            count[code & 1]++;
-            men[code] |= bit(rank * 8 + file);
-            men[code & 1] |= bit(rank * 8 + file);
-            file++;
-        }
+    bool pawnOnEdge = false;
+    const boardFieldFault fault = walkBoardField(f[0], [&](int code, int sq) {
+        if ((code == WPAWN || code == BPAWN) && (rankOf(sq) == 0 || rankOf(sq) == 7)) pawnOnEdge = true;
+        count[code]++;
+        count[code & 1]++;
+        men[code] |= bit(sq);
+        men[code & 1] |= bit(sq);
+    });
+    switch (fault.what) {
+    case boardFieldFault::NONE: break;
+    case boardFieldFault::RANK_TOO_LONG:
+        return "FEN board rank " + std::to_string(fault.rank) + " has more than eight squares";
+    case boardFieldFault::RANK_TOO_SHORT:
+        return "FEN board rank " + std::to_string(fault.rank) + " does not have eight squares";
+    case boardFieldFault::TOO_MANY_RANKS: return "FEN board has more than eight ranks";
+    case boardFieldFault::UNKNOWN_LETTER: return std::string("FEN board has an unknown character '") + fault.letter + "'";
+    case boardFieldFault::TOO_FEW_RANKS: return "FEN board does not have eight full ranks";
     }
-    if (rank != 0 || file != 8) return "FEN board does not have eight full ranks";
+    if (pawnOnEdge) return "FEN has a pawn on the first or last rank";
     if (count[WKING] != 1) return "FEN must have exactly one white king";
     if (count[BKING] != 1) return "FEN must have exactly one black king";
     if (count[0] > 16) return "FEN has more than 16 white men";
@@ -135,29 +173,17 @@ void setPosition(std::string fen, positionStruct* pos) {
     U64 key = 0, pawnKey = 0;
     int32_t material[2] = {0, 0}, pst[2] = {0, 0};
     int phase = 0;
-    int rank = 7, file = 0;
-    for (char ch : f[0]) {
-        if (ch >= '1' && ch <= '8') {
-            file += ch - '0';
-        } else if (ch == '/') {
-            rank--;
-            file = 0;
-        } else {
-            const int code = pieceCodeOfLetter(ch);
-            if (code != 0 && rank >= 0 && rank < 8 && file >= 0 && file < 8) {
-                const int sq = rank * 8 + file, c = code & 1, t = typeOf(code);
-                pos->board[sq] = (uint8_t)code;
-                pos->pieceBitboard[code] |= bit(sq);
-                pos->pieceBitboard[c] |= bit(sq);
-                key ^= hashCodePiece[code][sq];
-                if (t == 0 || t == 5) pawnKey ^= hashCodePiece[code][sq];
-                if (t != 5) material[c] += pieceValue[t];
-                if (t != 0 && t != 5) phase += pieceValuePhase[t];
-                pst[c] += pieceSquareScore[t][relSq(sq, c)];
-            }
-            file++;
-        }
-    }
+    walkBoardField(f[0], [&](int code, int sq) {
+        const int c = code & 1, t = typeOf(code);
+        pos->board[sq] = (uint8_t)code;
+        pos->pieceBitboard[code] |= bit(sq);
+        pos->pieceBitboard[c] |= bit(sq);
+        key ^= hashCodePiece[code][sq];
+        if (t == 0 || t == 5) pawnKey ^= hashCodePiece[code][sq];
+        if (t != 5) material[c] += pieceValue[t];
+        if (t != 0 && t != 5) phase += pieceValuePhase[t];
+        pst[c] += pieceSquareScore[t][relSq(sq, c)];
+    });
 
     pos->sideToMove = (!f[1].empty() && f[1][0] == 'w') ? WHITE : BLACK;
 
@@ -219,11 +245,6 @@ workForce theWorkForce;
 const int16_t seeValue[16] = {0, 0, 88, 88, 335, 335, 335, 335, 521, 521, 1035, 1035, 10000, 10000, 0, 0};
 
 namespace {
-
-const int futility[8] = {0, 65, 130, 195, 260, 325, 390, 455};
-const int razor[2][4] = {{0, 90, 140, 200}, {0, 120, 190, 240}};
-const uint8_t LMP[2][8] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
-
 
 inline bool stopRequested() { return theWorkForce.stopSearch.load(std::memory_order_relaxed) != 0; }
 
@@ -333,6 +354,22 @@ bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold) {
 }
 
 bool seeNotLosing(const positionStruct* pos, moveStruct move) { return seeAtLeast(pos, move, 0); }
+
+namespace {
+
+// The quick answer of the exchange test: taking a man worth at least the
+// taker (less the threshold) never loses, whatever follows.
+inline bool exchangeQuickly(int victim, int mover, int threshold) {
+    return seeValue[victim] - seeValue[mover] >= threshold;
+}
+
+// The exchange test with its quick answer first; most captures are settled
+// without playing the exchange out.
+inline bool exchangeAtLeast(const positionStruct* pos, moveStruct m, int threshold) {
+    return exchangeQuickly(pos->board[m.to], pos->board[m.from], threshold) || seeAtLeast(pos, m, threshold);
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Remembered moves
@@ -469,10 +506,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
         case STAGE_GEN_CAPTURES:
             generateMovesCaptures((unsigned char)ply, e.moveListStart, pos);
             e.moveListCurrent = e.moveListStart;
-            if (e.moveStage == 'c') {
-                e.moveStage = STAGE_EVASIONS;
-                break;
-            }
+            if (e.moveStage == STAGE_EVASIONS) break;  // in check: the evasions are the whole list
             e.captureListEnd = e.moveListEnd;
             pos->plyStack[ply + 1].moveListStart = e.captureListEnd + 3;
             e.moveStage = STAGE_GOOD_CAPTURES;
@@ -482,8 +516,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
                 if (!pc.sortOff) selectBest(e.moveListCurrent, e.captureListEnd);
                 moveStruct* m = e.moveListCurrent++;
                 if (e.hashMove && sameMove(moveToWord(*m), e.hashMove)) continue;
-                if (m->moveType == MT_ENPASSANT || seeValue[pos->board[m->to]] - seeValue[pos->board[m->from]] >= 0 ||
-                    seeNotLosing(pos, *m)) {
+                if (exchangeAtLeast(pos, *m, 0)) {
                     *stage = STAGE_GOOD_CAPTURES;
                     return m;
                 }
@@ -656,110 +689,13 @@ bool timeIsUp(positionStruct* pos) {
 // ---------------------------------------------------------------------------
 namespace {
 
-inline moveStruct* addQMove(moveStruct* list, int from, int to, int type, int score) {
-    const uint32_t w = (uint32_t)from | ((uint32_t)to << 8) | ((uint32_t)type << 16) | ((uint32_t)(score & 255) << 24);
-    std::memcpy(list, &w, 4);
-    return list + 1;
-}
-
-constexpr U64 FILE_A_BB = 0x0101010101010101ULL;
-constexpr U64 FILE_H_BB = FILE_A_BB << 7;
-constexpr U64 LAST_RANKS = 0xff000000000000ffULL;
-
-// Captures (queen promotions only), en passant and quiet queen promotions.
-moveStruct* generateQuiescenceCaptures(const positionStruct* pos, int ply, moveStruct* list) {
-    const int side = pos->sideToMove, opp = side ^ 1;
-    const U64* pb = pos->pieceBitboard;
-    const U64 them = pb[opp], occ = pb[0] | pb[1];
-    const U64 pawns = pb[PAWN + side];
-    const uint8_t* board = pos->board;
-    for (int dir = 0; dir < 2; dir++) {
-        const int delta = dir == 0 ? 9 : 7;
-        U64 t = side == WHITE ? (dir == 0 ? (pawns << 9) & ~FILE_A_BB : (pawns << 7) & ~FILE_H_BB)
-                              : (dir == 0 ? (pawns >> 9) & ~FILE_H_BB : (pawns >> 7) & ~FILE_A_BB);
-        t &= them;
-        const int back = side == WHITE ? -delta : delta;
-        U64 promo = t & LAST_RANKS, plain = t & ~LAST_RANKS;
-        while (promo) {
-            int to = popLsb(promo);
-            list = addQMove(list, to + back, to, MT_PROMO_Q, board[to] * 8 - 14);
-        }
-        while (plain) {
-            int to = popLsb(plain);
-            list = addQMove(list, to + back, to, MT_NORMAL, board[to] * 8 - 2);
-        }
-    }
-    U64 pieces = pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask;
-    while (pieces) {
-        int from = popLsb(pieces);
-        U64 t = knightAttackTable[from] & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addQMove(list, from, to, MT_NORMAL, board[to] * 8 - 4);
-        }
-    }
-    static const int kinds[3] = {BISHOP, ROOK, QUEEN};
-    for (int i = 0; i < 3; i++) {
-        pieces = pb[kinds[i] + side];
-        while (pieces) {
-            int from = popLsb(pieces);
-            U64 a = kinds[i] == BISHOP ? bishopAttacks(from, occ)
-                                       : (kinds[i] == ROOK ? rookAttacks(from, occ) : queenAttacks(from, occ));
-            a &= them;
-            while (a) {
-                int to = popLsb(a);
-                list = addQMove(list, from, to, MT_NORMAL, board[to] * 8 - 6 - 2 * i);
-            }
-        }
-    }
-    {
-        int from = lsb(pb[KING + side]);
-        U64 t = kingAttackTable[from] & them;
-        while (t) {
-            int to = popLsb(t);
-            list = addQMove(list, from, to, MT_NORMAL, board[to] * 8 - 12);
-        }
-    }
-    const int ep = pos->plyStack[ply].enpassantSquare;
-    if (ep) {
-        U64 p = enpassantTable[ep] & pawns;
-        while (p) list = addQMove(list, popLsb(p), ep, MT_ENPASSANT, 14);
-    }
-    U64 pushes = (side == WHITE ? pawns << 8 : pawns >> 8) & ~occ & LAST_RANKS;
-    const int back = side == WHITE ? -8 : 8;
-    while (pushes) {
-        int to = popLsb(pushes);
-        list = addQMove(list, to + back, to, MT_PROMO_Q, 1);
-    }
-    return list;
-}
-
-// Captures of the man on one square (the target of the last move).
-moveStruct* generateRecaptures(const positionStruct* pos, int ply, int target, moveStruct* list) {
-    const int side = pos->sideToMove, opp = side ^ 1;
-    const U64* pb = pos->pieceBitboard;
-    const uint8_t* board = pos->board;
-    if (board[target] == EMPTY || (board[target] & 1) != opp || board[target] >= WKING) return list;
-    const U64 occ = pb[0] | pb[1];
-    const int victim = board[target];
-    const bool lastRank = rankOf(target) == (side == WHITE ? 7 : 0);
-    U64 p = attackByPawnTable[side][target] & pb[PAWN + side];
-    while (p) {
-        int from = popLsb(p);
-        list = addQMove(list, from, target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
-    }
-    p = knightAttackTable[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask;
-    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 4);
-    p = bishopAttacks(target, occ) & pb[BISHOP + side];
-    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 6);
-    p = rookAttacks(target, occ) & pb[ROOK + side];
-    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 8);
-    p = queenAttacks(target, occ) & pb[QUEEN + side];
-    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 10);
-    p = kingAttackTable[target] & pb[KING + side];
-    while (p) list = addQMove(list, popLsb(p), target, MT_NORMAL, victim * 8 - 12);
-    return list;
-}
+// The quiescence search narrows as it goes deeper (depth counts down from 0):
+// down to QS_ALL_CAPTURES_DEPTH every capture and queen promotion is tried
+// (losing captures are skipped from depth 0 on), deeper only the recaptures
+// on the square of the last move; a side in check gets all its evasions down
+// to QS_EVASIONS_DEPTH and only recaptures beyond it.
+constexpr int QS_ALL_CAPTURES_DEPTH = -4;
+constexpr int QS_EVASIONS_DEPTH = -13;
 
 }  // namespace
 
@@ -770,7 +706,7 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
     alpha = std::max(alpha, ply - MATESCORE);
     beta = std::min(beta, MATESCORE + 1 - ply);
     if (alpha >= beta) return alpha;
-    if (ply >= 127) return evaluateN(0, pos);
+    if (ply >= MAX_PLY - 1) return evaluateN(0, pos);
 
     plyEntry& e = pos->plyStack[ply];
     const U64 entry = hashProbe(pos->hashKey);
@@ -802,23 +738,23 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
     // evasions; the recaptures it may try are then checked for legality in
     // full, since the cheap test assumes the king is not attacked.
     bool fullLegalityTest = false;
-    if (e.inCheck && depth >= -13) {
+    if (e.inCheck && depth >= QS_EVASIONS_DEPTH) {
         generateMovesEvade(ply, start, pos);
         end = e.moveListEnd;
     } else {
-        if (depth <= -14 && e.inCheck) {
+        if (e.inCheck) {
             e.inCheck = 0;
             fullLegalityTest = true;
         }
-        if (depth >= -4) {
-            end = generateQuiescenceCaptures(pos, ply, start);
+        if (depth >= QS_ALL_CAPTURES_DEPTH) {
+            end = generateQuiescenceCaptures(ply, start, pos);
         } else {
             // The square of the last move; after an en-passant capture, the
             // square where the capturing pawn landed.
             const uint32_t last = ply >= 1 ? pos->plyStack[ply - 1].currentMove : 0;
             int target = (last >> 8) & 63;
             if (((last >> 16) & 0xff) == MT_ENPASSANT) target += pos->sideToMove == WHITE ? -8 : 8;
-            end = last ? generateRecaptures(pos, ply, target, start) : start;
+            end = last ? generateRecaptures(ply, target, start, pos) : start;
         }
         e.moveListEnd = end;
         pos->plyStack[ply + 1].moveListStart = end;
@@ -828,8 +764,9 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
     const bool inCheck = e.inCheck != 0;
     int searched = 0;
     moveStruct* front = start;
+    const bool skipLosingCaptures = !inCheck && depth <= 0 && depth >= QS_ALL_CAPTURES_DEPTH;
     while (front < end) {
-        if (inCheck || depth >= 1 || depth <= -5) {
+        if (!skipLosingCaptures) {
             selectBest(front, end);
         } else {
             // Captures whose exchange loses are never searched here.
@@ -837,17 +774,14 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
             bool taken = false;
             for (moveStruct* m = front + 1; m < end; m++) {
                 if (m->score <= choice->score) continue;
-                if (m->moveType == MT_ENPASSANT || m->moveType > MT_DOUBLE ||
-                    seeValue[pos->board[m->to]] - seeValue[pos->board[m->from]] >= 0 || seeNotLosing(pos, *m)) {
+                if (exchangeAtLeast(pos, *m, 0)) {
                     choice = m;
                     taken = true;
                 }
             }
             if (taken) {
                 std::swap(*choice, *front);
-            } else if (!(front->moveType == MT_ENPASSANT || front->moveType > MT_DOUBLE ||
-                         seeValue[pos->board[front->to]] - seeValue[pos->board[front->from]] >= 0 ||
-                         seeNotLosing(pos, *front))) {
+            } else if (!exchangeAtLeast(pos, *front, 0)) {
                 front++;
                 continue;
             }
@@ -885,6 +819,285 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
 // ---------------------------------------------------------------------------
 // Alpha-beta node search
 // ---------------------------------------------------------------------------
+// The numbered steps follow the order in which a node decides: count and
+// clock, draws, mate distance, the table, the tablebases, the static
+// evaluation and the pruning it allows, the hash move, the singular test,
+// and the move loop with its per-move pruning, extensions and reductions.
+namespace {
+
+// Reverse futility (step 9): with up to this much depth left, a static score
+// above beta by the margin of the depth is taken as the node's value; the
+// opponent is not expected to win back so much in so few moves.
+constexpr int REVERSE_FUTILITY_DEPTH = 6;
+constexpr int reverseFutilityMargin[REVERSE_FUTILITY_DEPTH + 2] = {0, 65, 130, 195, 260, 325, 390, 455};
+
+// Razoring (step 10): with up to this much depth left, a static score below
+// alpha by the margin (larger when the position is improving) is checked
+// with the quiescence search alone.
+constexpr int RAZOR_DEPTH = 3;
+constexpr int razorMargin[2][RAZOR_DEPTH + 1] = {{0, 90, 140, 200}, {0, 120, 190, 240}};
+
+// Null move (step 11): passing must still leave the side above beta at a
+// depth reduced by NULL_MOVE_BASE_R, one more per NULL_MOVE_DEPTH_STEP of
+// depth, and one more per NULL_MOVE_EVAL_STEP the static score lies above beta
+// (at most NULL_MOVE_EVAL_MAX more).
+constexpr int NULL_MOVE_MIN_DEPTH = 4;
+constexpr int NULL_MOVE_BASE_R = 3;
+constexpr int NULL_MOVE_DEPTH_STEP = 4;
+constexpr int NULL_MOVE_EVAL_STEP = 90;
+constexpr int NULL_MOVE_EVAL_MAX = 3;
+
+// ProbCut (step 12): a capture that beats beta by PROBCUT_MARGIN in a search
+// PROBCUT_REDUCTION shallower is trusted to beat beta; at most PROBCUT_TRIES
+// captures are tried.
+constexpr int PROBCUT_MIN_DEPTH = 5;
+constexpr int PROBCUT_MARGIN = 110;
+constexpr int PROBCUT_REDUCTION = 3;
+constexpr int PROBCUT_TRIES = 4;
+
+// Internal iterative deepening (step 13): a node without a hash move, deep
+// enough and promising enough (or on the PV), first searches IID_REDUCTION
+// shallower to find one.
+constexpr int IID_MIN_DEPTH = 8;
+constexpr int IID_REDUCTION = 6;
+constexpr int IID_EVAL_MARGIN = 100;
+
+// Singular extension (step 15): the hash move is extended when no other of
+// the first SINGULAR_QUIET_MOVES quiet moves (captures are tried too, but not
+// counted) reaches the table score less SINGULAR_MARGIN_PER_DEPTH per ply of
+// depth, in a search of half the depth.
+constexpr int SINGULAR_MIN_DEPTH = 7;
+constexpr int SINGULAR_DRAFT_SLACK = 3;  // the table's draft may be this much short
+constexpr int SINGULAR_MARGIN_PER_DEPTH = 2;
+constexpr int SINGULAR_QUIET_MOVES = 5;
+
+// Pruning before a move is made (step 16.1): losing captures that lose more
+// than BAD_CAPTURE_MARGIN per ply of depth, and quiet moves with all three
+// histories negative near the leaves.
+constexpr int BAD_CAPTURE_DEPTH = 6;
+constexpr int BAD_CAPTURE_MARGIN = 110;
+constexpr int HISTORY_PRUNING_DEPTH = 3;
+
+// Late-move pruning (step 16.4): with up to LMP_DEPTH left, quiet moves
+// beyond the count of the table (by improving and depth) are not searched.
+constexpr int LMP_DEPTH = 7;
+constexpr uint8_t lateMoveCount[2][LMP_DEPTH + 1] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
+
+// A quiet move both continuation histories rate above this is extended
+// (step 16.6): it has followed these two moves well again and again.
+constexpr int CONTINUATION_EXTENSION_BOUND = 4096;
+
+// Late-move reductions (step 16.7) start at this depth.
+constexpr int LMR_MIN_DEPTH = 3;
+
+// The rank from which a pawn's next step promotes (a push to it is not
+// reduced as much).
+inline int seventhRank(int side) { return side == WHITE ? 6 : 1; }
+
+// A score that is no mate or tablebase result.
+inline bool ordinaryScore(int score) { return std::abs(score) <= MATETHRESHOLD - 1; }
+
+// What the table says about the node.
+struct tableEntry {
+    int score = 0;
+    int draft = -128;
+    int bound = boundNone;
+    bool cutsOff(int depth, int alpha, int beta) const {
+        return draft >= depth && (bound == boundExact || (bound == boundLower && score >= beta) ||
+                                  (bound == boundUpper && score <= alpha));
+    }
+};
+
+// 7. Positions reached by a capture or pawn move with few enough men are
+// scored from the win/draw/loss tables.  True when that decides the node.
+inline bool tablebaseDecides(positionStruct* pos, int ply, int depth, int alpha, int beta, int& score) {
+    const plyEntry& e = pos->plyStack[ply];
+    if (TB_LARGEST == 0 || pos->fiftyMoveCounter != 0 || e.castlingRights != 0) return false;
+    const int men = popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]);
+    if (men > TB_LARGEST ||
+        (men == TB_LARGEST && depth < engine.syzygyProbeDepth.load(std::memory_order_relaxed)))
+        return false;
+    int success = 0;
+    const int wdl = syzygyProbeWDL(pos, ply, &success);
+    if (!success) return false;
+    relaxedIncrement(pos->tbHits);
+    if (wdl == 2) {
+        score = MATETHRESHOLD - ply;
+        if (score < beta) return false;
+        hashStore(pos->hashKey, 0, score, MAX_PLY - 1, boundLower);
+    } else if (wdl == -2) {
+        score = ply - MATETHRESHOLD;
+        if (score > alpha) return false;
+        hashStore(pos->hashKey, 0, score, MAX_PLY - 1, boundUpper);
+    } else {
+        score = 0;
+        hashStore(pos->hashKey, 0, 0, MAX_PLY - 1, boundExact);
+    }
+    return true;
+}
+
+// 11. Null move: let the opponent move twice; if the side to move still
+// stays above beta in a reduced search, so will its real moves.  True with
+// the node's score when the null move fails high.
+inline bool nullMoveFailsHigh(positionStruct* pos, int ply, int depth, int beta, int adjEval, int& score) {
+    plyEntry& e = pos->plyStack[ply];
+    const int R = NULL_MOVE_BASE_R + depth / NULL_MOVE_DEPTH_STEP +
+                  std::min((adjEval - beta) / NULL_MOVE_EVAL_STEP, NULL_MOVE_EVAL_MAX);
+    const int nullDepth = depth - R;
+    const U64 savedKey = makeNullMove(pos, ply);
+    e.currentMove = 0;
+    hashPrefetch(pos->hashKey);
+    const int s = nullDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -beta + 1, pos)
+                                 : -alfabeta(ply + 1, nullDepth, -beta, -beta + 1, pos);
+    unmakeNullMove(pos, ply, savedKey);
+    if (s < beta) return false;
+    // A mate found behind a null move is not trusted as a mate.
+    score = s >= MATETHRESHOLD + 1 ? beta : s;
+    return true;
+}
+
+// 12. ProbCut: a good capture that beats beta by a margin in a shallower
+// search is taken to beat beta in the full one.  True when the node is
+// decided (with score 0 when the search was stopped).
+bool probCutDecides(positionStruct* pos, int ply, int depth, int beta, int eval, int& score) {
+    plyEntry& e = pos->plyStack[ply];
+    const int pb = beta + PROBCUT_MARGIN;
+    const int threshold = pb - eval;
+    int tried = 0;
+    auto tryCandidate = [&](moveStruct m) -> int {
+        const int piece = pos->board[m.from];
+        makeMove(pos, ply, m);
+        e.currentMove = makeMoveWord(m, piece);
+        hashPrefetch(pos->hashKey);
+        pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
+        int s = -quiescence(ply + 1, 0, -pb, -pb + 1, pos);
+        if (s >= pb) s = -alfabeta(ply + 1, depth - PROBCUT_REDUCTION, -pb, -pb + 1, pos);
+        unmakeMove(pos, ply, m);
+        tried++;
+        return s;
+    };
+    auto decided = [&](int s) {
+        if (stopRequested()) {
+            score = 0;
+            return true;
+        }
+        score = s;
+        return s >= pb;
+    };
+    uint32_t hashTried = 0;
+    if (e.hashMove) {
+        const moveStruct h = moveFromWord(e.hashMove);
+        if ((isCapture(pos, h) || (h.moveType >= MT_PROMO_N && h.moveType <= MT_PROMO_Q)) &&
+            moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, h) &&
+            seeAtLeast(pos, h, threshold)) {
+            hashTried = e.hashMove;
+            if (decided(tryCandidate(h))) return true;
+        }
+    }
+    generateMovesCaptures(ply, e.moveListStart, pos);
+    for (moveStruct* m = e.moveListStart; m < e.moveListEnd && tried < PROBCUT_TRIES; m++) {
+        selectBest(m, e.moveListEnd);
+        if (hashTried && sameMove(moveToWord(*m), hashTried)) continue;
+        if (!seeAtLeast(pos, *m, threshold) || !moveIsLegal(pos, ply, *m)) continue;
+        moveStruct mv = *m;
+        mv.score = 0;
+        if (decided(tryCandidate(mv))) return true;
+    }
+    return false;
+}
+
+enum singularResult { NOT_SINGULAR, SINGULAR, SINGULAR_STOPPED };
+
+// 15. Is the hash move singular: does every other early move fall short of
+// the table score by a margin in a search of half the depth?
+singularResult singularTest(positionStruct* pos, int ply, int depth, int ttScore, bool inCheck,
+                            const pickerContext& pc) {
+    plyEntry& e = pos->plyStack[ply];
+    const int sb = ttScore - SINGULAR_MARGIN_PER_DEPTH * depth;
+    const plyEntry saved = e;
+    const uint16_t savedNoNull = pos->plyStack[ply + 1].noNullMove;
+    pos->plyStack[ply + 1].noNullMove = 1;
+    e.moveStage = STAGE_GEN_CAPTURES;
+    pickerContext spc = pc;
+    int counted = 0;
+    bool exceeded = false;
+    int stage;
+    moveStruct* mp;
+    while (counted < SINGULAR_QUIET_MOVES && (mp = nextMove(pos, ply, spc, &stage)) != nullptr) {
+        moveStruct m = *mp;
+        m.score = 0;
+        if (!inCheck && !moveIsLegal(pos, ply, m)) continue;
+        const int piece = pos->board[m.from];
+        makeMove(pos, ply, m);
+        e.currentMove = makeMoveWord(m, piece);
+        hashPrefetch(pos->hashKey);
+        pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
+        const int score = -alfabeta(ply + 1, depth / 2 - 1, -sb, -sb + 1, pos);
+        unmakeMove(pos, ply, m);
+        if (stopRequested()) return SINGULAR_STOPPED;
+        if (stage != STAGE_GOOD_CAPTURES && stage != STAGE_BAD_CAPTURES) counted++;
+        if (score > sb) {
+            exceeded = true;
+            break;
+        }
+    }
+    e = saved;
+    pos->plyStack[ply + 1].noNullMove = savedNoNull;
+    return exceeded ? NOT_SINGULAR : SINGULAR;
+}
+
+// 16.1 Moves not worth making at all: captures that lose too much near the
+// leaves, and quiet moves every history condemns.
+inline bool prunedBeforeMaking(const positionStruct* pos, int depth, moveStruct m, int piece, int stage,
+                               const continuation& cont) {
+    if (stage == STAGE_BAD_CAPTURES && depth <= BAD_CAPTURE_DEPTH &&
+        !exchangeAtLeast(pos, m, -BAD_CAPTURE_MARGIN * depth))
+        return true;
+    return depth <= HISTORY_PRUNING_DEPTH && pos->board[m.to] == EMPTY && allHistoriesNegative(pos, cont, piece, m.to);
+}
+
+// 16.6 One ply more for the singular hash move, for a check that does not
+// lose material, and for a quiet move both continuation histories rate
+// highly.  The move has been made.
+inline int extension(positionStruct* pos, int ply, moveStruct m, int piece, bool capture, bool givesCheck,
+                     bool singularFirst, const continuation& cont) {
+    if (singularFirst) return 1;
+    if (givesCheck) {
+        if (exchangeQuickly(pos->plyStack[ply + 1].capturedPiece, piece, 0)) return 1;
+        // Judged on the board before the move.
+        unmakeMove(pos, ply, m);
+        const bool safe = exchangeAtLeast(pos, m, 0);
+        makeMove(pos, ply, m);
+        return safe ? 1 : 0;
+    }
+    return !capture && cont.followUp && cont.counter &&
+           (*cont.followUp)[piece - 2][m.to] > CONTINUATION_EXTENSION_BOUND &&
+           (*cont.counter)[piece - 2][m.to] > CONTINUATION_EXTENSION_BOUND;
+}
+
+// 16.7 How much shallower a late quiet move is searched first: the table's
+// amount for depth and move number, more when the position is not improving
+// or every history condemns the move, less on the PV, for a pawn about to
+// promote, and for a killer pawn move that is passed.  The move has been made.
+inline int reduction(const positionStruct* pos, int ply, int depth, int searchedCount, bool improving, bool pvNode,
+                     moveStruct m, int piece, const continuation& cont) {
+    const plyEntry& e = pos->plyStack[ply];
+    const int side = pos->sideToMove ^ 1;
+    int R = LMR[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
+    if (allHistoriesNegative(pos, cont, piece, m.to)) R++;
+    if (R && pvNode) R--;
+    if (pos->board[m.to] == PAWN + side) {
+        if (R && rankOf(m.to) == seventhRank(side)) R--;
+        const uint32_t w = e.currentMove;
+        if ((sameMove(w, e.killerMove[0]) || sameMove(w, e.killerMove[1])) &&
+            !(passedPawnsMask[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
+            R--;
+    }
+    return R;
+}
+
+}  // namespace
+
 int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
     // 1. Count and clock.
     relaxedIncrement(pos->nodeCount);
@@ -909,7 +1122,7 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         beta = std::min(beta, MATESCORE + 1 - ply);
         if (alpha >= beta) return alpha;
         // 4. Maximum ply.
-        if (ply >= 127) return evaluateN(0, pos);
+        if (ply >= MAX_PLY - 1) return evaluateN(0, pos);
     }
     const int alphaOrig = alpha;
     const bool zeroWindow = alpha + 1 >= beta;
@@ -922,50 +1135,23 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     e.hashMove = 0;
 
     // 6. Transposition table.
-    int ttScore = 0, ttDraft = -128, ttBound = boundNone;
+    tableEntry tt;
     {
         const U64 entry = hashProbe(pos->hashKey);
         if (hashEntryBound(entry) != boundNone) {
             e.hashMove = hashEntryMove(entry);
-            ttScore = scoreFromHash(hashEntryScore(entry), ply);
-            ttDraft = hashEntryDraft(entry);
-            ttBound = hashEntryBound(entry);
-            if (ply > 0 && zeroWindow && ttDraft >= depth &&
-                (ttBound == boundExact || (ttBound == boundLower && ttScore >= beta) ||
-                 (ttBound == boundUpper && ttScore <= alpha)))
-                return ttScore;
+            tt.score = scoreFromHash(hashEntryScore(entry), ply);
+            tt.draft = hashEntryDraft(entry);
+            tt.bound = hashEntryBound(entry);
+            if (ply > 0 && zeroWindow && tt.cutsOff(depth, alpha, beta)) return tt.score;
         }
     }
 
     // 7. Tablebases.
-    if (ply > 0 && TB_LARGEST > 0 && pos->fiftyMoveCounter == 0 && e.castlingRights == 0) {
-        const int men = popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]);
-        if (men < TB_LARGEST || (men == TB_LARGEST && depth >= engine.syzygyProbeDepth)) {
-            int success = 0;
-            const int wdl = syzygyProbeWDL(pos, ply, &success);
-            if (success) {
-                relaxedIncrement(pos->tbHits);
-                if (wdl == 2) {
-                    const int s = MATETHRESHOLD - ply;
-                    if (s >= beta) {
-                        hashStore(pos->hashKey, 0, s, 127, boundLower);
-                        return s;
-                    }
-                } else if (wdl == -2) {
-                    const int s = ply - MATETHRESHOLD;
-                    if (s <= alpha) {
-                        hashStore(pos->hashKey, 0, s, 127, boundUpper);
-                        return s;
-                    }
-                } else {
-                    hashStore(pos->hashKey, 0, 0, 127, boundExact);
-                    return 0;
-                }
-            }
-        }
-    }
+    int decided;
+    if (ply > 0 && tablebaseDecides(pos, ply, depth, alpha, beta, decided)) return decided;
 
-    // 8. Static evaluation.
+    // 8. Static evaluation, corrected by a table bound that lies beyond it.
     const bool inCheck = e.inCheck != 0;
     bool improving = true;
     int eval = 0, adjEval = 0;
@@ -973,83 +1159,39 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     if (!inCheck) {
         eval = evaluateN(0, pos);
         e.staticEval = (int16_t)eval;
-        adjEval = ttBound == boundExact   ? ttScore
-                  : ttBound == boundLower ? std::max(eval, ttScore)
-                  : ttBound == boundUpper ? std::min(eval, ttScore)
-                                          : eval;
+        adjEval = tt.bound == boundExact   ? tt.score
+                  : tt.bound == boundLower ? std::max(eval, tt.score)
+                  : tt.bound == boundUpper ? std::min(eval, tt.score)
+                                           : eval;
         improving = ply < 2 || eval >= pos->plyStack[ply - 2].staticEval;
 
         // 9. Reverse futility.
-        if (depth <= 6 && zeroWindow && std::abs(adjEval) <= MATETHRESHOLD - 1 && adjEval >= beta + futility[depth] &&
-            hasPieces(pos, side))
+        if (depth <= REVERSE_FUTILITY_DEPTH && zeroWindow && ordinaryScore(adjEval) &&
+            adjEval >= beta + reverseFutilityMargin[depth] && hasPieces(pos, side))
             return adjEval;
 
-        if (depth <= 3 && zeroWindow) {
+        if (depth <= RAZOR_DEPTH && zeroWindow) {
             // 10. Razoring.
-            if (adjEval + razor[improving][depth] < alpha) {
+            if (adjEval + razorMargin[improving][depth] < alpha) {
                 const int q = quiescence(ply, 0, alpha, beta, pos);
                 if (q < alpha) return q;
             }
         } else {
-            // 11. Null move.
-            if (depth >= 4 && zeroWindow && e.noNullMove == 0 && ply >= 2 && pos->plyStack[ply - 2].currentMove != 0 &&
-                adjEval >= beta && hasPieces(pos, side)) {
-                const int R = 3 + depth / 4 + std::min((adjEval - beta) / 90, 3);
-                const int nullDepth = depth - R;
-                const U64 savedKey = makeNullMove(pos, ply);
-                e.currentMove = 0;
-                hashPrefetch(pos->hashKey);
-                const int score = nullDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -beta + 1, pos)
-                                                 : -alfabeta(ply + 1, nullDepth, -beta, -beta + 1, pos);
-                unmakeNullMove(pos, ply, savedKey);
-                if (score >= beta) return score >= MATETHRESHOLD + 1 ? beta : score;
-            }
+            // 11. Null move, not twice in a row, not right after the root,
+            // and not without pieces (zugzwang).
+            if (depth >= NULL_MOVE_MIN_DEPTH && zeroWindow && e.noNullMove == 0 && ply >= 2 &&
+                pos->plyStack[ply - 2].currentMove != 0 && adjEval >= beta && hasPieces(pos, side) &&
+                nullMoveFailsHigh(pos, ply, depth, beta, adjEval, decided))
+                return decided;
 
             // 12. ProbCut.
-            if (depth >= 5 && zeroWindow && std::abs(adjEval) <= MATETHRESHOLD - 1) {
-                const int pb = beta + 110;
-                const int threshold = pb - eval;
-                int tried = 0;
-                auto tryCandidate = [&](moveStruct m) -> int {
-                    const int piece = pos->board[m.from];
-                    makeMove(pos, ply, m);
-                    e.currentMove = makeMoveWord(m, piece);
-                    hashPrefetch(pos->hashKey);
-                    pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
-                    int score = -quiescence(ply + 1, 0, -pb, -pb + 1, pos);
-                    if (score >= pb) score = -alfabeta(ply + 1, depth - 3, -pb, -pb + 1, pos);
-                    unmakeMove(pos, ply, m);
-                    tried++;
-                    return score;
-                };
-                uint32_t hashTried = 0;
-                if (e.hashMove) {
-                    const moveStruct h = moveFromWord(e.hashMove);
-                    if ((isCapture(pos, h) || (h.moveType >= MT_PROMO_N && h.moveType <= MT_PROMO_Q)) &&
-                        moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, h) &&
-                        seeAtLeast(pos, h, threshold)) {
-                        hashTried = e.hashMove;
-                        const int score = tryCandidate(h);
-                        if (stopRequested()) return 0;
-                        if (score >= pb) return score;
-                    }
-                }
-                generateMovesCaptures(ply, e.moveListStart, pos);
-                for (moveStruct* m = e.moveListStart; m < e.moveListEnd && tried < 4; m++) {
-                    selectBest(m, e.moveListEnd);
-                    if (hashTried && sameMove(moveToWord(*m), hashTried)) continue;
-                    if (!seeAtLeast(pos, *m, threshold) || !moveIsLegal(pos, ply, *m)) continue;
-                    moveStruct mv = *m;
-                    mv.score = 0;
-                    const int score = tryCandidate(mv);
-                    if (stopRequested()) return 0;
-                    if (score >= pb) return score;
-                }
-            }
+            if (depth >= PROBCUT_MIN_DEPTH && zeroWindow && ordinaryScore(adjEval) &&
+                probCutDecides(pos, ply, depth, beta, eval, decided))
+                return decided;
 
             // 13. Internal iterative deepening.
-            if (depth >= 8 && e.hashMove == 0 && (pvNode || adjEval >= beta - 100)) {
-                alfabeta(ply, depth - 6, alpha, beta, pos);
+            if (depth >= IID_MIN_DEPTH && e.hashMove == 0 && (pvNode || adjEval >= beta - IID_EVAL_MARGIN)) {
+                alfabeta(ply, depth - IID_REDUCTION, alpha, beta, pos);
                 if (stopRequested()) return 0;
                 const U64 entry = hashProbe(pos->hashKey);
                 if (hashEntryBound(entry) != boundNone) e.hashMove = hashEntryMove(entry);
@@ -1057,7 +1199,7 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         }
     }
 
-    // 14. Hash move check.
+    // 14. Hash move check: a table move must be playable here.
     bool hashValid = false;
     if (e.hashMove) {
         hashValid = moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, moveFromWord(e.hashMove));
@@ -1071,39 +1213,11 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
 
     // 15. Singular extension test.
     bool singular = false;
-    if (hashValid && depth >= 7 && ply > 0 && ttDraft >= depth - 3 && ttBound != boundUpper &&
-        std::abs(ttScore) <= MATETHRESHOLD - 1) {
-        const int sb = ttScore - 2 * depth;
-        const plyEntry saved = e;
-        const uint16_t savedNoNull = pos->plyStack[ply + 1].noNullMove;
-        pos->plyStack[ply + 1].noNullMove = 1;
-        e.moveStage = STAGE_GEN_CAPTURES;
-        pickerContext spc = pc;
-        int counted = 0;
-        bool exceeded = false;
-        int stage;
-        moveStruct* mp;
-        while (counted < 5 && (mp = nextMove(pos, ply, spc, &stage)) != nullptr) {
-            moveStruct m = *mp;
-            m.score = 0;
-            if (!inCheck && !moveIsLegal(pos, ply, m)) continue;
-            const int piece = pos->board[m.from];
-            makeMove(pos, ply, m);
-            e.currentMove = makeMoveWord(m, piece);
-            hashPrefetch(pos->hashKey);
-            pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
-            const int score = -alfabeta(ply + 1, depth / 2 - 1, -sb, -sb + 1, pos);
-            unmakeMove(pos, ply, m);
-            if (stopRequested()) return 0;
-            if (stage != STAGE_GOOD_CAPTURES && stage != STAGE_BAD_CAPTURES) counted++;
-            if (score > sb) {
-                exceeded = true;
-                break;
-            }
-        }
-        e = saved;
-        pos->plyStack[ply + 1].noNullMove = savedNoNull;
-        singular = !exceeded;
+    if (hashValid && depth >= SINGULAR_MIN_DEPTH && ply > 0 && tt.draft >= depth - SINGULAR_DRAFT_SLACK &&
+        tt.bound != boundUpper && ordinaryScore(tt.score)) {
+        const singularResult r = singularTest(pos, ply, depth, tt.score, inCheck, pc);
+        if (r == SINGULAR_STOPPED) return 0;
+        singular = r == SINGULAR;
     }
 
     // 16. The move loop.
@@ -1121,19 +1235,13 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         const bool capture = isCapture(pos, m);
 
         // 16.1 Pruning before the move is made.
-        if (ply > 0) {
-            if (stage == STAGE_BAD_CAPTURES && depth <= 6 &&
-                !(seeValue[pos->board[m.to]] - seeValue[piece] >= -110 * depth || seeAtLeast(pos, m, -110 * depth))) {
-                anyPruned = true;
-                continue;
-            }
-            if (depth <= 3 && pos->board[m.to] == EMPTY && allHistoriesNegative(pos, cont, piece, m.to)) {
-                anyPruned = true;
-                continue;
-            }
+        if (ply > 0 && prunedBeforeMaking(pos, depth, m, piece, stage, cont)) {
+            anyPruned = true;
+            continue;
         }
 
-        // 16.2 Legality of pseudo-legal moves.
+        // 16.2 Legality of pseudo-legal moves (evasions and the checked
+        // hash move are legal already).
         if (!inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
 
         // 16.3 Make the move.
@@ -1143,59 +1251,36 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         const bool givesCheck = inCheckNow(pos);
         pos->plyStack[ply + 1].inCheck = givesCheck;
 
-        // 16.4 Late-move pruning.
+        // 16.4 Late-move pruning: once the quiet moves pass their count, the
+        // rest of them are skipped, checks excepted.
         if (ply > 0 && !givesCheck &&
-            (pc.lmpSkip || (zeroWindow && depth <= 7 && !inCheck &&
+            (pc.lmpSkip || (zeroWindow && depth <= LMP_DEPTH && !inCheck &&
                             (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
                              stage == STAGE_QUIETS) &&
-                            searchedCount >= LMP[improving][depth]))) {
+                            searchedCount >= lateMoveCount[improving][depth]))) {
             pc.lmpSkip = true;
             unmakeMove(pos, ply, m);
             anyPruned = true;
             continue;
         }
 
-        // 16.5 Count it.
+        // 16.5 Count it (losing captures do not count towards the late moves).
         if (stage != STAGE_BAD_CAPTURES) searchedCount++;
 
         // 16.6 Extensions.
-        int extension = 0;
-        if (movesSearched == 0 && singular) {
-            extension = 1;
-        } else if (givesCheck) {
-            bool safe = m.moveType == MT_ENPASSANT || m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q ||
-                        seeValue[pos->plyStack[ply + 1].capturedPiece] >= seeValue[piece];
-            if (!safe) {
-                unmakeMove(pos, ply, m);
-                safe = seeAtLeast(pos, m, 0);
-                makeMove(pos, ply, m);
-            }
-            if (safe) extension = 1;
-        } else if (!capture && cont.followUp && cont.counter && (*cont.followUp)[piece - 2][m.to] > 4096 &&
-                   (*cont.counter)[piece - 2][m.to] > 4096) {
-            extension = 1;
-        }
-        const int newDepth = depth - 1 + extension;
+        const int newDepth =
+            depth - 1 + extension(pos, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
 
-        // 16.7 Search.
+        // 16.7 Search: the first move with the full window, the others with
+        // a null window, late quiet ones reduced first.
         int score;
         if (movesSearched == 0) {
             score = newDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -alpha, pos)
                                   : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
         } else {
-            int R = 0;
-            if (depth >= 3 && !capture) {
-                R = LMR[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
-                if (allHistoriesNegative(pos, cont, piece, m.to)) R++;
-                if (R && pvNode) R--;
-                if (pos->board[m.to] == PAWN + side) {
-                    if (R && rankOf(m.to) == (side == WHITE ? 6 : 1)) R--;
-                    const uint32_t w = e.currentMove;
-                    if ((sameMove(w, e.killerMove[0]) || sameMove(w, e.killerMove[1])) &&
-                        !(passedPawnsMask[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
-                        R--;
-                }
-            }
+            const int R = depth >= LMR_MIN_DEPTH && !capture
+                              ? reduction(pos, ply, depth, searchedCount, improving, pvNode, m, piece, cont)
+                              : 0;
             const int reduced = newDepth - R;
             score = reduced <= 0 ? -quiescence(ply + 1, 0, -alpha - 1, -alpha, pos)
                                  : -alfabeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
@@ -1445,6 +1530,9 @@ int boss::provenRootMate(int s) {
 // ---------------------------------------------------------------------------
 namespace {
 
+// Aspiration half-widths, one row per thread (index mod 32): the first
+// window, then the four widenings after a fail; rows differ so that the
+// threads' searches differ.
 const int16_t aspMatrix[32][5] = {
     {15, 35, 40, 80, 160}, {9, 24, 34, 75, 113},  {15, 35, 40, 80, 160}, {54, 69, 79, 195, 15},
     {35, 40, 80, 160, 15}, {35, 40, 80, 160, 12}, {27, 37, 83, 117, 51}, {66, 76, 187, 169, 15},
@@ -1454,6 +1542,8 @@ const int16_t aspMatrix[32][5] = {
     {35, 40, 80, 160, 15}, {35, 40, 80, 160, 24}, {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
     {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 36}, {51, 61, 147, 149, 15},
     {35, 40, 80, 160, 30}, {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33}, {48, 58, 139, 145, 0}};
+// Depth skipping of the helpers (index mod 16): every skipSize-th depth a
+// helper jumps skipPhase depths ahead.
 const int skipSize[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
 const int skipPhase[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
 
@@ -1480,24 +1570,28 @@ searchTotals gatherTotals() {
     return t;
 }
 
-void printInfoLine(positionStruct* pos, int score, int depth, int selDepth) {
+// One line of search output: the score ("cp 25" or "mate 3"), the depth,
+// the selective depth when given (not for mate lines), the totals of all
+// threads and the PV.
+void printSearchLine(positionStruct* pos, const std::string& score, int depth, int selDepth) {
     if (theWorkForce.silent) return;
     const searchTotals t = gatherTotals();
-    printLine("info score cp " + std::to_string((int16_t)score) + " depth " + std::to_string(depth) + " seldepth " +
-              std::to_string(selDepth) + " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) +
-              " time " + std::to_string(t.elapsed) + " tbhits " +
-              std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(pos));
+    std::string line = "info score " + score + " depth " + std::to_string(depth);
+    if (selDepth >= 0) line += " seldepth " + std::to_string(selDepth);
+    line += " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " +
+            std::to_string(t.elapsed) + " tbhits " +
+            std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(pos);
+    printLine(line);
+}
+
+void printInfoLine(positionStruct* pos, int score, int depth, int selDepth) {
+    printSearchLine(pos, "cp " + std::to_string((int16_t)score), depth, selDepth);
 }
 
 // `mate` is in moves: positive when the side to move mates, negative when it
 // is mated (mated in 2: it has two moves before the mating one).
 void printMateLine(positionStruct* pos, int mate, int depth) {
-    if (theWorkForce.silent) return;
-    const searchTotals t = gatherTotals();
-    printLine("info score mate " + std::to_string(mate) + " depth " + std::to_string(depth) + " nodes " +
-              std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " + std::to_string(t.elapsed) +
-              " tbhits " + std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " +
-              PVToString(pos));
+    printSearchLine(pos, "mate " + std::to_string(mate), depth, -1);
 }
 
 void setElapsed() {
@@ -1543,14 +1637,175 @@ bool isLegalReply(positionStruct* pos, moveStruct m, moveStruct reply) {
 
 }  // namespace
 
+namespace {
+
+// Iterations from this depth on print their line; helpers below it never
+// skip a depth.
+constexpr int OUTPUT_DEPTH = 10;
+// From this depth on an iteration starts inside an aspiration window around
+// the previous score, and the time scale follows the root's instability.
+constexpr int ASPIRATION_DEPTH = 6;
+// Fails low or high that widen the window step by step; after them the
+// window opens to the mate bound.
+constexpr int ASPIRATION_STEPS = 4;
+// A root with a single legal move is searched this deep, for a score and a
+// ponder move, and no deeper.
+constexpr int SINGLE_MOVE_DEPTH = 3;
+
+// The soft time is stretched for an unstable root and shrunk for a steady
+// one: each unstable iteration pulls the scale towards 1 + 0.2 per change
+// of the best move (and per extra fail), each steady one takes 10% off.
+constexpr double STEADY_ROOT_SHRINK = 0.9;
+constexpr double INSTABILITY_WEIGHT = 0.2;
+constexpr double SCALE_MEMORY = 0.8;
+constexpr double SCALE_MIN = 0.6, SCALE_MAX = 2.0;
+
+// A depth counts as a record (which lets a helper decide on time) only
+// after this share of the soft time, and at least this many milliseconds.
+constexpr int RECORD_TIME_FRACTION = 16;
+constexpr int RECORD_MIN_MS = 100;
+
+double nextTimeScale(double scale, int depth, int instability) {
+    if (depth < ASPIRATION_DEPTH) return 1.0;
+    if (instability <= 1)
+        scale *= STEADY_ROOT_SHRINK;
+    else if (scale <= 1.0)
+        scale = 1.0 + INSTABILITY_WEIGHT * instability;
+    else
+        scale = SCALE_MEMORY * scale + INSTABILITY_WEIGHT * instability;
+    return std::min(SCALE_MAX, std::max(SCALE_MIN, scale));
+}
+
+bool softTimeLimitPassed(double timeScale) {
+    return (float)engine.elapsedMs.load(std::memory_order_relaxed) * engine.timeFactor >
+           engine.timeNormal * timeScale;
+}
+
+bool ponderingOrInfinite() { return theWorkForce.pondering.load(std::memory_order_relaxed) || engine.infinite; }
+
+}  // namespace
+
+bool boss::settledAtTheRoot(int rootMoves) {
+    positionStruct* pos = searchPos;
+    // Checkmated: nothing to search.
+    if (pos->plyStack[0].inCheck && rootMoves == 0) {
+        theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+        if (!theWorkForce.silent) printLine("info score mate 0");
+        scoreReported = true;
+        pos->plyStack[0].pvMove = EMPTYMOVE;
+        pos->pvLastIndex = 0;
+        engine.elapsedMs.store(1, std::memory_order_relaxed);
+        return true;
+    }
+    // A tablebase position: the distance tables name the move (and the probe
+    // prints its line).
+    if (TB_LARGEST > 0 && pos->plyStack[0].castlingRights == 0 &&
+        popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= TB_LARGEST) {
+        const uint32_t m = syzygyProbeDTZ(0, pos);
+        if (m) {
+            scoreReported = true;
+            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+            pos->plyStack[0].pvMove = wordToMove(m);
+            pos->pvLastIndex = 0;
+            engine.elapsedMs.store(1, std::memory_order_relaxed);
+            pos->rootDepthComplete = 1;
+            pos->rootBestMoveDepth = MAX_PLY - 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+int worker::helperDepth(int next) const {
+    const int i = threadIndex % 16;
+    if ((i + next) % skipSize[i] == 0) next = std::min(next + skipPhase[i], MAX_PLY - 1);
+    return next;
+}
+
+bool worker::othersAreAt(int depth, int need) const {
+    if (depth < OUTPUT_DEPTH) return false;
+    int count = 0;
+    for (worker* other : theWorkForce.workers)
+        if (other != this && other->currentDepth.load(std::memory_order_relaxed) >= depth && ++count >= need) break;
+    return count >= need;
+}
+
+worker::iteration worker::aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch,
+                                           double scaleAtStart) {
+    // clockWatch: the boss of a search without a depth limit, which may stop
+    // after a fail high once it is no longer pondering.
+    positionStruct* pos = searchPos;
+    const int16_t* w = aspMatrix[threadIndex % 32];
+    iteration it;
+    if (d >= ASPIRATION_DEPTH) {
+        alpha = std::max(s - w[0], -32767);
+        beta = std::min(s + w[0], 32767);
+    }
+    while (!stopRequested()) {
+        it.score = alfabeta(0, std::max(d - k, 1), alpha, beta, pos);
+        if (stopRequested()) break;
+        if (it.score <= alpha) {
+            // Fail low: the search restarts at the full depth below a
+            // lowered alpha, the window widening step by step.
+            beta = (int16_t)((alpha + beta) / 2);
+            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - w[it.failsLow + 1], -32767) : -MATESCORE;
+            it.failsLow++;
+            k = 0;
+        } else if (it.score >= beta) {
+            // Fail high: one ply shallower each time, alpha stays.
+            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + w[it.failsHigh + 1], 32767) : MATESCORE;
+            it.failsHigh++;
+            k++;
+        } else {
+            it.complete = true;
+            break;
+        }
+        // After fails high only, the boss may call it a move when the soft
+        // time is gone: the move that failed high is already the best.
+        if (clockWatch && !ponderingOrInfinite() && it.failsLow == 0) {
+            setElapsed();
+            if ((double)engine.elapsedMs.load(std::memory_order_relaxed) > engine.timeNormal * scaleAtStart) {
+                theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+                break;
+            }
+        }
+    }
+    return it;
+}
+
+void boss::reportIteration(int s, int d) {
+    positionStruct* pos = searchPos;
+    getPVFromHashTable(pos, d);
+    if (!stopRequested() && pos->pvLastIndex != 0) {
+        savedBestMove = pos->plyStack[0].pvMove;
+        savedPonderMove = pos->plyStack[1].pvMove;
+    }
+    printInfoLine(pos, s, d, pos->selDepth);
+    scoreReported = true;
+}
+
+bool boss::mateEndsSearch(int s, int d, bool pvRebuilt) {
+    if (stopRequested() || claimedMate(s, d) == 0) return false;
+    if (!pvRebuilt) getPVFromHashTable(searchPos, d);
+    const int mate = provenRootMate(s);
+    if (mate == 0) return false;
+    printMateLine(searchPos, mate, d);
+    scoreReported = true;
+    // "go mate N" asks for a mate in N or fewer for the side to move;
+    // anything else goes on under the other limits.
+    const bool wanted = engine.mateLimit == 0 || (mate > 0 && mate <= engine.mateLimit);
+    return wanted && !ponderingOrInfinite();
+}
+
 void worker::searchRoot() {
     positionStruct* pos = searchPos;
     const bool isBoss = threadIndex == 0;
-    const int minReport = engine.timeNormal >= 1600 ? engine.timeNormal / 16 : 100;
+    boss* const b = isBoss ? static_cast<boss*>(this) : nullptr;
+    const int minReport =
+        engine.timeNormal >= RECORD_TIME_FRACTION * RECORD_MIN_MS ? engine.timeNormal / RECORD_TIME_FRACTION : RECORD_MIN_MS;
     int limit = engine.depthLimit;
     pos->timeCheckCountdown = engine.timeCheckInterval;
     pos->plyStack[0].killerMove[0] = pos->plyStack[0].killerMove[1] = 0;
-    const int16_t* w = aspMatrix[threadIndex % 32];
     theWorkForce.searchFinished.store(0, std::memory_order_relaxed);
 
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
@@ -1559,34 +1814,9 @@ void worker::searchRoot() {
     pos->rootBestMoveDepth = 0;
     pos->rootScore = -32767;
     completedDepth = 0;
-
-    if (isBoss) {
-        boss* b = static_cast<boss*>(this);
-        if (pos->plyStack[0].inCheck && rootMoves == 0) {
-            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
-            if (!theWorkForce.silent) printLine("info score mate 0");
-            b->scoreReported = true;
-            pos->plyStack[0].pvMove = EMPTYMOVE;
-            pos->pvLastIndex = 0;
-            engine.elapsedMs.store(1, std::memory_order_relaxed);
-            return;
-        }
-        if (TB_LARGEST > 0 && pos->plyStack[0].castlingRights == 0 &&
-            popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= TB_LARGEST) {
-            const uint32_t m = syzygyProbeDTZ(0, pos);
-            if (m) {
-                b->scoreReported = true;  // the probe printed the move's line
-                theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
-                pos->plyStack[0].pvMove = wordToMove(m);
-                pos->pvLastIndex = 0;
-                engine.elapsedMs.store(1, std::memory_order_relaxed);
-                pos->rootDepthComplete = 1;
-                pos->rootBestMoveDepth = 127;
-                return;
-            }
-        }
-    }
-    if (rootMoves == 1) limit = 3;
+    if (isBoss && b->settledAtTheRoot(rootMoves)) return;
+    if (rootMoves == 1) limit = SINGLE_MOVE_DEPTH;
+    // Other threads that must already be at a depth for a helper to skip it.
     const int nofThreads = engine.nofThreads;
     const int need = (nofThreads > 3 ? 1 : 0) + nofThreads / 2;
 
@@ -1599,135 +1829,52 @@ void worker::searchRoot() {
     bool cont = true;
 
     for (;;) {
-        int next = d + 1;
-        bool output = false;
-        bool skip = false;
-        if (isBoss) {
-            output = next >= 10;
-        } else {
-            const int i = threadIndex % 16;
-            if ((i + next) % skipSize[i] == 0) {
-                next += skipPhase[i];
-                if (next > 126) next = 127;
-            }
-            if (next >= 10) {
-                int count = 0;
-                for (worker* other : theWorkForce.workers) {
-                    if (other == this) continue;
-                    if (other->currentDepth.load(std::memory_order_relaxed) >= next && ++count >= need) break;
-                }
-                skip = count >= need;
-            }
-        }
-        d = next;
-        int fl = 0, fh = 0;
-        if (!skip) {
-            // One iteration.
+        d = isBoss ? d + 1 : helperDepth(d + 1);
+        // A helper leaves a depth to the threads already at it.
+        if (isBoss || !othersAreAt(d, need)) {
             currentDepth.store(d, std::memory_order_relaxed);
-            if (d >= 6) {
-                alpha = std::max(s - w[0], -32767);
-                beta = std::min(s + w[0], 32767);
-            }
             pos->rootBestMoveChanges = 0;
-            const double scaleAtStart = timeScale;
-            bool complete = false;
-            int v = 0;
-            while (!stopRequested()) {
-                const int D = std::max(d - k, 1);
-                v = alfabeta(0, D, alpha, beta, pos);
-                if (stopRequested()) break;
-                if (v <= alpha) {
-                    beta = (int16_t)((alpha + beta) / 2);
-                    alpha = fl <= 3 ? std::max(v - w[fl + 1], -32767) : -32000;
-                    fl++;
-                    k = 0;
-                } else if (v >= beta) {
-                    beta = fh <= 3 ? std::min(v + w[fh + 1], 32767) : 32000;
-                    fh++;
-                    k++;
-                } else {
-                    complete = true;
-                    break;
-                }
-                if (isBoss && limit == 0 && !engine.infinite &&
-                    !theWorkForce.pondering.load(std::memory_order_relaxed) && fl == 0) {
-                    setElapsed();
-                    if ((double)engine.elapsedMs.load(std::memory_order_relaxed) > engine.timeNormal * scaleAtStart) {
-                        theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
-                        break;
-                    }
-                }
-            }
-            if (complete) {
-                pos->rootScore = (int16_t)v;
-                if (isBoss && output)
-                    hashStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToHash(v, 0), d, boundExact);
+            const bool output = isBoss && d >= OUTPUT_DEPTH;
+            const iteration it =
+                aspirationSearch(d, s, alpha, beta, k, isBoss && limit == 0, timeScale);
+            if (it.complete) {
+                pos->rootScore = (int16_t)it.score;
+                if (output)
+                    hashStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToHash(it.score, 0), d,
+                              boundExact);
                 pos->rootDepthComplete = 1;
                 pos->rootBestMoveDepth = (int16_t)d;
                 completedDepth = d;
-                s = v;
+                s = it.score;
             }
 
-            // End of the iteration.
+            // End of the iteration (also after a stop, with the last score).
             int instability = pos->rootBestMoveChanges;
-            if (fl > 1 || fh > 1) instability += std::max(fl, fh) - 1;
+            if (it.failsLow > 1 || it.failsHigh > 1) instability += std::max(it.failsLow, it.failsHigh) - 1;
             setElapsed();
-            if (isBoss && output) {
-                getPVFromHashTable(pos, d);
-                if (!stopRequested() && pos->pvLastIndex != 0) {
-                    boss* b = static_cast<boss*>(this);
-                    b->savedBestMove = pos->plyStack[0].pvMove;
-                    b->savedPonderMove = pos->plyStack[1].pvMove;
-                }
-                printInfoLine(pos, s, d, pos->selDepth);
-                static_cast<boss*>(this)->scoreReported = true;
-            }
-            // A mate the search claims is announced, and ends the search,
-            // only once it is proven.
-            if (isBoss && !stopRequested() && claimedMate(s, d) != 0) {
-                boss* b = static_cast<boss*>(this);
-                if (!output) getPVFromHashTable(pos, d);
-                const int mate = b->provenRootMate(s);
-                if (mate != 0) {
-                    printMateLine(pos, mate, d);
-                    b->scoreReported = true;
-                    // "go mate N" asks for a mate in N or fewer for the side
-                    // to move; anything else goes on under the other limits.
-                    const bool wanted = engine.mateLimit == 0 || (mate > 0 && mate <= engine.mateLimit);
-                    if (wanted && !theWorkForce.pondering.load(std::memory_order_relaxed) && !engine.infinite) break;
-                }
-            }
+            if (output) b->reportIteration(s, d);
+            if (isBoss && b->mateEndsSearch(s, d, output)) break;
             bool newRecord = false;
             if ((int64_t)engine.elapsedMs.load(std::memory_order_relaxed) > minReport &&
                 d > theWorkForce.maxDepthReached.load(std::memory_order_relaxed)) {
                 theWorkForce.maxDepthReached.store(d, std::memory_order_relaxed);
                 newRecord = true;
             }
-            if (d >= 6) {
-                if (instability <= 1)
-                    timeScale *= 0.9;
-                else if (timeScale <= 1.0)
-                    timeScale = 1.0 + 0.2 * instability;
-                else
-                    timeScale = 0.8 * timeScale + 0.2 * instability;
-                timeScale = std::min(2.0, std::max(0.6, timeScale));
-            } else {
-                timeScale = 1.0;
-            }
+            timeScale = nextTimeScale(timeScale, d, instability);
+            // The boss decides on every depth, a helper only on a record
+            // depth; a soft stop found by any thread ends every loop.
             if (isBoss || newRecord) {
                 if (limit != 0) {
                     cont = d < limit;
                 } else {
-                    if ((float)engine.elapsedMs.load(std::memory_order_relaxed) * engine.timeFactor >
-                        engine.timeNormal * timeScale)
-                        theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
+                    if (softTimeLimitPassed(timeScale)) theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
                     cont = theWorkForce.pondering.load(std::memory_order_relaxed) ||
                            !theWorkForce.searchFinished.load(std::memory_order_relaxed);
                 }
                 if (engine.infinite) cont = true;
             }
         }
-        if (!cont || d > 126 || stopRequested()) break;
+        if (!cont || d >= MAX_PLY - 1 || stopRequested()) break;
     }
     setElapsed();
     if (!cont) theWorkForce.stopSearch.store(1, std::memory_order_relaxed);

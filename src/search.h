@@ -24,21 +24,6 @@ void getPVFromHashTable(positionStruct* pos, int depth);
 
 extern const int16_t seeValue[16];
 
-// Move-picker stages.
-enum : uint8_t {
-    STAGE_HASH = 0,
-    STAGE_GEN_CAPTURES = 1,
-    STAGE_GOOD_CAPTURES = 2,
-    STAGE_KILLER1 = 4,
-    STAGE_KILLER2 = 5,
-    STAGE_COUNTER = 6,
-    STAGE_BAD_CAPTURES = 7,
-    STAGE_GEN_QUIETS = 8,
-    STAGE_QUIETS = 9,
-    STAGE_EVASIONS = 99,
-    STAGE_DONE = 100
-};
-
 // The continuation-history blocks of a node: keyed by the previous move and
 // by the move two plies back (absent after a null move or near the root).
 struct continuation {
@@ -90,6 +75,22 @@ class worker : public threadParking {
     void linkPosition();
     void clearHistoryTables();
 
+  protected:
+    // The result of one iteration's aspiration loop.
+    struct iteration {
+        int score = 0;
+        int failsLow = 0, failsHigh = 0;
+        bool complete = false;  // a score inside the window was found
+    };
+    // Searches depth d around the previous score s; alpha, beta and the
+    // fail-high reduction k carry over between iterations.
+    iteration aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch, double scaleAtStart);
+    // The depth a helper searches after next - 1: some helpers jump ahead,
+    // each by its own pattern, so that the threads spread over the depths.
+    int helperDepth(int next) const;
+    // Are enough other threads at this depth already for a helper to skip it?
+    bool othersAreAt(int depth, int need) const;
+
   private:
     void atTheOffice();
 };
@@ -116,6 +117,14 @@ class boss : public worker {
     // Announce the root's mate score `s` if it can be proven: the proven
     // mate in moves (negative when the side to move is mated), or 0.
     int provenRootMate(int s);
+
+    // The root needs no search: checkmated, or a tablebase position.
+    bool settledAtTheRoot(int rootMoves);
+    // Rebuild the PV of an iteration and print its line.
+    void reportIteration(int s, int d);
+    // Announce a mate the iteration found, if it can be proven; true when
+    // that ends the search.
+    bool mateEndsSearch(int s, int d, bool pvRebuilt);
 
   private:
     void printFinalReport(moveStruct bestMove);

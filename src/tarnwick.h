@@ -148,6 +148,22 @@ typedef int16_t continuationBlock[12][64];
 // ---------------------------------------------------------------------------
 // Position record
 // ---------------------------------------------------------------------------
+// Stages of the move picker in plyEntry::moveStage.  The capture generator
+// switches a node in check to the evasion stage.
+enum : uint8_t {
+    STAGE_HASH = 0,
+    STAGE_GEN_CAPTURES = 1,
+    STAGE_GOOD_CAPTURES = 2,
+    STAGE_KILLER1 = 4,
+    STAGE_KILLER2 = 5,
+    STAGE_COUNTER = 6,
+    STAGE_BAD_CAPTURES = 7,
+    STAGE_GEN_QUIETS = 8,
+    STAGE_QUIETS = 9,
+    STAGE_EVASIONS = 99,
+    STAGE_DONE = 100
+};
+
 struct plyEntry {
     int32_t savedMaterialScore[2];
     int32_t savedPieceSquareSum[2];
@@ -326,6 +342,15 @@ void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* 
 void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos);
 void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos);
 void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos);
+// The captures the quiescence search tries, for a side not in check: those of
+// generateMovesCaptures, with queen promotions only (quiet ones included).
+// Reads the ply's not-pinned mask, which the caller has set.
+moveStruct* generateQuiescenceCaptures(unsigned char ply, moveStruct* list, const positionStruct* pos);
+// Captures of the man on `target` by the side to move (queen promotions only).
+moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, const positionStruct* pos);
+// Drop the illegal moves of a pseudo-legal list of a side not in check; the
+// new end of the list.
+moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end);
 U64 computeNotPinnedMask(const positionStruct* pos, int side);
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos);
