@@ -2,9 +2,9 @@
 # "cmake --install" into a staging directory (DESTDIR): the files of the
 # package, and an installed program that finds its perft regression file
 # from any working directory.
-#   install_test.sh <build dir> <source dir>
+#   install_test.sh <build dir> <source dir> <version of the project>
 set -u
-build=$1 src=$2
+build=$1 src=$2 version=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
@@ -31,6 +31,7 @@ mkdir "$tmp/elsewhere" && cd "$tmp/elsewhere" || fail "no working directory"
 run() { printf '%s\n' "$@" | "$stage/usr/games/tarnwick" 2>&1; }
 out=$(run uci rtest quit)
 grep -qx uciok <<<"$out" || fail "no uciok: $out"
+grep -qx "id name Tarnwick $version" <<<"$out" || fail "the engine does not call itself version $version: $out"
 grep -qx 'Results of the perft checks is OK: 1' <<<"$out" || fail "rtest of the installed file: $out"
 
 # That was the installed file: with a wrong count in it the check fails.
