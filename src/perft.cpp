@@ -94,10 +94,6 @@ bool readInt(const std::string& text, long long& value) {
     return true;
 }
 
-}  // namespace
-
-namespace {
-
 // The directory of the running program, with a trailing '/', or "" when the
 // system does not tell it.
 std::string programDirectory() {
