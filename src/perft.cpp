@@ -3,10 +3,14 @@
 #include <chrono>
 #include <fstream>
 #include <sstream>
+#include <vector>
+
+#include <unistd.h>
 
 #include "tarnwick.h"
 #include "uci.h"
 
+// The regression file of the source tree: the last place "rtest" looks.
 #ifndef TARNWICK_PERFT_FILE
 #define TARNWICK_PERFT_FILE "data/perft.txt"
 #endif
@@ -90,11 +94,47 @@ bool readInt(const std::string& text, long long& value) {
     return true;
 }
 
+// The directory of the running program, with a trailing '/', or "" when the
+// system does not tell it.
+std::string programDirectory() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "";
+    std::string p(path, (size_t)n);
+    size_t slash = p.rfind('/');
+    return slash == std::string::npos ? "" : p.substr(0, slash + 1);
+}
+
+// The places of the regression file, in the order they are tried: a file of
+// the user's own in the working directory, one carried along beside the
+// program, the one installed with it (share/tarnwick beside the directory of
+// the program, for any installation prefix), and the source tree's.
+std::vector<std::string> perftFileCandidates() {
+    std::vector<std::string> places = {"perft.txt", "data/perft.txt"};
+    const std::string dir = programDirectory();
+    if (!dir.empty()) {
+        places.push_back(dir + "perft.txt");
+        places.push_back(dir + "data/perft.txt");
+        places.push_back(dir + "../share/tarnwick/perft.txt");
+    }
+    places.push_back(perftFilename);
+    return places;
+}
+
 }  // namespace
 
 void perftCheck() {
-    std::ifstream in(perftFilename);
-    if (!in) {
+    std::ifstream in;
+    const std::vector<std::string> places = perftFileCandidates();
+    for (const std::string& place : places) {
+        in.open(place);
+        if (in) break;
+        in.clear();
+    }
+    if (!in.is_open()) {
+        std::string tried;
+        for (const std::string& place : places) tried += (tried.empty() ? "" : ", ") + place;
+        printLine("info string no perft.txt found; looked for " + tried);
         printLine("There seems to be a problem with the perftFile. check of the move generator not executed");
         return;
     }

@@ -103,25 +103,25 @@ TEST(Program, PerftCheckFile) {
 }
 
 TEST(Program, BadPositionInputKeepsASoundState) {
-    // A rejected FEN leaves the previous position; the reason is one line.
-    auto out = reply("position startpos moves e2e4\nposition fen rnbqkbnr/pppppppp/9/8 w - - 0 1\nshowboard\n");
-    ASSERT_EQ(out.size(), 18u);
-    EXPECT_EQ(out[0].substr(0, 12), "info string ");
-    EXPECT_EQ(out[10], "|   |   |   |   | P |   |   |   |");
-    for (const char* fen : {"8/8/8/8/8/8/8/8 w - - 0 1", "4k3/8/8/8/8/8/8/4K2r b - - 0 1", "x", "4k3/8 w",
-                            "4k3/8/8/8/8/8/8/4K3 w - - zero 1", "4k3/8/8/8/8/8/8/4K3"}) {
-        auto r = reply(std::string("position fen ") + fen + "\nperft 1\n");
-        ASSERT_EQ(r.size(), 20u) << fen;
+    const std::string none = "info string no valid position: the last 'position' command was rejected";
+    // A rejected FEN leaves no position to work on until a good one comes;
+    // the reason is one line.
+    for (const char* fen : {"rnbqkbnr/pppppppp/9/8 w - - 0 1", "x", "4k3/8 w", "4k3/8/8/8/8/8/8/4K3"}) {
+        auto r = reply(std::string("position startpos moves e2e4\nposition fen ") + fen + "\nshowboard\nperft 1\n");
+        ASSERT_EQ(r.size(), 3u) << fen;
         EXPECT_EQ(r[0].substr(0, 12), "info string ") << fen;
-        EXPECT_EQ(r.back().substr(0, 32), "Perft results for depth: 1  20  ") << fen;
+        EXPECT_EQ(r[1], none) << fen;
+        EXPECT_EQ(r[2], none) << fen;
     }
-    // An illegal or garbled move stops the list there; earlier moves stay.
+    // So does a move list with an illegal or garbled move; a good position
+    // afterwards is taken as usual.
     for (const char* bad : {"e7e5", "e2e5", "zz", "e3e4", "e7e8k", "e2e4extra", "a1a1"}) {
-        auto r = reply(std::string("position startpos moves e2e4 e7e5 g1f3 ") + bad + " b8c6\nshowboard\n");
-        ASSERT_EQ(r.size(), 18u) << bad;
-        EXPECT_EQ(r[0], std::string("info string illegal or unreadable move '") + bad + "'; moves from here on ignored");
-        EXPECT_EQ(r[6], "|   |   |   |   |   |   |   |   |") << bad;       // no knight on c6
-        EXPECT_EQ(r[12], "|   |   |   |   |   | N |   |   |") << bad;      // g1f3 was made
+        auto r = reply(std::string("position startpos moves e2e4 e7e5 g1f3 ") + bad +
+                       " b8c6\nshowboard\nposition startpos moves e2e4\nshowboard\n");
+        ASSERT_EQ(r.size(), 19u) << bad;
+        EXPECT_EQ(r[0], std::string("info string illegal or unreadable move '") + bad + "'; position rejected");
+        EXPECT_EQ(r[1], none) << bad;
+        EXPECT_EQ(r[11], "|   |   |   |   | P |   |   |   |") << bad;
     }
     // Promotion letters: lower case as sent by GUIs, upper case tolerated.
     auto promo = reply("position fen 4k3/P7/8/8/8/8/8/4K3 w - - 0 1 moves a7a8N\nshowboard\n");
