@@ -1098,129 +1098,99 @@ inline int reduction(const positionStruct* pos, int ply, int depth, int searched
 
 }  // namespace
 
-int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
-    // 1. Count and clock.
-    relaxedIncrement(pos->nodeCount);
-    if (ply > pos->selDepth) pos->selDepth = ply;
-    if (pos->timeCheckCountdown-- <= 0) {
-        pos->timeCheckCountdown = engine.timeCheckInterval;
-        if (timeIsUp(pos)) {
-            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
-            return 0;
-        }
-    }
-    if (stopRequested()) return 0;
+namespace {
 
+// What a node knows before its move loop.
+struct nodeFacts {
+    tableEntry tt;
+    bool zeroWindow = false, pvNode = false;
+    bool inCheck = false;
+    bool improving = true;  // the static score is no worse than two plies ago
+    int eval = 0;           // static evaluation
+    int adjEval = 0;        // corrected by a table bound that lies beyond it
+};
+
+// 8 to 13: the static evaluation and the pruning it allows.  True when that
+// decides the node (the value in `score`).
+bool staticPruningDecides(positionStruct* pos, int ply, int depth, int alpha, int beta, nodeFacts& n, int& score) {
     plyEntry& e = pos->plyStack[ply];
     const int side = pos->sideToMove;
-    if (ply > 0) {
-        // 2. Draws.
-        if (isRepetition(pos, ply)) return drawScore(pos->nodeCount);
-        if (insufficientMaterial(pos)) return 0;
-        // 3. Mate distance.
-        alpha = std::max(alpha, ply - MATESCORE);
-        beta = std::min(beta, MATESCORE + 1 - ply);
-        if (alpha >= beta) return alpha;
-        // 4. Maximum ply.
-        if (ply >= MAX_PLY - 1) return evaluateN(0, pos);
-    }
-    const int alphaOrig = alpha;
-    const bool zeroWindow = alpha + 1 >= beta;
-    const bool pvNode = !zeroWindow;
-
-    // 5. Ply set-up.  Until this node generates its moves, a child's list
-    // starts right behind the slot its hash move will occupy.
-    pos->plyStack[ply + 1].noNullMove = e.noNullMove;
-    pos->plyStack[ply + 1].moveListStart = e.moveListStart + 1;
-    e.hashMove = 0;
-
-    // 6. Transposition table.
-    tableEntry tt;
-    {
-        const U64 entry = hashProbe(pos->hashKey);
-        if (hashEntryBound(entry) != boundNone) {
-            e.hashMove = hashEntryMove(entry);
-            tt.score = scoreFromHash(hashEntryScore(entry), ply);
-            tt.draft = hashEntryDraft(entry);
-            tt.bound = hashEntryBound(entry);
-            if (ply > 0 && zeroWindow && tt.cutsOff(depth, alpha, beta)) return tt.score;
-        }
-    }
-
-    // 7. Tablebases.
-    int decided;
-    if (ply > 0 && tablebaseDecides(pos, ply, depth, alpha, beta, decided)) return decided;
-
-    // 8. Static evaluation, corrected by a table bound that lies beyond it.
-    const bool inCheck = e.inCheck != 0;
-    bool improving = true;
-    int eval = 0, adjEval = 0;
     e.staticEval = -32767;
-    if (!inCheck) {
-        eval = evaluateN(0, pos);
-        e.staticEval = (int16_t)eval;
-        adjEval = tt.bound == boundExact   ? tt.score
-                  : tt.bound == boundLower ? std::max(eval, tt.score)
-                  : tt.bound == boundUpper ? std::min(eval, tt.score)
-                                           : eval;
-        improving = ply < 2 || eval >= pos->plyStack[ply - 2].staticEval;
+    if (n.inCheck) return false;
 
-        // 9. Reverse futility.
-        if (depth <= REVERSE_FUTILITY_DEPTH && zeroWindow && ordinaryScore(adjEval) &&
-            adjEval >= beta + reverseFutilityMargin[depth] && hasPieces(pos, side))
-            return adjEval;
+    // 8. Static evaluation.
+    n.eval = evaluateN(0, pos);
+    e.staticEval = (int16_t)n.eval;
+    n.adjEval = n.tt.bound == boundExact   ? n.tt.score
+                : n.tt.bound == boundLower ? std::max(n.eval, n.tt.score)
+                : n.tt.bound == boundUpper ? std::min(n.eval, n.tt.score)
+                                           : n.eval;
+    n.improving = ply < 2 || n.eval >= pos->plyStack[ply - 2].staticEval;
 
-        if (depth <= RAZOR_DEPTH && zeroWindow) {
-            // 10. Razoring.
-            if (adjEval + razorMargin[improving][depth] < alpha) {
-                const int q = quiescence(ply, 0, alpha, beta, pos);
-                if (q < alpha) return q;
-            }
-        } else {
-            // 11. Null move, not twice in a row, not right after the root,
-            // and not without pieces (zugzwang).
-            if (depth >= NULL_MOVE_MIN_DEPTH && zeroWindow && e.noNullMove == 0 && ply >= 2 &&
-                pos->plyStack[ply - 2].currentMove != 0 && adjEval >= beta && hasPieces(pos, side) &&
-                nullMoveFailsHigh(pos, ply, depth, beta, adjEval, decided))
-                return decided;
+    // 9. Reverse futility.
+    if (depth <= REVERSE_FUTILITY_DEPTH && n.zeroWindow && ordinaryScore(n.adjEval) &&
+        n.adjEval >= beta + reverseFutilityMargin[depth] && hasPieces(pos, side)) {
+        score = n.adjEval;
+        return true;
+    }
 
-            // 12. ProbCut.
-            if (depth >= PROBCUT_MIN_DEPTH && zeroWindow && ordinaryScore(adjEval) &&
-                probCutDecides(pos, ply, depth, beta, eval, decided))
-                return decided;
-
-            // 13. Internal iterative deepening.
-            if (depth >= IID_MIN_DEPTH && e.hashMove == 0 && (pvNode || adjEval >= beta - IID_EVAL_MARGIN)) {
-                alfabeta(ply, depth - IID_REDUCTION, alpha, beta, pos);
-                if (stopRequested()) return 0;
-                const U64 entry = hashProbe(pos->hashKey);
-                if (hashEntryBound(entry) != boundNone) e.hashMove = hashEntryMove(entry);
-            }
+    if (depth <= RAZOR_DEPTH && n.zeroWindow) {
+        // 10. Razoring.
+        if (n.adjEval + razorMargin[n.improving][depth] < alpha) {
+            score = quiescence(ply, 0, alpha, beta, pos);
+            if (score < alpha) return true;
         }
+        return false;
     }
 
-    // 14. Hash move check: a table move must be playable here.
-    bool hashValid = false;
-    if (e.hashMove) {
-        hashValid = moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, moveFromWord(e.hashMove));
-        if (!hashValid) e.hashMove = 0;
+    // 11. Null move, not twice in a row, not right after the root, and not
+    // without pieces (zugzwang).
+    if (depth >= NULL_MOVE_MIN_DEPTH && n.zeroWindow && e.noNullMove == 0 && ply >= 2 &&
+        pos->plyStack[ply - 2].currentMove != 0 && n.adjEval >= beta && hasPieces(pos, side) &&
+        nullMoveFailsHigh(pos, ply, depth, beta, n.adjEval, score))
+        return true;
+
+    // 12. ProbCut.
+    if (depth >= PROBCUT_MIN_DEPTH && n.zeroWindow && ordinaryScore(n.adjEval) &&
+        probCutDecides(pos, ply, depth, beta, n.eval, score))
+        return true;
+
+    // 13. Internal iterative deepening.
+    if (depth >= IID_MIN_DEPTH && e.hashMove == 0 && (n.pvNode || n.adjEval >= beta - IID_EVAL_MARGIN)) {
+        alfabeta(ply, depth - IID_REDUCTION, alpha, beta, pos);
+        if (stopRequested()) {
+            score = 0;
+            return true;
+        }
+        const U64 entry = hashProbe(pos->hashKey);
+        if (hashEntryBound(entry) != boundNone) e.hashMove = hashEntryMove(entry);
     }
+    return false;
+}
 
-    const continuation cont = continuationBlocks(pos, ply);
-    pickerContext pc;
-    pc.cont = cont;
-    pc.sortOff = ply == 0 && pos->threadIndex % 4 == 3;
+// 16.7 Search one move (made): the first with the full window, the others
+// with a null window, reduced by R first, and again in full when they beat
+// alpha.
+inline int searchMove(positionStruct* pos, int ply, int alpha, int beta, int newDepth, bool first, int R) {
+    if (first)
+        return newDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -alpha, pos)
+                             : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
+    const int reduced = newDepth - R;
+    int score = reduced <= 0 ? -quiescence(ply + 1, 0, -alpha - 1, -alpha, pos)
+                             : -alfabeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
+    if (R != 0 && newDepth >= 1 && score > alpha) score = -alfabeta(ply + 1, newDepth, -alpha - 1, -alpha, pos);
+    if (score > alpha && score < beta)
+        score = newDepth <= 0 ? -quiescence(ply + 1, newDepth, -beta, -alpha, pos)
+                              : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
+    return score;
+}
 
-    // 15. Singular extension test.
-    bool singular = false;
-    if (hashValid && depth >= SINGULAR_MIN_DEPTH && ply > 0 && tt.draft >= depth - SINGULAR_DRAFT_SLACK &&
-        tt.bound != boundUpper && ordinaryScore(tt.score)) {
-        const singularResult r = singularTest(pos, ply, depth, tt.score, inCheck, pc);
-        if (r == SINGULAR_STOPPED) return 0;
-        singular = r == SINGULAR;
-    }
-
-    // 16. The move loop.
+// 16 to 18: the move loop of a node and its result.
+int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, const nodeFacts& n, bool hashValid,
+                bool singular, pickerContext& pc) {
+    plyEntry& e = pos->plyStack[ply];
+    const int alphaOrig = alpha;
+    const continuation& cont = pc.cont;
     pos->plyStack[ply + 1].killerMove[0] = pos->plyStack[ply + 1].killerMove[1] = 0;
     e.moveStage = hashValid ? STAGE_HASH : STAGE_GEN_CAPTURES;
     int best = -MATESCORE;
@@ -1242,7 +1212,7 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
 
         // 16.2 Legality of pseudo-legal moves (evasions and the checked
         // hash move are legal already).
-        if (!inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
+        if (!n.inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
 
         // 16.3 Make the move.
         makeMove(pos, ply, m);
@@ -1254,10 +1224,10 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         // 16.4 Late-move pruning: once the quiet moves pass their count, the
         // rest of them are skipped, checks excepted.
         if (ply > 0 && !givesCheck &&
-            (pc.lmpSkip || (zeroWindow && depth <= LMP_DEPTH && !inCheck &&
+            (pc.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
                             (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
                              stage == STAGE_QUIETS) &&
-                            searchedCount >= lateMoveCount[improving][depth]))) {
+                            searchedCount >= lateMoveCount[n.improving][depth]))) {
             pc.lmpSkip = true;
             unmakeMove(pos, ply, m);
             anyPruned = true;
@@ -1267,28 +1237,13 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         // 16.5 Count it (losing captures do not count towards the late moves).
         if (stage != STAGE_BAD_CAPTURES) searchedCount++;
 
-        // 16.6 Extensions.
+        // 16.6 Extensions and 16.7 the search.
         const int newDepth =
             depth - 1 + extension(pos, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
-
-        // 16.7 Search: the first move with the full window, the others with
-        // a null window, late quiet ones reduced first.
-        int score;
-        if (movesSearched == 0) {
-            score = newDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -alpha, pos)
-                                  : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
-        } else {
-            const int R = depth >= LMR_MIN_DEPTH && !capture
-                              ? reduction(pos, ply, depth, searchedCount, improving, pvNode, m, piece, cont)
-                              : 0;
-            const int reduced = newDepth - R;
-            score = reduced <= 0 ? -quiescence(ply + 1, 0, -alpha - 1, -alpha, pos)
-                                 : -alfabeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
-            if (R != 0 && newDepth >= 1 && score > alpha) score = -alfabeta(ply + 1, newDepth, -alpha - 1, -alpha, pos);
-            if (score > alpha && score < beta)
-                score = newDepth <= 0 ? -quiescence(ply + 1, newDepth, -beta, -alpha, pos)
-                                      : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
-        }
+        const int R = movesSearched > 0 && depth >= LMR_MIN_DEPTH && !capture
+                          ? reduction(pos, ply, depth, searchedCount, n.improving, n.pvNode, m, piece, cont)
+                          : 0;
+        const int score = searchMove(pos, ply, alpha, beta, newDepth, movesSearched == 0, R);
 
         // 16.8 Unmake.
         unmakeMove(pos, ply, m);
@@ -1307,7 +1262,7 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
                 if (score >= beta) {
                     // 17. Beta cut-off.
                     hashStore(pos->hashKey, makeMoveWord(m, piece), scoreToHash(score, ply), depth, boundLower);
-                    if (!inCheck && pos->board[m.to] == EMPTY) updateQuietCutoff(pos, ply, depth, m, stage, cont);
+                    if (!n.inCheck && pos->board[m.to] == EMPTY) updateQuietCutoff(pos, ply, depth, m, stage, cont);
                     return score;
                 }
                 alpha = score;
@@ -1320,7 +1275,7 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     if (movesSearched == 0) {
         // Every move pruned is not the same as no move at all.
         if (anyPruned && anyLegalMove(pos, ply)) return alpha;
-        return inCheck ? ply - MATESCORE : 0;
+        return n.inCheck ? ply - MATESCORE : 0;
     }
     if (pos->fiftyMoveCounter > 99) return 0;
     if (best > alphaOrig)
@@ -1328,6 +1283,83 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     else
         hashStore(pos->hashKey, e.hashMove, scoreToHash(best, ply), depth, boundUpper);
     return best;
+}
+
+}  // namespace
+
+int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
+    // 1. Count and clock.
+    relaxedIncrement(pos->nodeCount);
+    if (ply > pos->selDepth) pos->selDepth = ply;
+    if (pos->timeCheckCountdown-- <= 0) {
+        pos->timeCheckCountdown = engine.timeCheckInterval;
+        if (timeIsUp(pos)) {
+            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+            return 0;
+        }
+    }
+    if (stopRequested()) return 0;
+
+    plyEntry& e = pos->plyStack[ply];
+    if (ply > 0) {
+        // 2. Draws.
+        if (isRepetition(pos, ply)) return drawScore(pos->nodeCount);
+        if (insufficientMaterial(pos)) return 0;
+        // 3. Mate distance.
+        alpha = std::max(alpha, ply - MATESCORE);
+        beta = std::min(beta, MATESCORE + 1 - ply);
+        if (alpha >= beta) return alpha;
+        // 4. Maximum ply.
+        if (ply >= MAX_PLY - 1) return evaluateN(0, pos);
+    }
+    nodeFacts n;
+    n.zeroWindow = alpha + 1 >= beta;
+    n.pvNode = !n.zeroWindow;
+    n.inCheck = e.inCheck != 0;
+
+    // 5. Ply set-up.  Until this node generates its moves, a child's list
+    // starts right behind the slot its hash move will occupy.
+    pos->plyStack[ply + 1].noNullMove = e.noNullMove;
+    pos->plyStack[ply + 1].moveListStart = e.moveListStart + 1;
+    e.hashMove = 0;
+
+    // 6. Transposition table.
+    const U64 entry = hashProbe(pos->hashKey);
+    if (hashEntryBound(entry) != boundNone) {
+        e.hashMove = hashEntryMove(entry);
+        n.tt.score = scoreFromHash(hashEntryScore(entry), ply);
+        n.tt.draft = hashEntryDraft(entry);
+        n.tt.bound = hashEntryBound(entry);
+        if (ply > 0 && n.zeroWindow && n.tt.cutsOff(depth, alpha, beta)) return n.tt.score;
+    }
+
+    // 7. Tablebases; 8 to 13, the static evaluation and its pruning.
+    int decided;
+    if (ply > 0 && tablebaseDecides(pos, ply, depth, alpha, beta, decided)) return decided;
+    if (staticPruningDecides(pos, ply, depth, alpha, beta, n, decided)) return decided;
+
+    // 14. Hash move check: a table move must be playable here.
+    bool hashValid = false;
+    if (e.hashMove) {
+        hashValid = moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, moveFromWord(e.hashMove));
+        if (!hashValid) e.hashMove = 0;
+    }
+
+    pickerContext pc;
+    pc.cont = continuationBlocks(pos, ply);
+    pc.sortOff = ply == 0 && pos->threadIndex % 4 == 3;
+
+    // 15. Singular extension test.
+    bool singular = false;
+    if (hashValid && depth >= SINGULAR_MIN_DEPTH && ply > 0 && n.tt.draft >= depth - SINGULAR_DRAFT_SLACK &&
+        n.tt.bound != boundUpper && ordinaryScore(n.tt.score)) {
+        const singularResult r = singularTest(pos, ply, depth, n.tt.score, n.inCheck, pc);
+        if (r == SINGULAR_STOPPED) return 0;
+        singular = r == SINGULAR;
+    }
+
+    // 16 to 18. The moves.
+    return searchMoves(pos, ply, depth, alpha, beta, n, hashValid, singular, pc);
 }
 
 // ---------------------------------------------------------------------------
