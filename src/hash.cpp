@@ -1,6 +1,12 @@
 // Zobrist keys of positions.
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -84,10 +90,19 @@ U64 hashKeyMask = 0;
 uint8_t hashAgeCounter = 0;
 uint32_t hashHartBeat = 0;
 
+// ---------------------------------------------------------------------------
+// Mapping the table and bringing its pages in
+// ---------------------------------------------------------------------------
+
+#ifndef MADV_COLLAPSE
+#define MADV_COLLAPSE 25
+#endif
+
 namespace {
 size_t hashTableBytes = 0;
+constexpr size_t hugePageBytes = 2u << 20;
 
-// Faulting in the pages of a new table, slice by slice, in the background.
+// The background thread that brings the pages of a new table in.
 std::atomic<bool> populateCancel{false};
 struct populator {
     std::thread thread;
@@ -101,31 +116,80 @@ struct populator {
 } populateThread;
 
 void stopPopulating() { populateThread.stop(); }
+
+bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed); }
+
+// A search that starts on a fresh table touches buckets all over it, and
+// every first touch of a page is a page fault in the search thread.  With a
+// huge page each such fault clears 2 MB (and may wait for the kernel to
+// compact memory first), so a depth-5 search touching a hundred pages of a
+// 256 MB table lost tens of milliseconds, several hundred when the memory was
+// cold.  So the table starts on small pages, whose faults cost a few
+// microseconds, and this thread, at a lower priority so that on a busy
+// machine the search keeps its core (nice 10 rather than 19: a collapse holds
+// the address-space lock, and the thread must not starve while it does):
+//   1. has the kernel fault in the whole table, a few MB at a time;
+//   2. then asks for huge pages and has the kernel collapse the table into
+//      them one 2 MB page at a time, which spares long searches most of their
+//      address-translation misses.
+// A search reading a page that is being collapsed waits for that one page
+// only.  The thread writes nothing itself, so what the search stores never
+// depends on how far it has got; freeing the table stops it after the step
+// at hand.
+void populateAndCollapse(char* table, size_t bytes) {
+#ifdef __linux__
+    setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 10);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    const size_t slice = 4u << 20;
+    for (size_t done = 0; done < bytes; done += slice) {
+        if (populateCancelled()) return;
+        if (madvise(table + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+            break;  // an older kernel: the search faults the pages in
+    }
+#endif
+#ifdef MADV_HUGEPAGE
+    if (populateCancelled()) return;
+    madvise(table, bytes, MADV_HUGEPAGE);
+    for (size_t done = 0; done + hugePageBytes <= bytes; done += hugePageBytes) {
+        if (populateCancelled()) return;
+        if (madvise(table + done, hugePageBytes, MADV_COLLAPSE) != 0 && errno == EINVAL)
+            break;  // no synchronous collapse: the kernel's own scanner does it in time
+    }
+#endif
+}
+
+void startPopulating(char* table, size_t bytes) {
+    try {
+        populateThread.thread = std::thread(populateAndCollapse, table, bytes);
+    } catch (const std::system_error&) {
+        // Without the helper thread the pages are faulted in by use.
+#ifdef MADV_HUGEPAGE
+        madvise(table, bytes, MADV_HUGEPAGE);
+#endif
+    }
+}
+
+// An anonymous mapping of `bytes` that starts on a huge-page boundary, so
+// that every 2 MB of the table can become one huge page.
+void* mapAligned(size_t bytes) {
+    const size_t span = bytes + hugePageBytes;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const uintptr_t start = (uintptr_t)p;
+    const uintptr_t aligned = (start + hugePageBytes - 1) & ~(uintptr_t)(hugePageBytes - 1);
+    const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
+    const uintptr_t end = (aligned + bytes + page - 1) & ~(uintptr_t)(page - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (start + span > end) munmap((void*)end, start + span - end);
+    return (void*)aligned;
+}
+
 }  // namespace
 
 void waitForHashTablePages() {
     if (populateThread.thread.joinable()) populateThread.thread.join();
 }
-
-namespace {
-
-void startPopulating(char* p, size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-    try {
-        populateThread.thread = std::thread([p, bytes] {
-            const size_t slice = 4u << 20;
-            for (size_t done = 0; done < bytes && !populateCancel.load(std::memory_order_relaxed); done += slice)
-                madvise(p + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE);
-        });
-    } catch (const std::system_error&) {
-        // Without the helper thread the pages are faulted in by use.
-    }
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-}  // namespace
 
 U64 hashBucketsForSize(int64_t mb) {
     U64 p = 1;
@@ -142,22 +206,23 @@ void freeHashTable() {
 }
 
 // Fresh anonymous mappings are zero-filled by the kernel, so a new table needs
-// no clearing pass.  The table asks for transparent huge pages, which spare
-// the search most of its address-translation misses; since faulting in a huge
-// page can be slow (the kernel may compact memory first), a background thread
-// has the kernel fault in the table slice by slice, so that neither start-up
-// nor the first searches wait for it.  It writes nothing itself; freeing the
-// table stops it after the slice at hand.
+// no clearing pass.
 U64 allocateHashTable(U64 buckets, bool prefault) {
     freeHashTable();
     for (; buckets >= 2048; buckets /= 2) {
-        size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) continue;
-#ifdef MADV_HUGEPAGE
-        madvise(p, bytes, MADV_HUGEPAGE);
+        const size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
+        void* p = mapAligned(bytes);
+        if (!p) continue;
+        if (prefault) {
+#ifdef MADV_NOHUGEPAGE
+            madvise(p, bytes, MADV_NOHUGEPAGE);  // small pages until the table is in
 #endif
-        if (prefault) startPopulating(static_cast<char*>(p), bytes);
+            startPopulating(static_cast<char*>(p), bytes);
+        } else {
+#ifdef MADV_HUGEPAGE
+            madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+        }
         hashTable = static_cast<hashBucket*>(p);
         hashTableBytes = bytes;
         hashKeyMask = buckets - 1;

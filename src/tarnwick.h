@@ -590,12 +590,12 @@ extern uint32_t hashHartBeat;
 U64 hashBucketsForSize(int64_t mb);
 // Replace the table by one of the given number of buckets.  When memory for it
 // cannot be had, smaller powers of two are tried; returns the buckets obtained.
-// With `prefault` the pages are brought in by a background thread; without,
-// the search faults them in as it first touches them.
+// With `prefault` a background thread brings the pages in and then turns them
+// into huge pages; without, the search faults them in as it first touches
+// them.
 U64 allocateHashTable(U64 buckets, bool prefault = true);
 void freeHashTable();
-// Wait until the pages of a new table have all been faulted in (they are
-// brought in by a background thread after each allocation).
+// Wait until the background thread has finished with a new table's pages.
 void waitForHashTablePages();
 // Zero the table with the engine's thread count (clears the age counter too).
 void clearHashTableMT();
