@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -89,6 +92,82 @@ hashBucket* hashTable = nullptr;
 U64 hashKeyMask = 0;
 uint8_t hashAgeCounter = 0;
 uint32_t hashHartBeat = 0;
+
+// ---------------------------------------------------------------------------
+// How much memory a table may take
+// ---------------------------------------------------------------------------
+
+U64 hashBucketsWithinMemory(U64 wantedBuckets, U64 memoryBytes) {
+    // The rest of the system (the GUI, other engines, the kernel's caches)
+    // keeps a quarter of the memory, at least 256 MiB, but never more than
+    // half of it.
+    const U64 reserve = std::min(std::max(memoryBytes / 4, (U64)256 << 20), memoryBytes / 2);
+    const U64 allowance = memoryBytes - reserve;
+    U64 buckets = wantedBuckets;
+    while (buckets > 16384 && buckets * sizeof(hashBucket) > allowance) buckets /= 2;
+    return buckets;
+}
+
+namespace {
+
+// The first number in a cgroup limit file; "max" (no limit), a missing file
+// or anything unreadable gives no limit.
+U64 readCgroupLimit(const std::string& file) {
+    std::ifstream in(file);
+    U64 v = 0;
+    if (!(in >> v)) return ~0ULL;
+    return v;
+}
+
+// The smallest limit of the cgroup at `path` (as listed in /proc/self/cgroup)
+// and its ancestors, under the hierarchy mounted at `mount`.  A process in a
+// cgroup namespace sees its own group as the root of the mount, so the mount
+// root itself is always looked at.
+U64 cgroupTreeLimit(const std::string& mount, std::string path, const char* fileName) {
+    U64 limit = ~0ULL;
+    for (int depth = 0; depth < 64; depth++) {
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        limit = std::min(limit, readCgroupLimit(mount + path + "/" + fileName));
+        if (path.empty()) break;
+        const size_t slash = path.rfind('/');
+        path.erase(slash == std::string::npos ? 0 : slash);
+    }
+    return limit;
+}
+
+}  // namespace
+
+U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot) {
+    U64 limit = physicalBytes;
+    std::ifstream in(procCgroupFile);
+    std::string line;
+    while (std::getline(in, line)) {
+        // "hierarchy-id:controllers:path"; the unified hierarchy has id 0 and
+        // no controller list, the older one lists "memory" among others.
+        const size_t a = line.find(':');
+        const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
+        if (b == std::string::npos) continue;
+        const std::string controllers = line.substr(a + 1, b - a - 1);
+        const std::string path = line.substr(b + 1);
+        if (line.compare(0, a, "0") == 0 && controllers.empty()) {
+            limit = std::min(limit, cgroupTreeLimit(cgroupRoot, path, "memory.max"));
+        } else {
+            std::istringstream list(controllers);
+            std::string c;
+            while (std::getline(list, c, ','))
+                if (c == "memory")
+                    limit = std::min(limit, cgroupTreeLimit(cgroupRoot + "/memory", path, "memory.limit_in_bytes"));
+        }
+    }
+    return limit;
+}
+
+U64 hashMemoryLimit() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    const U64 physical = pages > 0 && pageSize > 0 ? (U64)pages * (U64)pageSize : ~0ULL;
+    return hashMemoryLimit(physical, "/proc/self/cgroup", "/sys/fs/cgroup");
+}
 
 // ---------------------------------------------------------------------------
 // Mapping the table and bringing its pages in

@@ -1,15 +1,101 @@
-// The transposition table's memory: the background thread that brings the
-// pages of a new table in.
+// The transposition table's memory: how large a table the machine can hold,
+// the container limits that bound it, and the background thread that brings
+// the pages of a new table in.
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "tarnwick.h"
 
 namespace {
+
+constexpr U64 MiB = 1ULL << 20;
+constexpr U64 GiB = 1ULL << 30;
+
+U64 tableBytes(U64 buckets) { return buckets * sizeof(hashBucket); }
+
+TEST(HashMemory, TableIsCappedToWhatTheMachineHolds) {
+    // The largest request on a 24 GB machine: 16 GB, leaving 8 GB.
+    EXPECT_EQ(tableBytes(hashBucketsWithinMemory(hashBucketsForSize(262144), 24 * GiB)), 16 * GiB);
+    // Requests that fit are left alone.
+    EXPECT_EQ(hashBucketsWithinMemory(hashBucketsForSize(256), 24 * GiB), hashBucketsForSize(256));
+    EXPECT_EQ(hashBucketsWithinMemory(hashBucketsForSize(256), 512 * MiB), hashBucketsForSize(256));
+    // Rounding up can push a request over: 20000 MB would take 32 GB.
+    EXPECT_EQ(tableBytes(hashBucketsWithinMemory(hashBucketsForSize(20000), 24 * GiB)), 16 * GiB);
+    EXPECT_EQ(tableBytes(hashBucketsWithinMemory(hashBucketsForSize(1024), 1 * GiB)), 512 * MiB);
+    // A small machine keeps half for itself; however small, the smallest
+    // table remains.
+    EXPECT_EQ(tableBytes(hashBucketsWithinMemory(hashBucketsForSize(1024), 64 * MiB)), 32 * MiB);
+    EXPECT_EQ(hashBucketsWithinMemory(hashBucketsForSize(1024), 1 * MiB), 16384u);
+    EXPECT_EQ(hashBucketsWithinMemory(hashBucketsForSize(1024), 0), 16384u);
+
+    // Over a wide range of machines, the table never takes more than three
+    // quarters of the memory, and is not halved more than needed.
+    for (U64 mem = 300 * MiB; mem < 4096 * GiB; mem = mem * 5 / 4) {
+        const U64 wanted = hashBucketsForSize(262144);
+        const U64 got = hashBucketsWithinMemory(wanted, mem);
+        EXPECT_LE(tableBytes(got), mem / 4 * 3) << mem;
+        if (got < wanted) {
+            EXPECT_GT(tableBytes(got * 2), mem - std::max(mem / 4, 256 * MiB)) << mem;
+        }
+    }
+}
+
+// A fake /proc/self/cgroup and cgroup tree in a scratch directory.
+struct FakeCgroups {
+    std::string dir;
+    FakeCgroups() {
+        std::string name = (std::filesystem::temp_directory_path() / "tarnwick-cgroup-XXXXXX").string();
+        dir = mkdtemp(&name[0]) ? name : "";
+    }
+    ~FakeCgroups() {
+        if (!dir.empty()) std::filesystem::remove_all(dir);
+    }
+    void write(const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(dir + path).parent_path());
+        std::ofstream(dir + path) << text;
+    }
+    U64 limit(U64 physical) { return hashMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
+};
+
+TEST(HashMemory, ContainerLimitsBoundTheMemory) {
+    {  // Unified hierarchy: the tightest limit on the way up counts; "max" is none.
+        FakeCgroups f;
+        ASSERT_FALSE(f.dir.empty());
+        f.write("/self-cgroup", "0::/games/engine.scope\n");
+        f.write("/cg/games/engine.scope/memory.max", "max\n");
+        f.write("/cg/games/memory.max", "2147483648\n");
+        EXPECT_EQ(f.limit(24 * GiB), 2 * GiB);
+        EXPECT_EQ(f.limit(1 * GiB), 1 * GiB);  // physical memory below the limit
+    }
+    {  // A container that sees its own group as the root of the mount.
+        FakeCgroups f;
+        f.write("/self-cgroup", "0::/\n");
+        f.write("/cg/memory.max", "1073741824\n");
+        EXPECT_EQ(f.limit(24 * GiB), 1 * GiB);
+    }
+    {  // The older hierarchy, "no limit" being a huge number; other controllers ignored.
+        FakeCgroups f;
+        f.write("/self-cgroup", "9:cpu,cpuacct:/other\n4:memory:/process_api/abc\n0::/\n");
+        f.write("/cg/cpu,cpuacct/other/memory.limit_in_bytes", "1048576\n");
+        f.write("/cg/memory/process_api/abc/memory.limit_in_bytes", "9223372036854771712\n");
+        f.write("/cg/memory/process_api/memory.limit_in_bytes", "3221225472\n");
+        EXPECT_EQ(f.limit(24 * GiB), 3 * GiB);
+    }
+    {  // Nothing to read: physical memory.
+        FakeCgroups f;
+        EXPECT_EQ(f.limit(24 * GiB), 24 * GiB);
+    }
+    const U64 physical = (U64)sysconf(_SC_PHYS_PAGES) * (U64)sysconf(_SC_PAGE_SIZE);
+    EXPECT_GT(hashMemoryLimit(), 0u);
+    EXPECT_LE(hashMemoryLimit(), physical);
+}
 
 // Huge pages of the mapping that holds `p`, from /proc/self/smaps (-1 when unknown).
 long anonHugeKb(const void* p) {
