@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -198,6 +200,28 @@ void stopPopulating() { populateThread.stop(); }
 
 bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed); }
 
+// When the search started last (engine clock, ms).
+std::atomic<int64_t> lastSearchStartMs{INT64_MIN / 2};
+constexpr int64_t keepClearOfSearchMs = 100;
+
+// A page the search reads first is mapped to the kernel's shared zero page;
+// when the search then writes it, the kernel replaces that mapping and must
+// flush it from every core running the engine, by an interrupt to the core of
+// the helper thread if it is at work.  On a virtual machine such interrupts
+// are dear: reading then writing 1500 fresh pages of a 1 GB table, about
+// what a first "go depth 5" does, took 23-45 ms beside the helper and 6-8 ms
+// alone.  So the helper stays out of the way for the
+// first 100 ms of every search, long enough for a quick first move, and goes
+// on afterwards.  False when the table is being freed.
+bool keptClearOfSearch() {
+    for (;;) {
+        if (populateCancelled()) return false;
+        const int64_t wait = lastSearchStartMs.load(std::memory_order_relaxed) + keepClearOfSearchMs - nowMs();
+        if (wait <= 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(wait, 5)));
+    }
+}
+
 // A search that starts on a fresh table touches buckets all over it, and
 // every first touch of a page is a page fault in the search thread.  With a
 // huge page each such fault clears 2 MB (and may wait for the kernel to
@@ -207,7 +231,7 @@ bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed)
 // microseconds, and this thread, at a lower priority so that on a busy
 // machine the search keeps its core (nice 10 rather than 19: a collapse holds
 // the address-space lock, and the thread must not starve while it does):
-//   1. has the kernel fault in the whole table, a few MB at a time;
+//   1. has the kernel fault in the whole table, 1 MB at a time;
 //   2. then asks for huge pages and has the kernel collapse the table into
 //      them one 2 MB page at a time, which spares long searches most of their
 //      address-translation misses.
@@ -220,9 +244,9 @@ void populateAndCollapse(char* table, size_t bytes) {
     setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 10);
 #endif
 #ifdef MADV_POPULATE_WRITE
-    const size_t slice = 4u << 20;
+    const size_t slice = 1u << 20;
     for (size_t done = 0; done < bytes; done += slice) {
-        if (populateCancelled()) return;
+        if (!keptClearOfSearch()) return;
         if (madvise(table + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
             break;  // an older kernel: the search faults the pages in
     }
@@ -231,7 +255,7 @@ void populateAndCollapse(char* table, size_t bytes) {
     if (populateCancelled()) return;
     madvise(table, bytes, MADV_HUGEPAGE);
     for (size_t done = 0; done + hugePageBytes <= bytes; done += hugePageBytes) {
-        if (populateCancelled()) return;
+        if (!keptClearOfSearch()) return;
         if (madvise(table + done, hugePageBytes, MADV_COLLAPSE) != 0 && errno == EINVAL)
             break;  // no synchronous collapse: the kernel's own scanner does it in time
     }
@@ -341,6 +365,7 @@ void clearHashTableMT() {
 void advanceHashAge() {
     hashAgeCounter = (uint8_t)(hashHartBeat & 63);
     hashHartBeat++;
+    lastSearchStartMs.store(nowMs(), std::memory_order_relaxed);
 }
 
 void installPerftCheckHashTable() {
