@@ -200,6 +200,9 @@ void stopPopulating() { populateThread.stop(); }
 
 bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed); }
 
+// How far from the start of the table the pages have been brought in.
+std::atomic<size_t> populatedBytes{0};
+
 // When the search started last (engine clock, ms).
 std::atomic<int64_t> lastSearchStartMs{INT64_MIN / 2};
 constexpr int64_t keepClearOfSearchMs = 100;
@@ -239,17 +242,20 @@ bool keptClearOfSearch() {
 // only.  The thread writes nothing itself, so what the search stores never
 // depends on how far it has got; freeing the table stops it after the step
 // at hand.
-void populateAndCollapse(char* table, size_t bytes) {
+void populateAndCollapse(char* table, size_t bytes, size_t from) {
 #ifdef __linux__
     setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 10);
 #endif
 #ifdef MADV_POPULATE_WRITE
     const size_t slice = 1u << 20;
-    for (size_t done = 0; done < bytes; done += slice) {
+    for (size_t done = from; done < bytes; done += slice) {
         if (!keptClearOfSearch()) return;
         if (madvise(table + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
             break;  // an older kernel: the search faults the pages in
+        populatedBytes.store(std::min(done + slice, bytes), std::memory_order_relaxed);
     }
+#else
+    (void)from;
 #endif
 #ifdef MADV_HUGEPAGE
     if (populateCancelled()) return;
@@ -262,9 +268,11 @@ void populateAndCollapse(char* table, size_t bytes) {
 #endif
 }
 
-void startPopulating(char* table, size_t bytes) {
+// Bring in the pages from `from` on, then collapse the whole table.
+void startPopulating(char* table, size_t bytes, size_t from) {
+    populatedBytes.store(from, std::memory_order_relaxed);
     try {
-        populateThread.thread = std::thread(populateAndCollapse, table, bytes);
+        populateThread.thread = std::thread(populateAndCollapse, table, bytes, from);
     } catch (const std::system_error&) {
         // Without the helper thread the pages are faulted in by use.
 #ifdef MADV_HUGEPAGE
@@ -320,7 +328,7 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
 #ifdef MADV_NOHUGEPAGE
             madvise(p, bytes, MADV_NOHUGEPAGE);  // small pages until the table is in
 #endif
-            startPopulating(static_cast<char*>(p), bytes);
+            startPopulating(static_cast<char*>(p), bytes, 0);
         } else {
 #ifdef MADV_HUGEPAGE
             madvise(p, bytes, MADV_HUGEPAGE);
@@ -344,13 +352,27 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
 }
 
 void clearHashTableMT() {
-    int t = engine.nofThreads < 1 ? 1 : engine.nofThreads;
-    const U64 B = hashKeyMask + 1;
-    const U64 per = B / t;
+    // Writing zeros over pages the helper thread has not brought in yet would
+    // fault them in one by one on this thread (a second for a fresh 1 GB
+    // table).  They are dropped instead, which leaves them zero, and the
+    // helper goes on from there afterwards.
+    U64 buckets = hashKeyMask + 2;  // the spare bucket too
+    const bool paging = populateThread.thread.joinable();
+    size_t resumeFrom = hashTableBytes;
+    if (paging) {
+        stopPopulating();
+        resumeFrom = populatedBytes.load(std::memory_order_relaxed);
+        if (resumeFrom < hashTableBytes) {
+            madvise(reinterpret_cast<char*>(hashTable) + resumeFrom, hashTableBytes - resumeFrom, MADV_DONTNEED);
+            buckets = (resumeFrom + sizeof(hashBucket) - 1) / sizeof(hashBucket);
+        }
+    }
+    const int t = engine.nofThreads < 1 ? 1 : engine.nofThreads;
+    const U64 per = buckets / t;
     std::vector<std::thread> workers;
     for (int j = 0; j < t; j++) {
         const U64 first = j * per;
-        const U64 count = j < t - 1 ? per : B - first + 1;
+        const U64 count = j < t - 1 ? per : buckets - first;
         auto clear = [first, count] { std::memset((void*)&hashTable[first], 0, count * sizeof(hashBucket)); };
         try {
             workers.emplace_back(clear);
@@ -360,6 +382,7 @@ void clearHashTableMT() {
     }
     for (auto& w : workers) w.join();
     hashHartBeat = 0;
+    if (paging) startPopulating(reinterpret_cast<char*>(hashTable), hashTableBytes, resumeFrom);
 }
 
 void advanceHashAge() {

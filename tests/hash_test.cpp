@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "tarnwick.h"
 
@@ -138,6 +139,30 @@ TEST(HashMemory, BackgroundPagingKeepsTheTableAndEndsInHugePages) {
     allocateHashTable(hashBucketsForSize(1024));
     freeHashTable();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    allocateHashTable(16384);
+}
+
+TEST(HashMemory, ClearingATableStillBeingPagedInLeavesNothingBehind) {
+    // Entries all over a table of which only the first pages are in yet;
+    // "ucinewgame" clears what is in and drops the rest.
+    auto key = [](U64 k) { return k * 0x9e3779b97f4a7c15ULL; };
+    allocateHashTable(hashBucketsForSize(256));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // some pages come in
+    advanceHashAge();  // and the helper pauses
+    for (U64 k = 1; k <= 20000; k++) hashStore(key(k), (uint32_t)k, 1, 2, boundExact);
+    clearHashTableMT();
+    int left = 0;
+    for (U64 k = 1; k <= 20000; k++) left += hashProbe(key(k)) != 0;
+    EXPECT_EQ(left, 0);
+    EXPECT_EQ(hashTable[hashKeyMask + 1].key[3].load(), 0u);  // the spare bucket
+
+    // The pages still come in afterwards, without disturbing new entries.
+    advanceHashAge();
+    for (U64 k = 1; k <= 20000; k++) hashStore(key(k), (uint32_t)k, 1, 2, boundExact);
+    waitForHashTablePages();
+    int found = 0;
+    for (U64 k = 1; k <= 20000; k++) found += hashEntryMove(hashProbe(key(k))) == (uint32_t)k;
+    EXPECT_EQ(found, 20000);
     allocateHashTable(16384);
 }
 
