@@ -1,7 +1,5 @@
 // Zobrist keys of positions.
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -231,21 +229,19 @@ bool keptClearOfSearch() {
 // compact memory first), so a depth-5 search touching a hundred pages of a
 // 256 MB table lost tens of milliseconds, several hundred when the memory was
 // cold.  So the table starts on small pages, whose faults cost a few
-// microseconds, and this thread, at a lower priority so that on a busy
-// machine the search keeps its core (nice 10 rather than 19: a collapse holds
-// the address-space lock, and the thread must not starve while it does):
+// microseconds, and this thread
 //   1. has the kernel fault in the whole table, 1 MB at a time;
 //   2. then asks for huge pages and has the kernel collapse the table into
 //      them one 2 MB page at a time, which spares long searches most of their
 //      address-translation misses.
-// A search reading a page that is being collapsed waits for that one page
-// only.  The thread writes nothing itself, so what the search stores never
-// depends on how far it has got; freeing the table stops it after the step
-// at hand.
+// A search touching a page that is being collapsed waits for that page, and
+// the kernel holds the address-space lock meanwhile: so the thread runs at
+// the engine's own priority, since a lower one let it be preempted in the
+// middle of a collapse on a busy machine and stall the search (0.3-0.4 s in
+// a 10 s search).  The thread writes nothing itself, so what the search
+// stores never depends on how far it has got; freeing the table stops it
+// after the step at hand.
 void populateAndCollapse(char* table, size_t bytes, size_t from) {
-#ifdef __linux__
-    setpriority(PRIO_PROCESS, (id_t)syscall(SYS_gettid), 10);
-#endif
 #ifdef MADV_POPULATE_WRITE
     const size_t slice = 1u << 20;
     for (size_t done = from; done < bytes; done += slice) {
