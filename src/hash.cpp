@@ -198,8 +198,10 @@ void stopPopulating() { populateThread.stop(); }
 
 bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed); }
 
-// How far from the start of the table the pages have been brought in.
+// How far from the start of the table the pages have been brought in, and
+// whether the helper has finished with the table.
 std::atomic<size_t> populatedBytes{0};
+std::atomic<bool> populateDone{false};
 
 // When the search started last (engine clock, ms).
 std::atomic<int64_t> lastSearchStartMs{INT64_MIN / 2};
@@ -211,9 +213,9 @@ constexpr int64_t keepClearOfSearchMs = 100;
 // the helper thread if it is at work.  On a virtual machine such interrupts
 // are dear: reading then writing 1500 fresh pages of a 1 GB table, about
 // what a first "go depth 5" does, took 23-45 ms beside the helper and 6-8 ms
-// alone.  So the helper stays out of the way for the
-// first 100 ms of every search, long enough for a quick first move, and goes
-// on afterwards.  False when the table is being freed.
+// alone.  So the helper stays out of the way for the first 100 ms of every
+// search, long enough for a quick first move, and goes on afterwards.  False
+// when the table is being freed.
 bool keptClearOfSearch() {
     for (;;) {
         if (populateCancelled()) return false;
@@ -262,11 +264,13 @@ void populateAndCollapse(char* table, size_t bytes, size_t from) {
             break;  // no synchronous collapse: the kernel's own scanner does it in time
     }
 #endif
+    populateDone.store(true, std::memory_order_relaxed);
 }
 
 // Bring in the pages from `from` on, then collapse the whole table.
 void startPopulating(char* table, size_t bytes, size_t from) {
     populatedBytes.store(from, std::memory_order_relaxed);
+    populateDone.store(false, std::memory_order_relaxed);
     try {
         populateThread.thread = std::thread(populateAndCollapse, table, bytes, from);
     } catch (const std::system_error&) {
@@ -353,7 +357,7 @@ void clearHashTableMT() {
     // table).  They are dropped instead, which leaves them zero, and the
     // helper goes on from there afterwards.
     U64 buckets = hashKeyMask + 2;  // the spare bucket too
-    const bool paging = populateThread.thread.joinable();
+    const bool paging = populateThread.thread.joinable() && !populateDone.load(std::memory_order_relaxed);
     size_t resumeFrom = hashTableBytes;
     if (paging) {
         stopPopulating();
