@@ -74,7 +74,8 @@ TEST_P(AnnouncedMate, IsNeverShorterThanTheRealMate) {
                 << " (data/mates.epd: the side to move " << shortestText(p.dm) << ")";
         } else {
             EXPECT_TRUE((claim > 0) == (p.dm > 0) && plies >= storedPlies(p.dm))
-                << p.fen << "\n  announced: " << line << "\n  but data/mates.epd: the side to move " << shortestText(p.dm);
+                << p.fen << "\n  announced: " << line << "\n  but data/mates.epd: the side to move "
+                << shortestText(p.dm);
         }
     }
 }
