@@ -26,11 +26,10 @@ inline void initMateSolverTables() {
 }
 
 // The number of half-moves from the root to the final checkmate that a "score
-// mate m" line of the engine stands for.  The engine prints m = plies / 2 + 1
-// for a mate `plies` half-moves away: a positive m is the side to move mating
-// with its m-th move (2m - 1 plies); a negative m is the side to move being
-// mated after 2(|m| - 1) plies, so "mate -2" means the opponent mates with its
-// first move whatever the side to move plays.
+// mate m" line of the engine stands for: a positive m is the side to move
+// mating with its m-th move (2m - 1 plies); a negative m is the side to move
+// being mated by the opponent's |m|-th move (2|m| plies), so "mate -1" means
+// the opponent mates with its first move whatever the side to move plays.
 inline int matePliesOfReport(int m) { return m > 0 ? 2 * m - 1 : -2 * m; }
 
 class MateSolver {
