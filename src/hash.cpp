@@ -1,6 +1,15 @@
 // Zobrist keys of positions.
 #include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -84,10 +93,95 @@ U64 hashKeyMask = 0;
 uint8_t hashAgeCounter = 0;
 uint32_t hashHartBeat = 0;
 
+// ---------------------------------------------------------------------------
+// How much memory a table may take
+// ---------------------------------------------------------------------------
+
+U64 hashBucketsWithinMemory(U64 wantedBuckets, U64 memoryBytes) {
+    // The rest of the system (the GUI, other engines, the kernel's caches)
+    // keeps a quarter of the memory, at least 256 MiB, but never more than
+    // half of it.
+    const U64 reserve = std::min(std::max(memoryBytes / 4, (U64)256 << 20), memoryBytes / 2);
+    const U64 allowance = memoryBytes - reserve;
+    U64 buckets = wantedBuckets;
+    while (buckets > 16384 && buckets * sizeof(hashBucket) > allowance) buckets /= 2;
+    return buckets;
+}
+
+namespace {
+
+// The first number in a cgroup limit file; "max" (no limit), a missing file
+// or anything unreadable gives no limit.
+U64 readCgroupLimit(const std::string& file) {
+    std::ifstream in(file);
+    U64 v = 0;
+    if (!(in >> v)) return ~0ULL;
+    return v;
+}
+
+// The smallest limit of the cgroup at `path` (as listed in /proc/self/cgroup)
+// and its ancestors, under the hierarchy mounted at `mount`.  A process in a
+// cgroup namespace sees its own group as the root of the mount, so the mount
+// root itself is always looked at.
+U64 cgroupTreeLimit(const std::string& mount, std::string path, const char* fileName) {
+    U64 limit = ~0ULL;
+    for (int depth = 0; depth < 64; depth++) {
+        while (!path.empty() && path.back() == '/') path.pop_back();
+        limit = std::min(limit, readCgroupLimit(mount + path + "/" + fileName));
+        if (path.empty()) break;
+        const size_t slash = path.rfind('/');
+        path.erase(slash == std::string::npos ? 0 : slash);
+    }
+    return limit;
+}
+
+}  // namespace
+
+U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot) {
+    U64 limit = physicalBytes;
+    std::ifstream in(procCgroupFile);
+    std::string line;
+    while (std::getline(in, line)) {
+        // "hierarchy-id:controllers:path"; the unified hierarchy has id 0 and
+        // no controller list, the older one lists "memory" among others.
+        const size_t a = line.find(':');
+        const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
+        if (b == std::string::npos) continue;
+        const std::string controllers = line.substr(a + 1, b - a - 1);
+        const std::string path = line.substr(b + 1);
+        if (line.compare(0, a, "0") == 0 && controllers.empty()) {
+            limit = std::min(limit, cgroupTreeLimit(cgroupRoot, path, "memory.max"));
+        } else {
+            std::istringstream list(controllers);
+            std::string c;
+            while (std::getline(list, c, ','))
+                if (c == "memory")
+                    limit = std::min(limit, cgroupTreeLimit(cgroupRoot + "/memory", path, "memory.limit_in_bytes"));
+        }
+    }
+    return limit;
+}
+
+U64 hashMemoryLimit() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    const U64 physical = pages > 0 && pageSize > 0 ? (U64)pages * (U64)pageSize : ~0ULL;
+    return hashMemoryLimit(physical, "/proc/self/cgroup", "/sys/fs/cgroup");
+}
+
+// ---------------------------------------------------------------------------
+// Mapping the table and bringing its pages in
+// ---------------------------------------------------------------------------
+
+#ifndef MADV_COLLAPSE
+#define MADV_COLLAPSE 25
+#endif
+
 namespace {
 size_t hashTableBytes = 0;
+constexpr size_t hugePageBytes = 2u << 20;
 
-// Faulting in the pages of a new table, slice by slice, in the background.
+// The background thread that brings the pages of a new table in.
 std::atomic<bool> populateCancel{false};
 struct populator {
     std::thread thread;
@@ -101,31 +195,112 @@ struct populator {
 } populateThread;
 
 void stopPopulating() { populateThread.stop(); }
+
+bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed); }
+
+// How far from the start of the table the pages have been brought in, and
+// whether the helper has finished with the table.
+std::atomic<size_t> populatedBytes{0};
+std::atomic<bool> populateDone{false};
+
+// When the search started last (engine clock, ms).
+std::atomic<int64_t> lastSearchStartMs{INT64_MIN / 2};
+constexpr int64_t keepClearOfSearchMs = 100;
+
+// A page the search reads first is mapped to the kernel's shared zero page;
+// when the search then writes it, the kernel replaces that mapping and must
+// flush it from every core running the engine, by an interrupt to the core of
+// the helper thread if it is at work.  On a virtual machine such interrupts
+// are dear: reading then writing 1500 fresh pages of a 1 GB table, about
+// what a first "go depth 5" does, took 23-45 ms beside the helper and 6-8 ms
+// alone.  So the helper stays out of the way for the first 100 ms of every
+// search, long enough for a quick first move, and goes on afterwards.  False
+// when the table is being freed.
+bool keptClearOfSearch() {
+    for (;;) {
+        if (populateCancelled()) return false;
+        const int64_t wait = lastSearchStartMs.load(std::memory_order_relaxed) + keepClearOfSearchMs - nowMs();
+        if (wait <= 0) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(wait, 5)));
+    }
+}
+
+// A search that starts on a fresh table touches buckets all over it, and
+// every first touch of a page is a page fault in the search thread.  With a
+// huge page each such fault clears 2 MB (and may wait for the kernel to
+// compact memory first), so a depth-5 search touching a hundred pages of a
+// 256 MB table lost tens of milliseconds, several hundred when the memory was
+// cold.  So the table starts on small pages, whose faults cost a few
+// microseconds, and this thread
+//   1. has the kernel fault in the whole table, 1 MB at a time;
+//   2. then asks for huge pages and has the kernel collapse the table into
+//      them one 2 MB page at a time, which spares long searches most of their
+//      address-translation misses.
+// A search touching a page that is being collapsed waits for that page, and
+// the kernel holds the address-space lock meanwhile: so the thread runs at
+// the engine's own priority, since a lower one let it be preempted in the
+// middle of a collapse on a busy machine and stall the search (0.3-0.4 s in
+// a 10 s search).  The thread writes nothing itself, so what the search
+// stores never depends on how far it has got; freeing the table stops it
+// after the step at hand.
+void populateAndCollapse(char* table, size_t bytes, size_t from) {
+#ifdef MADV_POPULATE_WRITE
+    const size_t slice = 1u << 20;
+    for (size_t done = from; done < bytes; done += slice) {
+        if (!keptClearOfSearch()) return;
+        if (madvise(table + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+            break;  // an older kernel: the search faults the pages in
+        populatedBytes.store(std::min(done + slice, bytes), std::memory_order_relaxed);
+    }
+#else
+    (void)from;
+#endif
+#ifdef MADV_HUGEPAGE
+    if (populateCancelled()) return;
+    madvise(table, bytes, MADV_HUGEPAGE);
+    for (size_t done = 0; done + hugePageBytes <= bytes; done += hugePageBytes) {
+        if (!keptClearOfSearch()) return;
+        if (madvise(table + done, hugePageBytes, MADV_COLLAPSE) != 0 && errno == EINVAL)
+            break;  // no synchronous collapse: the kernel's own scanner does it in time
+    }
+#endif
+    populateDone.store(true, std::memory_order_relaxed);
+}
+
+// Bring in the pages from `from` on, then collapse the whole table.
+void startPopulating(char* table, size_t bytes, size_t from) {
+    populatedBytes.store(from, std::memory_order_relaxed);
+    populateDone.store(false, std::memory_order_relaxed);
+    try {
+        populateThread.thread = std::thread(populateAndCollapse, table, bytes, from);
+    } catch (const std::system_error&) {
+        // Without the helper thread the pages are faulted in by use.
+#ifdef MADV_HUGEPAGE
+        madvise(table, bytes, MADV_HUGEPAGE);
+#endif
+    }
+}
+
+// An anonymous mapping of `bytes` that starts on a huge-page boundary, so
+// that every 2 MB of the table can become one huge page.
+void* mapAligned(size_t bytes) {
+    const size_t span = bytes + hugePageBytes;
+    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const uintptr_t start = (uintptr_t)p;
+    const uintptr_t aligned = (start + hugePageBytes - 1) & ~(uintptr_t)(hugePageBytes - 1);
+    const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
+    const uintptr_t end = (aligned + bytes + page - 1) & ~(uintptr_t)(page - 1);
+    if (aligned > start) munmap(p, aligned - start);
+    if (start + span > end) munmap((void*)end, start + span - end);
+    return (void*)aligned;
+}
+
 }  // namespace
 
 void waitForHashTablePages() {
     if (populateThread.thread.joinable()) populateThread.thread.join();
 }
-
-namespace {
-
-void startPopulating(char* p, size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-    try {
-        populateThread.thread = std::thread([p, bytes] {
-            const size_t slice = 4u << 20;
-            for (size_t done = 0; done < bytes && !populateCancel.load(std::memory_order_relaxed); done += slice)
-                madvise(p + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE);
-        });
-    } catch (const std::system_error&) {
-        // Without the helper thread the pages are faulted in by use.
-    }
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-}  // namespace
 
 U64 hashBucketsForSize(int64_t mb) {
     U64 p = 1;
@@ -142,22 +317,23 @@ void freeHashTable() {
 }
 
 // Fresh anonymous mappings are zero-filled by the kernel, so a new table needs
-// no clearing pass.  The table asks for transparent huge pages, which spare
-// the search most of its address-translation misses; since faulting in a huge
-// page can be slow (the kernel may compact memory first), a background thread
-// has the kernel fault in the table slice by slice, so that neither start-up
-// nor the first searches wait for it.  It writes nothing itself; freeing the
-// table stops it after the slice at hand.
+// no clearing pass.
 U64 allocateHashTable(U64 buckets, bool prefault) {
     freeHashTable();
     for (; buckets >= 2048; buckets /= 2) {
-        size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) continue;
-#ifdef MADV_HUGEPAGE
-        madvise(p, bytes, MADV_HUGEPAGE);
+        const size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
+        void* p = mapAligned(bytes);
+        if (!p) continue;
+        if (prefault) {
+#ifdef MADV_NOHUGEPAGE
+            madvise(p, bytes, MADV_NOHUGEPAGE);  // small pages until the table is in
 #endif
-        if (prefault) startPopulating(static_cast<char*>(p), bytes);
+            startPopulating(static_cast<char*>(p), bytes, 0);
+        } else {
+#ifdef MADV_HUGEPAGE
+            madvise(p, bytes, MADV_HUGEPAGE);
+#endif
+        }
         hashTable = static_cast<hashBucket*>(p);
         hashTableBytes = bytes;
         hashKeyMask = buckets - 1;
@@ -176,13 +352,27 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
 }
 
 void clearHashTableMT() {
-    int t = engine.nofThreads < 1 ? 1 : engine.nofThreads;
-    const U64 B = hashKeyMask + 1;
-    const U64 per = B / t;
+    // Writing zeros over pages the helper thread has not brought in yet would
+    // fault them in one by one on this thread (a second for a fresh 1 GB
+    // table).  They are dropped instead, which leaves them zero, and the
+    // helper goes on from there afterwards.
+    U64 buckets = hashKeyMask + 2;  // the spare bucket too
+    const bool paging = populateThread.thread.joinable() && !populateDone.load(std::memory_order_relaxed);
+    size_t resumeFrom = hashTableBytes;
+    if (paging) {
+        stopPopulating();
+        resumeFrom = populatedBytes.load(std::memory_order_relaxed);
+        if (resumeFrom < hashTableBytes) {
+            madvise(reinterpret_cast<char*>(hashTable) + resumeFrom, hashTableBytes - resumeFrom, MADV_DONTNEED);
+            buckets = (resumeFrom + sizeof(hashBucket) - 1) / sizeof(hashBucket);
+        }
+    }
+    const int t = engine.nofThreads < 1 ? 1 : engine.nofThreads;
+    const U64 per = buckets / t;
     std::vector<std::thread> workers;
     for (int j = 0; j < t; j++) {
         const U64 first = j * per;
-        const U64 count = j < t - 1 ? per : B - first + 1;
+        const U64 count = j < t - 1 ? per : buckets - first;
         auto clear = [first, count] { std::memset((void*)&hashTable[first], 0, count * sizeof(hashBucket)); };
         try {
             workers.emplace_back(clear);
@@ -192,11 +382,13 @@ void clearHashTableMT() {
     }
     for (auto& w : workers) w.join();
     hashHartBeat = 0;
+    if (paging) startPopulating(reinterpret_cast<char*>(hashTable), hashTableBytes, resumeFrom);
 }
 
 void advanceHashAge() {
     hashAgeCounter = (uint8_t)(hashHartBeat & 63);
     hashHartBeat++;
+    lastSearchStartMs.store(nowMs(), std::memory_order_relaxed);
 }
 
 void installPerftCheckHashTable() {

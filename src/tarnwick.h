@@ -623,14 +623,23 @@ extern uint32_t hashHartBeat;
 // Number of buckets for a size in mebibytes: 16384 times the smallest power of
 // two not below the size (at least 16384).
 U64 hashBucketsForSize(int64_t mb);
+// The largest number of buckets, at most `wantedBuckets` and halved as often
+// as needed (but not below 16384), whose table leaves the rest of a machine
+// or container of `memoryBytes` enough room.
+U64 hashBucketsWithinMemory(U64 wantedBuckets, U64 memoryBytes);
+// Memory this process can have: physical memory, or less when a cgroup
+// (v1 or v2) above the process sets a limit.  The second form reads the given
+// files in place of /proc/self/cgroup and /sys/fs/cgroup.
+U64 hashMemoryLimit();
+U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot);
 // Replace the table by one of the given number of buckets.  When memory for it
 // cannot be had, smaller powers of two are tried; returns the buckets obtained.
-// With `prefault` the pages are brought in by a background thread; without,
-// the search faults them in as it first touches them.
+// With `prefault` a background thread brings the pages in and then turns them
+// into huge pages; without, the search faults them in as it first touches
+// them.
 U64 allocateHashTable(U64 buckets, bool prefault = true);
 void freeHashTable();
-// Wait until the pages of a new table have all been faulted in (they are
-// brought in by a background thread after each allocation).
+// Wait until the background thread has finished with a new table's pages.
 void waitForHashTablePages();
 // Zero the table with the engine's thread count (clears the age counter too).
 void clearHashTableMT();

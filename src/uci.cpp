@@ -183,9 +183,16 @@ void uciHelp() {
 // ---------------------------------------------------------------------------
 
 void allocateConfiguredHashTable(bool prefault) {
+    // A table larger than the machine (or its container) can hold would be
+    // mapped, then faulted in until the kernel kills the engine: cap it.
     const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
-    if (allocateHashTable(wanted, prefault) < wanted)
-        printLine("info string not enough memory for the hash table; using a smaller one");
+    const U64 memory = hashMemoryLimit();
+    const U64 capped = hashBucketsWithinMemory(wanted, memory);
+    const U64 got = allocateHashTable(capped, prefault);
+    if (got < wanted)
+        printLine("info string not enough memory for " + std::to_string(engine.hashSizeMB) + " MB of hash; using " +
+                  std::to_string(got * sizeof(hashBucket) >> 20) + " MB" +
+                  (capped < wanted ? " (memory: " + std::to_string(memory >> 20) + " MB)" : ""));
 }
 
 void engineStartup() {
@@ -436,11 +443,7 @@ void uciSetOption(std::istringstream& is) {
         v = clampValue(v, 1, 262144);
         stopSearchAndWait();
         engine.hashSizeMB = (int32_t)v;
-        const U64 wanted = hashBucketsForSize(v);
-        const U64 got = allocateHashTable(wanted);
-        if (got < wanted)
-            printLine("info string not enough memory for " + std::to_string(v) + " MB of hash; using " +
-                      std::to_string(got * sizeof(hashBucket) >> 20) + " MB");
+        allocateConfiguredHashTable(true);
         printLine("info string Size of Hashtable set to : " + std::to_string(v));
     } else if (name == "Threads") {
         v = clampValue(v, 1, 256);
