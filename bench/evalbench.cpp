@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "eval.h"
+#include "search.h"
 
 namespace {
 pawnHashEntry pawnHash[PAWN_HASH_ENTRIES];

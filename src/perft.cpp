@@ -7,14 +7,13 @@
 
 #include <unistd.h>
 
+#include "search.h"
 #include "tarnwick.h"
-#include "uci.h"
 
 // The regression file of the source tree: the last place "rtest" looks.
 #ifndef TARNWICK_PERFT_FILE
 #define TARNWICK_PERFT_FILE "data/perft.txt"
 #endif
-const std::string perftFilename = TARNWICK_PERFT_FILE;
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
@@ -117,7 +116,7 @@ std::vector<std::string> perftFileCandidates() {
         places.push_back(dir + "data/perft.txt");
         places.push_back(dir + "../share/tarnwick/perft.txt");
     }
-    places.push_back(perftFilename);
+    places.push_back(TARNWICK_PERFT_FILE);
     return places;
 }
 

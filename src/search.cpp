@@ -10,7 +10,6 @@
 #include "search.h"
 #include "syzygy.h"
 #include "tarnwick.h"
-#include "uci.h"
 
 positionStruct GPSData;
 

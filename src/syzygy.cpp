@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "uci.h"
-
 namespace {
 
 constexpr U64 RANKS_1_AND_8 = 0xff000000000000ffULL;

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "search.h"
 #include "tarnwick.h"
 #include "uci.h"
 

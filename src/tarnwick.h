@@ -313,17 +313,14 @@ inline int typeOf(int code) { return code / 2 - 1; }
 inline int relSq(int s, int c) { return c == WHITE ? s ^ 56 : s; }
 
 // ---------------------------------------------------------------------------
-// Text forms (general.cpp; the FEN reader lives with the search)
+// Text forms, numbers from text, output and the clock (general.cpp; the FEN
+// reader, setPosition and validateFen, lives with the search in search.h)
 // ---------------------------------------------------------------------------
 extern const std::string fenLabelPieces;
 extern const std::string promotionPieces;
 extern const std::string promotionLabels;
 extern const std::string fenStartPos;
 
-void setPosition(std::string fen, positionStruct* pos);
-// Checks a FEN before it is given to setPosition; returns an empty string when
-// the text describes a position the engine can work with, else the reason.
-std::string validateFen(const std::string& fen);
 std::string boardToString(const positionStruct* pos);
 std::string squareToString(int sq);
 std::string moveToLA(const moveStruct* move, unsigned char side);
@@ -334,6 +331,14 @@ std::string PVToString(const positionStruct* pos);
 // when it lies beyond.  False, with `value` untouched, when there are no
 // digits.
 bool parseInteger(std::string_view text, long long lo, long long hi, long long& value);
+
+// Write one whole line to standard output and flush it.  Whoever prints (the
+// command loop, the boss thread, the tuning threads) prints whole lines, so
+// lines from different threads never mix.
+void printLine(const std::string& line);
+
+// Monotonic clock in whole milliseconds.
+int64_t nowMs();
 
 // ---------------------------------------------------------------------------
 // Move generation (move.cpp) and perft (perft.cpp)
@@ -354,6 +359,9 @@ moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start
 U64 computeNotPinnedMask(const positionStruct* pos, int side);
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos);
+// The perft regression check ("rtest"): counts every record of the regression
+// file and prints one line each, then the verdict.
+void perftCheck();
 
 // ---------------------------------------------------------------------------
 // The global game position
@@ -746,6 +754,3 @@ struct engineStruct {
     std::string syzygyPath;
 };
 extern engineStruct engine;
-
-// Monotonic clock in whole milliseconds.
-int64_t nowMs();

@@ -17,7 +17,7 @@
 #include <sstream>
 
 #include "eval.h"
-#include "uci.h"
+#include "search.h"
 
 std::vector<texelPosStruct> texelPositions;
 std::vector<texelParStruct> texelPars;
@@ -225,17 +225,9 @@ double texelWorkForce::calcTexelError() {
 }
 
 // ---------------------------------------------------------------------------
-// The "texel" command
+// The measurement of the "texel" command
 // ---------------------------------------------------------------------------
-void uciTexel() {
-    // A running search must not read the tables while they are rebuilt.
-    stopSearchAndWait();
-    initBitboardConstants();
-    initHashCodeTables();
-    // The tuning threads never touch the table, so its pages are left to be
-    // faulted in by the next search rather than competing with them now.
-    allocateConfiguredHashTable(false);
-
+void measureTexelError() {
     std::ifstream in(texelFilename);
     size_t skipped = 0;
     if (!in || !texelReadFile(in, texelPositions, skipped)) {

@@ -2,7 +2,6 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <type_traits>
@@ -29,19 +28,6 @@ bool haveGamePosition() {
     return gamePositionValid;
 }
 }  // namespace
-
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-               .count() /
-           1000000;
-}
-
-void printLine(const std::string& line) {
-    std::string s = line;
-    s += '\n';
-    std::fwrite(s.data(), 1, s.size(), stdout);
-    std::fflush(stdout);
-}
 
 namespace {
 
@@ -472,6 +458,17 @@ void uciSetOption(std::istringstream& is) {
 void uciRtest() {
     stopSearchAndWait();
     perftCheck();
+}
+
+void uciTexel() {
+    // A running search must not read the tables while they are rebuilt.
+    stopSearchAndWait();
+    initBitboardConstants();
+    initHashCodeTables();
+    // The tuning threads never touch the table, so its pages are left to be
+    // faulted in by the next search rather than competing with them now.
+    allocateConfiguredHashTable(false);
+    measureTexelError();
 }
 
 // ---------------------------------------------------------------------------

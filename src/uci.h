@@ -6,9 +6,6 @@
 
 #include "tarnwick.h"
 
-// Write one whole line to standard output and flush it.
-void printLine(const std::string& line);
-
 void uciPosition(std::istringstream& is);
 void uciPerft(std::istringstream& is, int& perftDepth);
 void uciShowBoard();
@@ -16,10 +13,6 @@ void uciHelp();
 // Evaluate the game position: silently, or with a table of the terms.
 void uciEvil();
 void uciEval();
-
-// The perft regression check (perft.cpp).
-void perftCheck();
-extern const std::string perftFilename;
 
 // Make a move of the game: validated by the caller, made at ply 0 with the
 // game's key history kept within bounds.
@@ -42,7 +35,7 @@ void uciIdentify();
 void uciSetOption(std::istringstream& is);
 void uciRtest();
 void uciBench(std::istringstream& is);
-// Texel error of the static evaluation over the tuning file (texel.cpp).
+// Texel error of the static evaluation over the tuning file.
 void uciTexel();
 
 // Soft and hard time budgets of the next search, from the clock fields of
