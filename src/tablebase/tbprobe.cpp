@@ -41,9 +41,9 @@ inline uint64_t pieces_of(const pos* p, int code) {
     }
 }
 
-// Is square sq attacked by the men in `by`?  `side` is the colour of the
-// attacked side (1 White), which tells from where enemy pawns attack.
-inline bool attacked(const pos* p, int sq, uint64_t by, int side) {
+}  // namespace
+
+bool attacked(const pos* p, int sq, uint64_t by, int side) {
     const uint64_t occ = p->white | p->black;
     if (kingAttackTable[sq] & p->kings & by) return true;
     if (knightAttackTable[sq] & p->knights & by) return true;
@@ -51,6 +51,8 @@ inline bool attacked(const pos* p, int sq, uint64_t by, int side) {
     if (rookAttacks(sq, occ) & (p->rooks | p->queens) & by) return true;
     return (bishopAttacks(sq, occ) & (p->bishops | p->queens) & by) != 0;
 }
+
+namespace {
 
 inline bool in_check(const pos* p) {
     const uint64_t king = p->kings & us_of(p);
@@ -122,7 +124,8 @@ uint16_t* generate(const pos* p, uint16_t* out) {
     return out;
 }
 
-// Is the side to move checkmated?
+}  // namespace
+
 bool is_mate(const pos* p) {
     if (!in_check(p)) return false;
     uint16_t moves[MAX_MOVES];
@@ -132,6 +135,8 @@ bool is_mate(const pos* p) {
         if (do_move(&child, p, *m)) return false;
     return true;
 }
+
+namespace {
 
 inline bool is_en_passant(const pos* p, uint16_t m) {
     return p->ep && move_to(m) == p->ep && (p->pawns & us_of(p) & (1ULL << move_from(m)));
