@@ -60,13 +60,7 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     }
 
     if (!c.inCheck) {
-        moveStruct* m = start;
-        while (m < end) {
-            if (!moveIsLegal(pos, ply, *m))
-                *m = *--end;
-            else
-                m++;
-        }
+        end = keepLegalMoves(pos, ply, start, end);
         c.moveListEnd = end;
         pos->plyStack[ply + 1].moveListStart = end;
     }
