@@ -41,9 +41,7 @@ int main(int argc, char** argv) {
         std::string word;
         is >> word;
 
-        if (word == "quit")
-            uciQuit();
-        else if (word == "stop")
+        if (word == "quit" || word == "stop")
             uciStop();
         else if (word == "position")
             uciPosition(is);

@@ -199,8 +199,6 @@ void waitForSearchEnd() {
     theWorkForce.waitForSearch();
 }
 
-void uciQuit() { theWorkForce.commandStop(); }
-
 void uciStop() { theWorkForce.commandStop(); }
 
 void uciPonderhit() {

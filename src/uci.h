@@ -26,7 +26,8 @@ void allocateConfiguredHashTable(bool prefault);
 void engineStartup();
 void engineShutdown();
 
-void uciQuit();
+// "stop", and "quit" before the pool is emptied: a running search ends and
+// prints its "bestmove" (a held ponder or infinite answer included).
 void uciStop();
 void uciGo(std::istringstream& is);
 void uciPonderhit();
