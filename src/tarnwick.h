@@ -725,6 +725,10 @@ inline void hashStore(U64 key, uint32_t move, int score, int draft, int bound) {
 // ---------------------------------------------------------------------------
 // Engine options, "go" limits and clock state (uci.cpp)
 // ---------------------------------------------------------------------------
+// engineStruct::movesPlayed of a game set up from a FEN whose earlier moves
+// are unknown: the time allocation then cannot tell the stage of the game.
+constexpr int32_t MOVES_PLAYED_UNKNOWN = 1024;
+
 struct engineStruct {
     U64 nodesLimit = 0;
     std::atomic<U64> elapsedMs{0};
