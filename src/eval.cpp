@@ -1,4 +1,5 @@
-// Static evaluation: the weight tables.
+// The evaluation: its weight tables, the static evaluation with its per-thread
+// caches, and the term-by-term report of the "eval" command.
 //
 // Every weight is a packed score S(mg, eg).  Tables indexed by square use the
 // owner's relative square: index 0 is a8 from the owner's side, so a white man

@@ -1,4 +1,6 @@
-// The command handlers: position, perft, showboard, help and the others.
+// The command handlers of the front end: position, go with its time
+// allocation, setoption, bench and the developer commands, and the engine
+// record `engine` they fill in.
 #include <algorithm>
 #include <chrono>
 #include <climits>

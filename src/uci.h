@@ -1,4 +1,4 @@
-// The command handlers of the front end.
+// The command handlers of the front end, called by the command loop.
 #pragma once
 
 #include <sstream>
