@@ -270,22 +270,18 @@ void initSliderAttacks(bool searchMagics);
 extern const U64 storedRookMagics[64];
 extern const U64 storedBishopMagics[64];
 
-inline U64 rookAttacks(int sq, U64 occ) {
-    const sliderLookup& l = rookAttackLUT[sq];
+// The attack set of a slider from the occupancy of its relevant squares:
+// gathered by PEXT in the BMI build, hashed by magic multiplication in the
+// others.
+inline U64 sliderAttacks(const sliderLookup& l, U64 occ) {
 #if defined(TW_PEXT)
     return l.table[_pext_u64(occ, l.mask)];
 #else
     return l.table[((occ & l.mask) * l.magic) >> (l.shift & 63)];
 #endif
 }
-inline U64 bishopAttacks(int sq, U64 occ) {
-    const sliderLookup& l = bishopAttackLUT[sq];
-#if defined(TW_PEXT)
-    return l.table[_pext_u64(occ, l.mask)];
-#else
-    return l.table[((occ & l.mask) * l.magic) >> (l.shift & 63)];
-#endif
-}
+inline U64 rookAttacks(int sq, U64 occ) { return sliderAttacks(rookAttackLUT[sq], occ); }
+inline U64 bishopAttacks(int sq, U64 occ) { return sliderAttacks(bishopAttackLUT[sq], occ); }
 inline U64 queenAttacks(int sq, U64 occ) { return rookAttacks(sq, occ) | bishopAttacks(sq, occ); }
 
 // ---------------------------------------------------------------------------
@@ -415,6 +411,11 @@ inline bool moveIsLegal(const positionStruct* pos, int ply, moveStruct m) {
 // ---------------------------------------------------------------------------
 // Making and unmaking moves
 // ---------------------------------------------------------------------------
+// The rook's squares of a castling move (the king's move from `from` to
+// `to`): it comes from the corner and lands on the square the king crossed.
+inline int castlingRookFrom(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
+inline int castlingRookTo(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
+
 inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     plyEntry& c = pos->plyStack[ply];
     plyEntry& n = pos->plyStack[ply + 1];
@@ -483,8 +484,7 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     case MT_CASTLE_K:
     case MT_CASTLE_Q: {
         const int rook = ROOK + side;
-        const int rFrom = move.moveType == MT_CASTLE_K ? from + 3 : from - 4;
-        const int rTo = move.moveType == MT_CASTLE_K ? to - 1 : to + 1;
+        const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         const int32_t* rpst = pieceSquareScore[3];
         pos->pieceSquareSum[side] += pst[relSq(to, side)] - pst[relSq(from, side)] - rpst[relSq(rFrom, side)] +
                                      rpst[relSq(rTo, side)];
@@ -553,8 +553,7 @@ inline void unmakeMove(positionStruct* pos, int ply, moveStruct move) {
     case MT_CASTLE_K:
     case MT_CASTLE_Q: {
         const int rook = ROOK + side;
-        const int rFrom = move.moveType == MT_CASTLE_K ? from + 3 : from - 4;
-        const int rTo = move.moveType == MT_CASTLE_K ? to - 1 : to + 1;
+        const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         mover = KING + side;
         pb[mover] ^= F | T;
         pb[side] ^= F | T;

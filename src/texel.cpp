@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -156,19 +155,10 @@ texelWorker::texelWorker(int i) : index(i), pos(&position) {
     position.pawnHashTable = pawnHashTable.get();
     position.evalCache = evalCache.get();
     position.threadIndex = (uint32_t)i;
-    try {
-        thread = std::thread(&texelWorker::atTheOffice, this);
-    } catch (const std::system_error&) {
-        std::fputs("thread constructor failed\n", stderr);
-        std::exit(1);
-    }
-    waitIdle();
+    startThread(thread, [this] { atTheOffice(); });
 }
 
-texelWorker::~texelWorker() {
-    requestQuit();
-    if (thread.joinable()) thread.join();
-}
+texelWorker::~texelWorker() { endThread(thread); }
 
 void texelWorker::atTheOffice() {
     printLine("Lets go");

@@ -208,6 +208,22 @@ bool ensure_loaded(TBEntry* e, uint64_t key, const pos* p) {
     return true;
 }
 
+// How a position is read from a table stored under `table_key`: with the
+// colours exchanged or not, and from which side-to-move half.  A symmetric
+// table (the same men on both sides) holds White to move only, so Black to
+// move reads it with the colours exchanged; any other table holds both sides
+// to move, and a position whose White has the table's Black men reads it
+// with the colours exchanged.
+void table_side(const pos* p, uint64_t key, uint64_t table_key, bool symmetric, bool* colour_mirror, int* bside) {
+    if (symmetric) {
+        *colour_mirror = !p->turn;
+        *bside = 0;
+    } else {
+        *colour_mirror = key != table_key;
+        *bside = *colour_mirror == p->turn ? 1 : 0;
+    }
+}
+
 int probe_wdl_table(const pos* p, int* success) {
     const uint64_t key = calc_key(p, false);
     if (key == 0) return 0;  // bare kings
@@ -218,13 +234,7 @@ int probe_wdl_table(const pos* p, int* success) {
     }
     bool colour_mirror;
     int bside;
-    if (e->symmetric) {
-        colour_mirror = !p->turn;
-        bside = 0;
-    } else {
-        colour_mirror = key != e->key;
-        bside = colour_mirror == p->turn ? 1 : 0;
-    }
+    table_side(p, key, e->key, e->symmetric, &colour_mirror, &bside);
     const SubTable* sts = e->pawn_table ? static_cast<TBEntry_pawn*>(e)->st : &static_cast<TBEntry_piece*>(e)->st;
     const SubTable* st;
     uint64_t idx;
@@ -273,13 +283,7 @@ int probe_dtz_table(const pos* p, int wdl, int* success) {
     }
     bool colour_mirror;
     int bside;
-    if (d->symmetric) {
-        colour_mirror = !p->turn;
-        bside = 0;
-    } else {
-        colour_mirror = key != d->key;
-        bside = colour_mirror == p->turn ? 1 : 0;
-    }
+    table_side(p, key, d->key, d->symmetric, &colour_mirror, &bside);
     TBEntry info;
     info.men = d->men;
     info.pawn_table = d->pawn_table;
