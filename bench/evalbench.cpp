@@ -4,6 +4,7 @@
 // With --cold-pawns the pawn hash is cleared before every evaluation too, so
 // the pawn-structure pass runs each time.
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "eval.h"
+#include "search.h"
 
 namespace {
 pawnHashEntry pawnHash[PAWN_HASH_ENTRIES];
@@ -18,11 +20,11 @@ evalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    long long rounds = 200;
+    if (argc < 2 || (argc > 2 && !parseInteger(argv[2], 1, INT_MAX, rounds))) {
         std::fprintf(stderr, "usage: %s <positions file> [rounds] [--cold-pawns]\n", argv[0]);
         return 2;
     }
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 200;
     const bool coldPawns = argc > 3 && std::strcmp(argv[3], "--cold-pawns") == 0;
     initBitboardConstants();
     initHashCodeTables();
@@ -56,7 +58,7 @@ int main(int argc, char** argv) {
     const auto t1 = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(t1 - t0).count();
     const double evals = (double)rounds * (double)positions->size();
-    std::printf("%zu positions x %d rounds: %.0f evaluations/s (checksum %lld)\n", positions->size(), rounds,
+    std::printf("%zu positions x %lld rounds: %.0f evaluations/s (checksum %lld)\n", positions->size(), rounds,
                 evals / seconds, checksum);
     delete positions;
     return 0;

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,7 +63,7 @@ bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out)
     const int wk = lsb(p.kings & p.white), bk = lsb(p.kings & p.black);
     if (kingAttackTable[wk] & (1ULL << bk)) return false;
     const uint64_t other = p.turn ? p.black : p.white, mover = p.turn ? p.white : p.black;
-    if (tbAttacked(p, lsb(p.kings & other), mover, p.turn ? 0 : 1)) return false;
+    if (tb::attacked(&p, lsb(p.kings & other), mover, p.turn ? 0 : 1)) return false;
     *out = p;
     return true;
 }
@@ -72,19 +71,19 @@ bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out)
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    long long count = 300000, passes = 3;
+    if (argc < 2 || (argc > 2 && !parseInteger(argv[2], 1, 100000000, count)) ||
+        (argc > 3 && !parseInteger(argv[3], 1, 1000, passes))) {
         std::fprintf(stderr, "usage: tbbench syzygy-dir [positions] [passes]\n");
         return 1;
     }
     const std::string dir = argv[1];
-    const int count = argc > 2 ? std::atoi(argv[2]) : 300000;
-    const int passes = argc > 3 ? std::atoi(argv[3]) : 3;
 
     initBitboardConstants();
     initHashCodeTables();
     syzygySetPath(dir);
     const std::vector<std::string> tables = fiveManTables(dir);
-    if (tables.empty() || count <= 0) {
+    if (tables.empty()) {
         std::fprintf(stderr, "no five-man tables in %s\n", dir.c_str());
         return 1;
     }
@@ -92,7 +91,7 @@ int main(int argc, char** argv) {
     std::mt19937_64 rng(20240607);
     std::vector<tb::pos> positions;
     positions.reserve((size_t)count);
-    while ((int)positions.size() < count) {
+    while ((long long)positions.size() < count) {
         tb::pos p;
         if (randomPosition(tables[positions.size() % tables.size()], rng, &p)) positions.push_back(p);
     }
@@ -106,7 +105,7 @@ int main(int argc, char** argv) {
     }
 
     double best = 0;
-    for (int pass = 0; pass < passes; pass++) {
+    for (long long pass = 0; pass < passes; pass++) {
         const auto t0 = std::chrono::steady_clock::now();
         for (const tb::pos& p : positions) {
             int success;
@@ -115,7 +114,7 @@ int main(int argc, char** argv) {
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (count / s > best) best = count / s;
     }
-    std::printf("%zu five-man tables, %d positions, %ld failed probes (checksum %ld)\n", tables.size(), count, failed,
+    std::printf("%zu five-man tables, %lld positions, %ld failed probes (checksum %ld)\n", tables.size(), count, failed,
                 sum);
     std::printf("WDL probes per second: %.0f\n", best);
     return 0;

@@ -69,7 +69,11 @@ void playGame(const char* program, int initialMs, int incrementMs, Summary& s) {
 
 int main(int argc, char** argv) {
     const char* program = argc > 1 ? argv[1] : "build/tarnwick";
-    const int games = argc > 2 ? std::atoi(argv[2]) : 2;
+    long long games = 2;
+    if (argc > 2 && !parseInteger(argv[2], 1, 10000, games)) {
+        std::fprintf(stderr, "usage: %s [program] [games per time control]\n", argv[0]);
+        return 2;
+    }
     const struct {
         const char* name;
         int initial, increment;

@@ -1,4 +1,5 @@
-// Static evaluation: the weight tables.
+// The evaluation: its weight tables, the static evaluation with its per-thread
+// caches, and the term-by-term report of the "eval" command.
 //
 // Every weight is a packed score S(mg, eg).  Tables indexed by square use the
 // owner's relative square: index 0 is a8 from the owner's side, so a white man
@@ -190,6 +191,40 @@ constexpr U64 FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
 constexpr U64 FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
 
 enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
+
+// King danger, in units summed per king.  Once the sum is above zero it costs
+// sum^2 / KD_MG_DIVISOR in the middle game, so that one strong attack weighs
+// far more than two weak ones, and sum / KD_EG_DIVISOR in the endgame.
+// Each knight, bishop or rook that attacks the king zone brings this weight,
+// a queen (whose checks are counted apart) less; the sum of the weights is
+// multiplied by the number of attackers, so that attackers count far more
+// together than each alone.
+constexpr int KD_ZONE_ATTACKER_WEIGHT = 15, KD_ZONE_QUEEN_WEIGHT = 5;
+// Danger is looked at only with this many attackers (enemy queens and zone
+// attackers, each zone square an enemy pawn attacks counting one).
+constexpr int KD_MIN_ATTACKERS = 2;
+// The sum starts below zero: a little pressure on a king is no danger.
+constexpr int KD_START = -292;
+// A check the enemy can give on a square where the checker is safe.
+constexpr int KD_SAFE_QUEEN_CHECK = 320, KD_SAFE_ROOK_CHECK = 420;
+constexpr int KD_SAFE_BISHOP_CHECK = 195, KD_SAFE_KNIGHT_CHECK = 390;
+// For a kind of piece without a safe check, each square it could check from
+// that lies in the enemy's mobility area: the check still ties the defence.
+constexpr int KD_UNSAFE_CHECK = 105;
+// Each square of the king's flank on our first five ranks that the enemy
+// attacks, and once more each of those it attacks twice and our pawns do not
+// cover.
+constexpr int KD_FLANK_ATTACK = 16;
+// Each attack on a square next to the king.
+constexpr int KD_KING_RING_ATTACK = 40;
+// Each square of the king zone the enemy attacks and we defend at most once,
+// and then only with the king or the queen.
+constexpr int KD_WEAK_ZONE_SQUARE = 73;
+// Each own man pinned inside the king zone.
+constexpr int KD_PINNED_IN_ZONE = 20;
+// Without a queen the attack lacks its strongest piece.
+constexpr int KD_NO_ENEMY_QUEEN = 620;
+constexpr unsigned KD_MG_DIVISOR = 4140, KD_EG_DIVISOR = 11;
 
 // Rank r (0 = own first rank) as seen from colour C.
 template <int C>
@@ -403,7 +438,7 @@ inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
                                    : Kind == BISHOP ? S(120, 49)
                                    : Kind == ROOK   ? S(120, 95)
                                                     : S(378, 362);
-    constexpr int zoneWeight = Kind == QUEEN ? 5 : 15;
+    constexpr int zoneWeight = Kind == QUEEN ? KD_ZONE_QUEEN_WEIGHT : KD_ZONE_ATTACKER_WEIGHT;
     const int32_t* mobility = Kind == KNIGHT ? EVALMOBILITYKNIGHT
                               : Kind == BISHOP ? EVALMOBILITYBISHOP
                               : Kind == ROOK   ? EVALMOBILITYROOK
@@ -554,7 +589,8 @@ int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
     // King danger.
     int kd = 0;
     const bool enemyQueens = pb[QUEEN + Them] != 0;
-    if (popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] > 1) {
+    const bool underAttack = popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] >= KD_MIN_ATTACKERS;
+    if (underAttack) {
         const U64 zone = st.kingZone[C];
         const U64 flank = kingSideFiles[fileOf(k)] & st.attacks[Them] & RANK1TO5BB[C];
         const U64 kingWeak = st.attacks[Them] & ~st.attacksTwice[C] &
@@ -564,40 +600,41 @@ int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
         const U64 rookRays = rookAttacks(k, occ);
         const U64 bishopRays = bishopAttacks(k, occ);
 
-        kd = -292;
-        if ((st.attackedBy[Them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe) kd += 320;
+        kd = KD_START;
+        if ((st.attackedBy[Them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe)
+            kd += KD_SAFE_QUEEN_CHECK;
         U64 unsafeChecks = 0;
         const U64 rookChecks = rookRays & st.attackedBy[Them][AB_ROOK];
         if (rookChecks & safe)
-            kd += 420;
+            kd += KD_SAFE_ROOK_CHECK;
         else
             unsafeChecks |= rookChecks;
         const U64 bishopChecks = bishopRays & st.attackedBy[Them][AB_BISHOP];
         if (bishopChecks & safe)
-            kd += 195;
+            kd += KD_SAFE_BISHOP_CHECK;
         else
             unsafeChecks |= bishopChecks;
         const U64 knightChecks = knightAttackTable[k] & st.attackedBy[Them][AB_KNIGHT];
         if (knightChecks & safe)
-            kd += 390;
+            kd += KD_SAFE_KNIGHT_CHECK;
         else
             unsafeChecks |= knightChecks;
 
-        kd += 16 * (popcount(flank & st.attacksTwice[Them] & ~st.pawnAttacks[C]) + popcount(flank));
+        kd += KD_FLANK_ATTACK * (popcount(flank & st.attacksTwice[Them] & ~st.pawnAttacks[C]) + popcount(flank));
         kd += st.kingAttackersCount[Them] * st.kingAttackWeight[Them];
-        kd += 40 * st.kingAdjacentAttacks[Them];
-        if (!enemyQueens) kd -= 620;
-        kd += 73 * popcount(kingWeak & zone);
-        kd += 105 * popcount(unsafeChecks & st.mobilityArea[Them]);
-        kd += 20 * popcount(zone & st.pinned[C]);
+        kd += KD_KING_RING_ATTACK * st.kingAdjacentAttacks[Them];
+        if (!enemyQueens) kd -= KD_NO_ENEMY_QUEEN;
+        kd += KD_WEAK_ZONE_SQUARE * popcount(kingWeak & zone);
+        kd += KD_UNSAFE_CHECK * popcount(unsafeChecks & st.mobilityArea[Them]);
+        kd += KD_PINNED_IN_ZONE * popcount(zone & st.pinned[C]);
         if (kd > 0) {
             const unsigned u = (unsigned)kd;
-            sum -= S((int)(u * u / 4140u), (int)(u / 11u));
+            sum -= S((int)(u * u / KD_MG_DIVISOR), (int)(u / KD_EG_DIVISOR));
         }
     }
     if constexpr (Trace) {
         tr->kingDangerValue[C] = kd;
-        tr->kingDangerComputed[C] = popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] > 1;
+        tr->kingDangerComputed[C] = underAttack;
         tr->kingDanger[C] = sum - tr->threats[C];
     }
     return M + sum;

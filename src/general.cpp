@@ -1,6 +1,10 @@
-// Text forms of the board model: the shared string constants, the board
-// diagram, moves in long algebraic notation and the principal variation.
+// Text and time helpers under every part of the engine: the shared string
+// constants, the board diagram, moves in long algebraic notation, the
+// principal variation, numbers read from text, whole-line output and the
+// millisecond clock.
+#include <chrono>
 #include <climits>
+#include <cstdio>
 
 #include "tarnwick.h"
 
@@ -87,4 +91,17 @@ bool parseInteger(std::string_view text, long long lo, long long hi, long long& 
         v = negative ? -(long long)magnitude : (long long)magnitude;
     value = v < lo ? lo : (v > hi ? hi : v);
     return true;
+}
+
+int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+               .count() /
+           1000000;
+}
+
+void printLine(const std::string& line) {
+    std::string s = line;
+    s += '\n';
+    std::fwrite(s.data(), 1, s.size(), stdout);
+    std::fflush(stdout);
 }

@@ -1,4 +1,4 @@
-// Zobrist keys of positions.
+// Zobrist keys of positions, and the shared transposition table's memory.
 #include <sys/mman.h>
 #include <unistd.h>
 

@@ -6,7 +6,12 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 struct threadParking {
     std::mutex mutex;
@@ -35,6 +40,24 @@ struct threadParking {
             busy = 1;
         }
         condition.notify_all();
+    }
+    // Start the worker's thread on `body` and wait until it has parked.  The
+    // engine cannot do without its threads: when one cannot be created, the
+    // program ends with a message.
+    template <class Body>
+    void startThread(std::thread& thread, Body&& body) {
+        try {
+            thread = std::thread(std::forward<Body>(body));
+        } catch (const std::system_error&) {
+            std::fputs("thread constructor failed\n", stderr);
+            std::exit(1);
+        }
+        waitIdle();
+    }
+    // End the worker's thread: it returns the next time it wakes.
+    void endThread(std::thread& thread) {
+        requestQuit();
+        if (thread.joinable()) thread.join();
     }
     // Called by the worker thread: report idle and sleep until woken.  False
     // when it was woken to quit.

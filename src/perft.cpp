@@ -1,20 +1,21 @@
 // Perft: counting the leaves of the legal move tree, and the regression check
 // of the move generator against a file of positions with known counts.
 #include <chrono>
+#include <climits>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include <unistd.h>
 
+#include "search.h"
 #include "tarnwick.h"
-#include "uci.h"
 
 // The regression file of the source tree: the last place "rtest" looks.
 #ifndef TARNWICK_PERFT_FILE
 #define TARNWICK_PERFT_FILE "data/perft.txt"
 #endif
-const std::string perftFilename = TARNWICK_PERFT_FILE;
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
@@ -61,13 +62,7 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     }
 
     if (!c.inCheck) {
-        moveStruct* m = start;
-        while (m < end) {
-            if (!moveIsLegal(pos, ply, *m))
-                *m = *--end;
-            else
-                m++;
-        }
+        end = keepLegalMoves(pos, ply, start, end);
         c.moveListEnd = end;
         pos->plyStack[ply + 1].moveListStart = end;
     }
@@ -82,16 +77,13 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
 
 namespace {
 
-bool readInt(const std::string& text, long long& value) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) i++;
-    if (i == text.size() || text[i] < '0' || text[i] > '9') return false;
-    value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; i++) {
-        if (value > 100000000000000000LL) return false;
-        value = value * 10 + (text[i] - '0');
-    }
-    return true;
+// A depth or count field of a record, read as a number within lo..hi.  The
+// check compares what the file says, so a number beyond the range (a depth of
+// 0, a negative count, more digits than any count has, which parseInteger
+// saturates to LLONG_MAX) makes the record unreadable instead of being pulled
+// into the range.
+bool readField(std::string_view text, long long lo, long long hi, long long& value) {
+    return parseInteger(text, LLONG_MIN, LLONG_MAX, value) && value >= lo && value <= hi;
 }
 
 // The directory of the running program, with a trailing '/', or "" when the
@@ -117,7 +109,7 @@ std::vector<std::string> perftFileCandidates() {
         places.push_back(dir + "data/perft.txt");
         places.push_back(dir + "../share/tarnwick/perft.txt");
     }
-    places.push_back(perftFilename);
+    places.push_back(TARNWICK_PERFT_FILE);
     return places;
 }
 
@@ -145,12 +137,12 @@ void perftCheck() {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "extended" || line == "full") break;
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        size_t p1 = line.find(';');
-        size_t p2 = p1 == std::string::npos ? p1 : line.find(';', p1 + 1);
+        const std::string_view record(line);
+        const size_t p1 = record.find(';');
+        const size_t p2 = p1 == std::string::npos ? p1 : record.find(';', p1 + 1);
         long long depth = 0, expected = 0;
-        if (p2 == std::string::npos || !readInt(line.substr(p1 + 1, p2 - p1 - 1), depth) ||
-            !readInt(line.substr(p2 + 1, line.find(';', p2 + 1) - p2 - 1), expected) || depth < 1 ||
-            depth > MAX_PLY) {
+        if (p2 == std::string::npos || !readField(record.substr(p1 + 1, p2 - p1 - 1), 1, MAX_PLY, depth) ||
+            !readField(record.substr(p2 + 1, record.find(';', p2 + 1) - p2 - 1), 0, LLONG_MAX - 1, expected)) {
             printLine("info string skipped unreadable perft record: " + line);
             continue;
         }

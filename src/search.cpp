@@ -1,5 +1,6 @@
-// The position record's set-up from FEN.  (The search itself follows in this
-// file.)
+// The search: the FEN reader that sets up a position, the node search,
+// quiescence, the exchange test, move ordering, the root search with its
+// iterative deepening and output, and the pool of search threads.
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -10,7 +11,6 @@
 #include "search.h"
 #include "syzygy.h"
 #include "tarnwick.h"
-#include "uci.h"
 
 positionStruct GPSData;
 

@@ -5,11 +5,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "parking.h"
 #include "tarnwick.h"
+
+// Setting up a position from FEN (the reader lives in search.cpp, before the
+// search).  setPosition trusts its text: check it with validateFen first.
+void setPosition(std::string fen, positionStruct* pos);
+// Checks a FEN before it is given to setPosition; returns an empty string when
+// the text describes a position the engine can work with, else the reason.
+std::string validateFen(const std::string& fen);
 
 int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos);
 int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos);

@@ -2,10 +2,7 @@
 // move from the distance-to-zero tables, and the node search's probe.
 #include "syzygy.h"
 
-#include <cstdlib>
 #include <string>
-
-#include "uci.h"
 
 namespace {
 
@@ -14,7 +11,6 @@ constexpr U64 RANKS_1_AND_8 = 0xff000000000000ffULL;
 // Moves types of the engine for the prober's promotion codes (queen, rook,
 // bishop, knight).
 const uint8_t convPromotion[5] = {0, MT_PROMO_Q, MT_PROMO_R, MT_PROMO_B, MT_PROMO_N};
-
 
 // A position the prober can be trusted with: one king each, no man on two
 // kinds, colours that match the men, no pawn on the first or last rank, and
@@ -31,111 +27,20 @@ bool fitForProbe(const tb::pos& p) {
     if (p.pawns & RANKS_1_AND_8) return false;
     const U64 mover = p.turn ? p.white : p.black;
     const U64 other = p.turn ? p.black : p.white;
-    return !tbAttacked(p, lsb(p.kings & other), mover, p.turn ? 0 : 1);
+    return !tb::attacked(&p, lsb(p.kings & other), mover, p.turn ? 0 : 1);
 }
 
-bool inCheck(const tb::pos& p) {
-    const U64 mover = p.turn ? p.white : p.black;
-    const U64 other = p.turn ? p.black : p.white;
-    return tbAttacked(p, lsb(p.kings & mover), other, p.turn ? 1 : 0);
-}
-
-bool hasLegalMove(const tb::pos& p) {
-    uint16_t moves[tb::MAX_MOVES];
-    uint16_t* end = tb::gen_moves(&p, moves);
-    tb::pos child;
-    for (uint16_t* m = moves; m < end; m++)
-        if (tb::do_move(&child, &p, *m)) return true;
+// Is the move one the engine can play here?  The tables answer for the
+// prober's record; the move handed to the search must be one of the engine's
+// own legal moves, which are generated into ply 0's list for the comparison.
+bool isLegalRootMove(positionStruct* pos, moveStruct m) {
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    for (const moveStruct* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
+        if (sameMove(moveToWord(*l), moveToWord(m))) return true;
     return false;
 }
 
-bool attackedOnBoards(const U64* pb, int sq, int colour, U64 occ) {
-    return (bishopAttacks(sq, occ) & (pb[BISHOP + colour] | pb[QUEEN + colour])) ||
-           (rookAttacks(sq, occ) & (pb[ROOK + colour] | pb[QUEEN + colour])) ||
-           (attackByPawnTable[colour][sq] & pb[PAWN + colour]) || (knightAttackTable[sq] & pb[KNIGHT + colour]) ||
-           (kingAttackTable[sq] & pb[KING + colour]);
-}
-
-// Is the move one the engine can play in this position?  The tables answer
-// for the prober's record; the move handed to the search must also fit the
-// engine's own board.
-bool fitsEngineBoard(const positionStruct* pos, moveStruct m) {
-    const U64* pb = pos->pieceBitboard;
-    const int side = pos->sideToMove, opp = side ^ 1;
-    const int from = m.from, to = m.to;
-    const int piece = pos->board[from];
-    if (piece < WPAWN || piece > BKING || (piece & 1) != side) return false;
-    const int target = pos->board[to];
-    if (target && ((target & 1) == side || target >= WKING)) return false;
-    const U64 occ = pb[0] | pb[1];
-    int land = to;
-    U64 victim = target ? bit(to) : 0;
-    const bool promotion = m.moveType >= MT_PROMO_N && m.moveType <= MT_PROMO_Q;
-
-    switch (piece & ~1) {
-    case PAWN: {
-        const int forward = side == WHITE ? 8 : -8;
-        const int lastRank = side == WHITE ? 7 : 0;
-        if (m.moveType == MT_ENPASSANT) {
-            land = to + forward;
-            if (pos->plyStack[0].enpassantSquare != to || target != PAWN + opp || pos->board[land]) return false;
-            if (!(attackByPawnTable[side][land] & bit(from))) return false;
-        } else if (m.moveType == MT_DOUBLE) {
-            const int startRank = side == WHITE ? 1 : 6;
-            if (rankOf(from) != startRank || to != from + 2 * forward) return false;
-            if (pos->board[from + forward] || target) return false;
-        } else {
-            if (to == from + forward) {
-                if (target) return false;
-            } else if (!target || !(attackByPawnTable[side][to] & bit(from))) {
-                return false;
-            }
-            if ((rankOf(to) == lastRank) != promotion) return false;
-            if (!promotion && m.moveType != MT_NORMAL) return false;
-        }
-        break;
-    }
-    case KNIGHT:
-        if (m.moveType != MT_NORMAL || !(knightAttackTable[from] & bit(to))) return false;
-        break;
-    case BISHOP:
-        if (m.moveType != MT_NORMAL || !(bishopAttacks(from, occ) & bit(to))) return false;
-        break;
-    case ROOK:
-        if (m.moveType != MT_NORMAL || !(rookAttacks(from, occ) & bit(to))) return false;
-        break;
-    case QUEEN:
-        if (m.moveType != MT_NORMAL || !(queenAttacks(from, occ) & bit(to))) return false;
-        break;
-    default:  // king
-        if (m.moveType != MT_NORMAL || !(kingAttackTable[from] & bit(to))) return false;
-        break;
-    }
-
-    // Make it on a copy of the bitboards and look at the own king.
-    U64 b[14];
-    std::memcpy(b, pb, sizeof b);
-    if (victim) {
-        b[target] ^= victim;
-        b[opp] ^= victim;
-    }
-    b[piece] ^= bit(from);
-    b[promotion ? m.moveType + side : piece] |= bit(land);
-    b[side] ^= bit(from) | bit(land);
-    const U64 king = b[KING + side];
-    if (!king) return false;
-    return !attackedOnBoards(b, lsb(king), opp, b[0] | b[1]);
-}
-
 }  // namespace
-
-bool tbAttacked(const tb::pos& p, int sq, U64 by, int victim) {
-    const U64 occ = p.white | p.black;
-    return (kingAttackTable[sq] & p.kings & by) || (knightAttackTable[sq] & p.knights & by) ||
-           (tb::pawn_attacks_table[victim][sq] & p.pawns & by) ||
-           (rookAttacks(sq, occ) & (p.rooks | p.queens) & by) ||
-           (bishopAttacks(sq, occ) & (p.bishops | p.queens) & by);
-}
 
 void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out) {
     const U64* pb = pos->pieceBitboard;
@@ -178,7 +83,7 @@ uint32_t syzygyProbeDTZ(int, positionStruct* pos) {
         legal[i] = tb::do_move(&child, &root, moves[i]);
         if (!legal[i]) continue;
         int v;
-        if (dtz > 0 && inCheck(child) && !hasLegalMove(child)) {
+        if (dtz > 0 && tb::is_mate(&child)) {
             v = 1;
         } else if (child.rule50 == 0) {
             const int wdl = tb::probe_wdl(&child, &success);
@@ -228,7 +133,7 @@ uint32_t syzygyProbeDTZ(int, positionStruct* pos) {
             m.moveType = convPromotion[promotion];
         }
     }
-    if (!fitsEngineBoard(pos, m)) return 0;
+    if (!isLegalRootMove(pos, m)) return 0;
 
     printLine("info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
               moveToLA(&m, pos->sideToMove));

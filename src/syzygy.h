@@ -16,14 +16,12 @@ using tb::TB_LARGEST;
 // The prober's record of the position at a ply.
 void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out);
 
-// Do the men in `by` attack square sq of a prober position?  `victim` is the
-// colour of the side on sq (1 White), which tells from where pawns attack.
-bool tbAttacked(const tb::pos& p, int sq, U64 by, int victim);
-
 // Root probe of the main search thread: a move word (from | to << 8 |
 // moveType << 16 | piece << 24) to play at once, or 0 when the tables cannot
 // decide (then search normally).  Prints the one "info" line of the move.
-// The integer argument is unused.  Not safe for concurrent use.
+// The integer argument is unused.  The position needs its move list at ply
+// 0 (the move is checked against the legal moves generated there).  Not safe
+// for concurrent use.
 uint32_t syzygyProbeDTZ(int, positionStruct* pos);
 
 // Node probe, safe in every search thread: the win/draw/loss value (-2..2)

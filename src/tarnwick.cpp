@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "search.h"
 #include "tarnwick.h"
 #include "uci.h"
 
@@ -40,9 +41,7 @@ int main(int argc, char** argv) {
         std::string word;
         is >> word;
 
-        if (word == "quit")
-            uciQuit();
-        else if (word == "stop")
+        if (word == "quit" || word == "stop")
             uciStop();
         else if (word == "position")
             uciPosition(is);

@@ -270,22 +270,18 @@ void initSliderAttacks(bool searchMagics);
 extern const U64 storedRookMagics[64];
 extern const U64 storedBishopMagics[64];
 
-inline U64 rookAttacks(int sq, U64 occ) {
-    const sliderLookup& l = rookAttackLUT[sq];
+// The attack set of a slider from the occupancy of its relevant squares:
+// gathered by PEXT in the BMI build, hashed by magic multiplication in the
+// others.
+inline U64 sliderAttacks(const sliderLookup& l, U64 occ) {
 #if defined(TW_PEXT)
     return l.table[_pext_u64(occ, l.mask)];
 #else
     return l.table[((occ & l.mask) * l.magic) >> (l.shift & 63)];
 #endif
 }
-inline U64 bishopAttacks(int sq, U64 occ) {
-    const sliderLookup& l = bishopAttackLUT[sq];
-#if defined(TW_PEXT)
-    return l.table[_pext_u64(occ, l.mask)];
-#else
-    return l.table[((occ & l.mask) * l.magic) >> (l.shift & 63)];
-#endif
-}
+inline U64 rookAttacks(int sq, U64 occ) { return sliderAttacks(rookAttackLUT[sq], occ); }
+inline U64 bishopAttacks(int sq, U64 occ) { return sliderAttacks(bishopAttackLUT[sq], occ); }
 inline U64 queenAttacks(int sq, U64 occ) { return rookAttacks(sq, occ) | bishopAttacks(sq, occ); }
 
 // ---------------------------------------------------------------------------
@@ -313,17 +309,14 @@ inline int typeOf(int code) { return code / 2 - 1; }
 inline int relSq(int s, int c) { return c == WHITE ? s ^ 56 : s; }
 
 // ---------------------------------------------------------------------------
-// Text forms (general.cpp; the FEN reader lives with the search)
+// Text forms, numbers from text, output and the clock (general.cpp; the FEN
+// reader, setPosition and validateFen, lives with the search in search.h)
 // ---------------------------------------------------------------------------
 extern const std::string fenLabelPieces;
 extern const std::string promotionPieces;
 extern const std::string promotionLabels;
 extern const std::string fenStartPos;
 
-void setPosition(std::string fen, positionStruct* pos);
-// Checks a FEN before it is given to setPosition; returns an empty string when
-// the text describes a position the engine can work with, else the reason.
-std::string validateFen(const std::string& fen);
 std::string boardToString(const positionStruct* pos);
 std::string squareToString(int sq);
 std::string moveToLA(const moveStruct* move, unsigned char side);
@@ -334,6 +327,14 @@ std::string PVToString(const positionStruct* pos);
 // when it lies beyond.  False, with `value` untouched, when there are no
 // digits.
 bool parseInteger(std::string_view text, long long lo, long long hi, long long& value);
+
+// Write one whole line to standard output and flush it.  Whoever prints (the
+// command loop, the boss thread, the tuning threads) prints whole lines, so
+// lines from different threads never mix.
+void printLine(const std::string& line);
+
+// Monotonic clock in whole milliseconds.
+int64_t nowMs();
 
 // ---------------------------------------------------------------------------
 // Move generation (move.cpp) and perft (perft.cpp)
@@ -354,6 +355,9 @@ moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start
 U64 computeNotPinnedMask(const positionStruct* pos, int side);
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos);
+// The perft regression check ("rtest"): counts every record of the regression
+// file and prints one line each, then the verdict.
+void perftCheck();
 
 // ---------------------------------------------------------------------------
 // The global game position
@@ -407,6 +411,11 @@ inline bool moveIsLegal(const positionStruct* pos, int ply, moveStruct m) {
 // ---------------------------------------------------------------------------
 // Making and unmaking moves
 // ---------------------------------------------------------------------------
+// The rook's squares of a castling move (the king's move from `from` to
+// `to`): it comes from the corner and lands on the square the king crossed.
+inline int castlingRookFrom(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
+inline int castlingRookTo(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
+
 inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     plyEntry& c = pos->plyStack[ply];
     plyEntry& n = pos->plyStack[ply + 1];
@@ -475,8 +484,7 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     case MT_CASTLE_K:
     case MT_CASTLE_Q: {
         const int rook = ROOK + side;
-        const int rFrom = move.moveType == MT_CASTLE_K ? from + 3 : from - 4;
-        const int rTo = move.moveType == MT_CASTLE_K ? to - 1 : to + 1;
+        const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         const int32_t* rpst = pieceSquareScore[3];
         pos->pieceSquareSum[side] += pst[relSq(to, side)] - pst[relSq(from, side)] - rpst[relSq(rFrom, side)] +
                                      rpst[relSq(rTo, side)];
@@ -545,8 +553,7 @@ inline void unmakeMove(positionStruct* pos, int ply, moveStruct move) {
     case MT_CASTLE_K:
     case MT_CASTLE_Q: {
         const int rook = ROOK + side;
-        const int rFrom = move.moveType == MT_CASTLE_K ? from + 3 : from - 4;
-        const int rTo = move.moveType == MT_CASTLE_K ? to - 1 : to + 1;
+        const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         mover = KING + side;
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
@@ -726,6 +733,10 @@ inline void hashStore(U64 key, uint32_t move, int score, int draft, int bound) {
 // ---------------------------------------------------------------------------
 // Engine options, "go" limits and clock state (uci.cpp)
 // ---------------------------------------------------------------------------
+// engineStruct::movesPlayed of a game set up from a FEN whose earlier moves
+// are unknown: the time allocation then cannot tell the stage of the game.
+constexpr int32_t MOVES_PLAYED_UNKNOWN = 1024;
+
 struct engineStruct {
     U64 nodesLimit = 0;
     std::atomic<U64> elapsedMs{0};
@@ -755,6 +766,3 @@ struct engineStruct {
     std::string syzygyPath;
 };
 extern engineStruct engine;
-
-// Monotonic clock in whole milliseconds.
-int64_t nowMs();

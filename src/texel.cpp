@@ -11,13 +11,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "eval.h"
-#include "uci.h"
+#include "search.h"
 
 std::vector<texelPosStruct> texelPositions;
 std::vector<texelParStruct> texelPars;
@@ -156,19 +155,10 @@ texelWorker::texelWorker(int i) : index(i), pos(&position) {
     position.pawnHashTable = pawnHashTable.get();
     position.evalCache = evalCache.get();
     position.threadIndex = (uint32_t)i;
-    try {
-        thread = std::thread(&texelWorker::atTheOffice, this);
-    } catch (const std::system_error&) {
-        std::fputs("thread constructor failed\n", stderr);
-        std::exit(1);
-    }
-    waitIdle();
+    startThread(thread, [this] { atTheOffice(); });
 }
 
-texelWorker::~texelWorker() {
-    requestQuit();
-    if (thread.joinable()) thread.join();
-}
+texelWorker::~texelWorker() { endThread(thread); }
 
 void texelWorker::atTheOffice() {
     printLine("Lets go");
@@ -225,17 +215,9 @@ double texelWorkForce::calcTexelError() {
 }
 
 // ---------------------------------------------------------------------------
-// The "texel" command
+// The measurement of the "texel" command
 // ---------------------------------------------------------------------------
-void uciTexel() {
-    // A running search must not read the tables while they are rebuilt.
-    stopSearchAndWait();
-    initBitboardConstants();
-    initHashCodeTables();
-    // The tuning threads never touch the table, so its pages are left to be
-    // faulted in by the next search rather than competing with them now.
-    allocateConfiguredHashTable(false);
-
+void measureTexelError() {
     std::ifstream in(texelFilename);
     size_t skipped = 0;
     if (!in || !texelReadFile(in, texelPositions, skipped)) {

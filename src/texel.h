@@ -92,3 +92,7 @@ bool texelSplitLine(std::string_view line, texelPosStruct& out);
 bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& skipped);
 // The share of worker i (of TEXEL_WORKERS) among n positions.
 void texelShare(size_t n, int i, size_t& first, size_t& count);
+// The measurement of the "texel" command: reads the tuning file, hands the
+// positions to a fresh pool of tuning threads and prints the error.  The
+// caller has stopped any search and set up the engine's tables.
+void measureTexelError();

@@ -1,8 +1,9 @@
-// The command handlers: position, perft, showboard, help and the others.
+// The command handlers of the front end: position, go with its time
+// allocation, setoption, bench and the developer commands, and the engine
+// record `engine` they fill in.
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <type_traits>
@@ -29,19 +30,6 @@ bool haveGamePosition() {
     return gamePositionValid;
 }
 }  // namespace
-
-int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-               .count() /
-           1000000;
-}
-
-void printLine(const std::string& line) {
-    std::string s = line;
-    s += '\n';
-    std::fwrite(s.data(), 1, s.size(), stdout);
-    std::fflush(stdout);
-}
 
 namespace {
 
@@ -123,7 +111,7 @@ void uciPosition(std::istringstream& is) {
         engine.movesPlayed = made;
     else {
         const int length = GPSData.historyLength + dropped;
-        engine.movesPlayed = length < 2 ? 1024 : length + made;
+        engine.movesPlayed = length < 2 ? MOVES_PLAYED_UNKNOWN : length + made;
     }
     gamePositionValid = true;
 }
@@ -220,8 +208,6 @@ void waitForSearchEnd() {
     theWorkForce.waitForSearch();
 }
 
-void uciQuit() { theWorkForce.commandStop(); }
-
 void uciStop() { theWorkForce.commandStop(); }
 
 void uciPonderhit() {
@@ -244,72 +230,125 @@ void uciNewGame() {
     printLine("readyok");
 }
 
+namespace {
+
+// Time allocation.  The soft target of a move is a share of the time per move:
+// the clock plus the increments still to come, spread over the moves to go.
+// The hard limit is a multiple of the target, capped by a share of the clock.
+
+// More than this many threads count as many: they reach a depth sooner and
+// are given a larger share.
+constexpr int MANY_THREADS = 3;
+// Share of the time per move in sudden death (no "movestogo"), with few and
+// with many threads; and before a time control.
+constexpr double SUDDEN_DEATH_SHARE = 0.66, SUDDEN_DEATH_SHARE_MANY = 0.72;
+constexpr double CONTROL_SHARE = 0.73, CONTROL_SHARE_MANY = 0.8;
+// Before a time control the opening (to this game ply) is played a little
+// faster and the early middle game a little slower.
+constexpr int OPENING_PLIES = 17, EARLY_MIDDLE_PLIES = 50;
+constexpr double OPENING_SHARE = 0.9, EARLY_MIDDLE_SHARE = 1.1;
+// In sudden death, the moves still to play as the game goes on: a game ply
+// up to which a count holds, and the count; later in the game, the last one.
+struct movesToGoByStage {
+    int upToPly;
+    int movesToGo;
+};
+constexpr movesToGoByStage SUDDEN_DEATH_MOVES[] = {{OPENING_PLIES, 40}, {EARLY_MIDDLE_PLIES, 22}, {80, 25}, {200, 20}};
+constexpr int ENDGAME_MOVES_TO_GO = 15;
+// A game set up from a FEN without its history: the stage is unknown, so
+// plan for this many moves to go and take a larger share of each.
+constexpr int UNKNOWN_STAGE_MOVES_TO_GO = 30;
+constexpr double UNKNOWN_STAGE_SHARE = 1.4;
+// In sudden death the increments still to come are counted for more moves
+// than the moves to go: 1.37 times as many when the clock holds at most 100
+// increments, rising by the step per increment to 1.75 times at 360 and more.
+// Fixed at the first "go" of a game.
+constexpr int64_t INCREMENT_RATIO_MIN = 100, INCREMENT_RATIO_MAX = 360;
+constexpr float INCREMENT_STRETCH_MIN = 1.37f;
+constexpr double INCREMENT_STRETCH_STEP = 0.0014615385;
+// With pondering the opponent's time is used too, so each move may take more.
+constexpr double PONDER_SHARE = 1.1;
+// The hard limit: this many soft targets, but at most a share of the clock
+// (a larger share for the last move before a time control).
+constexpr double HARD_LIMIT_TARGETS = 5.0;
+constexpr double HARD_LIMIT_CLOCK_SHARE = 0.5, LAST_MOVE_CLOCK_SHARE = 0.9;
+// Short of time: when the clock holds no more than this many soft targets,
+// both budgets are halved and the elapsed time counts this many times over
+// at the end of each iteration.
+constexpr int64_t SHORT_CLOCK_TARGETS = 3;
+constexpr float SHORT_CLOCK_TIME_FACTOR = 5.0f;
+// Four moves before a time control the hard limit is at least this long.
+constexpr int64_t FOUR_TO_GO_MIN_HARD_MS = 40;
+// With a fixed move time the soft target lies far beyond it, so that only
+// the hard limit, the move time itself, ends the search.
+constexpr int64_t MOVETIME_SOFT_MULTIPLE = 10;
+
+int64_t clamp32(double v) { return (int64_t)std::min<double>(std::max<double>(v, (double)INT_MIN), (double)INT_MAX); }
+
+}  // namespace
+
 void allocateTime(engineStruct& eng, int side) {
     const int64_t T = eng.timeLeft[side];
     const int64_t I = eng.increment[side];
     const int P = eng.movesPlayed;
     const int64_t O = eng.moveOverhead;
-    const bool many = eng.nofThreads > 3;
+    const bool many = eng.nofThreads > MANY_THREADS;
     double f;
     int m;
     double r;
     if (!eng.movesToGoGiven) {
-        f = many ? 0.72 : 0.66;
-        if (P == 1024) {
-            m = 30;
-            f *= 1.4;
-        } else if (P <= 17) {
-            m = 40;
-        } else if (P <= 50) {
-            m = 22;
-        } else if (P <= 80) {
-            m = 25;
-        } else if (P <= 200) {
-            m = 20;
+        f = many ? SUDDEN_DEATH_SHARE_MANY : SUDDEN_DEATH_SHARE;
+        if (P == MOVES_PLAYED_UNKNOWN) {
+            m = UNKNOWN_STAGE_MOVES_TO_GO;
+            f *= UNKNOWN_STAGE_SHARE;
         } else {
-            m = 15;
+            m = ENDGAME_MOVES_TO_GO;
+            for (const movesToGoByStage& stage : SUDDEN_DEATH_MOVES) {
+                if (P <= stage.upToPly) {
+                    m = stage.movesToGo;
+                    break;
+                }
+            }
         }
         eng.movesToGo = m;
-        r = 0.5;
+        r = HARD_LIMIT_CLOCK_SHARE;
     } else {
-        f = many ? 0.8 : 0.73;
-        if (P <= 17)
-            f *= 0.9;
-        else if (P <= 50)
-            f *= 1.1;
+        f = many ? CONTROL_SHARE_MANY : CONTROL_SHARE;
+        if (P <= OPENING_PLIES)
+            f *= OPENING_SHARE;
+        else if (P <= EARLY_MIDDLE_PLIES)
+            f *= EARLY_MIDDLE_SHARE;
         // A count of moves to go below one would divide by zero; it means the
         // time control is about to end, so plan as for the last move.
         if (eng.movesToGo < 1) eng.movesToGo = 1;
         m = eng.movesToGo;
-        r = m == 1 ? 0.9 : 0.5;
+        r = m == 1 ? LAST_MOVE_CLOCK_SHARE : HARD_LIMIT_CLOCK_SHARE;
     }
     if (eng.newGame) {
         int64_t q = T / std::max<int64_t>(I, 1);
-        q = std::min<int64_t>(std::max<int64_t>(q, 100), 360);
-        eng.incrementFactor = 1.37f + (float)((double)(q - 100) * 0.0014615385);
+        q = std::min<int64_t>(std::max<int64_t>(q, INCREMENT_RATIO_MIN), INCREMENT_RATIO_MAX);
+        eng.incrementFactor = INCREMENT_STRETCH_MIN + (float)((double)(q - INCREMENT_RATIO_MIN) * INCREMENT_STRETCH_STEP);
         eng.newGame = 0;
     }
-    if (eng.ponderEnabled) f *= 1.1;
+    if (eng.ponderEnabled) f *= PONDER_SHARE;
     eng.timeFactor = 1.0f;
     const int64_t mPrime = eng.movesToGoGiven ? m : (int64_t)((float)m * eng.incrementFactor);
     const int64_t total = (mPrime - 1) * I + T;
     const int64_t avail = T - O;
-    auto clamp32 = [](double v) -> int64_t {
-        return (int64_t)std::min<double>(std::max<double>(v, (double)INT_MIN), (double)INT_MAX);
-    };
     int64_t timeNormal = clamp32(std::max(f * (double)(total / m), 1.0));
-    int64_t timeMax = m == 1 ? total - O : clamp32(std::min(5.0 * (double)timeNormal, r * (double)avail));
+    int64_t timeMax =
+        m == 1 ? total - O : clamp32(std::min(HARD_LIMIT_TARGETS * (double)timeNormal, r * (double)avail));
     if (!eng.movesToGoGiven) {
-        if (avail / timeNormal <= 3) {
-            eng.timeFactor = 5.0f;
+        if (avail / timeNormal <= SHORT_CLOCK_TARGETS) {
+            eng.timeFactor = SHORT_CLOCK_TIME_FACTOR;
             timeNormal /= 2;
             timeMax /= 2;
         }
-    } else if (m == 4 && timeMax < 40) {
-        timeMax = 40;
+    } else if (m == 4 && timeMax < FOUR_TO_GO_MIN_HARD_MS) {
+        timeMax = FOUR_TO_GO_MIN_HARD_MS;
     }
     if (eng.moveTime != 0) {
-        timeNormal = 10 * (int64_t)eng.moveTime;
+        timeNormal = MOVETIME_SOFT_MULTIPLE * (int64_t)eng.moveTime;
         timeMax = eng.moveTime;
     } else {
         timeMax = std::max(timeNormal + 1, std::min(timeMax, avail));
@@ -475,6 +514,17 @@ void uciSetOption(std::istringstream& is) {
 void uciRtest() {
     stopSearchAndWait();
     perftCheck();
+}
+
+void uciTexel() {
+    // A running search must not read the tables while they are rebuilt.
+    stopSearchAndWait();
+    initBitboardConstants();
+    initHashCodeTables();
+    // The tuning threads never touch the table, so its pages are left to be
+    // faulted in by the next search rather than competing with them now.
+    allocateConfiguredHashTable(false);
+    measureTexelError();
 }
 
 // ---------------------------------------------------------------------------

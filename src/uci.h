@@ -1,13 +1,10 @@
-// The command handlers of the front end.
+// The command handlers of the front end, called by the command loop.
 #pragma once
 
 #include <sstream>
 #include <string>
 
 #include "tarnwick.h"
-
-// Write one whole line to standard output and flush it.
-void printLine(const std::string& line);
 
 void uciPosition(std::istringstream& is);
 void uciPerft(std::istringstream& is, int& perftDepth);
@@ -16,10 +13,6 @@ void uciHelp();
 // Evaluate the game position: silently, or with a table of the terms.
 void uciEvil();
 void uciEval();
-
-// The perft regression check (perft.cpp).
-void perftCheck();
-extern const std::string perftFilename;
 
 // Make a move of the game: validated by the caller, made at ply 0 with the
 // game's key history kept within bounds.
@@ -33,7 +26,8 @@ void allocateConfiguredHashTable(bool prefault);
 void engineStartup();
 void engineShutdown();
 
-void uciQuit();
+// "stop", and "quit" before the pool is emptied: a running search ends and
+// prints its "bestmove" (a held ponder or infinite answer included).
 void uciStop();
 void uciGo(std::istringstream& is);
 void uciPonderhit();
@@ -42,7 +36,7 @@ void uciIdentify();
 void uciSetOption(std::istringstream& is);
 void uciRtest();
 void uciBench(std::istringstream& is);
-// Texel error of the static evaluation over the tuning file (texel.cpp).
+// Texel error of the static evaluation over the tuning file.
 void uciTexel();
 
 // Soft and hard time budgets of the next search, from the clock fields of

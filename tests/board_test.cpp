@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "search.h"
 #include "test_support.h"
 
 namespace {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "eval.h"
+#include "search.h"
 
 namespace {
 

@@ -1,7 +1,10 @@
 // The built programs driven through standard input, output and arguments,
 // with whole output lines compared.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 
@@ -100,6 +103,34 @@ TEST(Program, PerftCheckFile) {
     for (size_t i = 0; i + 1 < out.size(); i++)
         EXPECT_TRUE(std::regex_match(out[i], std::regex("1; [^;]+; [0-9]+; ([0-9]+); \\1; [0-9]+"))) << out[i];
     EXPECT_EQ(out.back(), "Results of the perft checks is OK: 1");
+}
+
+TEST(Program, PerftCheckSkipsUnreadableRecords) {
+    // A regression file of the user's own in the working directory: records
+    // whose depth or count is no number in range are reported and skipped,
+    // a wrong count fails the check.
+    char dir[] = "/tmp/tarnwick-rtest-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+    const std::vector<std::string> unreadable = {";0;1", ";200;1", ";-1;20", ";x;20", ";1;-20", ";1;99999999999999999999", ";1"};
+    std::ofstream file(std::string(dir) + "/perft.txt");
+    file << start << ";1;20\n";
+    for (const std::string& fields : unreadable) file << start << fields << "\n";
+    file << start << ";2;401\n";
+    file.close();
+
+    EngineProcess p(TARNWICK_BIN, {"rtest"}, dir);
+    p.closeInput();
+    const std::vector<std::string> all = p.readAll();
+    p.waitExit();
+    std::filesystem::remove_all(dir);
+    ASSERT_EQ(all.size(), 4 + 1 + unreadable.size() + 2);
+    const std::vector<std::string> out(all.begin() + 4, all.end());
+    EXPECT_TRUE(std::regex_match(out[0], std::regex("1; " + start + "; 1; 20; 20; [0-9]+"))) << out[0];
+    for (size_t i = 0; i < unreadable.size(); i++)
+        EXPECT_EQ(out[1 + i], "info string skipped unreadable perft record: " + start + unreadable[i]);
+    EXPECT_TRUE(std::regex_match(out[out.size() - 2], std::regex("0; " + start + "; 2; 401; 400; [0-9]+")));
+    EXPECT_EQ(out.back(), "Results of the perft checks is OK: 0");
 }
 
 TEST(Program, BadPositionInputKeepsASoundState) {

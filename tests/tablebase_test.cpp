@@ -298,6 +298,8 @@ struct RootResult {
 
 RootResult rootProbe(const std::string& fen) {
     static positionStruct pos;
+    static moveStruct moves[MOVE_BUFFER_SIZE];
+    pos.plyStack[0].moveListStart = moves;
     setPosition(fen, &pos);
     RootResult r;
     syzygyConvert(&pos, 0, &r.root);

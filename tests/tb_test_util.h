@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "search.h"
 #include "syzygy.h"
 
 namespace tbtest {

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "search.h"
+
 namespace {
 // The global tables are filled once for the whole test program.
 struct TablesOnce {

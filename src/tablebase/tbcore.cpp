@@ -523,63 +523,50 @@ uint64_t setup_layout(const TBEntry& info, SubTable& st, int side, int order, in
         i = j;
     }
 
-    uint64_t f = 1;
-    bool lead_done = false;
+    // The leading group, whose placement is encoded together (the kings and
+    // pieces of the encoding, or the leading pawns), and in a pawn table the
+    // other colour's pawns; the remaining men follow in runs.
+    uint64_t lead_factor;
+    int k1 = 0;  // the other colour's pawns of a pawn table
+    int start;   // the first man after these groups
     if (!info.pawn_table) {
         if (info.encoding > 2) return 0;
         norm[0] = info.encoding == 0 ? 3 : 2;
-        int i = norm[0];
-        while (i < men) {
-            int j = i;
-            while (j < men && pc[j] == pc[i]) j++;
-            norm[i] = (uint8_t)(j - i);
-            i = j;
-        }
-        int n = 64 - norm[0];
-        i = norm[0];
-        for (int k = 0; i < men || k == order; k++) {
-            if (k == order) {
-                factor[0] = f;
-                f *= pivfac[info.encoding];
-                lead_done = true;
-            } else {
-                if (norm[i] > 5 || n < norm[i]) return 0;
-                factor[i] = f;
-                f *= binomial[norm[i] - 1][n];
-                n -= norm[i];
-                i += norm[i];
-            }
-        }
-        return lead_done ? f : 0;
+        lead_factor = pivfac[info.encoding];
+        start = norm[0];
+    } else {
+        const int k0 = info.pawn_count[0];
+        k1 = info.pawn_count[1];
+        const int lead = pc[0];
+        if ((lead & 7) != TB_PAWN || run[0] != k0 || k0 < 1 || k0 > 5) return 0;
+        if (k1 && (k0 >= men || pc[k0] != (lead ^ TB_BLACK) || run[k0] != k1)) return 0;
+        norm[0] = (uint8_t)k0;
+        if (k1) norm[k0] = (uint8_t)k1;
+        lead_factor = pfactor[k0 - 1][file];
+        start = k0 + k1;
     }
-
-    // Pawn table: the leading pawns, then the other colour's pawns, then the
-    // pieces in runs.
-    const int k0 = info.pawn_count[0], k1 = info.pawn_count[1];
-    const int lead = st.pieces[side][0];
-    if ((lead & 7) != TB_PAWN || run[0] != k0 || k0 < 1 || k0 > 5) return 0;
-    if (k1 && (k0 >= men || pc[k0] != (lead ^ TB_BLACK) || run[k0] != k1)) return 0;
-    norm[0] = (uint8_t)k0;
-    if (k1) norm[k0] = (uint8_t)k1;
-    int i = k0 + k1;
-    while (i < men) {
+    for (int i = start; i < men;) {
         int j = i;
         while (j < men && pc[j] == pc[i]) j++;
         norm[i] = (uint8_t)(j - i);
         i = j;
     }
-    int n = 64 - (k0 + k1);
-    i = k0 + k1;
-    bool other_done = k1 == 0;
-    for (int k = 0; i < men || k == order || k == order2; k++) {
+
+    // The factors in the order the descriptor gives: the leading group at
+    // position `order`, the other colour's pawns at `order2`, the runs at the
+    // other positions.
+    uint64_t f = 1;
+    int n = 64 - start;
+    bool lead_done = false, other_done = k1 == 0;
+    for (int k = 0, i = start; i < men || k == order || (info.pawn_table && k == order2); k++) {
         if (k == order) {
             factor[0] = f;
-            f *= pfactor[k0 - 1][file];
+            f *= lead_factor;
             lead_done = true;
-        } else if (k == order2) {
+        } else if (info.pawn_table && k == order2) {
             if (k1 == 0) return 0;
-            factor[k0] = f;
-            f *= binomial[k1 - 1][48 - k0];
+            factor[norm[0]] = f;
+            f *= binomial[k1 - 1][48 - norm[0]];
             other_done = true;
         } else {
             if (norm[i] > 5 || n < norm[i]) return 0;

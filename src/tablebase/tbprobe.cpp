@@ -41,9 +41,9 @@ inline uint64_t pieces_of(const pos* p, int code) {
     }
 }
 
-// Is square sq attacked by the men in `by`?  `side` is the colour of the
-// attacked side (1 White), which tells from where enemy pawns attack.
-inline bool attacked(const pos* p, int sq, uint64_t by, int side) {
+}  // namespace
+
+bool attacked(const pos* p, int sq, uint64_t by, int side) {
     const uint64_t occ = p->white | p->black;
     if (kingAttackTable[sq] & p->kings & by) return true;
     if (knightAttackTable[sq] & p->knights & by) return true;
@@ -51,6 +51,8 @@ inline bool attacked(const pos* p, int sq, uint64_t by, int side) {
     if (rookAttacks(sq, occ) & (p->rooks | p->queens) & by) return true;
     return (bishopAttacks(sq, occ) & (p->bishops | p->queens) & by) != 0;
 }
+
+namespace {
 
 inline bool in_check(const pos* p) {
     const uint64_t king = p->kings & us_of(p);
@@ -122,7 +124,8 @@ uint16_t* generate(const pos* p, uint16_t* out) {
     return out;
 }
 
-// Is the side to move checkmated?
+}  // namespace
+
 bool is_mate(const pos* p) {
     if (!in_check(p)) return false;
     uint16_t moves[MAX_MOVES];
@@ -132,6 +135,8 @@ bool is_mate(const pos* p) {
         if (do_move(&child, p, *m)) return false;
     return true;
 }
+
+namespace {
 
 inline bool is_en_passant(const pos* p, uint16_t m) {
     return p->ep && move_to(m) == p->ep && (p->pawns & us_of(p) & (1ULL << move_from(m)));
@@ -203,6 +208,22 @@ bool ensure_loaded(TBEntry* e, uint64_t key, const pos* p) {
     return true;
 }
 
+// How a position is read from a table stored under `table_key`: with the
+// colours exchanged or not, and from which side-to-move half.  A symmetric
+// table (the same men on both sides) holds White to move only, so Black to
+// move reads it with the colours exchanged; any other table holds both sides
+// to move, and a position whose White has the table's Black men reads it
+// with the colours exchanged.
+void table_side(const pos* p, uint64_t key, uint64_t table_key, bool symmetric, bool* colour_mirror, int* bside) {
+    if (symmetric) {
+        *colour_mirror = !p->turn;
+        *bside = 0;
+    } else {
+        *colour_mirror = key != table_key;
+        *bside = *colour_mirror == p->turn ? 1 : 0;
+    }
+}
+
 int probe_wdl_table(const pos* p, int* success) {
     const uint64_t key = calc_key(p, false);
     if (key == 0) return 0;  // bare kings
@@ -213,13 +234,7 @@ int probe_wdl_table(const pos* p, int* success) {
     }
     bool colour_mirror;
     int bside;
-    if (e->symmetric) {
-        colour_mirror = !p->turn;
-        bside = 0;
-    } else {
-        colour_mirror = key != e->key;
-        bside = colour_mirror == p->turn ? 1 : 0;
-    }
+    table_side(p, key, e->key, e->symmetric, &colour_mirror, &bside);
     const SubTable* sts = e->pawn_table ? static_cast<TBEntry_pawn*>(e)->st : &static_cast<TBEntry_piece*>(e)->st;
     const SubTable* st;
     uint64_t idx;
@@ -268,13 +283,7 @@ int probe_dtz_table(const pos* p, int wdl, int* success) {
     }
     bool colour_mirror;
     int bside;
-    if (d->symmetric) {
-        colour_mirror = !p->turn;
-        bside = 0;
-    } else {
-        colour_mirror = key != d->key;
-        bside = colour_mirror == p->turn ? 1 : 0;
-    }
+    table_side(p, key, d->key, d->symmetric, &colour_mirror, &bside);
     TBEntry info;
     info.men = d->men;
     info.pawn_table = d->pawn_table;

@@ -44,6 +44,11 @@ extern const int wdl_to_dtz[5];
 uint16_t* gen_moves(const pos* p, uint16_t* out);
 // Make a move; false when it leaves the mover's king attacked.
 bool do_move(pos* out, const pos* in, uint16_t move);
+// Is square sq attacked by the men in `by`?  `side` is the colour of the
+// attacked side (1 White), which tells from where enemy pawns attack.
+bool attacked(const pos* p, int sq, uint64_t by, int side);
+// Is the side to move checkmated?
+bool is_mate(const pos* p);
 // Material key (mirror: colours exchanged) and table name of a position.
 uint64_t calc_key(const pos* p, bool mirror);
 void prt_str(const pos* p, char* name, bool mirror);
