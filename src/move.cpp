@@ -369,3 +369,11 @@ void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos
         pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     }
 }
+
+bool isLegalMoveAt(positionStruct* pos, int ply, moveStruct m) {
+    if (moveToWord(m) == 0) return false;
+    generateMovesLegal((unsigned char)ply, pos->plyStack[ply].moveListStart, pos);
+    for (const moveStruct* l = pos->plyStack[ply].moveListStart; l < pos->plyStack[ply].moveListEnd; l++)
+        if (sameMove(moveToWord(*l), moveToWord(m))) return true;
+    return false;
+}

@@ -288,6 +288,32 @@ inline bool insufficientMaterial(const positionStruct* pos) {
            mgOf(pos->materialScore[BLACK]) < 378;
 }
 
+// The first steps of every node below the root: a draw by repetition or by
+// material, a window the distance to mate closes, the deepest ply.  True
+// with the node's value when one of them decides it.  `counter` (the node
+// count) picks the sign of a repetition's draw score.
+inline bool decidedOnEntry(positionStruct* pos, int ply, U64 counter, int& alpha, int& beta, int& score) {
+    if (isRepetition(pos, ply)) {
+        score = drawScore(counter);
+        return true;
+    }
+    if (insufficientMaterial(pos)) {
+        score = 0;
+        return true;
+    }
+    alpha = std::max(alpha, ply - MATESCORE);
+    beta = std::min(beta, MATESCORE + 1 - ply);
+    if (alpha >= beta) {
+        score = alpha;
+        return true;
+    }
+    if (ply >= MAX_PLY - 1) {
+        score = evaluateN(0, pos);
+        return true;
+    }
+    return false;
+}
+
 // The side that just moved gives check.
 inline bool inCheckNow(const positionStruct* pos) { return sideInCheck(pos, pos->sideToMove); }
 
@@ -701,12 +727,8 @@ constexpr int QS_EVASIONS_DEPTH = -13;
 
 int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
     relaxedIncrement(pos->quiescenceNodeCount);
-    if (isRepetition(pos, ply)) return drawScore(pos->quiescenceNodeCount);
-    if (insufficientMaterial(pos)) return 0;
-    alpha = std::max(alpha, ply - MATESCORE);
-    beta = std::min(beta, MATESCORE + 1 - ply);
-    if (alpha >= beta) return alpha;
-    if (ply >= MAX_PLY - 1) return evaluateN(0, pos);
+    int decided;
+    if (decidedOnEntry(pos, ply, pos->quiescenceNodeCount, alpha, beta, decided)) return decided;
 
     plyEntry& e = pos->plyStack[ply];
     const U64 entry = hashProbe(pos->hashKey);
@@ -1301,17 +1323,9 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     if (stopRequested()) return 0;
 
     plyEntry& e = pos->plyStack[ply];
-    if (ply > 0) {
-        // 2. Draws.
-        if (isRepetition(pos, ply)) return drawScore(pos->nodeCount);
-        if (insufficientMaterial(pos)) return 0;
-        // 3. Mate distance.
-        alpha = std::max(alpha, ply - MATESCORE);
-        beta = std::min(beta, MATESCORE + 1 - ply);
-        if (alpha >= beta) return alpha;
-        // 4. Maximum ply.
-        if (ply >= MAX_PLY - 1) return evaluateN(0, pos);
-    }
+    // 2 to 4. Draws, mate distance, the deepest ply.
+    int decided;
+    if (ply > 0 && decidedOnEntry(pos, ply, pos->nodeCount, alpha, beta, decided)) return decided;
     nodeFacts n;
     n.zeroWindow = alpha + 1 >= beta;
     n.pvNode = !n.zeroWindow;
@@ -1334,7 +1348,6 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     }
 
     // 7. Tablebases; 8 to 13, the static evaluation and its pruning.
-    int decided;
     if (ply > 0 && tablebaseDecides(pos, ply, depth, alpha, beta, decided)) return decided;
     if (staticPruningDecides(pos, ply, depth, alpha, beta, n, decided)) return decided;
 
@@ -1635,16 +1648,6 @@ void setElapsed() {
 
 namespace {
 
-// The legal root moves are generated into ply 0's list; the lists of deeper
-// plies follow it, so this never disturbs a line being searched.
-bool isLegalRootMove(positionStruct* pos, moveStruct m) {
-    if (moveToWord(m) == 0) return false;
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (moveStruct* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
-        if (sameMove(moveToWord(*l), moveToWord(m))) return true;
-    return false;
-}
-
 moveStruct fallbackRootMove(positionStruct* pos) {
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
     if (pos->plyStack[0].moveListEnd == pos->plyStack[0].moveListStart) return EMPTYMOVE;
@@ -1659,10 +1662,7 @@ bool isLegalReply(positionStruct* pos, moveStruct m, moveStruct reply) {
     moveStruct made = m;
     made.score = 0;
     makeMove(pos, 0, made);
-    generateMovesLegal(1, pos->plyStack[1].moveListStart, pos);
-    bool found = false;
-    for (moveStruct* l = pos->plyStack[1].moveListStart; l < pos->plyStack[1].moveListEnd; l++)
-        if (sameMove(moveToWord(*l), moveToWord(reply))) found = true;
+    const bool found = isLegalMoveAt(pos, 1, reply);
     unmakeMove(pos, 0, made);
     return found;
 }
@@ -1964,7 +1964,7 @@ void boss::searchRoot() {
     moveStruct bestMove = bp->plyStack[0].pvMove;
     moveStruct ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : EMPTYMOVE;
     if (moveToWord(ponder) == 0 && sameMove(moveToWord(bestMove), moveToWord(savedBestMove))) ponder = savedPonderMove;
-    if (!isLegalRootMove(bp, bestMove)) {
+    if (!isLegalMoveAt(bp, 0, bestMove)) {
         // Stopped before any root move was searched: answer with a legal
         // move all the same (the table's move, else the first one).  Only a
         // side without moves answers with the empty move.

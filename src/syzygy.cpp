@@ -30,16 +30,6 @@ bool fitForProbe(const tb::pos& p) {
     return !tb::attacked(&p, lsb(p.kings & other), mover, p.turn ? 0 : 1);
 }
 
-// Is the move one the engine can play here?  The tables answer for the
-// prober's record; the move handed to the search must be one of the engine's
-// own legal moves, which are generated into ply 0's list for the comparison.
-bool isLegalRootMove(positionStruct* pos, moveStruct m) {
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (const moveStruct* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
-        if (sameMove(moveToWord(*l), moveToWord(m))) return true;
-    return false;
-}
-
 }  // namespace
 
 void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out) {
@@ -133,7 +123,7 @@ uint32_t syzygyProbeDTZ(int, positionStruct* pos) {
             m.moveType = convPromotion[promotion];
         }
     }
-    if (!isLegalRootMove(pos, m)) return 0;
+    if (!isLegalMoveAt(pos, 0, m)) return 0;
 
     printLine("info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
               moveToLA(&m, pos->sideToMove));

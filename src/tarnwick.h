@@ -352,6 +352,10 @@ moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, 
 // Drop the illegal moves of a pseudo-legal list of a side not in check; the
 // new end of the list.
 moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end);
+// Is the move (from, to and type) one of the legal moves of the position at
+// this ply?  Generates them into the ply's list; the lists of deeper plies
+// follow it, so a line being searched below is not disturbed.
+bool isLegalMoveAt(positionStruct* pos, int ply, moveStruct m);
 U64 computeNotPinnedMask(const positionStruct* pos, int side);
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos);
