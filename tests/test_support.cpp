@@ -42,10 +42,3 @@ moveStruct findMove(positionStruct* pos, const std::string& text) {
         if (moveToLA(m, pos->sideToMove) == text) return *m;
     return EMPTYMOVE;
 }
-
-U64 calcHashKeyOfPly(const positionStruct* pos, int ply) {
-    std::unique_ptr<positionStruct> copy(new positionStruct(*pos));
-    copy->plyStack[0].castlingRights = pos->plyStack[ply].castlingRights;
-    copy->plyStack[0].enpassantSquare = pos->plyStack[ply].enpassantSquare;
-    return calcHashKey(0, copy.get());
-}
