@@ -14,7 +14,7 @@ pawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
 evalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
-TestPosition::TestPosition(const std::string& fen) : pos_(new positionStruct), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
+TestPosition::TestPosition(const std::string& fen) : pos_(new positionStruct()), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
     pos_->plyStack[0].moveListStart = moves_.get();
     pos_->pawnHashTable = sharedPawnTable;
     pos_->evalCache = sharedEvalCache;
