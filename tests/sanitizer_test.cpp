@@ -9,8 +9,6 @@
 
 namespace {
 
-bool startsWith(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
-
 TEST(Sanitizers, ThreadRacesAreDefinedBehaviour) {
     setenv("TSAN_OPTIONS", "halt_on_error=1 exitcode=66", 1);
     EngineProcess e(TARNWICK_TSAN_BIN);

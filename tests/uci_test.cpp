@@ -22,18 +22,7 @@ struct Engine : EngineProcess {
         std::string line;
         for (int i = 0; i < 4; i++) readLine(line);
     }
-    std::string next(int timeoutMs = 10000) {
-        std::string line;
-        return readLine(line, timeoutMs) ? line : "<no line>";
-    }
-    // Send and read exactly one reply line.
-    std::string ask(const std::string& command) {
-        send(command);
-        return next();
-    }
 };
-
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 TEST(Uci, IdentificationAndOptionReplies) {
     Engine e;
@@ -186,7 +175,10 @@ TEST(Uci, TimeBudgetsAreKept) {
                  {"go wtime 50 btime 50", 200},
                  {"go wtime -20 btime 1000", 200},
                  {"go wtime 1000 btime 1000 movestogo 1", 1000},
-                 {"go wtime 500 btime 500 winc 100 binc 100 movestogo 0", 500}};
+                 {"go wtime 500 btime 500 winc 100 binc 100 movestogo 0", 500},
+                 // A clock beyond any range on the other side changes nothing.
+                 {"go btime 99999999999999999999 wtime 1000", 1500},
+                 {"go btime 9999999999 wtime 1000", 1500}};
     for (auto& c : cases) {
         auto t0 = Clock::now();
         e.send(c.go);
@@ -279,13 +271,6 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
                                             "time 1 pv ([a-h][1-8][a-h][1-8])")))
         << lines[0];
     EXPECT_EQ(lines[1], "bestmove " + m[2].str());
-    // With castling rights the tables are not consulted: a search's line.
-    e.send("position fen 4k3/8/8/8/8/8/8/R3K3 w Q - 0 1");
-    e.send("go depth 3");
-    lines = e.readUntil("bestmove");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(startsWith(lines[0], "info score cp ")) << lines[0];
-    EXPECT_TRUE(std::regex_search(lines[0], std::regex(" depth 3 .* tbhits 0 "))) << lines[0];
     // A bigger position reaches the tables through captures.
     e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");
     e.send("go depth 12");
@@ -453,32 +438,18 @@ TEST(UciContract, NodeLimitCountsThisSearchOnly) {
 }
 
 TEST(UciContract, NumbersOutOfRangeArePulledIntoIt) {
+    // (Clocks beyond their range are among the time budgets above.)
     Engine e;
-    struct {
-        const char* command;
-        long withinMs;        // 0: no time to check
-        const char* message;  // first line expected, or "" for a search line
-    } cases[] = {
-        // Black to move with one second: a huge White clock changes nothing.
-        {"go wtime 99999999999999999999 btime 1000", 1500, ""},
-        {"go wtime 9999999999 btime 1000", 1500, ""},
-        {"go btime -5 wtime 1000", 500, ""},
-        {"go depth -3", 0, ""},
-        {"go nodes lots depth 2", 0, "info string go: 'nodes' needs a number"},
-    };
-    for (auto& c : cases) {
-        e.send("position startpos moves e2e4");
-        auto t0 = Clock::now();
-        e.send(c.command);
-        auto lines = e.readUntil("bestmove", 20000);
-        ASSERT_GE(lines.size(), 2u) << c.command;
-        if (c.withinMs) EXPECT_LT(msSince(t0), c.withinMs) << c.command;
-        if (*c.message) EXPECT_EQ(lines[0], c.message) << c.command;
-        EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8].*"))) << c.command;
-    }
+    e.send("position startpos moves e2e4");
     e.send("go depth -3");
     auto lines = e.readUntil("bestmove");
     EXPECT_TRUE(std::regex_search(lines.front(), std::regex("^info score cp -?[0-9]+ depth 1 "))) << lines.front();
+    // A limit word without a number is reported; the rest of the line counts.
+    e.send("go nodes lots depth 2");
+    lines = e.readUntil("bestmove");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "info string go: 'nodes' needs a number");
+    EXPECT_TRUE(std::regex_search(lines[lines.size() - 2], std::regex(" depth 2 "))) << lines[lines.size() - 2];
     EXPECT_EQ(e.ask("perft 21"), "info string perft depth must be between 1 and 20");
     EXPECT_EQ(e.ask("perft 0"), "info string perft depth must be between 1 and 20");
     EXPECT_EQ(e.ask("perft deep"), "info string perft needs a depth number, not 'deep'");
