@@ -24,9 +24,6 @@ TEST(Sanitizers, ThreadRacesAreDefinedBehaviour) {
     e.send("isready");
     e.send("ponderhit");
     EXPECT_TRUE(startsWith(e.readUntil("bestmove", 60000).back(), "bestmove "));
-    e.send("go infinite");
-    e.send("setoption name Threads value 3");
-    e.readUntil("info string Number of threads", 60000);
     e.send("ucinewgame");
     e.readUntil("readyok", 60000);
     e.send("go wtime 3000 btime 3000");

@@ -56,7 +56,6 @@ class SearchPosition {
 struct SearchResult {
     std::string best;
     int score;
-    U64 nodes;
 };
 
 // A whole search on the thread pool, one thread, to a fixed depth.
@@ -78,9 +77,7 @@ SearchResult searchTo(const std::string& fen, int depth) {
     theWorkForce.startSearch();
     theWorkForce.waitForSearch();
     theWorkForce.silent = false;
-    const positionStruct& p = theWorkForce.workers[0]->position;
-    return {moveToLA(&theWorkForce.lastBestMove, GPSData.sideToMove), p.rootScore,
-            p.nodeCount + p.quiescenceNodeCount};
+    return {moveToLA(&theWorkForce.lastBestMove, GPSData.sideToMove), theWorkForce.workers[0]->position.rootScore};
 }
 
 // ---------------------------------------------------------------------------
