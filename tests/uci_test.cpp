@@ -208,12 +208,8 @@ TEST(Uci, CommandsThatReplaceTablesStopTheSearchFirst) {
         auto lines = e.readUntil(reply.substr(0, 20), 30000);
         ASSERT_GE(lines.size(), 2u) << command;
         // The running search printed its move before the command replied.
-        bool bestmoveFirst = false;
-        for (auto& l : lines) {
-            if (startsWith(l, "bestmove ")) bestmoveFirst = true;
-            if (startsWith(l, reply.substr(0, 20))) break;
-        }
-        EXPECT_TRUE(bestmoveFirst) << command;
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](auto& l) { return startsWith(l, "bestmove "); }))
+            << command;
         EXPECT_EQ(lines.back(), reply);
     }
     // A second "go" during an infinite search does not hang.
