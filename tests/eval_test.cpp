@@ -87,7 +87,8 @@ TEST(Eval, FlipCachesAndRecordedFingerprint) {
         }
     }
     // Recorded from the engine: a change to any weight, term or line of the
-    // "eval" report shows here.  Update them only for an intended change.
+    // "eval" report shows here (as does an edit of data/eval-symmetry.fen).
+    // Update them only for an intended change.
     EXPECT_EQ(children, 7054);
     EXPECT_EQ(childSum, 233265);
     EXPECT_EQ(reports, 7903689207879747889u);
