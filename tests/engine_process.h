@@ -95,6 +95,18 @@ class EngineProcess {
         }
     }
 
+    // The next line, or "<no line>".
+    std::string next(int timeoutMs = 10000) {
+        std::string line;
+        return readLine(line, timeoutMs) ? line : "<no line>";
+    }
+
+    // Send a command and read exactly one reply line.
+    std::string ask(const std::string& command) {
+        send(command);
+        return next();
+    }
+
     // Lines up to and including the first one that starts with `prefix`.
     std::vector<std::string> readUntil(const std::string& prefix, int timeoutMs = 10000) {
         std::vector<std::string> lines;
@@ -137,6 +149,8 @@ class EngineProcess {
     bool reaped_ = false;
     std::string buffer_;
 };
+
+inline bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 
 // Run a program with the given standard input to its end; all output lines.
 inline std::vector<std::string> runProgram(const std::string& program, const std::string& input,

@@ -12,23 +12,16 @@
 
 namespace {
 
-bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
-
-std::string nextLine(EngineProcess& e, int timeoutMs = 5000) {
-    std::string line;
-    return e.readLine(line, timeoutMs) ? line : "<no line>";
-}
-
 TEST(HashProgram, SizeBeyondTheMachineIsCappedAndTheEngineSearchesOn) {
     const unsigned long long physical = (unsigned long long)sysconf(_SC_PHYS_PAGES) * sysconf(_SC_PAGE_SIZE);
     if (physical / 4 * 3 >= (262144ULL << 20)) GTEST_SKIP() << "this machine holds the largest table";
 
     EngineProcess e(TARNWICK_BIN);
-    for (int i = 0; i < 4; i++) nextLine(e);  // banner
+    for (int i = 0; i < 4; i++) e.next(5000);  // banner
     e.send("setoption name Hash value 262144");
     // The cap comes first.  Should it be missing or too large, the test ends
     // here, and the engine is killed before it can fault in much memory.
-    const std::string cap = nextLine(e);
+    const std::string cap = e.next(5000);
     std::smatch m;
     ASSERT_TRUE(std::regex_match(
         cap, m, std::regex("info string not enough memory for 262144 MB of hash; using (\\d+) MB \\(memory: (\\d+) MB\\)")))
@@ -38,9 +31,9 @@ TEST(HashProgram, SizeBeyondTheMachineIsCappedAndTheEngineSearchesOn) {
     ASSERT_GE(mb, 1u);
     ASSERT_LE(mb, memory / 4 * 3);
 
-    EXPECT_EQ(nextLine(e), "info string Size of Hashtable set to : 262144");
+    EXPECT_EQ(e.next(5000), "info string Size of Hashtable set to : 262144");
     e.send("isready");
-    EXPECT_EQ(nextLine(e), "readyok");
+    EXPECT_EQ(e.next(5000), "readyok");
     e.send("go depth 5");
     const std::vector<std::string> lines = e.readUntil("bestmove", 10000);
     const std::string best = lines.empty() ? "<no line>" : lines.back();

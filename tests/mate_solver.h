@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "search.h"
 #include "tarnwick.h"
 
 // Fill the engine's global tables once per program.

@@ -7,10 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
-#include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,15 +40,9 @@ inline std::string localDir() { return TB_LOCAL_DIR; }
 
 // The full set of test tables, when this machine has it.
 inline std::string sharedDir() {
-    const std::string list = TB_SHARED_DIRS;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(':', start);
-        if (end == std::string::npos) end = list.size();
-        const std::string dir = list.substr(start, end - start);
+    std::istringstream list(TB_SHARED_DIRS);
+    for (std::string dir; std::getline(list, dir, ':');)
         if (!dir.empty() && fileExists(dir + "/vectors.txt") && fileExists(dir + "/KQvK.rtbw")) return dir;
-        start = end + 1;
-    }
     return "";
 }
 
@@ -175,17 +170,11 @@ struct TempDir {
         char templ[] = "/tmp/tarnwick-tb-XXXXXX";
         path = mkdtemp(templ);
     }
-    ~TempDir() {
-        const std::string cmd = "rm -rf '" + path + "'";
-        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
-    }
-    std::string copy(const std::string& from, const std::string& file, const std::string& sub = "") {
+    ~TempDir() { std::filesystem::remove_all(path); }
+    void copy(const std::string& from, const std::string& file, const std::string& sub = "") {
         const std::string dir = sub.empty() ? path : path + "/" + sub;
         mkdir(dir.c_str(), 0700);
-        std::ifstream in(from + "/" + file, std::ios::binary);
-        std::ofstream out(dir + "/" + file, std::ios::binary);
-        out << in.rdbuf();
-        return dir + "/" + file;
+        std::filesystem::copy_file(from + "/" + file, dir + "/" + file);
     }
 };
 

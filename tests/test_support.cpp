@@ -14,7 +14,7 @@ pawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
 evalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
-TestPosition::TestPosition(const std::string& fen) : pos_(new positionStruct), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
+TestPosition::TestPosition(const std::string& fen) : pos_(new positionStruct()), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
     pos_->plyStack[0].moveListStart = moves_.get();
     pos_->pawnHashTable = sharedPawnTable;
     pos_->evalCache = sharedEvalCache;
@@ -41,11 +41,4 @@ moveStruct findMove(positionStruct* pos, const std::string& text) {
     for (moveStruct* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
         if (moveToLA(m, pos->sideToMove) == text) return *m;
     return EMPTYMOVE;
-}
-
-U64 calcHashKeyOfPly(const positionStruct* pos, int ply) {
-    std::unique_ptr<positionStruct> copy(new positionStruct(*pos));
-    copy->plyStack[0].castlingRights = pos->plyStack[ply].castlingRights;
-    copy->plyStack[0].enpassantSquare = pos->plyStack[ply].enpassantSquare;
-    return calcHashKey(0, copy.get());
 }

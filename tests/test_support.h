@@ -26,5 +26,3 @@ std::vector<std::string> legalMoves(positionStruct* pos);
 int countMoves(positionStruct* pos, const std::string& prefix);
 // The legal root move with this text (an empty move when there is none).
 moveStruct findMove(positionStruct* pos, const std::string& text);
-// The key of the position with the castling and en-passant state of `ply`.
-U64 calcHashKeyOfPly(const positionStruct* pos, int ply);

@@ -48,12 +48,18 @@ const char* const kFens[] = {
     "r1kr1b2/1ppn1ppp/p7/3NP3/8/4B1P1/PPP1K2P/3R3R w - -",
     "3r1bk1/1R4pp/n1r5/P1pp1p2/5P1P/2NP1K2/3BP3/R7 b - -",
 };
-const char* const kResults[] = {"\"1-0\";", "\"1/2-1/2\";", "\"0-1\";", "1-0", "\"*\";"};
-const double kValues[] = {1.0, 0.5, 0.0, 1.0, 0.0};
+// Result words: "1-0" a win, "1/2" or "1/2-1/2" a draw, anything else a loss.
+const char* const kResults[] = {"\"1-0\";", "\"1/2-1/2\";", "\"0-1\";", "1-0", "\"*\";", "1/2", "\"2-0\";"};
+const double kValues[] = {1.0, 0.5, 0.0, 1.0, 0.0, 0.5, 0.0};
 
-std::string tuningFile(int lines) {
+// Line i: one of the positions and one of the results; every eleventh line
+// (from the sixth) has no kings when `unusable` is set.
+bool unusableLine(int i) { return i % 11 == 5; }
+std::string tuningFile(int lines, bool unusable = false) {
     std::string file;
-    for (int i = 0; i < lines; i++) file += std::string(kFens[i % 8]) + " c9 " + kResults[i % 5] + "\n";
+    for (int i = 0; i < lines; i++)
+        file += std::string(unusable && unusableLine(i) ? "8/8/8/8/8/8/8/8 w - -" : kFens[i % 8]) + " c9 " +
+                kResults[i % 7] + "\n";
     return file;
 }
 
@@ -76,9 +82,12 @@ TEST(TexelProgram, ReportRepeatedWithTheSameError) {
 
 // The printed error against one worked out here from the white-view scores
 // that the "eval" command prints for the same positions.
+// A file large enough to be checked by several threads, lines without a
+// usable position among them.
 TEST(TexelProgram, ErrorAgreesWithTheEvalCommand) {
     ScratchDir dir;
-    dir.write(tuningFile(24));
+    const int lines = 5000;
+    dir.write(tuningFile(lines, true));
     std::string evalInput;
     for (const char* fen : kFens) evalInput += std::string("position fen ") + fen + "\neval\n";
     std::vector<int> white;
@@ -88,14 +97,19 @@ TEST(TexelProgram, ErrorAgreesWithTheEvalCommand) {
             white.push_back(std::stoi(m[1]));
     ASSERT_EQ(white.size(), 8u);
     double sum = 0;
-    for (int i = 0; i < 24; i++) {
+    int used = 0;
+    for (int i = 0; i < lines; i++) {
+        if (unusableLine(i)) continue;
         const double expected = 1.0 / (1.0 + std::pow(10.0, -1.55 * (int16_t)white[i % 8] / 400.0));
-        sum += (kValues[i % 5] - expected) * (kValues[i % 5] - expected);
+        sum += (kValues[i % 7] - expected) * (kValues[i % 7] - expected);
+        used++;
     }
     auto out = runIn(dir, "texel\n");
-    ASSERT_EQ(out.size(), 5u);
+    ASSERT_EQ(out.size(), 6u);
     ASSERT_TRUE(std::regex_match(out[1], m, std::regex("Starting error (\\S+)")));
-    EXPECT_NEAR(std::stod(m[1]), sum / 24, sum / 24 * 5e-6) << out[1];  // six significant digits
+    EXPECT_NEAR(std::stod(m[1]), sum / used, sum / used * 5e-6) << out[1];  // six significant digits
+    EXPECT_EQ(out[5], "info string skipped " + std::to_string(lines - used) +
+                          " lines of lichess-good.epd that hold no usable position");
 }
 
 TEST(TexelProgram, MissingOrUnreadableFile) {
