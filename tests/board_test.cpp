@@ -361,6 +361,50 @@ TEST(MoveGeneration, ListsAndLegality) {
     EXPECT_EQ(countMoves(TestPosition("8/8/8/3pP3/4K3/8/8/7k w - d6 0 1").get(), "e5d6"), 1);
 }
 
+// perft's last ply counts moves without writing them; compare that count
+// with the written capture and quiet lists filtered by moveIsLegal, in every
+// position out of check down to `depth` plies below the given one.
+void compareLastPlyCounts(positionStruct* pos, int ply, int depth, int& compared) {
+    plyEntry& c = pos->plyStack[ply];
+    c.inCheck = sideInCheck(pos, pos->sideToMove);
+    generateMovesCaptures(ply, c.moveListStart, pos);
+    if (!c.inCheck) {
+        generateMovesQuiets(ply, c.moveListEnd, pos);
+        int legal = 0;
+        for (moveStruct* m = c.moveListStart; m < c.moveListEnd; m++) legal += moveIsLegal(pos, ply, *m);
+        ASSERT_EQ(countLegalMoves(ply, pos), legal) << toFen(pos, ply);
+        compared++;
+        c.moveListEnd = keepLegalMoves(pos, ply, c.moveListStart, c.moveListEnd);
+        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
+    }
+    if (depth == 0) return;
+    for (moveStruct* m = c.moveListStart; m < c.moveListEnd; m++) {
+        makeMove(pos, ply, *m);
+        compareLastPlyCounts(pos, ply + 1, depth - 1, compared);
+        unmakeMove(pos, ply, *m);
+        if (::testing::Test::HasFatalFailure()) return;
+    }
+}
+
+TEST(Perft, LastPlyCountsAgreeWithTheTestedLists) {
+    std::ifstream in(TARNWICK_SOURCE_DIR "/data/perft.txt");
+    std::vector<std::string> fens;
+    for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
+    // Pinned pawns: pushes along the pin, a capture of the pinner (with
+    // promotion), pushes and captures off the line; for both colours.
+    for (const char* fen : {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1",
+                            "b1n4k/1P6/8/8/4K3/8/8/8 w - - 0 1", "4k3/3pp3/2B5/8/8/8/8/3KR3 b - - 0 1",
+                            "8/8/8/4k3/8/8/1p6/B1N4K b - - 0 1"})
+        fens.push_back(fen);
+    int compared = 0;
+    for (const std::string& fen : fens) {
+        TestPosition p(fen);
+        compareLastPlyCounts(p.get(), 0, 3, compared);
+        if (HasFatalFailure()) return;
+    }
+    EXPECT_GT(compared, 300000);
+}
+
 TEST(Perft, KnownCountsAndBoundaries) {
     TestPosition start(fenStartPos);
     const int64_t counts[] = {20, 400, 8902, 197281};
