@@ -49,9 +49,9 @@ inline U64 shiftNine(U64 pawns, int side) { return side == WHITE ? (pawns << 9) 
 inline U64 shiftSeven(U64 pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
 inline U64 shiftForward(U64 b, int side) { return side == WHITE ? b << 8 : b >> 8; }
 
-}  // namespace
-
-U64 computeNotPinnedMask(const positionStruct* pos, int side) {
+// The men of `side` that are not pinned to their king, and every square
+// without a man of that side: the complement of the pinned men.
+inline U64 notPinnedMen(const positionStruct* pos, int side) {
     const U64* pb = pos->pieceBitboard;
     const int opp = side ^ 1;
     const int k = lsb(pb[KING + side]);
@@ -66,6 +66,10 @@ U64 computeNotPinnedMask(const positionStruct* pos, int side) {
     }
     return ~(pinned & pb[side]);
 }
+
+}  // namespace
+
+U64 computeNotPinnedMask(const positionStruct* pos, int side) { return notPinnedMen(pos, side); }
 
 namespace {
 
@@ -181,8 +185,17 @@ class MoveCounter {
   private:
     // The squares a man on `from` may move to as far as pins go.
     U64 along(int from) const { return Pins && (pinned & bit(from)) ? inLineSquares[king][from] : ~0ULL; }
+    // squareAttacked with the king lifted, as moveIsLegal asks it, but with
+    // the plain table lookups before the slider lookups.
     bool kingMayGo(int from, int to) const {
-        return !squareAttacked(pos, to, side ^ 1, (occ ^ bit(from)) | bit(to));
+        const U64* pb = pos->pieceBitboard;
+        const int opp = side ^ 1;
+        if ((attackByPawnTable[opp][to] & pb[PAWN + opp]) | (knightAttackTable[to] & pb[KNIGHT + opp]) |
+            (kingAttackTable[to] & pb[KING + opp]))
+            return false;
+        const U64 o = (occ ^ bit(from)) | bit(to);
+        return !((bishopAttacks(to, o) & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                 (rookAttacks(to, o) & (pb[ROOK + opp] | pb[QUEEN + opp])));
     }
     // Pawn moves onto `targets` from `back` squares behind; a target on the
     // last rank is four moves.
@@ -389,7 +402,7 @@ int countFor(const plyEntry& c, const positionStruct* pos, int ply) {
 
 int countLegalMoves(unsigned char ply, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
-    c.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
+    c.notPinnedMask = notPinnedMen(pos, pos->sideToMove);
     const bool pins = (~c.notPinnedMask & pos->pieceBitboard[pos->sideToMove]) != 0;
     if (pos->sideToMove == WHITE) return pins ? countFor<WHITE, true>(c, pos, ply) : countFor<WHITE, false>(c, pos, ply);
     return pins ? countFor<BLACK, true>(c, pos, ply) : countFor<BLACK, false>(c, pos, ply);
