@@ -402,9 +402,31 @@ int countFor(const plyEntry& c, const positionStruct* pos, int ply) {
 
 int countLegalMoves(unsigned char ply, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
-    c.notPinnedMask = notPinnedMen(pos, pos->sideToMove);
-    const bool pins = (~c.notPinnedMask & pos->pieceBitboard[pos->sideToMove]) != 0;
-    if (pos->sideToMove == WHITE) return pins ? countFor<WHITE, true>(c, pos, ply) : countFor<WHITE, false>(c, pos, ply);
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    const int k = lsb(pb[KING + side]);
+    const U64 occ = pb[0] | pb[1];
+    // One walk over the enemy sliders on the king's lines finds both the
+    // pinned men (one man between) and the sliders giving check (none
+    // between): the check test of sideInCheck without its slider lookups.
+    U64 snipers = (bishopAttackAll[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (rookAttackAll[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    U64 pinned = 0;
+    bool check = (attackByPawnTable[opp][k] & pb[PAWN + opp]) | (knightAttackTable[k] & pb[KNIGHT + opp]) |
+                 (kingAttackTable[k] & pb[KING + opp]);
+    while (snipers) {
+        const U64 b = inBetweenSquares[k][popLsb(snipers)] & occ;
+        check |= !b;
+        if (b && !(b & (b - 1))) pinned |= b;
+    }
+    c.inCheck = check;
+    c.notPinnedMask = ~(pinned & pb[side]);
+    if (check) {
+        generateMovesEvade(ply, c.moveListStart, pos);
+        return (int)(c.moveListEnd - c.moveListStart);
+    }
+    const bool pins = (pinned & pb[side]) != 0;
+    if (side == WHITE) return pins ? countFor<WHITE, true>(c, pos, ply) : countFor<WHITE, false>(c, pos, ply);
     return pins ? countFor<BLACK, true>(c, pos, ply) : countFor<BLACK, false>(c, pos, ply);
 }
 

@@ -16,23 +16,9 @@
 #endif
 const std::string perftFilename = TARNWICK_PERFT_FILE;
 
-namespace {
-
-// Bulk counting: the last ply's moves are counted, never made.  Out of check
-// the generators count instead of writing; the evasions are all legal, so
-// their list is counted as it stands.
-inline int64_t lastPly(unsigned char ply, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
-    c.inCheck = sideInCheck(pos, pos->sideToMove);
-    if (!c.inCheck) return countLegalMoves(ply, pos);
-    generateMovesCaptures(ply, c.moveListStart, pos);
-    return c.moveListEnd - c.moveListStart;
-}
-
-}  // namespace
-
 int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
-    if (depth <= 1) return depth < 1 ? 1 : lastPly(ply, pos);
+    // Bulk counting: the last ply's moves are counted, never made.
+    if (depth <= 1) return depth < 1 ? 1 : countLegalMoves(ply, pos);
     plyEntry& c = pos->plyStack[ply];
     c.inCheck = sideInCheck(pos, pos->sideToMove);
     moveStruct* const start = c.moveListStart;
@@ -46,7 +32,7 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     int64_t total = 0;
     for (moveStruct* m = start; m < end; m++) {
         makeMove(pos, ply, *m);
-        total += depth == 2 ? lastPly(ply + 1, pos) : perft(ply + 1, depth - 1, pos);
+        total += depth == 2 ? countLegalMoves(ply + 1, pos) : perft(ply + 1, depth - 1, pos);
         unmakeMove(pos, ply, *m);
     }
     return total;

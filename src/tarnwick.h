@@ -352,9 +352,10 @@ moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, 
 // new end of the list.
 moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end);
 U64 computeNotPinnedMask(const positionStruct* pos, int side);
-// The number of legal moves of a side not in check (the ply's inCheck flag
-// clear): the capture and quiet generators run as for the search, but count
-// their moves instead of writing them.  Sets the ply's not-pinned mask.
+// The number of legal moves of the side to move, for perft's last ply.  Out
+// of check the capture and quiet generators run as for the search but count
+// their moves instead of writing them; in check the evasions are written
+// and counted.  Sets the ply's inCheck flag and not-pinned mask.
 int countLegalMoves(unsigned char ply, positionStruct* pos);
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos);

@@ -362,21 +362,26 @@ TEST(MoveGeneration, ListsAndLegality) {
 }
 
 // perft's last ply counts moves without writing them; compare that count
-// with the written capture and quiet lists filtered by moveIsLegal, in every
-// position out of check down to `depth` plies below the given one.
+// (and the check flag it finds on the way) with the written lists, filtered
+// by moveIsLegal out of check, in every position down to `depth` plies below
+// the given one.
 void compareLastPlyCounts(positionStruct* pos, int ply, int depth, int& compared) {
     plyEntry& c = pos->plyStack[ply];
-    c.inCheck = sideInCheck(pos, pos->sideToMove);
+    const bool check = sideInCheck(pos, pos->sideToMove);
+    c.inCheck = check;
     generateMovesCaptures(ply, c.moveListStart, pos);
-    if (!c.inCheck) {
+    int legal = (int)(c.moveListEnd - c.moveListStart);
+    if (!check) {
         generateMovesQuiets(ply, c.moveListEnd, pos);
-        int legal = 0;
+        legal = 0;
         for (moveStruct* m = c.moveListStart; m < c.moveListEnd; m++) legal += moveIsLegal(pos, ply, *m);
-        ASSERT_EQ(countLegalMoves(ply, pos), legal) << toFen(pos, ply);
-        compared++;
-        c.moveListEnd = keepLegalMoves(pos, ply, c.moveListStart, c.moveListEnd);
-        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     }
+    moveStruct* const end = c.moveListEnd;
+    ASSERT_EQ(countLegalMoves(ply, pos), legal) << toFen(pos, ply);
+    ASSERT_EQ(c.inCheck, check) << toFen(pos, ply);
+    compared++;
+    c.moveListEnd = check ? end : keepLegalMoves(pos, ply, c.moveListStart, end);
+    pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     if (depth == 0) return;
     for (moveStruct* m = c.moveListStart; m < c.moveListEnd; m++) {
         makeMove(pos, ply, *m);
