@@ -25,8 +25,23 @@ int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
     generateMovesCaptures(ply, start, pos);
     if (!c.inCheck) {
         generateMovesQuiets(ply, c.moveListEnd, pos);
-        c.moveListEnd = keepLegalMoves(pos, ply, start, c.moveListEnd);
-        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
+        // Drop the illegal moves (the last move takes the place of a dropped
+        // one).  Only moves of the king, of pinned men and of the pawns
+        // beside an en-passant target can be illegal.
+        const U64* pb = pos->pieceBitboard;
+        const int side = pos->sideToMove;
+        U64 suspects = ~c.notPinnedMask | pb[KING + side];
+        if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare] & pb[PAWN + side];
+        moveStruct* m = start;
+        moveStruct* last = c.moveListEnd;
+        while (m < last) {
+            if (((suspects >> m->from) & 1) && !moveIsLegal(pos, ply, *m))
+                *m = *--last;
+            else
+                m++;
+        }
+        c.moveListEnd = last;
+        pos->plyStack[ply + 1].moveListStart = last;
     }
     moveStruct* const end = c.moveListEnd;
     int64_t total = 0;
