@@ -213,7 +213,7 @@ class MoveCounter {
     int ply, side, king;
     U64 occ, pinned;
     int setsStored = 0, setsUsed = 0;
-    U64 sliderSets[16];  // a side has at most 15 men besides its king
+    U64 sliderSets[64];  // one per slider: never more than there are squares
 };
 
 // The generators are instantiated for each side, so that pawn directions
