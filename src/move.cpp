@@ -156,10 +156,11 @@ class MoveWriter {
 template <bool Pins>
 class MoveCounter {
   public:
-    MoveCounter(const positionStruct* pos, int ply)
+    // `sliderSets` has room for the attack sets of every slider of the side.
+    MoveCounter(const positionStruct* pos, int ply, U64* sliderSets)
         : pos(pos), ply(ply), side(pos->sideToMove), king(lsb(pos->pieceBitboard[KING + pos->sideToMove])),
           occ(pos->pieceBitboard[0] | pos->pieceBitboard[1]),
-          pinned(~pos->plyStack[ply].notPinnedMask & pos->pieceBitboard[pos->sideToMove]) {}
+          pinned(~pos->plyStack[ply].notPinnedMask & pos->pieceBitboard[pos->sideToMove]), sliderSets(sliderSets) {}
     int count = 0;
 
     void pawnCaptures(U64 targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
@@ -212,8 +213,8 @@ class MoveCounter {
     const positionStruct* pos;
     int ply, side, king;
     U64 occ, pinned;
+    U64* sliderSets;
     int setsStored = 0, setsUsed = 0;
-    U64 sliderSets[64];  // one per slider: never more than there are squares
 };
 
 // The generators are instantiated for each side, so that pawn directions
@@ -223,7 +224,7 @@ class MoveCounter {
 // the king's captures before en passant, the order its move choice has
 // always seen (moves of equal score are taken in list order).
 template <int Side, bool Quiescence, class Emit>
-void capturesOf(const plyEntry& c, Emit& out, const positionStruct* pos) {
+Emit capturesOf(const plyEntry& c, Emit out, const positionStruct* pos) {
     constexpr int opp = Side ^ 1;
     const U64* pb = pos->pieceBitboard;
     const U64 them = pb[opp];
@@ -261,13 +262,14 @@ void capturesOf(const plyEntry& c, Emit& out, const positionStruct* pos) {
             const int to = popLsb(t);
             out.list = addMove(out.list, to + back, to, MT_PROMO_Q, 1);
         }
-        return;
+        return out;
     }
     out.kingCaptures(king, kingAttackTable[king] & them);
+    return out;
 }
 
 template <int Side, class Emit>
-void quietsOf(const plyEntry& c, Emit& out, const positionStruct* pos) {
+Emit quietsOf(const plyEntry& c, Emit out, const positionStruct* pos) {
     constexpr int opp = Side ^ 1;
     constexpr int back = Side == WHITE ? -8 : 8;
     constexpr U64 thirdRank = Side == WHITE ? RANK_3 : RANK_6;
@@ -311,6 +313,7 @@ void quietsOf(const plyEntry& c, Emit& out, const positionStruct* pos) {
     }
     const int king = lsb(pb[KING + Side]);
     out.kingQuiets(king, kingAttackTable[king] & empty);
+    return out;
 }
 
 }  // namespace
@@ -324,23 +327,16 @@ void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* 
         return;
     }
     list->score = 0;
-    MoveWriter out(list, pos);
-    if (pos->sideToMove == WHITE)
-        capturesOf<WHITE, false>(c, out, pos);
-    else
-        capturesOf<BLACK, false>(c, out, pos);
-    c.moveListEnd = out.list;
-    pos->plyStack[ply + 1].moveListStart = out.list;
+    const MoveWriter out(list, pos);
+    list = (pos->sideToMove == WHITE ? capturesOf<WHITE, false>(c, out, pos) : capturesOf<BLACK, false>(c, out, pos)).list;
+    c.moveListEnd = list;
+    pos->plyStack[ply + 1].moveListStart = list;
 }
 
 moveStruct* generateQuiescenceCaptures(unsigned char ply, moveStruct* list, const positionStruct* pos) {
     const plyEntry& c = pos->plyStack[ply];
-    MoveWriter out(list, pos);
-    if (pos->sideToMove == WHITE)
-        capturesOf<WHITE, true>(c, out, pos);
-    else
-        capturesOf<BLACK, true>(c, out, pos);
-    return out.list;
+    const MoveWriter out(list, pos);
+    return (pos->sideToMove == WHITE ? capturesOf<WHITE, true>(c, out, pos) : capturesOf<BLACK, true>(c, out, pos)).list;
 }
 
 moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, const positionStruct* pos) {
@@ -379,23 +375,18 @@ moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start
 void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
     list->score = 0;
-    MoveWriter out(list, pos);
-    if (pos->sideToMove == WHITE)
-        quietsOf<WHITE>(c, out, pos);
-    else
-        quietsOf<BLACK>(c, out, pos);
-    c.moveListEnd = out.list;
-    pos->plyStack[ply + 1].moveListStart = out.list;
+    const MoveWriter out(list, pos);
+    list = (pos->sideToMove == WHITE ? quietsOf<WHITE>(c, out, pos) : quietsOf<BLACK>(c, out, pos)).list;
+    c.moveListEnd = list;
+    pos->plyStack[ply + 1].moveListStart = list;
 }
 
 namespace {
 
 template <int Side, bool Pins>
 int countFor(const plyEntry& c, const positionStruct* pos, int ply) {
-    MoveCounter<Pins> count(pos, ply);
-    capturesOf<Side, false>(c, count, pos);
-    quietsOf<Side>(c, count, pos);
-    return count.count;
+    U64 sliderSets[64];  // one per slider: never more than there are squares
+    return quietsOf<Side>(c, capturesOf<Side, false>(c, MoveCounter<Pins>(pos, ply, sliderSets), pos), pos).count;
 }
 
 }  // namespace
