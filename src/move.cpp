@@ -28,8 +28,8 @@ inline moveStruct* addPromotions(moveStruct* list, int from, int to, int score) 
 
 // Pawn captures in one direction (delta 9 or 7 from the mover's point of
 // view): promotions on the last rank first, then the ordinary captures.
-inline moveStruct* pawnCaptures(moveStruct* list, const positionStruct* pos, U64 targets, int delta, int side,
-                                bool evasionScores, bool queenOnly = false) {
+inline moveStruct* pawnCapturesTo(moveStruct* list, const positionStruct* pos, U64 targets, int delta, int side,
+                                  bool evasionScores, bool queenOnly = false) {
     const int back = side == WHITE ? -delta : delta;
     U64 promo = targets & (RANK_8 | RANK_1);
     U64 plain = targets & ~(RANK_8 | RANK_1);
@@ -49,9 +49,9 @@ inline U64 shiftNine(U64 pawns, int side) { return side == WHITE ? (pawns << 9) 
 inline U64 shiftSeven(U64 pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
 inline U64 shiftForward(U64 b, int side) { return side == WHITE ? b << 8 : b >> 8; }
 
-}  // namespace
-
-U64 computeNotPinnedMask(const positionStruct* pos, int side) {
+// The men of `side` that are not pinned to their king, and every square
+// without a man of that side: the complement of the pinned men.
+inline U64 notPinnedMen(const positionStruct* pos, int side) {
     const U64* pb = pos->pieceBitboard;
     const int opp = side ^ 1;
     const int k = lsb(pb[KING + side]);
@@ -66,6 +66,10 @@ U64 computeNotPinnedMask(const positionStruct* pos, int side) {
     }
     return ~(pinned & pb[side]);
 }
+
+}  // namespace
+
+U64 computeNotPinnedMask(const positionStruct* pos, int side) { return notPinnedMen(pos, side); }
 
 namespace {
 
@@ -89,60 +93,183 @@ inline moveStruct* emitCaptures(moveStruct* list, int from, int offset, U64 targ
     return list;
 }
 
+template <int Kind>
+inline U64 sliderAttacks(int from, U64 occ) {
+    return Kind == BISHOP ? bishopAttacks(from, occ) : Kind == ROOK ? rookAttacks(from, occ) : queenAttacks(from, occ);
+}
+
+// Where a generator puts the moves it finds.  The generators below are
+// written once over this "emit" interface: MoveWriter writes the move words
+// of the list (the search, and perft above its last ply); MoveCounter only
+// counts the legal moves (perft's last ply, where the moves themselves are
+// never looked at).  Both see the very same sets of targets in the same
+// order, so a count checks the generator code the search runs.
+class MoveWriter {
+  public:
+    MoveWriter(moveStruct* list, const positionStruct* pos) : list(list), pos(pos) {}
+    moveStruct* list;
+
+    // Pawn captures onto `targets`, `delta` squares ahead (9 or 7).
+    void pawnCaptures(U64 targets, int delta, int side, bool queenOnly) {
+        list = pawnCapturesTo(list, pos, targets, delta, side, false, queenOnly);
+    }
+    void captures(int from, int offset, U64 targets) { list = emitCaptures(list, from, offset, targets, pos->board); }
+    void kingCaptures(int from, U64 targets) { captures(from, 12, targets); }
+    void enPassant(int from, int to) { list = addMove(list, from, to, MT_ENPASSANT, 14); }
+    // Pawn pushes onto the last rank, each to the four pieces.
+    void promotionPushes(U64 targets, int back) {
+        while (targets) {
+            const int to = popLsb(targets);
+            list = addPromotions(list, to + back, to, 0);
+        }
+    }
+    // Single or double pawn pushes; the pawn stands `back` squares behind.
+    void pushes(U64 targets, int back, int type) {
+        while (targets) {
+            const int to = popLsb(targets);
+            const uint32_t w = (uint32_t)(to + back) | ((uint32_t)to << 8) | ((uint32_t)type << 16);
+            std::memcpy(list++, &w, 4);
+        }
+    }
+    void castle(int from, int to, int type) { list = addMove(list, from, to, type, 0); }
+    void quiets(int from, U64 targets) { list = emitMoves(list, (uint32_t)from, targets); }
+    void kingQuiets(int from, U64 targets) { quiets(from, targets); }
+    // The attack set of a slider; the quiet generator asks again for the
+    // sets the capture generator has used.
+    template <int Kind>
+    static U64 attacks(int from, U64 occ) { return sliderAttacks<Kind>(from, occ); }
+    template <int Kind>
+    static U64 attacksAgain(int from, U64 occ) { return sliderAttacks<Kind>(from, occ); }
+
+  private:
+    const positionStruct* pos;
+};
+
+// Counts the legal moves of a side not in check.  Only the moves that the
+// legality test would look at need a thought: a pinned man may only move
+// along the line through its king (between the king and the pinner, or onto
+// the pinner), which is what the test finds when it lifts the man off the
+// line; a king move or castling is tested square by square with the king
+// lifted off the board; an en-passant capture, which takes two men off one
+// rank, is tested in full.  Most positions have no pinned man, and their
+// counter (Pins false) does not look for any.
+template <bool Pins>
+class MoveCounter {
+  public:
+    // `sliderSets` has room for the attack sets of every slider of the side.
+    MoveCounter(const positionStruct* pos, int ply, U64* sliderSets)
+        : pos(pos), ply(ply), side(pos->sideToMove), king(lsb(pos->pieceBitboard[KING + pos->sideToMove])),
+          occ(pos->pieceBitboard[0] | pos->pieceBitboard[1]),
+          pinned(~pos->plyStack[ply].notPinnedMask & pos->pieceBitboard[pos->sideToMove]), sliderSets(sliderSets) {}
+    int count = 0;
+
+    void pawnCaptures(U64 targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
+    void captures(int from, int, U64 targets) { count += popcount(targets & along(from)); }
+    void kingCaptures(int from, U64 targets) { kingQuiets(from, targets); }
+    void enPassant(int from, int to) {
+        count += moveIsLegal(pos, ply, moveStruct{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
+    }
+    void promotionPushes(U64 targets, int back) { pawnMoves(targets, back); }
+    void pushes(U64 targets, int back, int) { pawnMoves(targets, back); }
+    void castle(int from, int to, int) { count += kingMayGo(from, to); }
+    void quiets(int from, U64 targets) { count += popcount(targets & along(from)); }
+    void kingQuiets(int from, U64 targets) {
+        while (targets) count += kingMayGo(from, popLsb(targets));
+    }
+    // The capture and the quiet pass of one position walk the same sliders
+    // in the same order: the second takes the sets the first looked up.
+    template <int Kind>
+    U64 attacks(int from, U64 occ) { return sliderSets[setsStored++] = sliderAttacks<Kind>(from, occ); }
+    template <int Kind>
+    U64 attacksAgain(int, U64) { return sliderSets[setsUsed++]; }
+
+  private:
+    // The squares a man on `from` may move to as far as pins go.
+    U64 along(int from) const { return Pins && (pinned & bit(from)) ? inLineSquares[king][from] : ~0ULL; }
+    // squareAttacked with the king lifted, as moveIsLegal asks it, but with
+    // the plain table lookups before the slider lookups.
+    bool kingMayGo(int from, int to) const {
+        const U64* pb = pos->pieceBitboard;
+        const int opp = side ^ 1;
+        if ((attackByPawnTable[opp][to] & pb[PAWN + opp]) | (knightAttackTable[to] & pb[KNIGHT + opp]) |
+            (kingAttackTable[to] & pb[KING + opp]))
+            return false;
+        const U64 o = (occ ^ bit(from)) | bit(to);
+        return !((bishopAttacks(to, o) & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                 (rookAttacks(to, o) & (pb[ROOK + opp] | pb[QUEEN + opp])));
+    }
+    // Pawn moves onto `targets` from `back` squares behind; a target on the
+    // last rank is four moves.
+    void pawnMoves(U64 targets, int back) {
+        count += popcount(targets) + 3 * popcount(targets & (RANK_8 | RANK_1));
+        const U64 pinnedPawns = pinned & pos->pieceBitboard[PAWN + side];
+        if (!Pins || !pinnedPawns) return;
+        for (U64 t = targets & (back < 0 ? pinnedPawns << -back : pinnedPawns >> back); t;) {
+            const int to = popLsb(t);
+            if (!(inLineSquares[king][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
+        }
+    }
+
+    const positionStruct* pos;
+    int ply, side, king;
+    U64 occ, pinned;
+    U64* sliderSets;
+    int setsStored = 0, setsUsed = 0;
+};
+
 // The generators are instantiated for each side, so that pawn directions
 // and home squares are constants.  The quiescence search wants captures
 // only, with a queen as the one promotion worth looking at: its list has
 // queen promotions only (a quiet push to the last rank included), and keeps
 // the king's captures before en passant, the order its move choice has
 // always seen (moves of equal score are taken in list order).
-template <int Side, bool Quiescence>
-moveStruct* capturesOf(const plyEntry& c, moveStruct* list, const positionStruct* pos) {
+template <int Side, bool Quiescence, class Emit>
+Emit capturesOf(const plyEntry& c, Emit out, const positionStruct* pos) {
     constexpr int opp = Side ^ 1;
     const U64* pb = pos->pieceBitboard;
     const U64 them = pb[opp];
     const U64 occ = pb[0] | pb[1];
-    const uint8_t* board = pos->board;
     const U64 pawns = pb[PAWN + Side];
 
-    list = pawnCaptures(list, pos, shiftNine(pawns, Side) & them, 9, Side, false, Quiescence);
-    list = pawnCaptures(list, pos, shiftSeven(pawns, Side) & them, 7, Side, false, Quiescence);
+    out.pawnCaptures(shiftNine(pawns, Side) & them, 9, Side, Quiescence);
+    out.pawnCaptures(shiftSeven(pawns, Side) & them, 7, Side, Quiescence);
 
     for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
-        list = emitCaptures(list, from, 4, knightAttackTable[from] & them, board);
+        out.captures(from, 4, knightAttackTable[from] & them);
     }
     for (U64 pieces = pb[BISHOP + Side]; pieces;) {
         const int from = popLsb(pieces);
-        list = emitCaptures(list, from, 6, bishopAttacks(from, occ) & them, board);
+        out.captures(from, 6, out.template attacks<BISHOP>(from, occ) & them);
     }
     for (U64 pieces = pb[ROOK + Side]; pieces;) {
         const int from = popLsb(pieces);
-        list = emitCaptures(list, from, 8, rookAttacks(from, occ) & them, board);
+        out.captures(from, 8, out.template attacks<ROOK>(from, occ) & them);
     }
     for (U64 pieces = pb[QUEEN + Side]; pieces;) {
         const int from = popLsb(pieces);
-        list = emitCaptures(list, from, 10, queenAttacks(from, occ) & them, board);
+        out.captures(from, 10, out.template attacks<QUEEN>(from, occ) & them);
     }
     const int king = lsb(pb[KING + Side]);
-    if (Quiescence) list = emitCaptures(list, king, 12, kingAttackTable[king] & them, board);
+    if (Quiescence) out.kingCaptures(king, kingAttackTable[king] & them);
     if (c.enpassantSquare) {
         const int e = c.enpassantSquare;
-        U64 p = enpassantTable[e] & pawns;
-        while (p) list = addMove(list, popLsb(p), e, MT_ENPASSANT, 14);
+        for (U64 p = enpassantTable[e] & pawns; p;) out.enPassant(popLsb(p), e);
     }
-    if (Quiescence) {
+    if constexpr (Quiescence) {
         constexpr int back = Side == WHITE ? -8 : 8;
         for (U64 t = shiftForward(pawns, Side) & ~occ & (RANK_8 | RANK_1); t;) {
             const int to = popLsb(t);
-            list = addMove(list, to + back, to, MT_PROMO_Q, 1);
+            out.list = addMove(out.list, to + back, to, MT_PROMO_Q, 1);
         }
-        return list;
+        return out;
     }
-    return emitCaptures(list, king, 12, kingAttackTable[king] & them, board);
+    out.kingCaptures(king, kingAttackTable[king] & them);
+    return out;
 }
 
-template <int Side>
-moveStruct* quietsOf(const plyEntry& c, moveStruct* list, const positionStruct* pos) {
+template <int Side, class Emit>
+Emit quietsOf(const plyEntry& c, Emit out, const positionStruct* pos) {
     constexpr int opp = Side ^ 1;
     constexpr int back = Side == WHITE ? -8 : 8;
     constexpr U64 thirdRank = Side == WHITE ? RANK_3 : RANK_6;
@@ -151,20 +278,9 @@ moveStruct* quietsOf(const plyEntry& c, moveStruct* list, const positionStruct* 
     const U64 empty = ~occ;
 
     const U64 single = shiftForward(pb[PAWN + Side], Side) & empty;
-    for (U64 t = single & (RANK_8 | RANK_1); t;) {
-        const int to = popLsb(t);
-        list = addPromotions(list, to + back, to, 0);
-    }
-    for (U64 t = single & ~(RANK_8 | RANK_1); t;) {
-        const int to = popLsb(t);
-        const uint32_t w = (uint32_t)(to + back) | ((uint32_t)to << 8);
-        std::memcpy(list++, &w, 4);
-    }
-    for (U64 t = shiftForward(single & thirdRank, Side) & empty; t;) {
-        const int to = popLsb(t);
-        const uint32_t w = (uint32_t)(to + 2 * back) | ((uint32_t)to << 8) | ((uint32_t)MT_DOUBLE << 16);
-        std::memcpy(list++, &w, 4);
-    }
+    out.promotionPushes(single & (RANK_8 | RANK_1), back);
+    out.pushes(single & ~(RANK_8 | RANK_1), back, MT_NORMAL);
+    out.pushes(shiftForward(single & thirdRank, Side) & empty, 2 * back, MT_DOUBLE);
 
     const uint8_t rights = c.castlingRights;
     if ((rights & (5 << Side)) && !c.inCheck) {
@@ -173,30 +289,31 @@ moveStruct* quietsOf(const plyEntry& c, moveStruct* list, const positionStruct* 
         constexpr uint8_t queenSide = Side == WHITE ? WHITE_OOO : BLACK_OOO;
         if ((rights & kingSide) && !(occ & (bit(home + 1) | bit(home + 2))) &&
             !squareAttacked(pos, home + 1, opp, occ))
-            list = addMove(list, home, home + 2, MT_CASTLE_K, 0);
+            out.castle(home, home + 2, MT_CASTLE_K);
         if ((rights & queenSide) && !(occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) &&
             !squareAttacked(pos, home - 1, opp, occ))
-            list = addMove(list, home, home - 2, MT_CASTLE_Q, 0);
+            out.castle(home, home - 2, MT_CASTLE_Q);
     }
 
     for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
-        list = emitMoves(list, (uint32_t)from, knightAttackTable[from] & empty);
+        out.quiets(from, knightAttackTable[from] & empty);
     }
     for (U64 pieces = pb[BISHOP + Side]; pieces;) {
         const int from = popLsb(pieces);
-        list = emitMoves(list, (uint32_t)from, bishopAttacks(from, occ) & empty);
+        out.quiets(from, out.template attacksAgain<BISHOP>(from, occ) & empty);
     }
     for (U64 pieces = pb[ROOK + Side]; pieces;) {
         const int from = popLsb(pieces);
-        list = emitMoves(list, (uint32_t)from, rookAttacks(from, occ) & empty);
+        out.quiets(from, out.template attacksAgain<ROOK>(from, occ) & empty);
     }
     for (U64 pieces = pb[QUEEN + Side]; pieces;) {
         const int from = popLsb(pieces);
-        list = emitMoves(list, (uint32_t)from, queenAttacks(from, occ) & empty);
+        out.quiets(from, out.template attacksAgain<QUEEN>(from, occ) & empty);
     }
     const int king = lsb(pb[KING + Side]);
-    return emitMoves(list, (uint32_t)king, kingAttackTable[king] & empty);
+    out.kingQuiets(king, kingAttackTable[king] & empty);
+    return out;
 }
 
 }  // namespace
@@ -210,14 +327,16 @@ void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* 
         return;
     }
     list->score = 0;
-    list = pos->sideToMove == WHITE ? capturesOf<WHITE, false>(c, list, pos) : capturesOf<BLACK, false>(c, list, pos);
+    const MoveWriter out(list, pos);
+    list = (pos->sideToMove == WHITE ? capturesOf<WHITE, false>(c, out, pos) : capturesOf<BLACK, false>(c, out, pos)).list;
     c.moveListEnd = list;
     pos->plyStack[ply + 1].moveListStart = list;
 }
 
 moveStruct* generateQuiescenceCaptures(unsigned char ply, moveStruct* list, const positionStruct* pos) {
     const plyEntry& c = pos->plyStack[ply];
-    return pos->sideToMove == WHITE ? capturesOf<WHITE, true>(c, list, pos) : capturesOf<BLACK, true>(c, list, pos);
+    const MoveWriter out(list, pos);
+    return (pos->sideToMove == WHITE ? capturesOf<WHITE, true>(c, out, pos) : capturesOf<BLACK, true>(c, out, pos)).list;
 }
 
 moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, const positionStruct* pos) {
@@ -243,9 +362,17 @@ moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, 
 }
 
 moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end) {
+    // Only moves of the king, of pinned men and of the pawns beside an
+    // en-passant target can be illegal; the last move takes the place of a
+    // dropped one.
+    const plyEntry& c = pos->plyStack[ply];
+    const U64* pb = pos->pieceBitboard;
+    const int side = pos->sideToMove;
+    U64 suspects = ~c.notPinnedMask | pb[KING + side];
+    if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare] & pb[PAWN + side];
     moveStruct* m = start;
     while (m < end) {
-        if (!moveIsLegal(pos, ply, *m))
+        if (((suspects >> m->from) & 1) && !moveIsLegal(pos, ply, *m))
             *m = *--end;
         else
             m++;
@@ -256,9 +383,50 @@ moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start
 void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos) {
     plyEntry& c = pos->plyStack[ply];
     list->score = 0;
-    list = pos->sideToMove == WHITE ? quietsOf<WHITE>(c, list, pos) : quietsOf<BLACK>(c, list, pos);
+    const MoveWriter out(list, pos);
+    list = (pos->sideToMove == WHITE ? quietsOf<WHITE>(c, out, pos) : quietsOf<BLACK>(c, out, pos)).list;
     c.moveListEnd = list;
     pos->plyStack[ply + 1].moveListStart = list;
+}
+
+namespace {
+
+template <int Side, bool Pins>
+int countFor(const plyEntry& c, const positionStruct* pos, int ply) {
+    U64 sliderSets[64];  // one per slider: never more than there are squares
+    return quietsOf<Side>(c, capturesOf<Side, false>(c, MoveCounter<Pins>(pos, ply, sliderSets), pos), pos).count;
+}
+
+}  // namespace
+
+int countLegalMoves(unsigned char ply, positionStruct* pos) {
+    plyEntry& c = pos->plyStack[ply];
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const U64* pb = pos->pieceBitboard;
+    const int k = lsb(pb[KING + side]);
+    const U64 occ = pb[0] | pb[1];
+    // One walk over the enemy sliders on the king's lines finds both the
+    // pinned men (one man between) and the sliders giving check (none
+    // between): the check test of sideInCheck without its slider lookups.
+    U64 snipers = (bishopAttackAll[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (rookAttackAll[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    U64 pinned = 0;
+    bool check = (attackByPawnTable[opp][k] & pb[PAWN + opp]) | (knightAttackTable[k] & pb[KNIGHT + opp]) |
+                 (kingAttackTable[k] & pb[KING + opp]);
+    while (snipers) {
+        const U64 b = inBetweenSquares[k][popLsb(snipers)] & occ;
+        check |= !b;
+        if (b && !(b & (b - 1))) pinned |= b;
+    }
+    c.inCheck = check;
+    c.notPinnedMask = ~(pinned & pb[side]);
+    if (check) {
+        generateMovesEvade(ply, c.moveListStart, pos);
+        return (int)(c.moveListEnd - c.moveListStart);
+    }
+    const bool pins = (pinned & pb[side]) != 0;
+    if (side == WHITE) return pins ? countFor<WHITE, true>(c, pos, ply) : countFor<WHITE, false>(c, pos, ply);
+    return pins ? countFor<BLACK, true>(c, pos, ply) : countFor<BLACK, false>(c, pos, ply);
 }
 
 void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos) {
@@ -290,8 +458,8 @@ void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos
         const U64 movers = own & c.notPinnedMask;
         const U64 pawns = pb[PAWN + side] & movers;
 
-        list = pawnCaptures(list, pos, shiftNine(pawns, side) & checkers, 9, side, true);
-        list = pawnCaptures(list, pos, shiftSeven(pawns, side) & checkers, 7, side, true);
+        list = pawnCapturesTo(list, pos, shiftNine(pawns, side) & checkers, 9, side, true);
+        list = pawnCapturesTo(list, pos, shiftSeven(pawns, side) & checkers, 7, side, true);
 
         const U64 block = inBetweenSquares[k][checker];
         const int epLand = side == WHITE ? c.enpassantSquare + 8 : c.enpassantSquare - 8;

@@ -18,58 +18,22 @@
 #endif
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
+    // Bulk counting: the last ply's moves are counted, never made.
+    if (depth <= 1) return depth < 1 ? 1 : countLegalMoves(ply, pos);
     plyEntry& c = pos->plyStack[ply];
     c.inCheck = sideInCheck(pos, pos->sideToMove);
     moveStruct* const start = c.moveListStart;
     generateMovesCaptures(ply, start, pos);
-    moveStruct* const quietsStart = c.moveListEnd;
-    if (!c.inCheck) generateMovesQuiets(ply, quietsStart, pos);
-    moveStruct* end = c.moveListEnd;
-
-    if (depth <= 1) {
-        if (depth < 1) return 1;
-        if (c.inCheck) return end - start;
-        // Only moves of the king, of pinned men and of the pawns beside an
-        // en-passant target can be illegal here; the others are counted as
-        // they stand.
-        const int side = pos->sideToMove;
-        const U64* pb = pos->pieceBitboard;
-        const U64 pinned = ~c.notPinnedMask & pb[side];
-        int64_t count = end - start;
-        if (pinned) {
-            U64 suspects = pinned | pb[KING + side];
-            if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare];
-            for (moveStruct* m = start; m < end; m++)
-                if ((suspects >> m->from) & 1) count -= !moveIsLegal(pos, ply, *m);
-            return count;
-        }
-        // Without pins the suspects sit at known places of the two lists:
-        // en-passant and king captures end the capture list, castling follows
-        // the pawn pushes in the quiet list, and king moves end it.
-        const int king = lsb(pb[KING + side]);
-        for (moveStruct* m = quietsStart - 1; m >= start && (m->from == king || m->moveType == MT_ENPASSANT); m--)
-            count -= !moveIsLegal(pos, ply, *m);
-        if (c.castlingRights & (5 << side)) {
-            const U64 single = (side == WHITE ? pb[WPAWN] << 8 : pb[BPAWN] >> 8) & ~(pb[0] | pb[1]);
-            const U64 twice = (side == WHITE ? (single & 0xff0000ULL) << 8 : (single & 0xff0000000000ULL) >> 8) &
-                              ~(pb[0] | pb[1]);
-            const U64 lastRanks = 0xff000000000000ffULL;
-            moveStruct* m = quietsStart + popcount(single & ~lastRanks) + 4 * popcount(single & lastRanks) + popcount(twice);
-            for (; m < end && m->moveType >= MT_CASTLE_K; m++) count -= !moveIsLegal(pos, ply, *m);
-        }
-        for (moveStruct* m = end - 1; m >= quietsStart && m->from == king; m--) count -= !moveIsLegal(pos, ply, *m);
-        return count;
-    }
-
     if (!c.inCheck) {
-        end = keepLegalMoves(pos, ply, start, end);
-        c.moveListEnd = end;
-        pos->plyStack[ply + 1].moveListStart = end;
+        generateMovesQuiets(ply, c.moveListEnd, pos);
+        c.moveListEnd = keepLegalMoves(pos, ply, start, c.moveListEnd);
+        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     }
+    moveStruct* const end = c.moveListEnd;
     int64_t total = 0;
     for (moveStruct* m = start; m < end; m++) {
         makeMove(pos, ply, *m);
-        total += perft(ply + 1, depth - 1, pos);
+        total += depth == 2 ? countLegalMoves(ply + 1, pos) : perft(ply + 1, depth - 1, pos);
         unmakeMove(pos, ply, *m);
     }
     return total;

@@ -357,6 +357,11 @@ moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start
 // follow it, so a line being searched below is not disturbed.
 bool isLegalMoveAt(positionStruct* pos, int ply, moveStruct m);
 U64 computeNotPinnedMask(const positionStruct* pos, int side);
+// The number of legal moves of the side to move, for perft's last ply.  Out
+// of check the capture and quiet generators run as for the search but count
+// their moves instead of writing them; in check the evasions are written
+// and counted.  Sets the ply's inCheck flag and not-pinned mask.
+int countLegalMoves(unsigned char ply, positionStruct* pos);
 
 int64_t perft(unsigned char ply, int depth, positionStruct* pos);
 // The perft regression check ("rtest"): counts every record of the regression
