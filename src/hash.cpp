@@ -271,6 +271,11 @@ void populateAndCollapse(char* table, size_t bytes, size_t from) {
 void startPopulating(char* table, size_t bytes, size_t from) {
     populatedBytes.store(from, std::memory_order_relaxed);
     populateDone.store(false, std::memory_order_relaxed);
+    // A fresh table is left alone for as long as a search start would be:
+    // at start-up the program is still setting up its search thread (whose
+    // tables are being zeroed) and should answer "readyok" first, and faults
+    // taken by two threads at once slow both.
+    if (from == 0) lastSearchStartMs.store(nowMs(), std::memory_order_relaxed);
     try {
         populateThread.thread = std::thread(populateAndCollapse, table, bytes, from);
     } catch (const std::system_error&) {
