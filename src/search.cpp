@@ -1236,25 +1236,27 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         // hash move are legal already).
         if (!n.inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
 
+        // 16.4 Late-move pruning: once the quiet moves pass their count, the
+        // rest of them are skipped, checks excepted.  Most moves that reach
+        // this point near the leaves are skipped here, so whether a move
+        // checks is asked before it is made, and a skipped move is never made.
+        if (ply > 0 &&
+            (pc.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
+                            (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
+                             stage == STAGE_QUIETS) &&
+                            searchedCount >= lateMoveCount[n.improving][depth])) &&
+            !moveGivesCheck(pos, m)) {
+            pc.lmpSkip = true;
+            anyPruned = true;
+            continue;
+        }
+
         // 16.3 Make the move.
         makeMove(pos, ply, m);
         e.currentMove = makeMoveWord(m, piece);
         hashPrefetch(pos->hashKey);
         const bool givesCheck = inCheckNow(pos);
         pos->plyStack[ply + 1].inCheck = givesCheck;
-
-        // 16.4 Late-move pruning: once the quiet moves pass their count, the
-        // rest of them are skipped, checks excepted.
-        if (ply > 0 && !givesCheck &&
-            (pc.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
-                            (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
-                             stage == STAGE_QUIETS) &&
-                            searchedCount >= lateMoveCount[n.improving][depth]))) {
-            pc.lmpSkip = true;
-            unmakeMove(pos, ply, m);
-            anyPruned = true;
-            continue;
-        }
 
         // 16.5 Count it (losing captures do not count towards the late moves).
         if (stage != STAGE_BAD_CAPTURES) searchedCount++;

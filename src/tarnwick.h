@@ -425,6 +425,53 @@ inline bool moveIsLegal(const positionStruct* pos, int ply, moveStruct m) {
 inline int castlingRookFrom(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
 inline int castlingRookTo(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
 
+// Would the move give check?  Asked before the move is made, for moves the
+// search may drop unless they check: it answers as the check test on the
+// board after the move would, without making and taking back the move.  Only
+// the mover's men and the occupancy change; a captured man never shields the
+// enemy king from anything but the square it stood on, which stays occupied
+// (except after an en-passant capture, which empties it).
+inline bool moveGivesCheck(const positionStruct* pos, moveStruct m) {
+    const U64* pb = pos->pieceBitboard;
+    const int side = pos->sideToMove;
+    const int k = lsb(pb[KING + (side ^ 1)]);
+    const U64 F = bit(m.from), T = bit(m.to);
+    // The mover's men by kind (PAWN, KNIGHT, ..., KING) as the move leaves them.
+    U64 men[KING + 1];
+    for (int kind = PAWN; kind <= KING; kind += 2) men[kind] = pb[kind + side];
+    U64 occ = pb[WHITE] | pb[BLACK];
+    switch (m.moveType) {
+    case MT_NORMAL:
+    case MT_DOUBLE:
+        men[pos->board[m.from] & ~1] ^= F | T;
+        occ = (occ ^ F) | T;
+        break;
+    case MT_ENPASSANT: {
+        // `to` holds the captured pawn; the capturing pawn lands behind it.
+        const U64 land = bit(side == WHITE ? m.to + 8 : m.to - 8);
+        men[PAWN] ^= F | land;
+        occ ^= F | T | land;
+        break;
+    }
+    case MT_CASTLE_K:
+    case MT_CASTLE_Q: {
+        const U64 rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
+        men[KING] ^= F | T;
+        men[ROOK] ^= rookMove;
+        occ ^= F | T | rookMove;
+        break;
+    }
+    default:  // promotion: the move type is the kind promoted to
+        men[PAWN] ^= F;
+        men[m.moveType] |= T;
+        occ = (occ ^ F) | T;
+        break;
+    }
+    return (bishopAttacks(k, occ) & (men[BISHOP] | men[QUEEN])) || (rookAttacks(k, occ) & (men[ROOK] | men[QUEEN])) ||
+           (attackByPawnTable[side][k] & men[PAWN]) || (knightAttackTable[k] & men[KNIGHT]) ||
+           (kingAttackTable[k] & men[KING]);
+}
+
 inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     plyEntry& c = pos->plyStack[ply];
     plyEntry& n = pos->plyStack[ply + 1];
