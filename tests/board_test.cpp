@@ -118,17 +118,22 @@ std::vector<int64_t> state(const positionStruct* p) {
 }
 
 // Make every legal move, compare with the position set up from scratch,
-// recurse, unmake and check that everything is as before.
-void roundTrip(positionStruct* pos, int ply, int depth, int& checked) {
+// recurse, unmake and check that everything is as before.  Whether the move
+// checks, asked before it is made, must agree with the board after it.
+void roundTrip(positionStruct* pos, int ply, int depth, int& checked, int& checks) {
     generateMovesLegal(ply, pos->plyStack[ply].moveListStart, pos);
     for (moveStruct* m = pos->plyStack[ply].moveListStart; m < pos->plyStack[ply].moveListEnd; m++) {
         std::vector<int64_t> before = state(pos);
         before.insert(before.end(), {pos->historyLength, pos->fiftyMoveCounter});
+        const bool givesCheck = moveGivesCheck(pos, *m);
+        const std::string text = moveToLA(m, pos->sideToMove);
         makeMove(pos, ply, *m);
+        ASSERT_EQ(givesCheck, sideInCheck(pos, pos->sideToMove)) << text << " after " << toFen(pos, ply + 1);
+        checks += givesCheck;
         ASSERT_EQ(state(pos), state(TestPosition(toFen(pos, ply + 1)).get())) << toFen(pos, ply + 1);
         ASSERT_EQ(pos->keyHistory[pos->historyLength - 1], pos->hashKey);
         checked++;
-        if (depth > 1) roundTrip(pos, ply + 1, depth - 1, checked);
+        if (depth > 1) roundTrip(pos, ply + 1, depth - 1, checked, checks);
         unmakeMove(pos, ply, *m);
         std::vector<int64_t> after = state(pos);
         after.insert(after.end(), {pos->historyLength, pos->fiftyMoveCounter});
@@ -138,14 +143,25 @@ void roundTrip(positionStruct* pos, int ply, int depth, int& checked) {
 
 TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
     std::ifstream in(TARNWICK_SOURCE_DIR "/data/perft.txt");
-    int positions = 0, checked = 0;
-    for (std::string line; std::getline(in, line); positions++) {
-        TestPosition p(line.substr(0, line.find(';')));
-        roundTrip(p.get(), 0, 2, checked);
+    std::vector<std::string> fens;
+    for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
+    // Checks that only the special moves give: an en-passant capture that
+    // uncovers a rook or bishop, castling that brings the rook to the king's
+    // file, promotions (with and without capture) to every piece, and a king
+    // move off a line that uncovers its own rook.
+    for (const char* fen : {"8/8/8/1k1pP2R/8/8/8/4K3 w - d6 0 1", "8/8/8/8/r2pP2K/8/8/4k3 b - e3 0 1",
+                            "5k2/8/8/8/8/8/8/4K2R w K - 0 1", "2r1k3/1P6/8/8/8/8/8/4K3 w - - 0 1",
+                            "4k3/8/8/8/8/8/6p1/4KR2 b - - 0 1", "8/8/8/8/8/8/8/R3K2k w Q - 0 1"})
+        fens.push_back(fen);
+    int checked = 0, checks = 0;
+    for (const std::string& fen : fens) {
+        TestPosition p(fen);
+        roundTrip(p.get(), 0, 2, checked, checks);
         if (HasFatalFailure()) return;
     }
-    EXPECT_GT(positions, 30);
+    EXPECT_GT(fens.size(), 30u);
     EXPECT_GT(checked, 10000);
+    EXPECT_GT(checks, 100);
 
     // A null move passes the turn and clears the en-passant square.
     TestPosition d(fenStartPos);
