@@ -1226,6 +1226,12 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         const int piece = pos->board[m.from];
         const bool capture = isCapture(pos, m);
 
+        // Once late-move pruning has begun here, only checks are still
+        // searched, and the node counts as pruned already: the tests below
+        // could drop a move but never save one that does not check, so the
+        // check test comes first.
+        if (pc.lmpSkip && !moveGivesCheck(pos, m)) continue;
+
         // 16.1 Pruning before the move is made.
         if (ply > 0 && prunedBeforeMaking(pos, depth, m, piece, stage, cont)) {
             anyPruned = true;
