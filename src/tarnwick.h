@@ -425,6 +425,19 @@ inline bool moveIsLegal(const positionStruct* pos, int ply, moveStruct m) {
 inline int castlingRookFrom(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
 inline int castlingRookTo(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
 
+// The squares from which a man of this kind and side would check a king on k
+// if nothing stood in between.
+inline U64 emptyBoardCheckSquares(int kind, int side, int k) {
+    switch (kind) {
+    case PAWN: return attackByPawnTable[side][k];
+    case KNIGHT: return knightAttackTable[k];
+    case BISHOP: return bishopAttackAll[k];
+    case ROOK: return rookAttackAll[k];
+    case QUEEN: return bishopAttackAll[k] | rookAttackAll[k];
+    default: return 0;  // a king never checks
+    }
+}
+
 // Would the move give check?  Asked before the move is made, for moves the
 // search may drop unless they check: it answers as the check test on the
 // board after the move would, without making and taking back the move.  Only
@@ -442,10 +455,17 @@ inline bool moveGivesCheck(const positionStruct* pos, moveStruct m) {
     U64 occ = pb[WHITE] | pb[BLACK];
     switch (m.moveType) {
     case MT_NORMAL:
-    case MT_DOUBLE:
-        men[pos->board[m.from] & ~1] ^= F | T;
+    case MT_DOUBLE: {
+        const int kind = pos->board[m.from] & ~1;
+        // Most moves are settled without the attack sets: a man checks only
+        // from a square that would see the king on an empty board, or by
+        // uncovering a line to the king from the square it leaves.
+        if (!(T & emptyBoardCheckSquares(kind, side, k)) && !(F & (bishopAttackAll[k] | rookAttackAll[k])))
+            return false;
+        men[kind] ^= F | T;
         occ = (occ ^ F) | T;
         break;
+    }
     case MT_ENPASSANT: {
         // `to` holds the captured pawn; the capturing pawn lands behind it.
         const U64 land = bit(side == WHITE ? m.to + 8 : m.to - 8);
