@@ -612,6 +612,11 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
             break;
         }
         case STAGE_QUIETS: {
+            // Once late-move pruning has begun, the node searches no quiet
+            // move but a check; the others are passed over here.
+            if (pc.lmpSkip)
+                while (e.moveListCurrent < e.moveListEnd && !moveGivesCheck(pos, *e.moveListCurrent))
+                    e.moveListCurrent++;
             if (e.moveListCurrent >= e.moveListEnd) {
                 e.moveStage = STAGE_DONE;
                 return nullptr;

@@ -43,7 +43,7 @@ continuation continuationBlocks(positionStruct* pos, int ply);
 struct pickerContext {
     continuation cont;
     bool sortOff = false;  // root of every fourth helper: generation order
-    bool lmpSkip = false;  // late-move pruning has begun: quiets unsorted
+    bool lmpSkip = false;  // late-move pruning has begun: quiets unsorted, only checks handed out
 };
 
 // The staged move picker: the next move of the node (its stage in
