@@ -449,47 +449,49 @@ inline bool moveGivesCheck(const positionStruct* pos, moveStruct m) {
     const int side = pos->sideToMove;
     const int k = lsb(pb[KING + (side ^ 1)]);
     const U64 F = bit(m.from), T = bit(m.to);
-    // The mover's men by kind (PAWN, KNIGHT, ..., KING) as the move leaves them.
-    U64 men[KING + 1];
-    for (int kind = PAWN; kind <= KING; kind += 2) men[kind] = pb[kind + side];
+    const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
+    const int kind = pos->board[m.from] & ~1;
+    // Most moves are settled without the attack sets: a man checks only from
+    // a square that would see the king on an empty board, or by uncovering a
+    // line to the king from the square it leaves.
+    if (ordinary && !(T & emptyBoardCheckSquares(kind, side, k)) && !(F & (bishopAttackAll[k] | rookAttackAll[k])))
+        return false;
+
+    // The mover's men as the move leaves them: diagonal and straight sliders
+    // (queens in both), pawns, knights and the king.
+    U64 diag = pb[BISHOP + side] | pb[QUEEN + side], straight = pb[ROOK + side] | pb[QUEEN + side];
+    U64 pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
     U64 occ = pb[WHITE] | pb[BLACK];
-    switch (m.moveType) {
-    case MT_NORMAL:
-    case MT_DOUBLE: {
-        const int kind = pos->board[m.from] & ~1;
-        // Most moves are settled without the attack sets: a man checks only
-        // from a square that would see the king on an empty board, or by
-        // uncovering a line to the king from the square it leaves.
-        if (!(T & emptyBoardCheckSquares(kind, side, k)) && !(F & (bishopAttackAll[k] | rookAttackAll[k])))
-            return false;
-        men[kind] ^= F | T;
+    if (ordinary) {
+        const U64 moved = F | T;
+        switch (kind) {
+        case PAWN: pawns ^= moved; break;
+        case KNIGHT: knights ^= moved; break;
+        case BISHOP: diag ^= moved; break;
+        case ROOK: straight ^= moved; break;
+        case QUEEN: diag ^= moved, straight ^= moved; break;
+        default: king ^= moved; break;
+        }
         occ = (occ ^ F) | T;
-        break;
-    }
-    case MT_ENPASSANT: {
+    } else if (m.moveType == MT_ENPASSANT) {
         // `to` holds the captured pawn; the capturing pawn lands behind it.
         const U64 land = bit(side == WHITE ? m.to + 8 : m.to - 8);
-        men[PAWN] ^= F | land;
+        pawns ^= F | land;
         occ ^= F | T | land;
-        break;
-    }
-    case MT_CASTLE_K:
-    case MT_CASTLE_Q: {
+    } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
         const U64 rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
-        men[KING] ^= F | T;
-        men[ROOK] ^= rookMove;
+        king ^= F | T;
+        straight ^= rookMove;
         occ ^= F | T | rookMove;
-        break;
-    }
-    default:  // promotion: the move type is the kind promoted to
-        men[PAWN] ^= F;
-        men[m.moveType] |= T;
+    } else {  // promotion: the move type is the kind promoted to
+        pawns ^= F;
+        if (m.moveType == MT_PROMO_N) knights |= T;
+        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= T;
+        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= T;
         occ = (occ ^ F) | T;
-        break;
     }
-    return (bishopAttacks(k, occ) & (men[BISHOP] | men[QUEEN])) || (rookAttacks(k, occ) & (men[ROOK] | men[QUEEN])) ||
-           (attackByPawnTable[side][k] & men[PAWN]) || (knightAttackTable[k] & men[KNIGHT]) ||
-           (kingAttackTable[k] & men[KING]);
+    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
+           (attackByPawnTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
 }
 
 inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
