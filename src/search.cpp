@@ -596,11 +596,18 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
         case STAGE_GEN_QUIETS: {
             generateMovesQuiets((unsigned char)ply, e.quietListStart, pos);
             moveStruct* end = e.moveListEnd;
+            // Drop the moves tried already (hash move, killers, counter move).
+            // Most quiet moves go to none of their target squares, which
+            // settles them with one test.
+            U64 triedTargets = 0;
+            for (const uint32_t w : {e.hashMove, e.killerMove[0], e.killerMove[1], e.counterMoveSlot})
+                if (w) triedTargets |= bit((w >> 8) & 63);
             for (moveStruct* m = e.quietListStart; m < end;) {
                 const uint32_t w = moveToWord(*m);
-                if ((e.hashMove && sameMove(w, e.hashMove)) || (e.killerMove[0] && sameMove(w, e.killerMove[0])) ||
-                    (e.killerMove[1] && sameMove(w, e.killerMove[1])) ||
-                    (e.counterMoveSlot && sameMove(w, e.counterMoveSlot)))
+                if ((triedTargets & bit(m->to)) &&
+                    ((e.hashMove && sameMove(w, e.hashMove)) || (e.killerMove[0] && sameMove(w, e.killerMove[0])) ||
+                     (e.killerMove[1] && sameMove(w, e.killerMove[1])) ||
+                     (e.counterMoveSlot && sameMove(w, e.counterMoveSlot))))
                     *m = *--end;
                 else
                     m++;
