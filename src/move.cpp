@@ -71,6 +71,53 @@ inline U64 notPinnedMen(const positionStruct* pos, int side) {
 
 U64 computeNotPinnedMask(const positionStruct* pos, int side) { return notPinnedMen(pos, side); }
 
+// Only the mover's men and the occupancy change; a captured man never shields
+// the enemy king from anything but the square it stood on, which stays
+// occupied (except after an en-passant capture, which empties it).
+bool checkOnBoardAfter(const positionStruct* pos, moveStruct m) {
+    const U64* pb = pos->pieceBitboard;
+    const int side = pos->sideToMove;
+    const int k = lsb(pb[KING + (side ^ 1)]);
+    const U64 F = bit(m.from), T = bit(m.to);
+    const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
+    const int kind = pos->board[m.from] & ~1;
+    // The mover's men as the move leaves them: diagonal and straight sliders
+    // (queens in both), pawns, knights and the king.
+    U64 diag = pb[BISHOP + side] | pb[QUEEN + side], straight = pb[ROOK + side] | pb[QUEEN + side];
+    U64 pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
+    U64 occ = pb[WHITE] | pb[BLACK];
+    if (ordinary) {
+        const U64 moved = F | T;
+        switch (kind) {
+        case PAWN: pawns ^= moved; break;
+        case KNIGHT: knights ^= moved; break;
+        case BISHOP: diag ^= moved; break;
+        case ROOK: straight ^= moved; break;
+        case QUEEN: diag ^= moved, straight ^= moved; break;
+        default: king ^= moved; break;
+        }
+        occ = (occ ^ F) | T;
+    } else if (m.moveType == MT_ENPASSANT) {
+        // `to` holds the captured pawn; the capturing pawn lands behind it.
+        const U64 land = bit(side == WHITE ? m.to + 8 : m.to - 8);
+        pawns ^= F | land;
+        occ ^= F | T | land;
+    } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
+        const U64 rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
+        king ^= F | T;
+        straight ^= rookMove;
+        occ ^= F | T | rookMove;
+    } else {  // promotion: the move type is the kind promoted to
+        pawns ^= F;
+        if (m.moveType == MT_PROMO_N) knights |= T;
+        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= T;
+        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= T;
+        occ = (occ ^ F) | T;
+    }
+    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
+           (attackByPawnTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
+}
+
 namespace {
 
 // One move to each target square; `base` holds from, moveType and score.

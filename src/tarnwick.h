@@ -438,60 +438,29 @@ inline U64 emptyBoardCheckSquares(int kind, int side, int k) {
     }
 }
 
+// Does the move, not yet made, check on the board it would leave?  The
+// full test behind moveGivesCheck (move.cpp).
+bool checkOnBoardAfter(const positionStruct* pos, moveStruct m);
+
 // Would the move give check?  Asked before the move is made, for moves the
 // search may drop unless they check: it answers as the check test on the
-// board after the move would, without making and taking back the move.  Only
-// the mover's men and the occupancy change; a captured man never shields the
-// enemy king from anything but the square it stood on, which stays occupied
-// (except after an en-passant capture, which empties it).
+// board after the move would, without making and taking back the move.
 inline bool moveGivesCheck(const positionStruct* pos, moveStruct m) {
-    const U64* pb = pos->pieceBitboard;
-    const int side = pos->sideToMove;
-    const int k = lsb(pb[KING + (side ^ 1)]);
-    const U64 F = bit(m.from), T = bit(m.to);
-    const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
-    const int kind = pos->board[m.from] & ~1;
-    // Most moves are settled without the attack sets: a man checks only from
-    // a square that would see the king on an empty board, or by uncovering a
-    // line to the king from the square it leaves.
-    if (ordinary && !(T & emptyBoardCheckSquares(kind, side, k)) && !(F & (bishopAttackAll[k] | rookAttackAll[k])))
-        return false;
-
-    // The mover's men as the move leaves them: diagonal and straight sliders
-    // (queens in both), pawns, knights and the king.
-    U64 diag = pb[BISHOP + side] | pb[QUEEN + side], straight = pb[ROOK + side] | pb[QUEEN + side];
-    U64 pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
-    U64 occ = pb[WHITE] | pb[BLACK];
-    if (ordinary) {
-        const U64 moved = F | T;
-        switch (kind) {
-        case PAWN: pawns ^= moved; break;
-        case KNIGHT: knights ^= moved; break;
-        case BISHOP: diag ^= moved; break;
-        case ROOK: straight ^= moved; break;
-        case QUEEN: diag ^= moved, straight ^= moved; break;
-        default: king ^= moved; break;
-        }
-        occ = (occ ^ F) | T;
-    } else if (m.moveType == MT_ENPASSANT) {
-        // `to` holds the captured pawn; the capturing pawn lands behind it.
-        const U64 land = bit(side == WHITE ? m.to + 8 : m.to - 8);
-        pawns ^= F | land;
-        occ ^= F | T | land;
-    } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
-        const U64 rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
-        king ^= F | T;
-        straight ^= rookMove;
-        occ ^= F | T | rookMove;
-    } else {  // promotion: the move type is the kind promoted to
-        pawns ^= F;
-        if (m.moveType == MT_PROMO_N) knights |= T;
-        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= T;
-        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= T;
-        occ = (occ ^ F) | T;
+    if (m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE) {
+        // Most moves are settled without the attack sets: a man checks only
+        // from a square that would see the king on an empty board, or by
+        // leaving a line between the king and a slider of its own side.
+        const U64* pb = pos->pieceBitboard;
+        const int side = pos->sideToMove;
+        const int k = lsb(pb[KING + (side ^ 1)]);
+        const U64 F = bit(m.from);
+        const U64 diagLines = bishopAttackAll[k], straightLines = rookAttackAll[k];
+        const bool direct = (bit(m.to) & emptyBoardCheckSquares(pos->board[m.from] & ~1, side, k)) != 0;
+        const bool uncovers = ((F & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
+                              ((F & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
+        if (!direct && !uncovers) return false;
     }
-    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
-           (attackByPawnTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
+    return checkOnBoardAfter(pos, m);
 }
 
 inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
