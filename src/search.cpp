@@ -912,7 +912,7 @@ constexpr int BAD_CAPTURE_DEPTH = 6;
 constexpr int BAD_CAPTURE_MARGIN = 110;
 constexpr int HISTORY_PRUNING_DEPTH = 3;
 
-// Late-move pruning (step 16.4): with up to LMP_DEPTH left, quiet moves
+// Late-move pruning (step 16.3): with up to LMP_DEPTH left, quiet moves
 // beyond the count of the table (by improving and depth) are not searched.
 constexpr int LMP_DEPTH = 7;
 constexpr uint8_t lateMoveCount[2][LMP_DEPTH + 1] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
@@ -1254,7 +1254,7 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         // hash move are legal already).
         if (!n.inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
 
-        // 16.4 Late-move pruning: once the quiet moves pass their count, the
+        // 16.3 Late-move pruning: once the quiet moves pass their count, the
         // rest of them are skipped, checks excepted.  Most moves that reach
         // this point near the leaves are skipped here, so whether a move
         // checks is asked before it is made, and a skipped move is never made.
@@ -1269,7 +1269,7 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
             continue;
         }
 
-        // 16.3 Make the move.
+        // 16.4 Make the move.
         makeMove(pos, ply, m);
         e.currentMove = makeMoveWord(m, piece);
         hashPrefetch(pos->hashKey);
