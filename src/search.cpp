@@ -500,6 +500,7 @@ static inline void historyBonus(int16_t& e, int b) { e = (int16_t)(e + b - e * b
 static inline void historyMalus(int16_t& e, int b) { e = (int16_t)(e - (b + e * b / 8192)); }
 
 static void adjustHistories(positionStruct* pos, const continuation& c, int piece, int to, int b, bool bonus) {
+    pos->historyWrites++;
     auto apply = [&](int16_t& e) { bonus ? historyBonus(e, b) : historyMalus(e, b); };
     if (c.followUp) apply((*c.followUp)[piece - 2][to]);
     if (c.counter) apply((*c.counter)[piece - 2][to]);
@@ -514,6 +515,49 @@ static inline void selectBest(moveStruct* from, moveStruct* end) {
     for (moveStruct* m = from + 1; m < end; m++)
         if (m->score > best->score) best = m;
     std::swap(*best, *from);
+}
+
+// Brings the quiet move with the highest history score (the first of equals)
+// to the front of the rest.  The histories change only when a search below
+// writes them; near the leaves the moves lead to the quiescence search, which
+// writes none, so the scores taken at one pick mostly hold for the next and
+// are kept beside the moves instead of being read again.
+static void selectBestQuiet(const positionStruct* pos, const plyEntry& e, pickerContext& pc) {
+    moveStruct* const current = e.moveListCurrent;
+    const long count = e.moveListEnd - e.quietListStart;
+    if (!pc.quietScores || count > QUIET_SCORE_CAPACITY) {
+        moveStruct* best = current;
+        int bestScore = quietScore(pos, pc.cont, pos->board[best->from], best->to);
+        for (moveStruct* m = best + 1; m < e.moveListEnd; m++) {
+            int s = quietScore(pos, pc.cont, pos->board[m->from], m->to);
+            if (s > bestScore) {
+                bestScore = s;
+                best = m;
+            }
+        }
+        std::swap(*best, *current);
+        return;
+    }
+    const long first = current - e.quietListStart;
+    int32_t* const score = pc.quietScores;
+    if (!pc.quietScoresValid || pc.quietScoresWrites != pos->historyWrites) {
+        for (long i = first; i < count; i++) {
+            const moveStruct m = e.quietListStart[i];
+            score[i] = quietScore(pos, pc.cont, pos->board[m.from], m.to);
+        }
+        pc.quietScoresValid = true;
+        pc.quietScoresWrites = pos->historyWrites;
+    }
+    long best = first;
+    int bestScore = score[first];
+    for (long i = first + 1; i < count; i++) {
+        if (score[i] > bestScore) {
+            bestScore = score[i];
+            best = i;
+        }
+    }
+    std::swap(e.quietListStart[best], *current);
+    std::swap(score[best], score[first]);
 }
 
 moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage) {
@@ -616,6 +660,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
             pos->plyStack[ply + 1].moveListStart = end;
             e.moveListCurrent = e.quietListStart;
             e.moveStage = STAGE_QUIETS;
+            pc.quietScoresValid = false;
             break;
         }
         case STAGE_QUIETS: {
@@ -628,18 +673,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
                 e.moveStage = STAGE_DONE;
                 return nullptr;
             }
-            if (!pc.lmpSkip && !pc.sortOff) {
-                moveStruct* best = e.moveListCurrent;
-                int bestScore = quietScore(pos, pc.cont, pos->board[best->from], best->to);
-                for (moveStruct* m = best + 1; m < e.moveListEnd; m++) {
-                    int s = quietScore(pos, pc.cont, pos->board[m->from], m->to);
-                    if (s > bestScore) {
-                        bestScore = s;
-                        best = m;
-                    }
-                }
-                std::swap(*best, *e.moveListCurrent);
-            }
+            if (!pc.lmpSkip && !pc.sortOff) selectBestQuiet(pos, e, pc);
             *stage = STAGE_QUIETS;
             return e.moveListCurrent++;
         }
@@ -1378,8 +1412,10 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
         if (!hashValid) e.hashMove = 0;
     }
 
+    int32_t quietScores[QUIET_SCORE_CAPACITY];
     pickerContext pc;
     pc.cont = continuationBlocks(pos, ply);
+    pc.quietScores = quietScores;
     pc.sortOff = ply == 0 && pos->threadIndex % 4 == 3;
 
     // 15. Singular extension test.

@@ -40,10 +40,22 @@ struct continuation {
 };
 continuation continuationBlocks(positionStruct* pos, int ply);
 
+// Room for the history scores of a node's quiet moves: more pseudo-legal
+// quiet moves than this never occur in a reachable position, and a longer
+// list is simply scored afresh at every pick.
+constexpr int QUIET_SCORE_CAPACITY = 256;
+
 struct pickerContext {
     continuation cont;
     bool sortOff = false;  // root of every fourth helper: generation order
     bool lmpSkip = false;  // late-move pruning has begun: quiets unsorted, only checks handed out
+    // The quiet moves' history scores, kept in step with the quiet list
+    // (entry i belongs to quietListStart[i]); valid while no history has been
+    // written since they were taken.  Without a buffer the picker scores the
+    // moves afresh at every pick.
+    int32_t* quietScores = nullptr;
+    bool quietScoresValid = false;
+    uint32_t quietScoresWrites = 0;
 };
 
 // The staged move picker: the next move of the node (its stage in

@@ -228,6 +228,9 @@ struct positionStruct {
     // search state, part 4
     int16_t history[12][64];
     uint32_t counterMoves[12][64];
+    // Bumped by every write to the history and the continuation histories,
+    // so that a node can tell whether its quiet-move scores still hold.
+    uint32_t historyWrites;
 
     positionStruct();
 };
