@@ -141,10 +141,17 @@ void roundTrip(positionStruct* pos, int ply, int depth, int& checked, int& check
     }
 }
 
-TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
+// The positions of the perft regression file: positions whose every move
+// another engine has counted.
+std::vector<std::string> perftFileFens() {
     std::ifstream in(TARNWICK_SOURCE_DIR "/data/perft.txt");
     std::vector<std::string> fens;
     for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
+    return fens;
+}
+
+TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
+    std::vector<std::string> fens = perftFileFens();
     // Checks that only the special moves give: an en-passant capture that
     // uncovers a rook or bishop, castling that brings the rook to the king's
     // file, promotions (with and without capture) to every piece, and a king
@@ -204,9 +211,7 @@ void compareLastPlyCounts(positionStruct* pos, int ply, int depth, int& compared
 }
 
 TEST(Perft, LastPlyCountsAgreeWithTheTestedLists) {
-    std::ifstream in(TARNWICK_SOURCE_DIR "/data/perft.txt");
-    std::vector<std::string> fens;
-    for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
+    std::vector<std::string> fens = perftFileFens();
     // Pinned pawns: pushes along the pin, a capture of the pinner (with
     // promotion), pushes and captures off the line; for both colours.
     for (const char* fen : {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1",
