@@ -538,26 +538,26 @@ static void selectBestQuiet(const positionStruct* pos, const plyEntry& e, picker
         std::swap(*best, *current);
         return;
     }
+    static_assert(QUIET_SCORE_CAPACITY <= 256, "a place in the list must fit in a byte");
+    // A kept score holds the history score times 256 plus 255 less the move's
+    // place in the list, so that the largest kept score is the best move and,
+    // of equals, the first: a maximum without branches finds it.
     const long first = current - e.quietListStart;
     int32_t* const score = pc.quietScores;
     if (!pc.quietScoresValid || pc.quietScoresWrites != pos->historyWrites) {
         for (long i = first; i < count; i++) {
             const moveStruct m = e.quietListStart[i];
-            score[i] = quietScore(pos, pc.cont, pos->board[m.from], m.to);
+            score[i] = quietScore(pos, pc.cont, pos->board[m.from], m.to) * 256 + (int32_t)(255 - i);
         }
         pc.quietScoresValid = true;
         pc.quietScoresWrites = pos->historyWrites;
     }
-    long best = first;
-    int bestScore = score[first];
-    for (long i = first + 1; i < count; i++) {
-        if (score[i] > bestScore) {
-            bestScore = score[i];
-            best = i;
-        }
-    }
+    int32_t top = score[first];
+    for (long i = first + 1; i < count; i++) top = std::max(top, score[i]);
+    const long best = 255 - (top & 255);
     std::swap(e.quietListStart[best], *current);
-    std::swap(score[best], score[first]);
+    score[best] = (score[first] & ~255) | (int32_t)(255 - best);
+    score[first] = (top & ~255) | (int32_t)(255 - first);
 }
 
 moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage) {
