@@ -59,7 +59,7 @@ endif
 BUILDDIR ?= build-make/$(arch)-$(notdir $(firstword $(CXX)))
 
 # The same options as the CMake release build.
-COMMON := -O3 -DNDEBUG -std=c++17 -Wall -Wextra -Wno-missing-field-initializers
+COMMON := -O3 -DNDEBUG -std=c++17 -Wall -Wextra -Wno-missing-field-initializers -fno-pie
 DEFS := $(ARCH_DEFS) -DTARNWICK_PERFT_FILE=\"$(CURDIR)/data/perft.txt\" -Isrc
 
 # The engine's sources (comment lines dropped), the entry and the processor
@@ -74,7 +74,7 @@ all: $(EXE)
 
 $(EXE): $(OBJECTS) $(CHECK_OBJECT)
 	@mkdir -p $(dir $@)
-	$(CXX) -o $@ $^ -pthread
+	$(CXX) -o $@ $^ -pthread -no-pie
 	@echo "built $@ (ARCH=$(arch), $(CXX))"
 
 $(BUILDDIR)/%.o: %.cpp
