@@ -203,8 +203,10 @@ bool populateCancelled() { return populateCancel.load(std::memory_order_relaxed)
 std::atomic<size_t> populatedBytes{0};
 std::atomic<bool> populateDone{false};
 
-// When the search started last (engine clock, ms).
+// When the search started last (engine clock, ms), and whether one is
+// under way.
 std::atomic<int64_t> lastSearchStartMs{INT64_MIN / 2};
+std::atomic<bool> searchUnderWay{false};
 constexpr int64_t keepClearOfSearchMs = 100;
 
 // A page the search reads first is mapped to the kernel's shared zero page;
@@ -225,6 +227,19 @@ bool keptClearOfSearch() {
     }
 }
 
+// Collapsing a page into a huge page holds the address space for as long as
+// the kernel needs to find (and perhaps compact) 2 MB of memory; a search
+// touching the table meanwhile stops dead, on this machine for up to 0.3 s,
+// which on a short clock loses the game on time.  So pages are collapsed only
+// between searches.  False when the table is being freed.
+bool noSearchUnderWay() {
+    for (;;) {
+        if (populateCancelled()) return false;
+        if (!searchUnderWay.load(std::memory_order_relaxed)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 // A search that starts on a fresh table touches buckets all over it, and
 // every first touch of a page is a page fault in the search thread.  With a
 // huge page each such fault clears 2 MB (and may wait for the kernel to
@@ -234,10 +249,10 @@ bool keptClearOfSearch() {
 // microseconds, and this thread
 //   1. has the kernel fault in the whole table, 1 MB at a time;
 //   2. then asks for huge pages and has the kernel collapse the table into
-//      them one 2 MB page at a time, which spares long searches most of their
-//      address-translation misses.
-// A search touching a page that is being collapsed waits for that page, and
-// the kernel holds the address-space lock meanwhile: so the thread runs at
+//      them one 2 MB page at a time, between searches, which spares long
+//      searches most of their address-translation misses.
+// A search that starts while a page is being collapsed waits for that page,
+// and the kernel holds the address-space lock meanwhile: so the thread runs at
 // the engine's own priority, since a lower one let it be preempted in the
 // middle of a collapse on a busy machine and stall the search (0.3-0.4 s in
 // a 10 s search).  The thread writes nothing itself, so what the search
@@ -259,7 +274,7 @@ void populateAndCollapse(char* table, size_t bytes, size_t from) {
     if (populateCancelled()) return;
     madvise(table, bytes, MADV_HUGEPAGE);
     for (size_t done = 0; done + hugePageBytes <= bytes; done += hugePageBytes) {
-        if (!keptClearOfSearch()) return;
+        if (!noSearchUnderWay()) return;
         if (madvise(table + done, hugePageBytes, MADV_COLLAPSE) != 0 && errno == EINVAL)
             break;  // no synchronous collapse: the kernel's own scanner does it in time
     }
@@ -394,7 +409,10 @@ void advanceHashAge() {
     hashAgeCounter = (uint8_t)(hashHartBeat & 63);
     hashHartBeat++;
     lastSearchStartMs.store(nowMs(), std::memory_order_relaxed);
+    searchUnderWay.store(true, std::memory_order_relaxed);
 }
+
+void hashSearchEnded() { searchUnderWay.store(false, std::memory_order_relaxed); }
 
 void installPerftCheckHashTable() {
     allocateHashTable(2097152);

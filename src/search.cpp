@@ -1987,6 +1987,10 @@ static void holdWhilePonderingOrInfinite() {
 }
 
 void boss::searchRoot() {
+    // However the search ends, the table's helper may go on afterwards.
+    struct endNotice {
+        ~endNotice() { hashSearchEnded(); }
+    } notice;
     savedBestMove = savedPonderMove = EMPTYMOVE;
     scoreReported = false;
     lastMate = mateVerdict();

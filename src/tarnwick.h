@@ -702,6 +702,8 @@ void waitForHashTablePages();
 void clearHashTableMT();
 // A new search starts: entries written from now on carry the next age.
 void advanceHashAge();
+// The search that advanceHashAge began is over (the table may be reshaped).
+void hashSearchEnded();
 // The fixed table the perft check leaves behind (2,097,152 buckets).
 void installPerftCheckHashTable();
 

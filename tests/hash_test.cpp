@@ -121,6 +121,7 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     // has them.
     advanceHashAge();
     for (U64 k = 1; k <= 20000; k++) hashStore(key(k), (uint32_t)k, 1, 2, boundExact);
+    hashSearchEnded();
     waitForHashTablePages();
     int found = 0;
     for (U64 k = 1; k <= 20000; k++) found += hashEntryMove(hashProbe(key(k))) == (uint32_t)k;
