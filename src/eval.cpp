@@ -448,8 +448,10 @@ inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
     const U64 zoneThem = st.kingZone[Them];
     const U64 kingRingThem = kingAttackTable[st.kingSq[Them]];
     // The enemy king is still on its own first two ranks: the seventh rank bites.
-    const bool seventh = (Kind == ROOK || Kind == QUEEN) &&
-                         (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)));
+    const U64 seventh = (Kind == ROOK || Kind == QUEEN) &&
+                                (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)))
+                            ? relativeRank<C>(6)
+                            : 0;
     const int32_t before = P;
 
     U64 b = pb[Kind + C];
@@ -480,7 +482,7 @@ inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
             if (!(pb[PAWN + C] & files[fileOf(s)])) P += EVALROOKONOPEN[!(enemyPawns & files[fileOf(s)])];
         }
         if constexpr (Kind == ROOK || Kind == QUEEN) {
-            if (seventh && (sBit & relativeRank<C>(6))) P += Kind == ROOK ? S(-8, 10) : S(-13, 21);
+            if (sBit & seventh) P += Kind == ROOK ? S(-8, 10) : S(-13, 21);
         }
 
         if (A & zoneThem) {
