@@ -317,14 +317,6 @@ inline bool decidedOnEntry(positionStruct* pos, int ply, U64 counter, int& alpha
 // The side that just moved gives check.
 inline bool inCheckNow(const positionStruct* pos) { return sideInCheck(pos, pos->sideToMove); }
 
-// A move has just been made: start loading what the node below reads first,
-// its table bucket and its evaluation cache entry, while the checks and the
-// bookkeeping before the call go on.
-inline void prefetchChild(const positionStruct* pos) {
-    hashPrefetch(pos->hashKey);
-    __builtin_prefetch(&pos->evalCache[pos->hashKey & (EVAL_CACHE_ENTRIES - 1)]);
-}
-
 int64_t elapsedSinceStart() { return nowMs() - engine.startTimeMs; }
 
 // Node count of this thread for the "go nodes" limit.
@@ -871,7 +863,6 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
             continue;
         }
         e.currentMove = moveToWord(m);
-        prefetchChild(pos);
         pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
         int score;
         if (searched == 0) {
@@ -1315,7 +1306,7 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         // 16.4 Make the move.
         makeMove(pos, ply, m);
         e.currentMove = makeMoveWord(m, piece);
-        prefetchChild(pos);
+        hashPrefetch(pos->hashKey);
         const bool givesCheck = inCheckNow(pos);
         pos->plyStack[ply + 1].inCheck = givesCheck;
 
