@@ -13,6 +13,10 @@ U64 rookAttackAll[64];
 U64 bishopAttackAll[64];
 sliderLookup rookAttackLUT[64];
 sliderLookup bishopAttackLUT[64];
+int32_t pieceSquareByCode[14][64];
+int32_t materialByCode[14];
+int16_t phaseByCode[14];
+U64 pawnKeyMask[14];
 U64 rookAttackTable[102400];
 U64 bishopAttackTable[5248];
 U64 inBetweenSquares[64][64];
@@ -226,6 +230,14 @@ void initSliderAttacks(bool searchMagics) {
 
 void initBitboardConstants() {
     GPSData.plyStack[0].moveListStart = GMS;
+
+    for (int code = WPAWN; code <= BKING; code++) {
+        const int t = typeOf(code), colour = code & 1;
+        for (int s = 0; s < 64; s++) pieceSquareByCode[code][s] = pieceSquareScore[t][relSq(s, colour)];
+        materialByCode[code] = pieceValue[t];
+        phaseByCode[code] = t == 0 ? 0 : (int16_t)pieceValuePhase[t];
+        pawnKeyMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
+    }
 
     // LMR[d][m] = integer square root of d * (m - 2) / 9 from m = 4 on; the
     // root only grows with m, so each row carries it forward.

@@ -189,7 +189,11 @@ struct plyEntry {
     uint8_t castlingRights;
     uint8_t moveStage;
     uint8_t inCheck;
+    // Up to 128 bytes: an entry is then found from the ply with one shift,
+    // which the search does at every step.
+    uint8_t unused[8];
 };
+static_assert(sizeof(plyEntry) == 128, "a ply entry is 128 bytes");
 
 struct positionStruct {
     uint8_t board[64];
@@ -306,6 +310,15 @@ U64 calcPawnHashKey(const positionStruct* pos);
 extern const int32_t pieceValue[8];
 extern const int32_t pieceSquareScore[6][64];
 extern const uint16_t pieceValuePhase[8];
+
+// The same weights by piece code (moveTable.cpp), as making a move needs
+// them: the piece-square score from the owner's side, the material, the
+// share of the game phase (none for pawns), and a mask that lets the key of a
+// pawn or king into the pawn key.
+extern int32_t pieceSquareByCode[14][64];
+extern int32_t materialByCode[14];
+extern int16_t phaseByCode[14];
+extern U64 pawnKeyMask[14];
 
 inline int typeOf(int code) { return code / 2 - 1; }
 // Piece-square index of a man of colour c on square s.
@@ -490,83 +503,72 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     const uint8_t oldRights = c.castlingRights;
     const uint8_t newRights = oldRights & castlingMask[from] & castlingMask[to];
     n.castlingRights = newRights;
-    if (newRights != oldRights) key ^= hashCodeCastling[oldRights] ^ hashCodeCastling[newRights];
+    key ^= hashCodeCastling[oldRights] ^ hashCodeCastling[newRights];  // nothing when they are equal
     n.enpassantSquare = 0;
+    U64 pawnKey = pos->pawnHashKey;
 
     if (captured) {
-        const int t = typeOf(captured);
-        pos->materialScore[opp] -= pieceValue[t];
-        pos->pieceSquareSum[opp] -= pieceSquareScore[t][relSq(to, opp)];
-        if (t != 0) pos->gamePhase -= pieceValuePhase[t];
+        pos->materialScore[opp] -= materialByCode[captured];
+        pos->pieceSquareSum[opp] -= pieceSquareByCode[captured][to];
+        pos->gamePhase -= phaseByCode[captured];
         pb[captured] ^= T;
         pb[opp] ^= T;
         key ^= hashCodePiece[captured][to];
-        if (t == 0) pos->pawnHashKey ^= hashCodePiece[captured][to];
+        pawnKey ^= hashCodePiece[captured][to] & pawnKeyMask[captured];
     }
 
-    const int32_t* pst = pieceSquareScore[typeOf(mover)];
-    switch (move.moveType) {
-    case MT_NORMAL:
-    case MT_DOUBLE:
-        pos->pieceSquareSum[side] += pst[relSq(to, side)] - pst[relSq(from, side)];
+    const int32_t* pst = pieceSquareByCode[mover];
+    if (move.moveType == MT_NORMAL || move.moveType == MT_DOUBLE) {
+        pos->pieceSquareSum[side] += pst[to] - pst[from];
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)mover;
-        key ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
-        if (mover <= BPAWN || mover >= WKING)
-            pos->pawnHashKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
+        const U64 moved = hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
+        key ^= moved;
+        pawnKey ^= moved & pawnKeyMask[mover];
         if (move.moveType == MT_DOUBLE) {
             n.enpassantSquare = (uint8_t)to;
             key ^= hashCodeEnpassant[to & 7];
         }
-        break;
-    case MT_ENPASSANT: {
+    } else if (move.moveType == MT_ENPASSANT) {
         const int land = side == WHITE ? to + 8 : to - 8;
-        pos->pieceSquareSum[side] += pst[relSq(land, side)] - pst[relSq(from, side)];
+        pos->pieceSquareSum[side] += pst[land] - pst[from];
         pos->board[to] = 0;
         pb[mover] ^= F | bit(land);
         pb[side] ^= F | bit(land);
         pos->board[land] = (uint8_t)mover;
         key ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][land];
-        pos->pawnHashKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][land];
-        break;
-    }
-    case MT_CASTLE_K:
-    case MT_CASTLE_Q: {
+        pawnKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][land];
+    } else if (move.moveType >= MT_CASTLE_K) {
         const int rook = ROOK + side;
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
-        const int32_t* rpst = pieceSquareScore[3];
-        pos->pieceSquareSum[side] += pst[relSq(to, side)] - pst[relSq(from, side)] - rpst[relSq(rFrom, side)] +
-                                     rpst[relSq(rTo, side)];
+        const int32_t* rpst = pieceSquareByCode[rook];
+        pos->pieceSquareSum[side] += pst[to] - pst[from] - rpst[rFrom] + rpst[rTo];
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)mover;
         key ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
-        pos->pawnHashKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
+        pawnKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
         pb[rook] ^= bit(rFrom) | bit(rTo);
         pb[side] ^= bit(rFrom) | bit(rTo);
         pos->board[rTo] = (uint8_t)rook;
         pos->board[rFrom] = 0;
         key ^= hashCodePiece[rook][rFrom] ^ hashCodePiece[rook][rTo];
-        break;
-    }
-    default: {  // promotion
+    } else {  // promotion
         const int newPiece = side + move.moveType;
-        const int t2 = typeOf(move.moveType);
-        pos->materialScore[side] += pieceValue[t2] - pieceValue[0];
-        pos->pieceSquareSum[side] += pieceSquareScore[t2][relSq(to, side)] - pst[relSq(from, side)];
-        pos->gamePhase += pieceValuePhase[t2];
+        pos->materialScore[side] += materialByCode[newPiece] - materialByCode[mover];
+        pos->pieceSquareSum[side] += pieceSquareByCode[newPiece][to] - pst[from];
+        pos->gamePhase += phaseByCode[newPiece];
         pb[mover] ^= F;
         pb[newPiece] ^= T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)newPiece;
         key ^= hashCodePiece[mover][from] ^ hashCodePiece[newPiece][to];
-        pos->pawnHashKey ^= hashCodePiece[mover][from];
-        break;
-    }
+        pawnKey ^= hashCodePiece[mover][from];
     }
     pos->board[from] = 0;
     pos->hashKey = key;
+    pos->pawnHashKey = pawnKey;
     pos->keyHistory[pos->historyLength++] = key;
     n.savedFiftyMoveCounter = pos->fiftyMoveCounter;
     pos->fiftyMoveCounter = (captured || mover <= BPAWN) ? 0 : pos->fiftyMoveCounter + 1;
