@@ -742,11 +742,15 @@ int evaluateWhite(positionStruct* pos, evalTrace* tr) {
 }  // namespace
 
 int evaluateN(int, positionStruct* pos) {
-    evalCacheEntry& ce = pos->evalCache[pos->hashKey & (EVAL_CACHE_ENTRIES - 1)];
-    if (ce.key == pos->hashKey) return pos->sideToMove == WHITE ? ce.score : -ce.score;
-    const int score = evaluateWhite<false>(pos, nullptr);
-    ce.key = pos->hashKey;
-    ce.score = (int16_t)score;
+    const U64 key = pos->hashKey;
+    evalCacheEntry& ce = pos->evalCache[key & (EVAL_CACHE_ENTRIES - 1)];
+    int score;
+    if (((ce.word ^ key) >> 16) == 0) {
+        score = (int16_t)(uint16_t)ce.word;
+    } else {
+        score = evaluateWhite<false>(pos, nullptr);
+        ce.word = (key & ~0xffffULL) | (uint16_t)(int16_t)score;
+    }
     return pos->sideToMove == WHITE ? score : -score;
 }
 

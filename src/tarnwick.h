@@ -135,12 +135,15 @@ struct pawnHashEntry {
     U64 passedPawns;
     int32_t score;
 };
+// An evaluation cache entry is one word: the position's key above bit 15
+// and, in bits 0-15, its score from White's side.  The entry's index supplies
+// the key's bits 0-14, so 32768 entries fit in the 256 KB that 16384 entries
+// of key and score took, and the cache keeps twice as many positions.
 struct evalCacheEntry {
-    U64 key;
-    int16_t score;
+    U64 word;
 };
 constexpr int PAWN_HASH_ENTRIES = 65536;
-constexpr int EVAL_CACHE_ENTRIES = 16384;
+constexpr int EVAL_CACHE_ENTRIES = 32768;
 
 typedef int16_t continuationTable[12][64][12][64];
 typedef int16_t continuationBlock[12][64];
