@@ -136,9 +136,9 @@ struct pawnHashEntry {
     int32_t score;
 };
 // An evaluation cache entry is one word: the position's key above bit 15
-// and, in bits 0-15, its score from White's side; the entry's index supplies
-// the key's low bits.  65536 entries take 512 KB, and measured faster than
-// 16384 or 32768 of them.
+// and, in bits 0-15, its score from White's side.  With 65536 entries the
+// entry's index is the key's low 16 bits, so the whole key is still checked;
+// they take 512 KB, and measured faster than 16384 or 32768 of them.
 struct evalCacheEntry {
     U64 word;
 };
