@@ -777,6 +777,12 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
     if (decidedOnEntry(pos, ply, pos->quiescenceNodeCount, alpha, beta, decided)) return decided;
 
     plyEntry& e = pos->plyStack[ply];
+    const bool wasInCheck = e.inCheck != 0;
+    // Only the node search stores positions, so the table seldom knows a
+    // quiescence node, and its bucket is mostly a miss to main memory: it is
+    // fetched while the static evaluation is worked out, and read after it.
+    hashPrefetch(pos->hashKey);
+    const int staticEval = wasInCheck ? 0 : evaluateN(0, pos);
     const U64 entry = hashProbe(pos->hashKey);
     const int bound = hashEntryBound(entry);
     int ttScore = 0;
@@ -786,10 +792,9 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
         if (bound == boundExact || (bound != boundLower && ttScore <= alpha)) return ttScore;
     }
 
-    const bool wasInCheck = e.inCheck != 0;
     int best;
     if (!wasInCheck) {
-        int standPat = evaluateN(0, pos);
+        int standPat = staticEval;
         if ((bound == boundLower && standPat < ttScore) || (bound == boundUpper && standPat > ttScore))
             standPat = ttScore;
         if (standPat >= beta) return standPat;
@@ -828,6 +833,10 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
         pos->plyStack[ply + 1].moveListStart = end;
     }
     if (end == start) return best;
+    // The children's buckets are fetched now, long before each child reads
+    // its own: most of the wait for memory goes by while this node picks and
+    // tests its moves.
+    for (moveStruct* m = start; m < end; m++) hashPrefetch(keyAfterGuess(pos, ply, *m));
 
     const bool inCheck = e.inCheck != 0;
     int searched = 0;
@@ -1277,6 +1286,8 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         // could drop a move but never save one that does not check, so the
         // check test comes first.
         if (pc.lmpSkip && !moveGivesCheck(pos, m)) continue;
+        // The child's bucket is on its way while the move is tested and made.
+        hashPrefetch(keyAfterGuess(pos, ply, m));
 
         // 16.1 Pruning before the move is made.
         if (ply > 0 && prunedBeforeMaking(pos, depth, m, piece, stage, cont)) {
@@ -1306,7 +1317,6 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         // 16.4 Make the move.
         makeMove(pos, ply, m);
         e.currentMove = makeMoveWord(m, piece);
-        hashPrefetch(pos->hashKey);
         const bool givesCheck = inCheckNow(pos);
         pos->plyStack[ply + 1].inCheck = givesCheck;
 

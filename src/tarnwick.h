@@ -738,9 +738,23 @@ inline int scoreFromHash(int score, int ply) {
 
 inline void hashPrefetch(U64 key) { __builtin_prefetch(&hashTable[key & hashKeyMask]); }
 
+// The position key after an ordinary move or capture, computed before the
+// move is made so that its table bucket can be fetched early; for castling,
+// en passant and promotions it may be wrong, which costs only a useless fetch.
+inline U64 keyAfterGuess(const positionStruct* pos, int ply, moveStruct m) {
+    const plyEntry& c = pos->plyStack[ply];
+    const int mover = pos->board[m.from];
+    const uint8_t rights = c.castlingRights & castlingMask[m.from] & castlingMask[m.to];
+    U64 key = pos->hashKey ^ hashCodeBlackToMove ^ hashCodePiece[mover][m.from] ^ hashCodePiece[mover][m.to] ^
+              hashCodePiece[pos->board[m.to]][m.to] ^ hashCodeCastling[c.castlingRights] ^ hashCodeCastling[rights];
+    if (c.enpassantSquare) key ^= hashCodeEnpassant[c.enpassantSquare & 7];
+    return key;
+}
+
 // Probe: the entry word of the position (0 when absent).  A hit from an
-// earlier search is marked as current so that replacement keeps it.
-inline U64 hashProbe(U64 key) {
+// earlier search is marked as current so that replacement keeps it.  Always
+// inline: called out of line the node search lost time on every probe.
+__attribute__((always_inline)) inline U64 hashProbe(U64 key) {
     hashBucket* b = &hashTable[key & hashKeyMask];
     for (int i = 0; i < 4; i++) {
         if (b->key[i].load(std::memory_order_relaxed) == key) {
