@@ -738,9 +738,10 @@ inline int scoreFromHash(int score, int ply) {
 
 inline void hashPrefetch(U64 key) { __builtin_prefetch(&hashTable[key & hashKeyMask]); }
 
-// The position key after an ordinary move or capture, computed before the
-// move is made so that its table bucket can be fetched early; for castling,
-// en passant and promotions it may be wrong, which costs only a useless fetch.
+// The position key after an ordinary move, capture or double step, computed
+// before the move is made so that its table bucket can be fetched early; for
+// castling, en passant and promotions it is wrong, which costs only a useless
+// fetch.
 inline U64 keyAfterGuess(const positionStruct* pos, int ply, moveStruct m) {
     const plyEntry& c = pos->plyStack[ply];
     const int mover = pos->board[m.from];
@@ -748,6 +749,7 @@ inline U64 keyAfterGuess(const positionStruct* pos, int ply, moveStruct m) {
     U64 key = pos->hashKey ^ hashCodeBlackToMove ^ hashCodePiece[mover][m.from] ^ hashCodePiece[mover][m.to] ^
               hashCodePiece[pos->board[m.to]][m.to] ^ hashCodeCastling[c.castlingRights] ^ hashCodeCastling[rights];
     if (c.enpassantSquare) key ^= hashCodeEnpassant[c.enpassantSquare & 7];
+    if (m.moveType == MT_DOUBLE) key ^= hashCodeEnpassant[m.to & 7];
     return key;
 }
 

@@ -119,16 +119,22 @@ std::vector<int64_t> state(const positionStruct* p) {
 
 // Make every legal move, compare with the position set up from scratch,
 // recurse, unmake and check that everything is as before.  Whether the move
-// checks, asked before it is made, must agree with the board after it.
+// checks, asked before it is made, must agree with the board after it, and so
+// must the key foreseen for an ordinary move or double step.
 void roundTrip(positionStruct* pos, int ply, int depth, int& checked, int& checks) {
     generateMovesLegal(ply, pos->plyStack[ply].moveListStart, pos);
     for (moveStruct* m = pos->plyStack[ply].moveListStart; m < pos->plyStack[ply].moveListEnd; m++) {
         std::vector<int64_t> before = state(pos);
         before.insert(before.end(), {pos->historyLength, pos->fiftyMoveCounter});
         const bool givesCheck = moveGivesCheck(pos, *m);
+        const U64 keyGuess = keyAfterGuess(pos, ply, *m);
         const std::string text = moveToLA(m, pos->sideToMove);
         makeMove(pos, ply, *m);
         ASSERT_EQ(givesCheck, sideInCheck(pos, pos->sideToMove)) << text << " after " << toFen(pos, ply + 1);
+        // The key the search fetches a bucket for before it makes the move.
+        if (m->moveType == MT_NORMAL || m->moveType == MT_DOUBLE) {
+            ASSERT_EQ(keyGuess, pos->hashKey) << text;
+        }
         checks += givesCheck;
         ASSERT_EQ(state(pos), state(TestPosition(toFen(pos, ply + 1)).get())) << toFen(pos, ply + 1);
         ASSERT_EQ(pos->keyHistory[pos->historyLength - 1], pos->hashKey);
