@@ -144,4 +144,44 @@ TEST_F(DamagedTables, CorruptedBytesNeverCrash) {
     }
 }
 
+// A symmetric pawn table is always read from its first side-to-move half.
+// A distance sub-table whose flags claim the other half sends the probe one
+// ply ahead, where every child would find the same claim and look ahead
+// again, without end: the lookahead may happen once per probe, and a child
+// that asks for it again fails the probe.
+TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
+    ensureEngine();
+    TempDir tmp;
+    const std::string pawns = localDir() + "/pawns";
+    tmp.copy(pawns, "KPvKP.rtbw");
+    std::string bytes = readFile(pawns + "/KPvKP.rtbz");
+    // The flags bytes of the b-file and c-file sub-tables.
+    ASSERT_EQ(bytes.at(1052), 2);
+    ASSERT_EQ(bytes.at(2590), 2);
+    useTables(pawns);
+    const char* fen = "8/8/8/1p6/k6K/2P5/8/8 w - - 0 1";
+    int success = 0;
+    const tb::pos p = probePos(fen);
+    const int sound = tb::probe_dtz(&p, &success);
+    ASSERT_NE(success, 0);
+    bytes[1052] = bytes[2590] = 3;
+    writeFile(tmp.path + "/KPvKP.rtbz", bytes);
+    useTables(tmp.path);
+    tb::probe_dtz(&p, &success);
+    EXPECT_EQ(success, 0);
+    // The root probe cannot decide, so the engine searches instead.
+    static positionStruct pos;
+    static moveStruct moves[1024];
+    setPosition(fen, &pos);
+    pos.plyStack[0].moveListStart = moves;
+    generateMovesLegal(0, moves, &pos);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(syzygyProbeDTZ(0, &pos), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    // The sound file still answers.
+    useTables(pawns);
+    EXPECT_EQ(tb::probe_dtz(&p, &success), sound);
+    EXPECT_NE(success, 0);
+}
+
 }  // namespace

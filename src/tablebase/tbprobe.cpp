@@ -318,8 +318,14 @@ int probe_dtz_table(const pos* p, int wdl, int* success) {
     return value;
 }
 
-// DTZ before the en-passant correction.
-int probe_dtz_no_ep(const pos* p, int* success) {
+int probe_dtz_once(const pos* p, int* success, bool lookahead_allowed);
+
+// DTZ before the en-passant correction.  A file that holds only the other
+// side to move is read one ply further on, where the children stand with
+// the side the file holds; a child that again finds the wrong side means a
+// damaged file (a sound one never sends the lookahead round twice), and the
+// probe fails instead of recursing without end.
+int probe_dtz_no_ep(const pos* p, int* success, bool lookahead_allowed) {
     const int wdl = probe_ab(p, -2, 2, success);
     if (*success == 0) return 0;
     if (wdl == 0) return 0;
@@ -341,6 +347,10 @@ int probe_dtz_no_ep(const pos* p, int* success) {
 
     const int dtz = probe_dtz_table(p, wdl, success);
     if (*success == 0) return 0;
+    if (*success < 0 && !lookahead_allowed) {
+        *success = 0;
+        return 0;
+    }
     if (*success > 0) {
         const int plies = dtz + 1 + ((wdl & 1) ? 100 : 0);
         return wdl > 0 ? plies : -plies;
@@ -355,7 +365,7 @@ int probe_dtz_no_ep(const pos* p, int* success) {
         for (uint16_t* m = moves; m < end; m++) {
             if ((p->pawns & (1ULL << move_from(*m))) || (them_of(p) & (1ULL << move_to(*m)))) continue;
             if (!do_move(&child, p, *m)) continue;
-            const int v = probe_dtz(&child, success);
+            const int v = probe_dtz_once(&child, success, false);
             if (*success == 0) return 0;
             // Mate ends the game at once: it counts as one ply, like a
             // winning capture.  (The distance stored for a mated position
@@ -381,7 +391,7 @@ int probe_dtz_no_ep(const pos* p, int* success) {
             else
                 v = probe_ab(&child, 1, 2, success) == 2 ? 0 : -101;
         } else {
-            v = -probe_dtz(&child, success) - 1;
+            v = -probe_dtz_once(&child, success, false) - 1;
         }
         if (*success == 0) return 0;
         if (v < best) best = v;
@@ -540,9 +550,13 @@ int probe_wdl(const pos* p, int* success) {
     return best;
 }
 
-int probe_dtz(const pos* p, int* success) {
+int probe_dtz(const pos* p, int* success) { return probe_dtz_once(p, success, true); }
+
+namespace {
+
+int probe_dtz_once(const pos* p, int* success, bool lookahead_allowed) {
     *success = 1;
-    int v = probe_dtz_no_ep(p, success);
+    int v = probe_dtz_no_ep(p, success, lookahead_allowed);
     if (*success == 0 || !p->ep) return v;
 
     uint16_t moves[MAX_MOVES];
@@ -575,5 +589,7 @@ int probe_dtz(const pos* p, int* success) {
     }
     return v;
 }
+
+}  // namespace
 
 }  // namespace tb
