@@ -60,8 +60,10 @@ std::string PVToString(const positionStruct* pos) {
     unsigned char colour = pos->sideToMove;
     int k = 0;
     do {
+        // Moves are separated by single blanks, and nothing follows the
+        // last: strict parsers split on every blank.
+        if (k > 0) s += ' ';
         s += moveToLA(&pos->plyStack[k].pvMove, colour);
-        s += ' ';
         colour ^= 1;
         k++;
     } while (k <= pos->pvLastIndex && k <= MAX_PLY);

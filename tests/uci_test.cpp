@@ -67,7 +67,7 @@ TEST(Uci, DepthSearchPrintsDeepIterationsThenBestmove) {
         EXPECT_TRUE(std::regex_match(lines[d - 10],
                                      std::regex("info score cp -?[0-9]+ depth " + std::to_string(d) +
                                                 " seldepth [0-9]+ nodes [0-9]+ nps [0-9]+ time [0-9]+ tbhits 0 "
-                                                "pv ([a-h][1-8][a-h][1-8][nbrq]? )+")))
+                                                "pv [a-h][1-8][a-h][1-8][nbrq]?( [a-h][1-8][a-h][1-8][nbrq]?)*")))
             << lines[d - 10];
     EXPECT_TRUE(std::regex_match(lines[3], std::regex("bestmove [a-h][1-8][a-h][1-8] ponder [a-h][1-8][a-h][1-8]")))
         << lines[3];
@@ -83,7 +83,7 @@ TEST(Uci, SpecialRoots) {
     auto single = e.readUntil("bestmove");
     ASSERT_EQ(single.size(), 2u);
     EXPECT_TRUE(std::regex_match(single[0], std::regex("info score cp -?[0-9]+ depth 3 seldepth [0-9]+ nodes [0-9]+ nps "
-                                                       "[0-9]+ time [0-9]+ tbhits 0 pv a1b2 ")))
+                                                       "[0-9]+ time [0-9]+ tbhits 0 pv a1b2")))
         << single[0];
     EXPECT_EQ(single[1], "bestmove a1b2");
     // Checkmated side.
@@ -285,7 +285,13 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
 // What a tournament manager relies on
 // ---------------------------------------------------------------------------
 
-const std::regex infoWithScore("info score (cp -?[0-9]+|mate -?[0-9]+) depth [0-9]+ .*pv( [a-h][1-8][a-h][1-8][nbrq]?)+ ?");
+const std::regex infoWithScore("info score (cp -?[0-9]+|mate -?[0-9]+) depth [0-9]+ .*pv( [a-h][1-8][a-h][1-8][nbrq]?)+");
+
+// Strict parsers split lines on single blanks: no line may end with one.
+void expectNoTrailingBlank(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.empty() || line.back() != ' ') << "'" << line << "'";
+}
 
 // Lines until "bestmove" or for at most `ms`; true when bestmove came.
 bool bestmoveWithin(Engine& e, int ms, std::vector<std::string>* lines = nullptr) {
@@ -484,6 +490,71 @@ TEST(UciContract, EverySearchReportsAScoreBeforeItsMove) {
     }
     e.send("quit");
     EXPECT_EQ(e.waitExit(), 0);
+}
+
+// A command that has to wait for the running search (a second "go", a new
+// thread count) must not stop the loop: "isready" is still answered at once,
+// "stop" and "quit" still act on the running search, and the waiting command
+// runs after it.
+TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
+    {
+        Engine e;
+        e.send("position startpos");
+        e.send("go wtime 3000 btime 3000 movestogo 1");
+        e.send("go depth 1");
+        auto t0 = Clock::now();
+        e.send("isready");
+        std::vector<std::string> lines = e.readUntil("readyok"), more;
+        EXPECT_LT(msSince(t0), 100);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back(), "readyok");
+        for (const std::string& l : lines) EXPECT_FALSE(startsWith(l, "bestmove")) << "the first search ended early";
+        t0 = Clock::now();
+        e.send("stop");
+        more = e.readUntil("bestmove");
+        EXPECT_LT(msSince(t0), 500);  // the first search, stopped at once
+        ASSERT_FALSE(more.empty());
+        EXPECT_TRUE(startsWith(more.back(), "bestmove ")) << more.back();
+        lines.insert(lines.end(), more.begin(), more.end());
+        more = e.readUntil("bestmove");  // then the waiting depth-1 search
+        ASSERT_GE(more.size(), 2u);
+        EXPECT_TRUE(std::regex_search(more[more.size() - 2], std::regex(" depth 1 "))) << more[more.size() - 2];
+        lines.insert(lines.end(), more.begin(), more.end());
+        expectNoTrailingBlank(lines);
+        e.send("quit");
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+    {
+        // "quit" while a thread count waits: the search ends, the option is
+        // set, and the program ends.
+        Engine e;
+        e.send("position startpos");
+        e.send("go wtime 3000 btime 3000 movestogo 1");
+        e.send("setoption name Threads value 2");
+        auto t0 = Clock::now();
+        e.send("isready");
+        auto lines = e.readUntil("readyok");
+        EXPECT_LT(msSince(t0), 100);
+        e.send("quit");
+        auto rest = e.readAll(5000);
+        EXPECT_LT(msSince(t0), 1000);
+        ASSERT_GE(rest.size(), 2u);
+        EXPECT_TRUE(startsWith(rest[rest.size() - 2], "bestmove ")) << rest[rest.size() - 2];
+        EXPECT_EQ(rest.back(), "info string Number of threads set to : 2");
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+    {
+        // Lines ended by CR LF, as some Windows GUIs send them.
+        Engine e;
+        e.write("isready\r\nposition startpos moves e2e4\r\ngo depth 2\r\n");
+        EXPECT_EQ(e.next(), "readyok");
+        auto lines = e.readUntil("bestmove");
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8] ponder [a-h][1-8][a-h][1-8]")))
+            << lines.back();
+        e.send("quit");
+        EXPECT_EQ(e.waitExit(), 0);
+    }
 }
 
 }  // namespace
