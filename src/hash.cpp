@@ -316,6 +316,23 @@ void* mapAligned(size_t bytes) {
     return (void*)aligned;
 }
 
+// Tables up to this size are brought into memory before the command that
+// made them returns (and so before "readyok"); larger ones in the background.
+constexpr size_t synchronousPopulateBytes = (size_t)64 << 20;
+
+void populateNow(char* table, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    madvise(table, bytes, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    if (madvise(table, bytes, MADV_POPULATE_WRITE) == 0) return;
+#endif
+    // An older kernel: one write a page faults it in (the mapping is zero,
+    // and so is what is written).
+    const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
+    for (size_t at = 0; at < bytes; at += page) static_cast<volatile char*>(table)[at] = 0;
+}
+
 }  // namespace
 
 void waitForHashTablePages() {
@@ -344,7 +361,11 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
         const size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
         void* p = mapAligned(bytes);
         if (!p) continue;
-        if (prefault) {
+        if (prefault && bytes <= synchronousPopulateBytes) {
+            // Small enough to bring in at once (a few milliseconds): the
+            // first search then takes no page faults in the table at all.
+            populateNow(static_cast<char*>(p), bytes);
+        } else if (prefault) {
 #ifdef MADV_NOHUGEPAGE
             madvise(p, bytes, MADV_NOHUGEPAGE);  // small pages until the table is in
 #endif
