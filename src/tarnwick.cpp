@@ -8,6 +8,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "search.h"
 #include "tarnwick.h"
@@ -19,64 +20,32 @@ int main(int argc, char** argv) {
     printLine("");
     printLine("enter 'help' to see the commands");
 
-    std::string fen = fenStartPos;
-    int perftDepth = 6;
-
     initBitboardConstants();
     initHashCodeTables();
-    setPosition(fen, &GPSData);
+    setPosition(fenStartPos, &GPSData);
     engineStartup();
 
     static char outputBuffer[4096];
     std::setvbuf(stdout, outputBuffer, _IOLBF, sizeof outputBuffer);
 
-    std::string line;
-    const bool fromArguments = argc > 1;
-    if (fromArguments)
+    if (argc > 1) {
+        // One command from the program's arguments, then the program ends.
+        std::string line;
         for (int i = 1; i < argc; i++) line += std::string(argv[i]) + " ";
-
-    for (;;) {
-        if (!fromArguments && !std::getline(std::cin, line)) line = "quit";
-        std::istringstream is(line);
-        std::string word;
-        is >> word;
-
-        if (word == "quit" || word == "stop")
-            uciStop();
-        else if (word == "position")
-            uciPosition(is);
-        else if (word == "go")
-            uciGo(is);
-        else if (word == "ponderhit")
-            uciPonderhit();
-        else if (word == "ucinewgame")
-            uciNewGame();
-        else if (word == "uci")
-            uciIdentify();
-        else if (word == "setoption")
-            uciSetOption(is);
-        else if (word == "isready")
-            printLine("readyok");
-        else if (word == "rtest")
-            uciRtest();
-        else if (word == "perft")
-            uciPerft(is, perftDepth);
-        else if (word == "texel")
-            uciTexel();
-        else if (word == "showboard")
-            uciShowBoard();
-        else if (word == "evil")
-            uciEvil();
-        else if (word == "help")
-            uciHelp();
-        else if (word == "bench")
-            uciBench(is);
-        else if (word == "eval")
-            uciEval();
-        else
-            printLine("Unknown command");
-
-        if (fromArguments || word == "quit") break;
+        uciExecute(line);
+    } else {
+        // Standard input is read by a thread of its own, so that the loop
+        // can answer while a command waits for a search; the end of input
+        // counts as "quit".  The reader is left blocked on its input when
+        // the program ends.
+        commandInput& input = theCommandInput();
+        std::thread([&input] {
+            std::string line;
+            while (std::getline(std::cin, line)) input.push(line);
+            input.push("quit");
+        }).detach();
+        while (uciExecute(input.next())) {
+        }
     }
     engineShutdown();
     return 0;

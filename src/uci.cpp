@@ -46,6 +46,22 @@ void trimKeyHistory(positionStruct* pos, int* dropped) {
     if (dropped) *dropped += drop;
 }
 
+// A double step, or a FEN, names an en-passant square even when no pawn can
+// take there.  The position is then the same as one reached another way
+// without it (for the repetition rule, as for a GUI or a referee), so the
+// square is dropped from the game's record and from its key: otherwise a
+// position first reached by a double step would never count as repeated.
+void dropImpossibleEnpassant(positionStruct* pos) {
+    plyEntry& root = pos->plyStack[0];
+    if (!root.enpassantSquare) return;
+    generateMovesLegal(0, root.moveListStart, pos);
+    for (const moveStruct* m = root.moveListStart; m < root.moveListEnd; m++)
+        if (m->moveType == MT_ENPASSANT) return;
+    pos->hashKey ^= hashCodeEnpassant[root.enpassantSquare & 7];
+    root.enpassantSquare = 0;
+    pos->keyHistory[pos->historyLength - 1] = pos->hashKey;
+}
+
 }  // namespace
 
 bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped) {
@@ -64,6 +80,7 @@ bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped
         root.enpassantSquare = next.enpassantSquare;
         root.savedHashKey = next.savedHashKey;
         root.savedPawnHashKey = next.savedPawnHashKey;
+        dropImpossibleEnpassant(pos);
         trimKeyHistory(pos, dropped);
         return true;
     }
@@ -95,6 +112,7 @@ void uciPosition(std::istringstream& is) {
         return;
     }
     setPosition(fen, &GPSData);
+    dropImpossibleEnpassant(&GPSData);
     int made = 0, dropped = 0;
     while (is >> word) {
         if (!makeGameMoveText(&GPSData, word, &dropped)) {
@@ -194,10 +212,79 @@ void engineShutdown() {
     freeHashTable();
 }
 
+void commandInput::push(std::string line) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(std::move(line));
+    }
+    arrived_.notify_one();
+}
+
+std::string commandInput::next() {
+    if (!held_.empty()) {
+        std::string line = std::move(held_.front());
+        held_.pop_front();
+        return line;
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    arrived_.wait(lock, [this] { return !lines_.empty(); });
+    std::string line = std::move(lines_.front());
+    lines_.pop_front();
+    return line;
+}
+
+bool commandInput::poll(std::string& line, int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!arrived_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !lines_.empty(); })) return false;
+    line = std::move(lines_.front());
+    lines_.pop_front();
+    return true;
+}
+
+void commandInput::hold(std::string line) { held_.push_back(std::move(line)); }
+
+commandInput& theCommandInput() {
+    // Never destroyed: a thread blocked on standard input may still hand a
+    // line over while the program ends.
+    static commandInput* const input = new commandInput;
+    return *input;
+}
+
+namespace {
+
+std::string firstWord(const std::string& line) {
+    std::istringstream is(line);
+    std::string word;
+    is >> word;
+    return word;
+}
+
+// Wait for the running search to end while the loop goes on answering: a GUI
+// that sends "isready" expects "readyok" at once, also when the command
+// before it waits for a search, and "stop" and "quit" end that search as
+// they would at any other time.  Every other line waits its turn.
+void waitForSearchAnswering() {
+    commandInput& input = theCommandInput();
+    while (theWorkForce.searching()) {
+        std::string line;
+        if (!input.poll(line, 1)) continue;
+        const std::string word = firstWord(line);
+        if (word == "isready") {
+            printLine("readyok");
+            continue;
+        }
+        if (word == "stop" || word == "quit") theWorkForce.commandStop();
+        if (word != "stop") input.hold(line);
+    }
+    theWorkForce.waitForSearch();
+}
+
+}  // namespace
+
 void stopSearchAndWait() {
     if (theWorkForce.workers.empty()) return;
     if (theWorkForce.searching()) theWorkForce.commandStop();
-    theWorkForce.waitForSearch();
+    waitForSearchAnswering();
 }
 
 void waitForSearchEnd() {
@@ -205,7 +292,7 @@ void waitForSearchEnd() {
     // the caller wait for ever: it is stopped first.
     if (theWorkForce.searching() && (engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)))
         stopSearchAndWait();
-    theWorkForce.waitForSearch();
+    if (!theWorkForce.workers.empty()) waitForSearchAnswering();
 }
 
 void uciStop() { theWorkForce.commandStop(); }
@@ -669,4 +756,49 @@ void uciEval() {
     std::istringstream report(evaluationReport(&GPSData));
     std::string line;
     while (std::getline(report, line)) printLine(line);
+}
+
+bool uciExecute(const std::string& text) {
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    std::istringstream is(line);
+    std::string word;
+    is >> word;
+    static int perftDepth = 6;
+
+    if (word == "quit" || word == "stop")
+        uciStop();
+    else if (word == "position")
+        uciPosition(is);
+    else if (word == "go")
+        uciGo(is);
+    else if (word == "ponderhit")
+        uciPonderhit();
+    else if (word == "ucinewgame")
+        uciNewGame();
+    else if (word == "uci")
+        uciIdentify();
+    else if (word == "setoption")
+        uciSetOption(is);
+    else if (word == "isready")
+        printLine("readyok");
+    else if (word == "rtest")
+        uciRtest();
+    else if (word == "perft")
+        uciPerft(is, perftDepth);
+    else if (word == "texel")
+        uciTexel();
+    else if (word == "showboard")
+        uciShowBoard();
+    else if (word == "evil")
+        uciEvil();
+    else if (word == "help")
+        uciHelp();
+    else if (word == "bench")
+        uciBench(is);
+    else if (word == "eval")
+        uciEval();
+    else
+        printLine("Unknown command");
+    return word != "quit";
 }

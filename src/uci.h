@@ -1,6 +1,9 @@
 // The command handlers of the front end, called by the command loop.
 #pragma once
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -42,6 +45,35 @@ void uciTexel();
 // Soft and hard time budgets of the next search, from the clock fields of
 // `eng` (timeLeft, increment, movesToGo, movesPlayed, options) for `side`.
 void allocateTime(engineStruct& eng, int side);
+
+// Run one command line of the protocol (a trailing carriage return, as
+// Windows GUIs send it, is dropped).  False after "quit".
+bool uciExecute(const std::string& line);
+
+// The lines the command loop works through: pushed by whoever reads the
+// input (a thread reading standard input, or a host that hands over lines
+// one by one), taken by the loop.  While a command waits for a running
+// search, the loop keeps answering "isready" and lets "stop" and "quit" act
+// on that search; the lines it cannot act on yet are held and run, in their
+// order, right after the waiting command.
+class commandInput {
+  public:
+    // Any thread: one more line.
+    void push(std::string line);
+    // The loop: the next line to run (held lines first); waits for one.
+    std::string next();
+    // The loop: a line that arrives within `ms` milliseconds, if any.
+    bool poll(std::string& line, int ms);
+    // The loop: run this line after the command at hand.
+    void hold(std::string line);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<std::string> lines_;
+    std::deque<std::string> held_;  // the loop's own
+};
+commandInput& theCommandInput();
 
 // Stop a running search (its "bestmove" is printed) and wait for its end.
 void stopSearchAndWait();

@@ -176,12 +176,14 @@ TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
     EXPECT_GT(checked, 10000);
     EXPECT_GT(checks, 100);
 
-    // A null move passes the turn and clears the en-passant square.
-    TestPosition d(fenStartPos);
+    // A null move passes the turn and clears the en-passant square (one
+    // that a black pawn could take on).
+    TestPosition d("rnbqkbnr/ppp1pppp/8/8/3p4/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
     makeGameMoveText(d.get(), "e2e4", nullptr);
+    ASSERT_NE(d->plyStack[0].enpassantSquare, 0);
     const U64 saved = makeNullMove(d.get(), 0);
     EXPECT_EQ(d->hashKey, TestPosition(toFen(d.get(), 1))->hashKey);
-    EXPECT_EQ(toFen(d.get(), 1), "rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 1");
+    EXPECT_EQ(toFen(d.get(), 1), "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 1");
     unmakeNullMove(d.get(), 0, saved);
     EXPECT_EQ(d->hashKey, saved);
 }

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "eval.h"
 #include "search.h"
@@ -295,6 +296,33 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
         getPVFromHashTable(p.get(), 20);
         EXPECT_EQ(p->pvLastIndex, c.lastIndex) << c.fen << ": " << PVToString(p.get());
     }
+
+    // A game whose last pawn move was a double step that no pawn could take
+    // en passant: the position right after it comes round for the third
+    // time with the PV's third move, and the line ends there.
+    SearchPosition g("rnbq1rk1/ppppbppp/4pn2/8/2PP4/5NP1/PP1NPP1P/R1BQKB1R b KQ - 2 5");
+    std::istringstream game(
+        "d7d6 f1g2 b7b6 f3e5 d6e5 g2a8 e5d4 e1g1 c7c5 a8g2 d8c7 d2e4 f6e4 g2e4 h7h6 e4g2 b8d7 a2a4 a7a5 e2e3 "
+        "e7f6 a1b1 c8b7 b2b3 f8d8 f2f4 b7g2 g1g2 e6e5 d1f3 d8e8 e3e4 e5f4 g3f4 d7f8 c1d2 f8g6 d2e1 c7d7 e1g3 "
+        "h6h5 b1e1 h5h4 f4f5 g6e5 g3e5 e8e5 g2h3 f6g5 f1g1 f7f6 f3d3 d7e8 e1e2 g5e3 g1g4 g7g5 f5g6 e8e6 e2e1 "
+        "e5g5 d3e2 g8g7 e2f3 g7g6 f3f5 e6f5 e4f5 g6f5 g4h4 f5e5 h4g4 g5f5 h3g3 f5f2 g4g8 e5e4 h2h4 f2f3 g3g2 "
+        "f3f2 g2g3 f2f3");
+    for (std::string move; game >> move;) ASSERT_TRUE(makeGameMoveText(g.get(), move, nullptr)) << move;
+    std::vector<moveStruct> played;
+    for (const char* text : {"g3g2", "f3f2", "g2g3", "f2f3"}) {
+        generateMovesLegal((int)played.size(), g->plyStack[played.size()].moveListStart, g.get());
+        moveStruct m = EMPTYMOVE;
+        for (moveStruct* l = g->plyStack[played.size()].moveListStart; l < g->plyStack[played.size()].moveListEnd; l++)
+            if (moveToLA(l, g->sideToMove) == text) m = *l;
+        ASSERT_NE(moveToWord(m), 0u) << text;
+        m.score = 0;
+        hashStore(g->hashKey, makeMoveWord(m, g->board[m.from]), 0, 20, boundExact);
+        makeMove(g.get(), (int)played.size(), m);
+        played.push_back(m);
+    }
+    for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(g.get(), ply, played[ply]);
+    getPVFromHashTable(g.get(), 20);
+    EXPECT_EQ(PVToString(g.get()), "g3g2 f3f2 g2g3");
 }
 
 // Budgets worked out by hand from the allocation rules.  Sudden death: no
