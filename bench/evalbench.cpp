@@ -15,8 +15,8 @@
 #include "search.h"
 
 namespace {
-pawnHashEntry pawnHash[PAWN_HASH_ENTRIES];
-evalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
+PawnHashEntry pawnHash[PAWN_HASH_ENTRIES];
+EvalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -26,19 +26,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     const bool coldPawns = argc > 3 && std::strcmp(argv[3], "--cold-pawns") == 0;
-    initBitboardConstants();
-    initHashCodeTables();
+    initBitboards();
+    initZobristKeys();
 
-    std::vector<positionStruct>* positions = new std::vector<positionStruct>();
+    std::vector<Position>* positions = new std::vector<Position>();
     std::ifstream in(argv[1]);
     std::string fen;
     while (std::getline(in, fen)) {
         if (fen.empty() || !validateFen(fen).empty()) continue;
         positions->emplace_back();
-        positionStruct& p = positions->back();
+        Position& p = positions->back();
         setPosition(fen, &p);
     }
-    for (positionStruct& p : *positions) {
+    for (Position& p : *positions) {
         p.pawnHashTable = pawnHash;
         p.evalCache = evalCache;
     }
@@ -48,10 +48,10 @@ int main(int argc, char** argv) {
     }
 
     long long checksum = 0;
-    for (positionStruct& p : *positions) checksum += evaluateUncached(&p);  // warm the pawn hash
+    for (Position& p : *positions) checksum += evaluateUncached(&p);  // warm the pawn hash
     const auto t0 = std::chrono::steady_clock::now();
     for (int r = 0; r < rounds; r++)
-        for (positionStruct& p : *positions) {
+        for (Position& p : *positions) {
             if (coldPawns) pawnHash[p.pawnHashKey & (PAWN_HASH_ENTRIES - 1)].key = ~p.pawnHashKey;
             checksum += evaluateUncached(&p);
         }

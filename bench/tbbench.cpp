@@ -33,7 +33,7 @@ std::vector<std::string> fiveManTables(const std::string& dir) {
     return names;
 }
 
-uint64_t* kindBoard(tb::pos& p, char c) {
+uint64_t* kindBoard(tb::Board& p, char c) {
     switch (c) {
     case 'K': return &p.kings;
     case 'Q': return &p.queens;
@@ -45,8 +45,8 @@ uint64_t* kindBoard(tb::pos& p, char c) {
 }
 
 
-bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::pos* out) {
-    tb::pos p{};
+bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::Board* out) {
+    tb::Board p{};
     p.turn = rng() & 1;
     uint64_t* colour = &p.white;
     for (char c : name) {
@@ -79,9 +79,9 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
 
-    initBitboardConstants();
-    initHashCodeTables();
-    syzygySetPath(dir);
+    initBitboards();
+    initZobristKeys();
+    setTablebasePath(dir);
     const std::vector<std::string> tables = fiveManTables(dir);
     if (tables.empty()) {
         std::fprintf(stderr, "no five-man tables in %s\n", dir.c_str());
@@ -89,27 +89,27 @@ int main(int argc, char** argv) {
     }
 
     std::mt19937_64 rng(20240607);
-    std::vector<tb::pos> positions;
+    std::vector<tb::Board> positions;
     positions.reserve((size_t)count);
     while ((long long)positions.size() < count) {
-        tb::pos p;
+        tb::Board p;
         if (randomPosition(tables[positions.size() % tables.size()], rng, &p)) positions.push_back(p);
     }
 
     // Warm-up: maps every file and faults its pages in.
     long failed = 0, sum = 0;
-    for (const tb::pos& p : positions) {
+    for (const tb::Board& p : positions) {
         int success;
-        sum += tb::probe_wdl(&p, &success);
+        sum += tb::probeWdl(&p, &success);
         failed += success == 0;
     }
 
     double best = 0;
     for (long long pass = 0; pass < passes; pass++) {
         const auto t0 = std::chrono::steady_clock::now();
-        for (const tb::pos& p : positions) {
+        for (const tb::Board& p : positions) {
             int success;
-            sum += tb::probe_wdl(&p, &success);
+            sum += tb::probeWdl(&p, &success);
         }
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         if (count / s > best) best = count / s;

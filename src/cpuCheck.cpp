@@ -51,14 +51,14 @@ bool cpuMismatchMessage(const char* program, unsigned required, unsigned present
     static const struct {
         unsigned bit;
         const char* name;
-    } kNames[] = {{CPU_POPCNT, "POPCNT"}, {CPU_BMI1, "BMI1"}, {CPU_BMI2, "BMI2"}, {CPU_AVX2, "AVX2"}};
+    } FEATURE_NAMES[] = {{CPU_POPCNT, "POPCNT"}, {CPU_BMI1, "BMI1"}, {CPU_BMI2, "BMI2"}, {CPU_AVX2, "AVX2"}};
     size_t used = 0;
     out[0] = '\0';
     append(out, size, used, program);
     append(out, size, used, ": this CPU lacks ");
     int left = 0;
-    for (const auto& n : kNames) left += (missing & n.bit) != 0;
-    for (const auto& n : kNames) {
+    for (const auto& n : FEATURE_NAMES) left += (missing & n.bit) != 0;
+    for (const auto& n : FEATURE_NAMES) {
         if (!(missing & n.bit)) continue;
         append(out, size, used, n.name);
         left--;
@@ -74,26 +74,26 @@ bool cpuMismatchMessage(const char* program, unsigned required, unsigned present
 namespace {
 
 #if defined(TW_PEXT)
-constexpr unsigned kRequired = CPU_POPCNT | CPU_BMI1 | CPU_BMI2 | CPU_AVX2;
-constexpr const char* kProgram = "tarnwick-bmi";
+constexpr unsigned REQUIRED_FEATURES = CPU_POPCNT | CPU_BMI1 | CPU_BMI2 | CPU_AVX2;
+constexpr const char* PROGRAM_NAME = "tarnwick-bmi";
 #elif defined(TW_NOPOPCNT)
-constexpr unsigned kRequired = 0;
-constexpr const char* kProgram = "tarnwick-nop";
+constexpr unsigned REQUIRED_FEATURES = 0;
+constexpr const char* PROGRAM_NAME = "tarnwick-nop";
 #else
-constexpr unsigned kRequired = CPU_POPCNT;
-constexpr const char* kProgram = "tarnwick";
+constexpr unsigned REQUIRED_FEATURES = CPU_POPCNT;
+constexpr const char* PROGRAM_NAME = "tarnwick";
 #endif
 
 // The loader passes the program's arguments to .preinit_array functions;
 // the message names the program as it was started, without its directory.
 void checkProcessor(int argc, char** argv, char**) {
     char message[256];
-    const char* program = kProgram;
+    const char* program = PROGRAM_NAME;
     if (argc > 0 && argv && argv[0] && argv[0][0]) {
         const char* slash = std::strrchr(argv[0], '/');
         program = slash ? slash + 1 : argv[0];
     }
-    if (!cpuMismatchMessage(program, kRequired, cpuFeaturesPresent(), message, sizeof message - 1)) return;
+    if (!cpuMismatchMessage(program, REQUIRED_FEATURES, cpuFeaturesPresent(), message, sizeof message - 1)) return;
     size_t n = std::strlen(message);
     message[n++] = '\n';
     for (size_t done = 0; done < n;) {

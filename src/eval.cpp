@@ -12,44 +12,44 @@
 
 #include "tarnwick.h"
 
-const int32_t pieceValue[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
+const int32_t PIECE_VALUE[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
 
-const uint16_t pieceValuePhase[8] = {82, 343, 377, 478, 1079, 12000, 0, 0};
+const uint16_t PHASE_WEIGHT[8] = {82, 343, 377, 478, 1079, 12000, 0, 0};
 
-const int32_t EVALPAWNISOLATED[8] = {S(6, 1), S(-6, -8), S(-9, -7), S(-9, -11), S(-13, -11), S(-3, -6), S(-4, -7), S(-5, 5)};
+const int32_t PAWN_ISOLATED[8] = {S(6, 1), S(-6, -8), S(-9, -7), S(-9, -11), S(-13, -11), S(-3, -6), S(-4, -7), S(-5, 5)};
 
-const int32_t EVALPAWNDOUBLED[8] = {S(-38, -37), S(-7, -14), S(-18, -24), S(-22, -19), S(-23, -18), S(-22, -18), S(-9, -21), S(-23, -44)};
+const int32_t PAWN_DOUBLED[8] = {S(-38, -37), S(-7, -14), S(-18, -24), S(-22, -19), S(-23, -18), S(-22, -18), S(-9, -21), S(-23, -44)};
 
-const int32_t EVALPAWNBACKHALF[8] = {S(-10, -10), S(-15, -12), S(-16, -13), S(-16, -9), S(-16, -13), S(-14, -10), S(-17, -9), S(3, -10)};
+const int32_t PAWN_BACKWARD[8] = {S(-10, -10), S(-15, -12), S(-16, -13), S(-16, -9), S(-16, -13), S(-14, -10), S(-17, -9), S(3, -10)};
 
-const int32_t EVALPAWNCONNECTED[8] = {S(0, 0), S(0, 0), S(13, 13), S(11, 9), S(17, 17), S(49, 37), S(125, 48), S(0, 0)};
+const int32_t PAWN_CONNECTED[8] = {S(0, 0), S(0, 0), S(13, 13), S(11, 9), S(17, 17), S(49, 37), S(125, 48), S(0, 0)};
 
-const int32_t EVALPAWNNEIGHBOUR[8] = {S(0, 0), S(1, 0), S(7, 2), S(12, 2), S(23, 13), S(64, 59), S(111, 121), S(0, 0)};
+const int32_t PAWN_NEIGHBOUR[8] = {S(0, 0), S(1, 0), S(7, 2), S(12, 2), S(23, 13), S(64, 59), S(111, 121), S(0, 0)};
 
-const int32_t EVALPAWNPASSEDDISTOWN[8] = {S(0, 0), S(0, -2), S(0, -4), S(0, -8), S(0, -12), S(0, -20), S(0, -25), S(0, 0)};
+const int32_t PASSED_OWN_KING_DISTANCE[8] = {S(0, 0), S(0, -2), S(0, -4), S(0, -8), S(0, -12), S(0, -20), S(0, -25), S(0, 0)};
 
-const int32_t EVALPAWNPASSEDDISTOTHER[8] = {S(0, 0), S(0, 2), S(0, 4), S(0, 8), S(0, 18), S(0, 40), S(0, 39), S(0, 0)};
+const int32_t PASSED_ENEMY_KING_DISTANCE[8] = {S(0, 0), S(0, 2), S(0, 4), S(0, 8), S(0, 18), S(0, 40), S(0, 39), S(0, 0)};
 
-const int32_t EVALPAWNPASSEDCANDIDATE[2][8] = {{S(0, 0), S(-36, 2), S(-15, -7), S(-1, 28), S(29, 30), S(64, 15), S(0, 0), S(0, 0)},
+const int32_t PAWN_CANDIDATE[2][8] = {{S(0, 0), S(-36, 2), S(-15, -7), S(-1, 28), S(29, 30), S(64, 15), S(0, 0), S(0, 0)},
     {S(0, 0), S(-20, 9), S(-5, 17), S(1, 31), S(18, 39), S(27, 81), S(0, 0), S(0, 0)}};
 
-const int32_t EVALOUTPOSTKNIGHT[2] = {S(3, -5), S(31, 15)};
+const int32_t OUTPOST_KNIGHT[2] = {S(3, -5), S(31, 15)};
 
-const int32_t EVALOUTPOSTBISHOP[2] = {S(3, 3), S(34, 9)};
+const int32_t OUTPOST_BISHOP[2] = {S(3, 3), S(34, 9)};
 
-const int32_t EVALROOKONOPEN[2] = {S(13, 14), S(31, 10)};
+const int32_t ROOK_OPEN_FILE[2] = {S(13, 14), S(31, 10)};
 
-const int32_t EVALSPACE2[20] = {S(0, 0), S(0, 0), S(83, -1), S(62, -3), S(30, -4), S(15, -3), S(1, -3), S(-6, -2), S(-11, -1), S(-14, 1), S(-13, 2), S(-12, 6), S(-9, 8), S(-7, 16), S(-4, 17), S(-1, 41), S(0, 58), S(0, 0), S(0, 0), S(0, 0)};
+const int32_t SPACE[20] = {S(0, 0), S(0, 0), S(83, -1), S(62, -3), S(30, -4), S(15, -3), S(1, -3), S(-6, -2), S(-11, -1), S(-14, 1), S(-13, 2), S(-12, 6), S(-9, 8), S(-7, 16), S(-4, 17), S(-1, 41), S(0, 58), S(0, 0), S(0, 0), S(0, 0)};
 
-const int32_t EVALMOBILITYKNIGHT[12] = {S(-34, -11), S(-30, -12), S(-7, 20), S(2, 32), S(13, 40), S(18, 49), S(25, 52), S(34, 52), S(42, 48), S(0, 0), S(0, 0), S(0, 0)};
+const int32_t MOBILITY_KNIGHT[12] = {S(-34, -11), S(-30, -12), S(-7, 20), S(2, 32), S(13, 40), S(18, 49), S(25, 52), S(34, 52), S(42, 48), S(0, 0), S(0, 0), S(0, 0)};
 
-const int32_t EVALMOBILITYBISHOP[16] = {S(-65, -32), S(-45, -30), S(-31, 1), S(-21, 19), S(-10, 24), S(-2, 34), S(2, 40), S(6, 45), S(9, 47), S(10, 51), S(12, 49), S(25, 44), S(32, 48), S(46, 46), S(0, 0), S(0, 0)};
+const int32_t MOBILITY_BISHOP[16] = {S(-65, -32), S(-45, -30), S(-31, 1), S(-21, 19), S(-10, 24), S(-2, 34), S(2, 40), S(6, 45), S(9, 47), S(10, 51), S(12, 49), S(25, 44), S(32, 48), S(46, 46), S(0, 0), S(0, 0)};
 
-const int32_t EVALMOBILITYROOK[16] = {S(-42, -40), S(-47, -5), S(-9, -9), S(4, 4), S(9, 14), S(8, 23), S(8, 31), S(12, 33), S(16, 35), S(19, 40), S(19, 46), S(21, 50), S(22, 53), S(26, 52), S(26, 49), S(0, 0)};
+const int32_t MOBILITY_ROOK[16] = {S(-42, -40), S(-47, -5), S(-9, -9), S(4, 4), S(9, 14), S(8, 23), S(8, 31), S(12, 33), S(16, 35), S(19, 40), S(19, 46), S(21, 50), S(22, 53), S(26, 52), S(26, 49), S(0, 0)};
 
-const int32_t EVALMOBILITYQUEEN[28] = {S(-6, -1), S(3, 5), S(-25, 10), S(-44, -2), S(-36, -41), S(-28, -7), S(-18, -31), S(-16, 3), S(-14, 17), S(-12, 28), S(-10, 34), S(-8, 43), S(-8, 58), S(-4, 55), S(-3, 64), S(-1, 70), S(-2, 77), S(2, 79), S(-4, 84), S(5, 78), S(7, 78), S(1, 85), S(11, 73), S(12, 66), S(3, 68), S(72, 41), S(30, 25), S(115, 81)};
+const int32_t MOBILITY_QUEEN[28] = {S(-6, -1), S(3, 5), S(-25, 10), S(-44, -2), S(-36, -41), S(-28, -7), S(-18, -31), S(-16, 3), S(-14, 17), S(-12, 28), S(-10, 34), S(-8, 43), S(-8, 58), S(-4, 55), S(-3, 64), S(-1, 70), S(-2, 77), S(2, 79), S(-4, 84), S(5, 78), S(7, 78), S(1, 85), S(11, 73), S(12, 66), S(3, 68), S(72, 41), S(30, 25), S(115, 81)};
 
-const int32_t EVALPAWNPASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+const int32_t PAWN_PASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(105, 17), S(86, 40), S(108, 52), S(142, 36), S(117, 42), S(137, 39), S(48, 62), S(48, 37),
     S(42, 54), S(72, 71), S(63, 63), S(56, 40), S(63, 45), S(69, 69), S(37, 80), S(4, 75),
     S(8, 65), S(17, 68), S(30, 48), S(26, 51), S(15, 47), S(3, 53), S(2, 68), S(-7, 64),
@@ -58,7 +58,7 @@ const int32_t EVALPAWNPASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(-27, 1), S(-12, 2), S(-13, -6), S(-14, 0), S(2, -19), S(-7, -13), S(-1, -10), S(-2, -8),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
 
-const int32_t EVALPAWNSHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
+const int32_t PAWN_SHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(51, 0), S(57, 0), S(112, 0), S(86, 0), S(69, 0), S(68, 0), S(49, 0), S(64, 0),
     S(60, 0), S(102, 0), S(55, 0), S(95, 0), S(50, 0), S(40, 0), S(57, 0), S(9, 0),
     S(45, 0), S(83, 0), S(32, 0), S(6, 0), S(4, 0), S(-2, 0), S(43, 0), S(45, 0),
@@ -67,7 +67,7 @@ const int32_t EVALPAWNSHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(22, 0), S(47, 0), S(31, 0), S(6, 0), S(2, 0), S(30, 0), S(13, 0), S(12, 0),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
 
-const int32_t EVALPAWNSTORM[4][8][8] = {
+const int32_t PAWN_STORM[4][8][8] = {
     {{S(81, 30), S(60, 17), S(-13, 22), S(0, 8), S(2, 4), S(16, -4), S(16, -9), S(-21, 10)},
      {S(26, 35), S(31, 11), S(-34, 21), S(-2, 5), S(18, 2), S(29, -8), S(24, -3), S(-18, 13)},
      {S(-8, 45), S(7, 24), S(-28, 24), S(-2, 11), S(7, 15), S(11, 9), S(19, 2), S(-2, 10)},
@@ -101,7 +101,7 @@ const int32_t EVALPAWNSTORM[4][8][8] = {
      {S(10, 10), S(-23, -43), S(12, -9), S(36, -2), S(18, 4), S(14, 7), S(62, 7), S(10, 10)},
      {S(10, 10), S(-108, -110), S(10, -7), S(40, -5), S(40, 10), S(20, 12), S(54, 26), S(10, 10)}}};
 
-const int32_t pieceSquareScore[6][64] = {
+const int32_t PIECE_SQUARE[6][64] = {
     // pawn
     {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(15, 143), S(-16, 152), S(22, 138), S(13, 137), S(26, 134), S(-29, 150), S(-7, 143), S(-14, 141),
@@ -157,10 +157,10 @@ const int32_t pieceSquareScore[6][64] = {
     S(11, -17), S(-1, 5), S(-19, 3), S(-19, -1), S(-29, 4), S(-13, 0), S(12, -2), S(11, -18),
     S(1, -40), S(15, -22), S(0, -17), S(-44, -10), S(-9, -17), S(-25, -10), S(23, -23), S(20, -49)}};
 
-const U64 outpostMask[2] = {0x0000ffffff000000ULL, 0x000000ffffff0000ULL};
+const uint64_t OUTPOST_RANKS[2] = {0x0000ffffff000000ULL, 0x000000ffffff0000ULL};
 
 // Files of the king's flank by the king's file.
-const U64 kingSideFiles[8] = {
+const uint64_t KING_FLANK_FILES[8] = {
     0x0707070707070707ULL,  // a: a-c
     0x0f0f0f0f0f0f0f0fULL,  // b: a-d
     0x0f0f0f0f0f0f0f0fULL,  // c: a-d
@@ -171,7 +171,7 @@ const U64 kingSideFiles[8] = {
     0xe0e0e0e0e0e0e0e0ULL,  // h: f-h
 };
 
-const U64 RANK1TO5BB[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
+const uint64_t RANKS_1_TO_5[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
 
 // ===========================================================================
 // Static evaluation
@@ -183,12 +183,12 @@ const U64 RANK1TO5BB[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
 // ===========================================================================
 namespace {
 
-constexpr U64 FILE_A_BB = 0x0101010101010101ULL;
-constexpr U64 FILE_H_BB = FILE_A_BB << 7;
-constexpr U64 LIGHT_SQUARES = 0x55aa55aa55aa55aaULL;
-constexpr U64 FILES_C_TO_F = 0x3c3c3c3c3c3c3c3cULL;
-constexpr U64 FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
-constexpr U64 FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
+constexpr uint64_t FILE_A_BB = 0x0101010101010101ULL;
+constexpr uint64_t FILE_H_BB = FILE_A_BB << 7;
+constexpr uint64_t LIGHT_SQUARES = 0x55aa55aa55aa55aaULL;
+constexpr uint64_t FILES_C_TO_F = 0x3c3c3c3c3c3c3c3cULL;
+constexpr uint64_t FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
+constexpr uint64_t FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
 
 enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
 
@@ -228,52 +228,52 @@ constexpr unsigned KD_MG_DIVISOR = 4140, KD_EG_DIVISOR = 11;
 
 // Rank r (0 = own first rank) as seen from colour C.
 template <int C>
-constexpr U64 relativeRank(int r) {
+constexpr uint64_t relativeRank(int r) {
     return 0xffULL << (8 * (C == WHITE ? r : 7 - r));
 }
 template <int C>
-constexpr U64 forward(U64 b) {
+constexpr uint64_t forward(uint64_t b) {
     return C == WHITE ? b << 8 : b >> 8;
 }
 template <int C>
-constexpr U64 backward(U64 b) {
+constexpr uint64_t backward(uint64_t b) {
     return C == WHITE ? b >> 8 : b << 8;
 }
 // Squares attacked by pawns of colour C standing on b, towards the a-file
 // and towards the h-file.
 template <int C>
-constexpr U64 pawnCaptureWest(U64 b) {
+constexpr uint64_t pawnCaptureWest(uint64_t b) {
     return C == WHITE ? (b & ~FILE_A_BB) << 7 : (b & ~FILE_A_BB) >> 9;
 }
 template <int C>
-constexpr U64 pawnCaptureEast(U64 b) {
+constexpr uint64_t pawnCaptureEast(uint64_t b) {
     return C == WHITE ? (b & ~FILE_H_BB) << 9 : (b & ~FILE_H_BB) >> 7;
 }
 // The man of b nearest to colour C's first rank.
 template <int C>
-inline int rearmost(U64 b) {
+inline int rearmost(uint64_t b) {
     return C == WHITE ? lsb(b) : msb(b);
 }
 
 inline int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 // Everything the terms share, built once per call.
-struct evalState {
-    const U64* pb;
-    U64 occupied;
+struct EvalState {
+    const uint64_t* pb;
+    uint64_t occupied;
     int kingSq[2];
-    U64 kingZone[2];
-    U64 pawnAttacks[2];
-    U64 pawnAttacksTwice[2];
-    U64 blockedPawns[2];
-    U64 pawnPushes[2];
-    U64 pinned[2];
-    U64 discoverers[2];
-    U64 mobilityArea[2];
-    U64 attackedBy[2][AB_KINDS];
-    U64 attacks[2];
-    U64 attacksTwice[2];
-    U64 passedPawns;
+    uint64_t kingZone[2];
+    uint64_t pawnAttacks[2];
+    uint64_t pawnAttacksTwice[2];
+    uint64_t blockedPawns[2];
+    uint64_t pawnPushes[2];
+    uint64_t pinned[2];
+    uint64_t discoverers[2];
+    uint64_t mobilityArea[2];
+    uint64_t attackedBy[2][AB_KINDS];
+    uint64_t attacks[2];
+    uint64_t attacksTwice[2];
+    uint64_t passedPawns;
     int kingAttackersCount[2];
     int kingAttackWeight[2];
     int kingAdjacentAttacks[2];
@@ -283,70 +283,70 @@ struct evalState {
 // Pawn structure of one colour, pawn storm against its king included.
 // ---------------------------------------------------------------------------
 template <int C>
-int32_t pawnStructure(const U64* pb, const int* kingSq, bool sameWing, U64& passed) {
+int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint64_t& passed) {
     constexpr int Them = C ^ 1;
-    const U64 own = pb[PAWN + C], enemy = pb[PAWN + Them];
+    const uint64_t own = pb[PAWN + C], enemy = pb[PAWN + Them];
     const int k = kingSq[C];
     const int f = clampInt(fileOf(k), 1, 6);
-    const U64 kingFiles = files[f - 1] | files[f] | files[f + 1];
+    const uint64_t kingFiles = FILES[f - 1] | FILES[f] | FILES[f + 1];
     int32_t sum = 0;
 
     // Storm: how far the nearest enemy pawn on each king file has come, and
     // whether one of our pawns stands right in its way.
-    const U64 ahead = ranksAtOrAbove[C][k];
+    const uint64_t ahead = ranksAtOrAbove[C][k];
     const int storm = 2 * sameWing;
     for (int g = f - 1; g <= f + 1; g++) {
-        const U64 e = enemy & files[g] & ahead;
-        const U64 o = own & files[g] & ahead;
+        const uint64_t e = enemy & FILES[g] & ahead;
+        const uint64_t o = own & FILES[g] & ahead;
         const int dEnemy = e ? std::abs(rankOf(k) - rankOf(rearmost<C>(e))) : 7;
         const int dOwn = o ? std::abs(rankOf(k) - rankOf(rearmost<C>(o))) : 7;
         const int blocked = dEnemy != 7 && dOwn == dEnemy - 1;
-        sum += EVALPAWNSTORM[blocked + storm][g][dEnemy];
+        sum += PAWN_STORM[blocked + storm][g][dEnemy];
     }
 
-    U64 b = own;
+    uint64_t b = own;
     while (b) {
         const int s = popLsb(b);  // b now holds the own pawns above s
         const int stop = C == WHITE ? s + 8 : s - 8;
         const int rr = C == WHITE ? rankOf(s) : 7 - rankOf(s);
         const int fl = fileOf(s);
-        const U64 sBit = bit(s);
-        const U64 stopAttackers = attackByPawnTable[Them][stop] & enemy;
-        const U64 defenders = attackByPawnTable[C][s] & own;
-        const U64 neighbours = attackByPawnTable[C][stop] & own;
-        const U64 inFront = passedPawnsMask[C][s] & enemy;
+        const uint64_t sBit = bit(s);
+        const uint64_t stopAttackers = pawnAttackTable[Them][stop] & enemy;
+        const uint64_t defenders = pawnAttackTable[C][s] & own;
+        const uint64_t neighbours = pawnAttackTable[C][stop] & own;
+        const uint64_t inFront = passedPawnsMask[C][s] & enemy;
 
         if (!inFront) {
             passed |= sBit;
-            sum += EVALPAWNPASSED[relSq(s, C)] + distance[stop][kingSq[Them]] * EVALPAWNPASSEDDISTOTHER[rr] +
-                   distance[stop][k] * EVALPAWNPASSEDDISTOWN[rr];
+            sum += PAWN_PASSED[relSq(s, C)] + squareDistance[stop][kingSq[Them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
+                   squareDistance[stop][k] * PASSED_OWN_KING_DISTANCE[rr];
         } else {
             // Candidate: the only pawns in its way are the ones guarding the
             // stop square, and it has as many helpers beside it.
-            const U64 attackers = attackByPawnTable[Them][s] & enemy;
+            const uint64_t attackers = pawnAttackTable[Them][s] & enemy;
             if ((inFront & ~attackers) == stopAttackers && popcount(stopAttackers) <= popcount(neighbours))
-                sum += EVALPAWNPASSEDCANDIDATE[popcount(attackers) <= popcount(defenders)][rr];
+                sum += PAWN_CANDIDATE[popcount(attackers) <= popcount(defenders)][rr];
         }
-        if (!(isolatedPawns[s] & own)) {
-            sum += EVALPAWNISOLATED[fl];
+        if (!(adjacentFiles[s] & own)) {
+            sum += PAWN_ISOLATED[fl];
             if (sBit & kingFiles) sum += S(-6, 2);
         }
-        if (files[fl] & b) {
-            sum += EVALPAWNDOUBLED[fl];
+        if (FILES[fl] & b) {
+            sum += PAWN_DOUBLED[fl];
             if (sBit & kingFiles) sum += S(9, -2);
         }
         if (stopAttackers && !(passedPawnsMask[Them][s] & own)) {
             if (sBit & kingFiles) sum += S(-2, 6);
-            if (!(enemy & files[fl])) sum += EVALPAWNBACKHALF[fl];
+            if (!(enemy & FILES[fl])) sum += PAWN_BACKWARD[fl];
         }
-        if (defenders) sum += EVALPAWNCONNECTED[rr];
-        if (neighbours) sum += EVALPAWNNEIGHBOUR[rr];
+        if (defenders) sum += PAWN_CONNECTED[rr];
+        if (neighbours) sum += PAWN_NEIGHBOUR[rr];
     }
     return sum;
 }
 
 // Both colours: the score from White's view and the passed pawns.
-inline int32_t pawnStructureBoth(const U64* pb, const int* kingSq, U64& passed, int32_t* perColour) {
+inline int32_t pawnStructureBoth(const uint64_t* pb, const int* kingSq, uint64_t& passed, int32_t* perColour) {
     const bool sameWing = (fileOf(kingSq[WHITE]) < 4) == (fileOf(kingSq[BLACK]) < 4);
     passed = 0;
     const int32_t w = pawnStructure<WHITE>(pb, kingSq, sameWing, passed);
@@ -362,36 +362,36 @@ inline int32_t pawnStructureBoth(const U64* pb, const int* kingSq, U64& passed, 
 // Shared working sets
 // ---------------------------------------------------------------------------
 template <int C>
-inline void pawnSets(evalState& st) {
-    const U64 pawns = st.pb[PAWN + C];
-    const U64 west = pawnCaptureWest<C>(pawns), east = pawnCaptureEast<C>(pawns);
+inline void pawnSets(EvalState& st) {
+    const uint64_t pawns = st.pb[PAWN + C];
+    const uint64_t west = pawnCaptureWest<C>(pawns), east = pawnCaptureEast<C>(pawns);
     st.pawnAttacks[C] = west | east;
     st.pawnAttacksTwice[C] = west & east;
     st.blockedPawns[C] = backward<C>(st.occupied) & pawns;
 }
 
 template <int C>
-inline void pushSets(evalState& st) {
+inline void pushSets(EvalState& st) {
     constexpr int Them = C ^ 1;
-    const U64 single = forward<C>(st.pb[PAWN + C]) & ~st.occupied;
+    const uint64_t single = forward<C>(st.pb[PAWN + C]) & ~st.occupied;
     // A double step is counted when the square it passes is not watched by an
     // enemy pawn.
-    const U64 twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[Them]) & ~st.occupied;
+    const uint64_t twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[Them]) & ~st.occupied;
     st.pawnPushes[C] = single | twice;
 }
 
 // Men standing alone between the king of colour K and an enemy slider: K's own
 // are pinned, the slider owner's are discovered-attack candidates.
 template <int K>
-inline void pinSets(evalState& st) {
+inline void pinSets(EvalState& st) {
     constexpr int Them = K ^ 1;
     const int k = st.kingSq[K];
-    const U64* pb = st.pb;
-    U64 snipers = (rookAttackAll[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
-                  (bishopAttackAll[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
+    const uint64_t* pb = st.pb;
+    uint64_t snipers = (rookEmptyAttacks[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
+                  (bishopEmptyAttacks[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
     while (snipers) {
         const int s = popLsb(snipers);
-        const U64 between = inBetweenSquares[k][s] & st.occupied;
+        const uint64_t between = inBetweenSquares[k][s] & st.occupied;
         if (between && !(between & (between - 1))) {
             if (between & pb[K])
                 st.pinned[K] |= between;
@@ -408,8 +408,8 @@ inline void pinSets(evalState& st) {
 // batteries: bishops through own queens, rooks through own rooks and queens,
 // and a queen's diagonals through own queens, its lines through both.
 template <int C, int Kind>
-inline U64 pieceAttacks(const evalState& st, int s) {
-    const U64* pb = st.pb;
+inline uint64_t pieceAttacks(const EvalState& st, int s) {
+    const uint64_t* pb = st.pb;
     if constexpr (Kind == KNIGHT) {
         return knightAttackTable[s];
     } else if constexpr (Kind == BISHOP) {
@@ -423,7 +423,7 @@ inline U64 pieceAttacks(const evalState& st, int s) {
 }
 
 template <int C, int Kind, bool Trace>
-inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePieces) {
+inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePieces) {
     constexpr int Them = C ^ 1;
     constexpr int slot = Kind == KNIGHT ? AB_KNIGHT : Kind == BISHOP ? AB_BISHOP : Kind == ROOK ? AB_ROOK : AB_QUEEN;
     constexpr int32_t pinnedByPawn = Kind == KNIGHT ? S(-86, -100)
@@ -439,26 +439,26 @@ inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
                                    : Kind == ROOK   ? S(120, 95)
                                                     : S(378, 362);
     constexpr int zoneWeight = Kind == QUEEN ? KD_ZONE_QUEEN_WEIGHT : KD_ZONE_ATTACKER_WEIGHT;
-    const int32_t* mobility = Kind == KNIGHT ? EVALMOBILITYKNIGHT
-                              : Kind == BISHOP ? EVALMOBILITYBISHOP
-                              : Kind == ROOK   ? EVALMOBILITYROOK
-                                               : EVALMOBILITYQUEEN;
-    const U64* pb = st.pb;
-    const U64 enemyPawns = pb[PAWN + Them];
-    const U64 zoneThem = st.kingZone[Them];
-    const U64 kingRingThem = kingAttackTable[st.kingSq[Them]];
+    const int32_t* mobility = Kind == KNIGHT ? MOBILITY_KNIGHT
+                              : Kind == BISHOP ? MOBILITY_BISHOP
+                              : Kind == ROOK   ? MOBILITY_ROOK
+                                               : MOBILITY_QUEEN;
+    const uint64_t* pb = st.pb;
+    const uint64_t enemyPawns = pb[PAWN + Them];
+    const uint64_t zoneThem = st.kingZone[Them];
+    const uint64_t kingRingThem = kingAttackTable[st.kingSq[Them]];
     // The enemy king is still on its own first two ranks: the seventh rank bites.
-    const U64 seventh = (Kind == ROOK || Kind == QUEEN) &&
+    const uint64_t seventh = (Kind == ROOK || Kind == QUEEN) &&
                                 (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)))
                             ? relativeRank<C>(6)
                             : 0;
     const int32_t before = P;
 
-    U64 b = pb[Kind + C];
+    uint64_t b = pb[Kind + C];
     while (b) {
         const int s = popLsb(b);
-        const U64 sBit = bit(s);
-        U64 A = pieceAttacks<C, Kind>(st, s);
+        const uint64_t sBit = bit(s);
+        uint64_t A = pieceAttacks<C, Kind>(st, s);
 
         if (sBit & st.pinned[C]) {
             A &= inLineSquares[st.kingSq[C]][s];
@@ -468,18 +468,18 @@ inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
         st.attackedBy[C][slot] |= A;
 
         if constexpr (Kind == KNIGHT || Kind == BISHOP) {
-            if ((sBit & outpostMask[C]) && !(enemyPawns & passedPawnsMask[C][s] & ~files[fileOf(s)])) {
+            if ((sBit & OUTPOST_RANKS[C]) && !(enemyPawns & passedPawnsMask[C][s] & ~FILES[fileOf(s)])) {
                 const int defended = (sBit & st.pawnAttacks[C]) != 0;
-                P += Kind == KNIGHT ? EVALOUTPOSTKNIGHT[defended] : EVALOUTPOSTBISHOP[defended];
+                P += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
             }
-            P -= 3 * distance[s][st.kingSq[C]];
+            P -= 3 * squareDistance[s][st.kingSq[C]];
         }
         if constexpr (Kind == BISHOP) {
-            const U64 sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
+            const uint64_t sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
             P += popcount(st.blockedPawns[C] & sameColour) * S(-4, -12);
         }
         if constexpr (Kind == ROOK) {
-            if (!(pb[PAWN + C] & files[fileOf(s)])) P += EVALROOKONOPEN[!(enemyPawns & files[fileOf(s)])];
+            if (!(pb[PAWN + C] & FILES[fileOf(s)])) P += ROOK_OPEN_FILE[!(enemyPawns & FILES[fileOf(s)])];
         }
         if constexpr (Kind == ROOK || Kind == QUEEN) {
             if (sBit & seventh) P += Kind == ROOK ? S(-8, 10) : S(-13, 21);
@@ -499,18 +499,18 @@ inline void pieceTerms(evalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
 
 // Returns the piece-loop sum P; the mobility sum goes to M.
 template <int C, bool Trace>
-int32_t pieceLoop(evalState& st, int32_t& M, evalTrace* tr) {
+int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
     constexpr int Them = C ^ 1;
-    const U64* pb = st.pb;
+    const uint64_t* pb = st.pb;
     const int k = st.kingSq[C];
 
     // Shelter: the rearmost own pawn of each file inside the king zone.
     int32_t P = 0;
-    U64 shield = pb[PAWN + C] & st.kingZone[C];
+    uint64_t shield = pb[PAWN + C] & st.kingZone[C];
     while (shield) {
         const int s = rearmost<C>(shield);
-        P += EVALPAWNSHIELD[relSq(s, C)];
-        shield &= ~files[fileOf(s)];
+        P += PAWN_SHIELD[relSq(s, C)];
+        shield &= ~FILES[fileOf(s)];
     }
     if (!pb[QUEEN + Them]) P /= 2;
     if constexpr (Trace) tr->shelter[C] = P;
@@ -520,7 +520,7 @@ int32_t pieceLoop(evalState& st, int32_t& M, evalTrace* tr) {
     st.kingAttackWeight[C] = 0;
     st.kingAdjacentAttacks[C] = 0;
 
-    const U64 kingRing = kingAttackTable[k];
+    const uint64_t kingRing = kingAttackTable[k];
     st.attacksTwice[C] |= st.attacks[C] & kingRing;
     st.attacks[C] |= kingRing;
     st.attackedBy[C][AB_KING] = kingRing;
@@ -540,19 +540,19 @@ int32_t pieceLoop(evalState& st, int32_t& M, evalTrace* tr) {
 // Threat loop: pawn pushes, space, threats and king danger
 // ---------------------------------------------------------------------------
 template <int C, bool Trace>
-int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
+int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
     constexpr int Them = C ^ 1;
-    const U64* pb = st.pb;
-    const U64 own = pb[C];
-    const U64 pawns = pb[PAWN + C];
-    const U64 minors = pb[KNIGHT + C] | pb[BISHOP + C];
-    const U64 rooks = pb[ROOK + C], queens = pb[QUEEN + C];
-    const U64 enemyMinorAttacks = st.attackedBy[Them][AB_KNIGHT] | st.attackedBy[Them][AB_BISHOP];
+    const uint64_t* pb = st.pb;
+    const uint64_t own = pb[C];
+    const uint64_t pawns = pb[PAWN + C];
+    const uint64_t minors = pb[KNIGHT + C] | pb[BISHOP + C];
+    const uint64_t rooks = pb[ROOK + C], queens = pb[QUEEN + C];
+    const uint64_t enemyMinorAttacks = st.attackedBy[Them][AB_KNIGHT] | st.attackedBy[Them][AB_BISHOP];
     const int k = st.kingSq[C];
     int32_t sum = 0;
 
     // Pawn pushes to squares the enemy does not control (or we control too).
-    const U64 safePushes = st.pawnPushes[C] & (~st.attacks[Them] | st.attacks[C]);
+    const uint64_t safePushes = st.pawnPushes[C] & (~st.attacks[Them] | st.attacks[C]);
     sum += popcount(safePushes) * S(-1, 6);
 
     // Knights and bishops sheltered behind their own pawns.
@@ -563,26 +563,26 @@ int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
     sum += popcount(forward<C>(st.passedPawns & pawns) & st.attacks[C]) * S(0, 10);
 
     // Space: safe squares behind the own pawns on the central files.
-    const U64 behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
+    const uint64_t behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
                                   : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
-    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[Them]) * EVALSPACE2[popcount(own)];
+    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[Them]) * SPACE[popcount(own)];
 
     // A safe pawn push that would hit an enemy man.
-    const U64 pushTargets = safePushes & ~st.pawnAttacks[Them];
-    const U64 pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
+    const uint64_t pushTargets = safePushes & ~st.pawnAttacks[Them];
+    const uint64_t pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
                             ~st.pawnAttacks[C] & pb[Them];
     sum += popcount(pushThreats) * S(16, 13);
 
-    if (!(pawns & kingSideFiles[fileOf(k)])) sum += S(4, -28);
+    if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += S(4, -28);
 
     // Threats against our own men.
-    const U64 pieces = rooks | minors | queens;
+    const uint64_t pieces = rooks | minors | queens;
     sum += popcount(pieces & st.attacks[C] & st.attacks[Them] & ~st.attacksTwice[C]) * S(-6, -13);
     sum += popcount(queens & st.attacks[Them]) * S(-53, -14);
     sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[Them])) * S(-48, -4);
     sum += popcount(minors & enemyMinorAttacks) * S(-24, -19);
     sum += popcount(minors & st.pawnAttacks[Them]) * S(-55, -13);
-    const U64 weak = (st.attacksTwice[Them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
+    const uint64_t weak = (st.attacksTwice[Them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
                      (st.attacks[Them] & ~st.attacks[C]);
     sum += popcount(pawns & weak & ~st.pawnAttacks[Them]) * S(-2, -28);
     sum += popcount(minors & weak & (st.attackedBy[Them][AB_QUEEN] | st.attackedBy[Them][AB_ROOK])) * S(-19, -43);
@@ -593,30 +593,30 @@ int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
     const bool enemyQueens = pb[QUEEN + Them] != 0;
     const bool underAttack = popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] >= KD_MIN_ATTACKERS;
     if (underAttack) {
-        const U64 zone = st.kingZone[C];
-        const U64 flank = kingSideFiles[fileOf(k)] & st.attacks[Them] & RANK1TO5BB[C];
-        const U64 kingWeak = st.attacks[Them] & ~st.attacksTwice[C] &
+        const uint64_t zone = st.kingZone[C];
+        const uint64_t flank = KING_FLANK_FILES[fileOf(k)] & st.attacks[Them] & RANKS_1_TO_5[C];
+        const uint64_t kingWeak = st.attacks[Them] & ~st.attacksTwice[C] &
                              (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
-        const U64 safe = ~pb[Them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[Them]));
-        const U64 occ = st.occupied & ~queens;
-        const U64 rookRays = rookAttacks(k, occ);
-        const U64 bishopRays = bishopAttacks(k, occ);
+        const uint64_t safe = ~pb[Them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[Them]));
+        const uint64_t occ = st.occupied & ~queens;
+        const uint64_t rookRays = rookAttacks(k, occ);
+        const uint64_t bishopRays = bishopAttacks(k, occ);
 
         kd = KD_START;
         if ((st.attackedBy[Them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe)
             kd += KD_SAFE_QUEEN_CHECK;
-        U64 unsafeChecks = 0;
-        const U64 rookChecks = rookRays & st.attackedBy[Them][AB_ROOK];
+        uint64_t unsafeChecks = 0;
+        const uint64_t rookChecks = rookRays & st.attackedBy[Them][AB_ROOK];
         if (rookChecks & safe)
             kd += KD_SAFE_ROOK_CHECK;
         else
             unsafeChecks |= rookChecks;
-        const U64 bishopChecks = bishopRays & st.attackedBy[Them][AB_BISHOP];
+        const uint64_t bishopChecks = bishopRays & st.attackedBy[Them][AB_BISHOP];
         if (bishopChecks & safe)
             kd += KD_SAFE_BISHOP_CHECK;
         else
             unsafeChecks |= bishopChecks;
-        const U64 knightChecks = knightAttackTable[k] & st.attackedBy[Them][AB_KNIGHT];
+        const uint64_t knightChecks = knightAttackTable[k] & st.attackedBy[Them][AB_KNIGHT];
         if (knightChecks & safe)
             kd += KD_SAFE_KNIGHT_CHECK;
         else
@@ -646,9 +646,9 @@ int32_t threatLoop(const evalState& st, int32_t M, evalTrace* tr) {
 // The whole evaluation without the evaluation cache; White's view.
 // ---------------------------------------------------------------------------
 template <bool Trace>
-int evaluateWhite(positionStruct* pos, evalTrace* tr) {
-    const U64* pb = pos->pieceBitboard;
-    evalState st;
+int evaluateWhite(Position* pos, EvalTrace* tr) {
+    const uint64_t* pb = pos->pieceBitboard;
+    EvalState st;
     st.pb = pb;
     st.occupied = pb[WHITE] | pb[BLACK];
     st.kingSq[WHITE] = lsb(pb[WKING]);
@@ -662,7 +662,7 @@ int evaluateWhite(positionStruct* pos, evalTrace* tr) {
     if constexpr (Trace) {
         T += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
     } else {
-        pawnHashEntry& pe = pos->pawnHashTable[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
+        PawnHashEntry& pe = pos->pawnHashTable[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
         if (pe.key == pos->pawnHashKey) {
             st.passedPawns = pe.passedPawns;
             T += pe.score;
@@ -707,7 +707,7 @@ int evaluateWhite(positionStruct* pos, evalTrace* tr) {
     // without ever carrying it across zero.
     const int eg = egOf(T);
     const int sign = (eg > 0) - (eg < 0);
-    const U64 allPawns = pb[WPAWN] | pb[BPAWN];
+    const uint64_t allPawns = pb[WPAWN] | pb[BPAWN];
     const int complexity = 6 * popcount(allPawns) +
                            ((allPawns & FILES_A_TO_D) && (allPawns & FILES_E_TO_H) ? 26 : 0) +
                            ((st.occupied & ~allPawns) == (pb[WKING] | pb[BKING]) ? 59 : 0) - 70;
@@ -741,9 +741,9 @@ int evaluateWhite(positionStruct* pos, evalTrace* tr) {
 
 }  // namespace
 
-int evaluateN(int, positionStruct* pos) {
-    const U64 key = pos->hashKey;
-    evalCacheEntry& ce = pos->evalCache[key & (EVAL_CACHE_ENTRIES - 1)];
+int evaluate(int, Position* pos) {
+    const uint64_t key = pos->hashKey;
+    EvalCacheEntry& ce = pos->evalCache[key & (EVAL_CACHE_ENTRIES - 1)];
     int score;
     if (((ce.word ^ key) >> 16) == 0) {
         score = (int16_t)(uint16_t)ce.word;
@@ -754,13 +754,13 @@ int evaluateN(int, positionStruct* pos) {
     return pos->sideToMove == WHITE ? score : -score;
 }
 
-int evaluateUncached(positionStruct* pos) {
+int evaluateUncached(Position* pos) {
     const int score = evaluateWhite<false>(pos, nullptr);
     return pos->sideToMove == WHITE ? score : -score;
 }
 
-int evaluateTraced(positionStruct* pos, evalTrace* trace) {
-    *trace = evalTrace();
+int evaluateTraced(Position* pos, EvalTrace* trace) {
+    *trace = EvalTrace();
     const int score = evaluateWhite<true>(pos, trace);
     return pos->sideToMove == WHITE ? score : -score;
 }
@@ -790,8 +790,8 @@ std::string totalOnlyRow(const char* name, const std::string& cells) {
 
 }  // namespace
 
-std::string evaluationReport(positionStruct* pos) {
-    evalTrace t;
+std::string evaluationReport(Position* pos) {
+    EvalTrace t;
     const int score = evaluateTraced(pos, &t);
     const std::string rule = "----------------+---------------+---------------+---------------";
     std::ostringstream os;

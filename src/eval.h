@@ -5,33 +5,33 @@
 
 #include "tarnwick.h"
 
-extern const int32_t EVALPAWNISOLATED[8];
-extern const int32_t EVALPAWNDOUBLED[8];
-extern const int32_t EVALPAWNBACKHALF[8];
-extern const int32_t EVALPAWNCONNECTED[8];
-extern const int32_t EVALPAWNNEIGHBOUR[8];
-extern const int32_t EVALPAWNPASSED[64];
-extern const int32_t EVALPAWNPASSEDDISTOWN[8];
-extern const int32_t EVALPAWNPASSEDDISTOTHER[8];
-extern const int32_t EVALPAWNPASSEDCANDIDATE[2][8];
-extern const int32_t EVALPAWNSHIELD[64];
-extern const int32_t EVALPAWNSTORM[4][8][8];
-extern const int32_t EVALOUTPOSTKNIGHT[2];
-extern const int32_t EVALOUTPOSTBISHOP[2];
-extern const int32_t EVALROOKONOPEN[2];
-extern const int32_t EVALSPACE2[20];
-extern const int32_t EVALMOBILITYKNIGHT[12];
-extern const int32_t EVALMOBILITYBISHOP[16];
-extern const int32_t EVALMOBILITYROOK[16];
-extern const int32_t EVALMOBILITYQUEEN[28];
-extern const U64 outpostMask[2];
-extern const U64 kingSideFiles[8];
-extern const U64 RANK1TO5BB[2];
+extern const int32_t PAWN_ISOLATED[8];
+extern const int32_t PAWN_DOUBLED[8];
+extern const int32_t PAWN_BACKWARD[8];
+extern const int32_t PAWN_CONNECTED[8];
+extern const int32_t PAWN_NEIGHBOUR[8];
+extern const int32_t PAWN_PASSED[64];
+extern const int32_t PASSED_OWN_KING_DISTANCE[8];
+extern const int32_t PASSED_ENEMY_KING_DISTANCE[8];
+extern const int32_t PAWN_CANDIDATE[2][8];
+extern const int32_t PAWN_SHIELD[64];
+extern const int32_t PAWN_STORM[4][8][8];
+extern const int32_t OUTPOST_KNIGHT[2];
+extern const int32_t OUTPOST_BISHOP[2];
+extern const int32_t ROOK_OPEN_FILE[2];
+extern const int32_t SPACE[20];
+extern const int32_t MOBILITY_KNIGHT[12];
+extern const int32_t MOBILITY_BISHOP[16];
+extern const int32_t MOBILITY_ROOK[16];
+extern const int32_t MOBILITY_QUEEN[28];
+extern const uint64_t OUTPOST_RANKS[2];
+extern const uint64_t KING_FLANK_FILES[8];
+extern const uint64_t RANKS_1_TO_5[2];
 
 // The terms of one evaluation, recorded by the same code that evaluateN runs.
 // Packed scores; per-colour entries are from that colour's own view (White's
 // are added, Black's subtracted), the others from White's view.
-struct evalTrace {
+struct EvalTrace {
     int32_t material[2];
     int32_t pieceSquare[2];
     int32_t pawns[2];       // pawn structure and pawn storm
@@ -55,10 +55,10 @@ struct evalTrace {
 
 // Static evaluation from the side to move's point of view (the first argument
 // is not used).  Uses and fills the position's evaluation cache and pawn hash.
-int evaluateN(int, positionStruct* pos);
+int evaluate(int, Position* pos);
 // The same without the evaluation cache (the pawn hash is still used).
-int evaluateUncached(positionStruct* pos);
+int evaluateUncached(Position* pos);
 // The same with every term recorded; touches neither cache.
-int evaluateTraced(positionStruct* pos, evalTrace* trace);
+int evaluateTraced(Position* pos, EvalTrace* trace);
 // The "eval" command's text: a table of the terms and the final line.
-std::string evaluationReport(positionStruct* pos);
+std::string evaluationReport(Position* pos);

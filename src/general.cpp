@@ -8,10 +8,10 @@
 
 #include "tarnwick.h"
 
-const std::string fenLabelPieces = "  PpNnBbRrQqKk";
-const std::string promotionPieces = " pnbrqk";
-const std::string promotionLabels = "  ppnnbbrrqq";
-const std::string fenStartPos = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+const std::string PIECE_LETTERS = "  PpNnBbRrQqKk";
+const std::string PROMOTION_PIECES = " pnbrqk";
+const std::string PROMOTION_LETTERS = "  ppnnbbrrqq";
+const std::string START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
 std::string squareToString(int sq) {
     std::string s;
@@ -20,13 +20,13 @@ std::string squareToString(int sq) {
     return s;
 }
 
-std::string boardToString(const positionStruct* pos) {
+std::string boardToString(const Position* pos) {
     static const char* line = "+---+---+---+---+---+---+---+---+\n";
     std::string s = line;
     for (int rank = 7; rank >= 0; rank--) {
         for (int file = 0; file < 8; file++) {
             s += "| ";
-            s += fenLabelPieces[pos->board[rank * 8 + file] & 15];
+            s += PIECE_LETTERS[pos->board[rank * 8 + file] & 15];
             s += ' ';
         }
         s += "|\n";
@@ -35,7 +35,7 @@ std::string boardToString(const positionStruct* pos) {
     return s;
 }
 
-std::string moveToLA(const moveStruct* move, unsigned char side) {
+std::string moveToText(const Move* move, unsigned char side) {
     std::string s = squareToString(move->from & 63);
     switch (move->moveType) {
     case MT_PROMO_N:
@@ -43,7 +43,7 @@ std::string moveToLA(const moveStruct* move, unsigned char side) {
     case MT_PROMO_R:
     case MT_PROMO_Q:
         s += squareToString(move->to & 63);
-        s += promotionLabels[move->moveType];
+        s += PROMOTION_LETTERS[move->moveType];
         break;
     case MT_ENPASSANT:
         s += squareToString((side == WHITE ? move->to + 8 : move->to - 8) & 63);
@@ -55,7 +55,7 @@ std::string moveToLA(const moveStruct* move, unsigned char side) {
     return s;
 }
 
-std::string PVToString(const positionStruct* pos) {
+std::string pvToText(const Position* pos) {
     std::string s;
     unsigned char colour = pos->sideToMove;
     int k = 0;
@@ -63,7 +63,7 @@ std::string PVToString(const positionStruct* pos) {
         // Moves are separated by single blanks, and nothing follows the
         // last: strict parsers split on every blank.
         if (k > 0) s += ' ';
-        s += moveToLA(&pos->plyStack[k].pvMove, colour);
+        s += moveToText(&pos->plyStack[k].pvMove, colour);
         colour ^= 1;
         k++;
     } while (k <= pos->pvLastIndex && k <= MAX_PLY);

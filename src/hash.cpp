@@ -21,13 +21,13 @@ namespace {
 // The key numbers are a fixed table built into the program, so keys are the
 // same in every run and every build.  Most entries come from a splitmix64
 // sequence evaluated at compile time; a few anchor entries are fixed values.
-struct randomTable {
-    U64 v[800];
-    constexpr randomTable() : v() {
-        U64 state = 0x7a3d1f5e9b2c4d81ULL;
+struct RandomTable {
+    uint64_t v[800];
+    constexpr RandomTable() : v() {
+        uint64_t state = 0x7a3d1f5e9b2c4d81ULL;
         for (int i = 0; i < 800; i++) {
             state += 0x9e3779b97f4a7c15ULL;
-            U64 z = state;
+            uint64_t z = state;
             z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
             z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
             v[i] = z ^ (z >> 31);
@@ -42,44 +42,44 @@ struct randomTable {
         v[792] = 0xf31fa94fe63f529fULL;
     }
 };
-constexpr randomTable zobristSource;
+constexpr RandomTable ZOBRIST_SOURCE;
 
 }  // namespace
 
-const U64 (&hashCodeRandomNumber)[800] = zobristSource.v;
+const uint64_t (&ZOBRIST_NUMBERS)[800] = ZOBRIST_SOURCE.v;
 
-U64 hashCodePiece[14][64];
-U64 hashCodeCastling[16];
-U64 hashCodeEnpassant[8];
-U64 hashCodeBlackToMove;
+uint64_t zobristPiece[14][64];
+uint64_t zobristCastling[16];
+uint64_t zobristEnpassant[8];
+uint64_t zobristBlackToMove;
 
-void initHashCodeTables() {
+void initZobristKeys() {
     for (int code = 2; code < 14; code++)
-        for (int s = 0; s < 64; s++) hashCodePiece[code][s] = hashCodeRandomNumber[(code - 2) * 64 + s];
-    for (int s = 0; s < 64; s++) hashCodePiece[0][s] = hashCodePiece[1][s] = 0;
-    for (int r = 0; r < 16; r++) hashCodeCastling[r] = hashCodeRandomNumber[768 + r];
-    for (int f = 0; f < 8; f++) hashCodeEnpassant[f] = hashCodeRandomNumber[784 + f];
-    hashCodeBlackToMove = hashCodeRandomNumber[792];
+        for (int s = 0; s < 64; s++) zobristPiece[code][s] = ZOBRIST_NUMBERS[(code - 2) * 64 + s];
+    for (int s = 0; s < 64; s++) zobristPiece[0][s] = zobristPiece[1][s] = 0;
+    for (int r = 0; r < 16; r++) zobristCastling[r] = ZOBRIST_NUMBERS[768 + r];
+    for (int f = 0; f < 8; f++) zobristEnpassant[f] = ZOBRIST_NUMBERS[784 + f];
+    zobristBlackToMove = ZOBRIST_NUMBERS[792];
 }
 
-U64 calcHashKey(int ply, const positionStruct* pos) {
+uint64_t computeKey(int ply, const Position* pos) {
     (void)ply;
-    U64 key = 0;
+    uint64_t key = 0;
     for (int code = 2; code < 14; code++) {
-        U64 b = pos->pieceBitboard[code];
-        while (b) key ^= hashCodePiece[code][popLsb(b)];
+        uint64_t b = pos->pieceBitboard[code];
+        while (b) key ^= zobristPiece[code][popLsb(b)];
     }
-    key ^= hashCodeCastling[pos->plyStack[0].castlingRights & 15];
-    if (pos->plyStack[0].enpassantSquare) key ^= hashCodeEnpassant[pos->plyStack[0].enpassantSquare & 7];
-    if (pos->sideToMove == BLACK) key ^= hashCodeBlackToMove;
+    key ^= zobristCastling[pos->plyStack[0].castlingRights & 15];
+    if (pos->plyStack[0].enpassantSquare) key ^= zobristEnpassant[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->sideToMove == BLACK) key ^= zobristBlackToMove;
     return key;
 }
 
-U64 calcPawnHashKey(const positionStruct* pos) {
-    U64 key = 0;
+uint64_t computePawnKey(const Position* pos) {
+    uint64_t key = 0;
     for (int code : {WPAWN, BPAWN, WKING, BKING}) {
-        U64 b = pos->pieceBitboard[code];
-        while (b) key ^= hashCodePiece[code][popLsb(b)];
+        uint64_t b = pos->pieceBitboard[code];
+        while (b) key ^= zobristPiece[code][popLsb(b)];
     }
     return key;
 }
@@ -88,23 +88,23 @@ U64 calcPawnHashKey(const positionStruct* pos) {
 // Transposition table
 // ---------------------------------------------------------------------------
 
-hashBucket* hashTable = nullptr;
-U64 hashKeyMask = 0;
-uint8_t hashAgeCounter = 0;
-uint32_t hashHartBeat = 0;
+HashBucket* ttBuckets = nullptr;
+uint64_t ttMask = 0;
+uint8_t ttAge = 0;
+uint32_t ttSearchCount = 0;
 
 // ---------------------------------------------------------------------------
 // How much memory a table may take
 // ---------------------------------------------------------------------------
 
-U64 hashBucketsWithinMemory(U64 wantedBuckets, U64 memoryBytes) {
+uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes) {
     // The rest of the system (the GUI, other engines, the kernel's caches)
     // keeps a quarter of the memory, at least 256 MiB, but never more than
     // half of it.
-    const U64 reserve = std::min(std::max(memoryBytes / 4, (U64)256 << 20), memoryBytes / 2);
-    const U64 allowance = memoryBytes - reserve;
-    U64 buckets = wantedBuckets;
-    while (buckets > 16384 && buckets * sizeof(hashBucket) > allowance) buckets /= 2;
+    const uint64_t reserve = std::min(std::max(memoryBytes / 4, (uint64_t)256 << 20), memoryBytes / 2);
+    const uint64_t allowance = memoryBytes - reserve;
+    uint64_t buckets = wantedBuckets;
+    while (buckets > 16384 && buckets * sizeof(HashBucket) > allowance) buckets /= 2;
     return buckets;
 }
 
@@ -112,9 +112,9 @@ namespace {
 
 // The first number in a cgroup limit file; "max" (no limit), a missing file
 // or anything unreadable gives no limit.
-U64 readCgroupLimit(const std::string& file) {
+uint64_t readCgroupLimit(const std::string& file) {
     std::ifstream in(file);
-    U64 v = 0;
+    uint64_t v = 0;
     if (!(in >> v)) return ~0ULL;
     return v;
 }
@@ -123,8 +123,8 @@ U64 readCgroupLimit(const std::string& file) {
 // and its ancestors, under the hierarchy mounted at `mount`.  A process in a
 // cgroup namespace sees its own group as the root of the mount, so the mount
 // root itself is always looked at.
-U64 cgroupTreeLimit(const std::string& mount, std::string path, const char* fileName) {
-    U64 limit = ~0ULL;
+uint64_t cgroupTreeLimit(const std::string& mount, std::string path, const char* fileName) {
+    uint64_t limit = ~0ULL;
     for (int depth = 0; depth < 64; depth++) {
         while (!path.empty() && path.back() == '/') path.pop_back();
         limit = std::min(limit, readCgroupLimit(mount + path + "/" + fileName));
@@ -137,8 +137,8 @@ U64 cgroupTreeLimit(const std::string& mount, std::string path, const char* file
 
 }  // namespace
 
-U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot) {
-    U64 limit = physicalBytes;
+uint64_t memoryLimit(uint64_t physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot) {
+    uint64_t limit = physicalBytes;
     std::ifstream in(procCgroupFile);
     std::string line;
     while (std::getline(in, line)) {
@@ -162,11 +162,11 @@ U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const 
     return limit;
 }
 
-U64 hashMemoryLimit() {
+uint64_t memoryLimit() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGE_SIZE);
-    const U64 physical = pages > 0 && pageSize > 0 ? (U64)pages * (U64)pageSize : ~0ULL;
-    return hashMemoryLimit(physical, "/proc/self/cgroup", "/sys/fs/cgroup");
+    const uint64_t physical = pages > 0 && pageSize > 0 ? (uint64_t)pages * (uint64_t)pageSize : ~0ULL;
+    return memoryLimit(physical, "/proc/self/cgroup", "/sys/fs/cgroup");
 }
 
 // ---------------------------------------------------------------------------
@@ -178,12 +178,12 @@ U64 hashMemoryLimit() {
 #endif
 
 namespace {
-size_t hashTableBytes = 0;
+size_t ttBytes = 0;
 constexpr size_t hugePageBytes = 2u << 20;
 
 // The background thread that brings the pages of a new table in.
 std::atomic<bool> populateCancel{false};
-struct populator {
+struct Populator {
     std::thread thread;
     void stop() {
         if (!thread.joinable()) return;
@@ -191,7 +191,7 @@ struct populator {
         thread.join();
         populateCancel.store(false, std::memory_order_relaxed);
     }
-    ~populator() { stop(); }
+    ~Populator() { stop(); }
 } populateThread;
 
 void stopPopulating() { populateThread.stop(); }
@@ -335,30 +335,30 @@ void populateNow(char* table, size_t bytes) {
 
 }  // namespace
 
-void waitForHashTablePages() {
+void ttWaitForPages() {
     if (populateThread.thread.joinable()) populateThread.thread.join();
 }
 
-U64 hashBucketsForSize(int64_t mb) {
-    U64 p = 1;
+uint64_t ttBucketsForSize(int64_t mb) {
+    uint64_t p = 1;
     while ((int64_t)p < mb) p *= 2;
     return 16384 * p;
 }
 
-void freeHashTable() {
+void ttFree() {
     stopPopulating();
-    if (hashTable && hashTableBytes) munmap(hashTable, hashTableBytes);
-    hashTable = nullptr;
-    hashTableBytes = 0;
-    hashKeyMask = 0;
+    if (ttBuckets && ttBytes) munmap(ttBuckets, ttBytes);
+    ttBuckets = nullptr;
+    ttBytes = 0;
+    ttMask = 0;
 }
 
 // Fresh anonymous mappings are zero-filled by the kernel, so a new table needs
 // no clearing pass.
-U64 allocateHashTable(U64 buckets, bool prefault) {
-    freeHashTable();
+uint64_t ttAllocate(uint64_t buckets, bool prefault) {
+    ttFree();
     for (; buckets >= 2048; buckets /= 2) {
-        const size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
+        const size_t bytes = buckets * sizeof(HashBucket) + sizeof(HashBucket);
         void* p = mapAligned(bytes);
         if (!p) continue;
         if (prefault && bytes <= synchronousPopulateBytes) {
@@ -375,46 +375,46 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
             madvise(p, bytes, MADV_HUGEPAGE);
 #endif
         }
-        hashTable = static_cast<hashBucket*>(p);
-        hashTableBytes = bytes;
-        hashKeyMask = buckets - 1;
-        hashHartBeat = 0;
+        ttBuckets = static_cast<HashBucket*>(p);
+        ttBytes = bytes;
+        ttMask = buckets - 1;
+        ttSearchCount = 0;
         return buckets;
     }
     // Not even a small mapping could be had: a table built into the program
     // keeps the engine playing.
-    static hashBucket reserveTable[1024 + 1];
+    static HashBucket reserveTable[1024 + 1];
     std::memset(static_cast<void*>(reserveTable), 0, sizeof reserveTable);
-    hashTable = reserveTable;
-    hashTableBytes = 0;
-    hashKeyMask = 1023;
-    hashHartBeat = 0;
+    ttBuckets = reserveTable;
+    ttBytes = 0;
+    ttMask = 1023;
+    ttSearchCount = 0;
     return 1024;
 }
 
-void clearHashTableMT() {
+void ttClear() {
     // Writing zeros over pages the helper thread has not brought in yet would
     // fault them in one by one on this thread (a second for a fresh 1 GB
     // table).  They are dropped instead, which leaves them zero, and the
     // helper goes on from there afterwards.
-    U64 buckets = hashKeyMask + 2;  // the spare bucket too
+    uint64_t buckets = ttMask + 2;  // the spare bucket too
     const bool paging = populateThread.thread.joinable() && !populateDone.load(std::memory_order_relaxed);
-    size_t resumeFrom = hashTableBytes;
+    size_t resumeFrom = ttBytes;
     if (paging) {
         stopPopulating();
         resumeFrom = populatedBytes.load(std::memory_order_relaxed);
-        if (resumeFrom < hashTableBytes) {
-            madvise(reinterpret_cast<char*>(hashTable) + resumeFrom, hashTableBytes - resumeFrom, MADV_DONTNEED);
-            buckets = (resumeFrom + sizeof(hashBucket) - 1) / sizeof(hashBucket);
+        if (resumeFrom < ttBytes) {
+            madvise(reinterpret_cast<char*>(ttBuckets) + resumeFrom, ttBytes - resumeFrom, MADV_DONTNEED);
+            buckets = (resumeFrom + sizeof(HashBucket) - 1) / sizeof(HashBucket);
         }
     }
     const int t = engine.nofThreads < 1 ? 1 : engine.nofThreads;
-    const U64 per = buckets / t;
+    const uint64_t per = buckets / t;
     std::vector<std::thread> workers;
     for (int j = 0; j < t; j++) {
-        const U64 first = j * per;
-        const U64 count = j < t - 1 ? per : buckets - first;
-        auto clear = [first, count] { std::memset((void*)&hashTable[first], 0, count * sizeof(hashBucket)); };
+        const uint64_t first = j * per;
+        const uint64_t count = j < t - 1 ? per : buckets - first;
+        auto clear = [first, count] { std::memset((void*)&ttBuckets[first], 0, count * sizeof(HashBucket)); };
         try {
             workers.emplace_back(clear);
         } catch (const std::system_error&) {
@@ -422,19 +422,19 @@ void clearHashTableMT() {
         }
     }
     for (auto& w : workers) w.join();
-    hashHartBeat = 0;
-    if (paging) startPopulating(reinterpret_cast<char*>(hashTable), hashTableBytes, resumeFrom);
+    ttSearchCount = 0;
+    if (paging) startPopulating(reinterpret_cast<char*>(ttBuckets), ttBytes, resumeFrom);
 }
 
-void advanceHashAge() {
-    hashAgeCounter = (uint8_t)(hashHartBeat & 63);
-    hashHartBeat++;
+void ttNewSearch() {
+    ttAge = (uint8_t)(ttSearchCount & 63);
+    ttSearchCount++;
     lastSearchStartMs.store(nowMs(), std::memory_order_relaxed);
     searchUnderWay.store(true, std::memory_order_relaxed);
 }
 
-void hashSearchEnded() { searchUnderWay.store(false, std::memory_order_relaxed); }
+void ttSearchEnded() { searchUnderWay.store(false, std::memory_order_relaxed); }
 
-void installPerftCheckHashTable() {
-    allocateHashTable(2097152);
+void ttInstallPerftTable() {
+    ttAllocate(2097152);
 }

@@ -6,20 +6,20 @@
 
 namespace {
 
-constexpr U64 FILE_A = 0x0101010101010101ULL;
-constexpr U64 FILE_H = FILE_A << 7;
-constexpr U64 RANK_1 = 0xffULL;
-constexpr U64 RANK_3 = RANK_1 << 16;
-constexpr U64 RANK_6 = RANK_1 << 40;
-constexpr U64 RANK_8 = RANK_1 << 56;
+constexpr uint64_t FILE_A = 0x0101010101010101ULL;
+constexpr uint64_t FILE_H = FILE_A << 7;
+constexpr uint64_t RANK_1 = 0xffULL;
+constexpr uint64_t RANK_3 = RANK_1 << 16;
+constexpr uint64_t RANK_6 = RANK_1 << 40;
+constexpr uint64_t RANK_8 = RANK_1 << 56;
 
-inline moveStruct* addMove(moveStruct* list, int from, int to, int type, int score) {
+inline Move* addMove(Move* list, int from, int to, int type, int score) {
     const uint32_t w = (uint32_t)from | ((uint32_t)to << 8) | ((uint32_t)type << 16) | ((uint32_t)(score & 255) << 24);
     std::memcpy(list, &w, 4);
     return list + 1;
 }
 
-inline moveStruct* addPromotions(moveStruct* list, int from, int to, int score) {
+inline Move* addPromotions(Move* list, int from, int to, int score) {
     list = addMove(list, from, to, MT_PROMO_Q, score);
     list = addMove(list, from, to, MT_PROMO_R, score);
     list = addMove(list, from, to, MT_PROMO_B, score);
@@ -28,11 +28,11 @@ inline moveStruct* addPromotions(moveStruct* list, int from, int to, int score) 
 
 // Pawn captures in one direction (delta 9 or 7 from the mover's point of
 // view): promotions on the last rank first, then the ordinary captures.
-inline moveStruct* pawnCapturesTo(moveStruct* list, const positionStruct* pos, U64 targets, int delta, int side,
+inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, int delta, int side,
                                   bool evasionScores, bool queenOnly = false) {
     const int back = side == WHITE ? -delta : delta;
-    U64 promo = targets & (RANK_8 | RANK_1);
-    U64 plain = targets & ~(RANK_8 | RANK_1);
+    uint64_t promo = targets & (RANK_8 | RANK_1);
+    uint64_t plain = targets & ~(RANK_8 | RANK_1);
     while (promo) {
         int to = popLsb(promo);
         const int score = evasionScores ? 250 : pos->board[to] * 8 - 14;
@@ -45,23 +45,23 @@ inline moveStruct* pawnCapturesTo(moveStruct* list, const positionStruct* pos, U
     return list;
 }
 
-inline U64 shiftNine(U64 pawns, int side) { return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H; }
-inline U64 shiftSeven(U64 pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
-inline U64 shiftForward(U64 b, int side) { return side == WHITE ? b << 8 : b >> 8; }
+inline uint64_t shiftNine(uint64_t pawns, int side) { return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H; }
+inline uint64_t shiftSeven(uint64_t pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
+inline uint64_t shiftForward(uint64_t b, int side) { return side == WHITE ? b << 8 : b >> 8; }
 
 // The men of `side` that are not pinned to their king, and every square
 // without a man of that side: the complement of the pinned men.
-inline U64 notPinnedMen(const positionStruct* pos, int side) {
-    const U64* pb = pos->pieceBitboard;
+inline uint64_t notPinnedMen(const Position* pos, int side) {
+    const uint64_t* pb = pos->pieceBitboard;
     const int opp = side ^ 1;
     const int k = lsb(pb[KING + side]);
-    const U64 occ = pb[0] | pb[1];
-    U64 snipers = (bishopAttackAll[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (rookAttackAll[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
-    U64 pinned = 0;
+    const uint64_t occ = pb[0] | pb[1];
+    uint64_t snipers = (bishopEmptyAttacks[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (rookEmptyAttacks[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    uint64_t pinned = 0;
     while (snipers) {
         int s = popLsb(snipers);
-        U64 b = inBetweenSquares[k][s] & occ;
+        uint64_t b = inBetweenSquares[k][s] & occ;
         if (b && !(b & (b - 1))) pinned |= b;
     }
     return ~(pinned & pb[side]);
@@ -69,25 +69,25 @@ inline U64 notPinnedMen(const positionStruct* pos, int side) {
 
 }  // namespace
 
-U64 computeNotPinnedMask(const positionStruct* pos, int side) { return notPinnedMen(pos, side); }
+uint64_t computeNotPinnedMask(const Position* pos, int side) { return notPinnedMen(pos, side); }
 
 // Only the mover's men and the occupancy change; a captured man never shields
 // the enemy king from anything but the square it stood on, which stays
 // occupied (except after an en-passant capture, which empties it).
-bool checkOnBoardAfter(const positionStruct* pos, moveStruct m) {
-    const U64* pb = pos->pieceBitboard;
+bool checkOnBoardAfter(const Position* pos, Move m) {
+    const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove;
     const int k = lsb(pb[KING + (side ^ 1)]);
-    const U64 F = bit(m.from), T = bit(m.to);
+    const uint64_t F = bit(m.from), T = bit(m.to);
     const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
     const int kind = pos->board[m.from] & ~1;
     // The mover's men as the move leaves them: diagonal and straight sliders
     // (queens in both), pawns, knights and the king.
-    U64 diag = pb[BISHOP + side] | pb[QUEEN + side], straight = pb[ROOK + side] | pb[QUEEN + side];
-    U64 pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
-    U64 occ = pb[WHITE] | pb[BLACK];
+    uint64_t diag = pb[BISHOP + side] | pb[QUEEN + side], straight = pb[ROOK + side] | pb[QUEEN + side];
+    uint64_t pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
+    uint64_t occ = pb[WHITE] | pb[BLACK];
     if (ordinary) {
-        const U64 moved = F | T;
+        const uint64_t moved = F | T;
         switch (kind) {
         case PAWN: pawns ^= moved; break;
         case KNIGHT: knights ^= moved; break;
@@ -99,11 +99,11 @@ bool checkOnBoardAfter(const positionStruct* pos, moveStruct m) {
         occ = (occ ^ F) | T;
     } else if (m.moveType == MT_ENPASSANT) {
         // `to` holds the captured pawn; the capturing pawn lands behind it.
-        const U64 land = bit(side == WHITE ? m.to + 8 : m.to - 8);
+        const uint64_t land = bit(side == WHITE ? m.to + 8 : m.to - 8);
         pawns ^= F | land;
         occ ^= F | T | land;
     } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
-        const U64 rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
+        const uint64_t rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
         king ^= F | T;
         straight ^= rookMove;
         occ ^= F | T | rookMove;
@@ -115,13 +115,13 @@ bool checkOnBoardAfter(const positionStruct* pos, moveStruct m) {
         occ = (occ ^ F) | T;
     }
     return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
-           (attackByPawnTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
+           (pawnAttackTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
 }
 
 namespace {
 
 // One move to each target square; `base` holds from, moveType and score.
-inline moveStruct* emitMoves(moveStruct* list, uint32_t base, U64 targets) {
+inline Move* emitMoves(Move* list, uint32_t base, uint64_t targets) {
     while (targets) {
         const uint32_t w = base | ((uint32_t)popLsb(targets) << 8);
         std::memcpy(list++, &w, 4);
@@ -131,7 +131,7 @@ inline moveStruct* emitMoves(moveStruct* list, uint32_t base, U64 targets) {
 
 // Captures of the men on the target squares, scored by victim (code * 8)
 // less the attacker's offset.
-inline moveStruct* emitCaptures(moveStruct* list, int from, int offset, U64 targets, const uint8_t* board) {
+inline Move* emitCaptures(Move* list, int from, int offset, uint64_t targets, const uint8_t* board) {
     while (targets) {
         const int to = popLsb(targets);
         const uint32_t w = (uint32_t)from | ((uint32_t)to << 8) | ((uint32_t)((board[to] * 8 - offset) & 255) << 24);
@@ -141,7 +141,7 @@ inline moveStruct* emitCaptures(moveStruct* list, int from, int offset, U64 targ
 }
 
 template <int Kind>
-inline U64 sliderAttacks(int from, U64 occ) {
+inline uint64_t sliderAttacks(int from, uint64_t occ) {
     return Kind == BISHOP ? bishopAttacks(from, occ) : Kind == ROOK ? rookAttacks(from, occ) : queenAttacks(from, occ);
 }
 
@@ -153,25 +153,25 @@ inline U64 sliderAttacks(int from, U64 occ) {
 // order, so a count checks the generator code the search runs.
 class MoveWriter {
   public:
-    MoveWriter(moveStruct* list, const positionStruct* pos) : list(list), pos(pos) {}
-    moveStruct* list;
+    MoveWriter(Move* list, const Position* pos) : list(list), pos(pos) {}
+    Move* list;
 
     // Pawn captures onto `targets`, `delta` squares ahead (9 or 7).
-    void pawnCaptures(U64 targets, int delta, int side, bool queenOnly) {
+    void pawnCaptures(uint64_t targets, int delta, int side, bool queenOnly) {
         list = pawnCapturesTo(list, pos, targets, delta, side, false, queenOnly);
     }
-    void captures(int from, int offset, U64 targets) { list = emitCaptures(list, from, offset, targets, pos->board); }
-    void kingCaptures(int from, U64 targets) { captures(from, 12, targets); }
+    void captures(int from, int offset, uint64_t targets) { list = emitCaptures(list, from, offset, targets, pos->board); }
+    void kingCaptures(int from, uint64_t targets) { captures(from, 12, targets); }
     void enPassant(int from, int to) { list = addMove(list, from, to, MT_ENPASSANT, 14); }
     // Pawn pushes onto the last rank, each to the four pieces.
-    void promotionPushes(U64 targets, int back) {
+    void promotionPushes(uint64_t targets, int back) {
         while (targets) {
             const int to = popLsb(targets);
             list = addPromotions(list, to + back, to, 0);
         }
     }
     // Single or double pawn pushes; the pawn stands `back` squares behind.
-    void pushes(U64 targets, int back, int type) {
+    void pushes(uint64_t targets, int back, int type) {
         while (targets) {
             const int to = popLsb(targets);
             const uint32_t w = (uint32_t)(to + back) | ((uint32_t)to << 8) | ((uint32_t)type << 16);
@@ -179,17 +179,17 @@ class MoveWriter {
         }
     }
     void castle(int from, int to, int type) { list = addMove(list, from, to, type, 0); }
-    void quiets(int from, U64 targets) { list = emitMoves(list, (uint32_t)from, targets); }
-    void kingQuiets(int from, U64 targets) { quiets(from, targets); }
+    void quiets(int from, uint64_t targets) { list = emitMoves(list, (uint32_t)from, targets); }
+    void kingQuiets(int from, uint64_t targets) { quiets(from, targets); }
     // The attack set of a slider; the quiet generator asks again for the
     // sets the capture generator has used.
     template <int Kind>
-    static U64 attacks(int from, U64 occ) { return sliderAttacks<Kind>(from, occ); }
+    static uint64_t attacks(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
     template <int Kind>
-    static U64 attacksAgain(int from, U64 occ) { return sliderAttacks<Kind>(from, occ); }
+    static uint64_t attacksAgain(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
 
   private:
-    const positionStruct* pos;
+    const Position* pos;
 };
 
 // Counts the legal moves of a side not in check.  Only the moves that the
@@ -204,63 +204,63 @@ template <bool Pins>
 class MoveCounter {
   public:
     // `sliderSets` has room for the attack sets of every slider of the side.
-    MoveCounter(const positionStruct* pos, int ply, U64* sliderSets)
+    MoveCounter(const Position* pos, int ply, uint64_t* sliderSets)
         : pos(pos), ply(ply), side(pos->sideToMove), king(lsb(pos->pieceBitboard[KING + pos->sideToMove])),
           occ(pos->pieceBitboard[0] | pos->pieceBitboard[1]),
           pinned(~pos->plyStack[ply].notPinnedMask & pos->pieceBitboard[pos->sideToMove]), sliderSets(sliderSets) {}
     int count = 0;
 
-    void pawnCaptures(U64 targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
-    void captures(int from, int, U64 targets) { count += popcount(targets & along(from)); }
-    void kingCaptures(int from, U64 targets) { kingQuiets(from, targets); }
+    void pawnCaptures(uint64_t targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
+    void captures(int from, int, uint64_t targets) { count += popcount(targets & along(from)); }
+    void kingCaptures(int from, uint64_t targets) { kingQuiets(from, targets); }
     void enPassant(int from, int to) {
-        count += moveIsLegal(pos, ply, moveStruct{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
+        count += moveIsLegal(pos, ply, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
     }
-    void promotionPushes(U64 targets, int back) { pawnMoves(targets, back); }
-    void pushes(U64 targets, int back, int) { pawnMoves(targets, back); }
+    void promotionPushes(uint64_t targets, int back) { pawnMoves(targets, back); }
+    void pushes(uint64_t targets, int back, int) { pawnMoves(targets, back); }
     void castle(int from, int to, int) { count += kingMayGo(from, to); }
-    void quiets(int from, U64 targets) { count += popcount(targets & along(from)); }
-    void kingQuiets(int from, U64 targets) {
+    void quiets(int from, uint64_t targets) { count += popcount(targets & along(from)); }
+    void kingQuiets(int from, uint64_t targets) {
         while (targets) count += kingMayGo(from, popLsb(targets));
     }
     // The capture and the quiet pass of one position walk the same sliders
     // in the same order: the second takes the sets the first looked up.
     template <int Kind>
-    U64 attacks(int from, U64 occ) { return sliderSets[setsStored++] = sliderAttacks<Kind>(from, occ); }
+    uint64_t attacks(int from, uint64_t occ) { return sliderSets[setsStored++] = sliderAttacks<Kind>(from, occ); }
     template <int Kind>
-    U64 attacksAgain(int, U64) { return sliderSets[setsUsed++]; }
+    uint64_t attacksAgain(int, uint64_t) { return sliderSets[setsUsed++]; }
 
   private:
     // The squares a man on `from` may move to as far as pins go.
-    U64 along(int from) const { return Pins && (pinned & bit(from)) ? inLineSquares[king][from] : ~0ULL; }
+    uint64_t along(int from) const { return Pins && (pinned & bit(from)) ? inLineSquares[king][from] : ~0ULL; }
     // squareAttacked with the king lifted, as moveIsLegal asks it, but with
     // the plain table lookups before the slider lookups.
     bool kingMayGo(int from, int to) const {
-        const U64* pb = pos->pieceBitboard;
+        const uint64_t* pb = pos->pieceBitboard;
         const int opp = side ^ 1;
-        if ((attackByPawnTable[opp][to] & pb[PAWN + opp]) | (knightAttackTable[to] & pb[KNIGHT + opp]) |
+        if ((pawnAttackTable[opp][to] & pb[PAWN + opp]) | (knightAttackTable[to] & pb[KNIGHT + opp]) |
             (kingAttackTable[to] & pb[KING + opp]))
             return false;
-        const U64 o = (occ ^ bit(from)) | bit(to);
+        const uint64_t o = (occ ^ bit(from)) | bit(to);
         return !((bishopAttacks(to, o) & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
                  (rookAttacks(to, o) & (pb[ROOK + opp] | pb[QUEEN + opp])));
     }
     // Pawn moves onto `targets` from `back` squares behind; a target on the
     // last rank is four moves.
-    void pawnMoves(U64 targets, int back) {
+    void pawnMoves(uint64_t targets, int back) {
         count += popcount(targets) + 3 * popcount(targets & (RANK_8 | RANK_1));
-        const U64 pinnedPawns = pinned & pos->pieceBitboard[PAWN + side];
+        const uint64_t pinnedPawns = pinned & pos->pieceBitboard[PAWN + side];
         if (!Pins || !pinnedPawns) return;
-        for (U64 t = targets & (back < 0 ? pinnedPawns << -back : pinnedPawns >> back); t;) {
+        for (uint64_t t = targets & (back < 0 ? pinnedPawns << -back : pinnedPawns >> back); t;) {
             const int to = popLsb(t);
             if (!(inLineSquares[king][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
         }
     }
 
-    const positionStruct* pos;
+    const Position* pos;
     int ply, side, king;
-    U64 occ, pinned;
-    U64* sliderSets;
+    uint64_t occ, pinned;
+    uint64_t* sliderSets;
     int setsStored = 0, setsUsed = 0;
 };
 
@@ -271,29 +271,29 @@ class MoveCounter {
 // the king's captures before en passant, the order its move choice has
 // always seen (moves of equal score are taken in list order).
 template <int Side, bool Quiescence, class Emit>
-Emit capturesOf(const plyEntry& c, Emit out, const positionStruct* pos) {
+Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
     constexpr int opp = Side ^ 1;
-    const U64* pb = pos->pieceBitboard;
-    const U64 them = pb[opp];
-    const U64 occ = pb[0] | pb[1];
-    const U64 pawns = pb[PAWN + Side];
+    const uint64_t* pb = pos->pieceBitboard;
+    const uint64_t them = pb[opp];
+    const uint64_t occ = pb[0] | pb[1];
+    const uint64_t pawns = pb[PAWN + Side];
 
     out.pawnCaptures(shiftNine(pawns, Side) & them, 9, Side, Quiescence);
     out.pawnCaptures(shiftSeven(pawns, Side) & them, 7, Side, Quiescence);
 
-    for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
+    for (uint64_t pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
         out.captures(from, 4, knightAttackTable[from] & them);
     }
-    for (U64 pieces = pb[BISHOP + Side]; pieces;) {
+    for (uint64_t pieces = pb[BISHOP + Side]; pieces;) {
         const int from = popLsb(pieces);
         out.captures(from, 6, out.template attacks<BISHOP>(from, occ) & them);
     }
-    for (U64 pieces = pb[ROOK + Side]; pieces;) {
+    for (uint64_t pieces = pb[ROOK + Side]; pieces;) {
         const int from = popLsb(pieces);
         out.captures(from, 8, out.template attacks<ROOK>(from, occ) & them);
     }
-    for (U64 pieces = pb[QUEEN + Side]; pieces;) {
+    for (uint64_t pieces = pb[QUEEN + Side]; pieces;) {
         const int from = popLsb(pieces);
         out.captures(from, 10, out.template attacks<QUEEN>(from, occ) & them);
     }
@@ -301,11 +301,11 @@ Emit capturesOf(const plyEntry& c, Emit out, const positionStruct* pos) {
     if (Quiescence) out.kingCaptures(king, kingAttackTable[king] & them);
     if (c.enpassantSquare) {
         const int e = c.enpassantSquare;
-        for (U64 p = enpassantTable[e] & pawns; p;) out.enPassant(popLsb(p), e);
+        for (uint64_t p = enpassantTable[e] & pawns; p;) out.enPassant(popLsb(p), e);
     }
     if constexpr (Quiescence) {
         constexpr int back = Side == WHITE ? -8 : 8;
-        for (U64 t = shiftForward(pawns, Side) & ~occ & (RANK_8 | RANK_1); t;) {
+        for (uint64_t t = shiftForward(pawns, Side) & ~occ & (RANK_8 | RANK_1); t;) {
             const int to = popLsb(t);
             out.list = addMove(out.list, to + back, to, MT_PROMO_Q, 1);
         }
@@ -316,15 +316,15 @@ Emit capturesOf(const plyEntry& c, Emit out, const positionStruct* pos) {
 }
 
 template <int Side, class Emit>
-Emit quietsOf(const plyEntry& c, Emit out, const positionStruct* pos) {
+Emit quietsOf(const PlyEntry& c, Emit out, const Position* pos) {
     constexpr int opp = Side ^ 1;
     constexpr int back = Side == WHITE ? -8 : 8;
-    constexpr U64 thirdRank = Side == WHITE ? RANK_3 : RANK_6;
-    const U64* pb = pos->pieceBitboard;
-    const U64 occ = pb[0] | pb[1];
-    const U64 empty = ~occ;
+    constexpr uint64_t thirdRank = Side == WHITE ? RANK_3 : RANK_6;
+    const uint64_t* pb = pos->pieceBitboard;
+    const uint64_t occ = pb[0] | pb[1];
+    const uint64_t empty = ~occ;
 
-    const U64 single = shiftForward(pb[PAWN + Side], Side) & empty;
+    const uint64_t single = shiftForward(pb[PAWN + Side], Side) & empty;
     out.promotionPushes(single & (RANK_8 | RANK_1), back);
     out.pushes(single & ~(RANK_8 | RANK_1), back, MT_NORMAL);
     out.pushes(shiftForward(single & thirdRank, Side) & empty, 2 * back, MT_DOUBLE);
@@ -342,19 +342,19 @@ Emit quietsOf(const plyEntry& c, Emit out, const positionStruct* pos) {
             out.castle(home, home - 2, MT_CASTLE_Q);
     }
 
-    for (U64 pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
+    for (uint64_t pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
         out.quiets(from, knightAttackTable[from] & empty);
     }
-    for (U64 pieces = pb[BISHOP + Side]; pieces;) {
+    for (uint64_t pieces = pb[BISHOP + Side]; pieces;) {
         const int from = popLsb(pieces);
         out.quiets(from, out.template attacksAgain<BISHOP>(from, occ) & empty);
     }
-    for (U64 pieces = pb[ROOK + Side]; pieces;) {
+    for (uint64_t pieces = pb[ROOK + Side]; pieces;) {
         const int from = popLsb(pieces);
         out.quiets(from, out.template attacksAgain<ROOK>(from, occ) & empty);
     }
-    for (U64 pieces = pb[QUEEN + Side]; pieces;) {
+    for (uint64_t pieces = pb[QUEEN + Side]; pieces;) {
         const int from = popLsb(pieces);
         out.quiets(from, out.template attacksAgain<QUEEN>(from, occ) & empty);
     }
@@ -365,8 +365,8 @@ Emit quietsOf(const plyEntry& c, Emit out, const positionStruct* pos) {
 
 }  // namespace
 
-void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
+void generateMovesCaptures(unsigned char ply, Move* list, Position* pos) {
+    PlyEntry& c = pos->plyStack[ply];
     c.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
     if (c.inCheck) {
         generateMovesEvade(ply, list, pos);
@@ -380,44 +380,44 @@ void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* 
     pos->plyStack[ply + 1].moveListStart = list;
 }
 
-moveStruct* generateQuiescenceCaptures(unsigned char ply, moveStruct* list, const positionStruct* pos) {
-    const plyEntry& c = pos->plyStack[ply];
+Move* generateQuiescenceCaptures(unsigned char ply, Move* list, const Position* pos) {
+    const PlyEntry& c = pos->plyStack[ply];
     const MoveWriter out(list, pos);
     return (pos->sideToMove == WHITE ? capturesOf<WHITE, true>(c, out, pos) : capturesOf<BLACK, true>(c, out, pos)).list;
 }
 
-moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, const positionStruct* pos) {
+Move* generateRecaptures(unsigned char ply, int target, Move* list, const Position* pos) {
     const int side = pos->sideToMove;
-    const U64* pb = pos->pieceBitboard;
+    const uint64_t* pb = pos->pieceBitboard;
     const uint8_t* board = pos->board;
     const int victim = board[target];
     if (victim == EMPTY || (victim & 1) == side || victim >= WKING) return list;
-    const U64 occ = pb[0] | pb[1];
-    const U64 only = bit(target);
+    const uint64_t occ = pb[0] | pb[1];
+    const uint64_t only = bit(target);
     // Pawns in the order of their squares; a pawn reaching the last rank
     // becomes a queen.
     const bool lastRank = (only & (RANK_8 | RANK_1)) != 0;
-    for (U64 p = attackByPawnTable[side][target] & pb[PAWN + side]; p;)
+    for (uint64_t p = pawnAttackTable[side][target] & pb[PAWN + side]; p;)
         list = addMove(list, popLsb(p), target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
-    for (U64 p = knightAttackTable[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask; p;)
+    for (uint64_t p = knightAttackTable[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask; p;)
         list = emitCaptures(list, popLsb(p), 4, only, board);
-    for (U64 p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;) list = emitCaptures(list, popLsb(p), 6, only, board);
-    for (U64 p = rookAttacks(target, occ) & pb[ROOK + side]; p;) list = emitCaptures(list, popLsb(p), 8, only, board);
-    for (U64 p = queenAttacks(target, occ) & pb[QUEEN + side]; p;) list = emitCaptures(list, popLsb(p), 10, only, board);
-    for (U64 p = kingAttackTable[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
+    for (uint64_t p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;) list = emitCaptures(list, popLsb(p), 6, only, board);
+    for (uint64_t p = rookAttacks(target, occ) & pb[ROOK + side]; p;) list = emitCaptures(list, popLsb(p), 8, only, board);
+    for (uint64_t p = queenAttacks(target, occ) & pb[QUEEN + side]; p;) list = emitCaptures(list, popLsb(p), 10, only, board);
+    for (uint64_t p = kingAttackTable[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
     return list;
 }
 
-moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end) {
+Move* keepLegalMoves(const Position* pos, int ply, Move* start, Move* end) {
     // Only moves of the king, of pinned men and of the pawns beside an
     // en-passant target can be illegal; the last move takes the place of a
     // dropped one.
-    const plyEntry& c = pos->plyStack[ply];
-    const U64* pb = pos->pieceBitboard;
+    const PlyEntry& c = pos->plyStack[ply];
+    const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove;
-    U64 suspects = ~c.notPinnedMask | pb[KING + side];
+    uint64_t suspects = ~c.notPinnedMask | pb[KING + side];
     if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare] & pb[PAWN + side];
-    moveStruct* m = start;
+    Move* m = start;
     while (m < end) {
         if (((suspects >> m->from) & 1) && !moveIsLegal(pos, ply, *m))
             *m = *--end;
@@ -427,8 +427,8 @@ moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start
     return end;
 }
 
-void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
+void generateMovesQuiets(unsigned char ply, Move* list, Position* pos) {
+    PlyEntry& c = pos->plyStack[ply];
     list->score = 0;
     const MoveWriter out(list, pos);
     list = (pos->sideToMove == WHITE ? quietsOf<WHITE>(c, out, pos) : quietsOf<BLACK>(c, out, pos)).list;
@@ -439,29 +439,29 @@ void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* po
 namespace {
 
 template <int Side, bool Pins>
-int countFor(const plyEntry& c, const positionStruct* pos, int ply) {
-    U64 sliderSets[64];  // one per slider: never more than there are squares
+int countFor(const PlyEntry& c, const Position* pos, int ply) {
+    uint64_t sliderSets[64];  // one per slider: never more than there are squares
     return quietsOf<Side>(c, capturesOf<Side, false>(c, MoveCounter<Pins>(pos, ply, sliderSets), pos), pos).count;
 }
 
 }  // namespace
 
-int countLegalMoves(unsigned char ply, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
+int countLegalMoves(unsigned char ply, Position* pos) {
+    PlyEntry& c = pos->plyStack[ply];
     const int side = pos->sideToMove, opp = side ^ 1;
-    const U64* pb = pos->pieceBitboard;
+    const uint64_t* pb = pos->pieceBitboard;
     const int k = lsb(pb[KING + side]);
-    const U64 occ = pb[0] | pb[1];
+    const uint64_t occ = pb[0] | pb[1];
     // One walk over the enemy sliders on the king's lines finds both the
     // pinned men (one man between) and the sliders giving check (none
     // between): the check test of sideInCheck without its slider lookups.
-    U64 snipers = (bishopAttackAll[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (rookAttackAll[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
-    U64 pinned = 0;
-    bool check = (attackByPawnTable[opp][k] & pb[PAWN + opp]) | (knightAttackTable[k] & pb[KNIGHT + opp]) |
+    uint64_t snipers = (bishopEmptyAttacks[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (rookEmptyAttacks[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    uint64_t pinned = 0;
+    bool check = (pawnAttackTable[opp][k] & pb[PAWN + opp]) | (knightAttackTable[k] & pb[KNIGHT + opp]) |
                  (kingAttackTable[k] & pb[KING + opp]);
     while (snipers) {
-        const U64 b = inBetweenSquares[k][popLsb(snipers)] & occ;
+        const uint64_t b = inBetweenSquares[k][popLsb(snipers)] & occ;
         check |= !b;
         if (b && !(b & (b - 1))) pinned |= b;
     }
@@ -476,23 +476,23 @@ int countLegalMoves(unsigned char ply, positionStruct* pos) {
     return pins ? countFor<BLACK, true>(c, pos, ply) : countFor<BLACK, false>(c, pos, ply);
 }
 
-void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
+void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
+    PlyEntry& c = pos->plyStack[ply];
     const int side = pos->sideToMove, opp = side ^ 1;
-    const U64* pb = pos->pieceBitboard;
+    const uint64_t* pb = pos->pieceBitboard;
     const uint8_t* board = pos->board;
-    const U64 occ = pb[0] | pb[1];
-    const U64 own = pb[side];
+    const uint64_t occ = pb[0] | pb[1];
+    const uint64_t own = pb[side];
     const int k = lsb(pb[KING + side]);
 
-    const U64 checkers = (knightAttackTable[k] & pb[KNIGHT + opp]) | (attackByPawnTable[opp][k] & pb[PAWN + opp]) |
+    const uint64_t checkers = (knightAttackTable[k] & pb[KNIGHT + opp]) | (pawnAttackTable[opp][k] & pb[PAWN + opp]) |
                          (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
                          (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
 
     // King moves, tested with the king lifted off the board so that it does
     // not hide the squares behind it on a checking slider's line.
-    const U64 occNoKing = occ ^ bit(k);
-    U64 t = kingAttackTable[k] & ~own;
+    const uint64_t occNoKing = occ ^ bit(k);
+    uint64_t t = kingAttackTable[k] & ~own;
     while (t) {
         int to = popLsb(t);
         if (squareAttacked(pos, to, opp, occNoKing)) continue;
@@ -502,13 +502,13 @@ void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos
 
     if (checkers && !(checkers & (checkers - 1))) {
         const int checker = lsb(checkers);
-        const U64 movers = own & c.notPinnedMask;
-        const U64 pawns = pb[PAWN + side] & movers;
+        const uint64_t movers = own & c.notPinnedMask;
+        const uint64_t pawns = pb[PAWN + side] & movers;
 
         list = pawnCapturesTo(list, pos, shiftNine(pawns, side) & checkers, 9, side, true);
         list = pawnCapturesTo(list, pos, shiftSeven(pawns, side) & checkers, 7, side, true);
 
-        const U64 block = inBetweenSquares[k][checker];
+        const uint64_t block = inBetweenSquares[k][checker];
         const int epLand = side == WHITE ? c.enpassantSquare + 8 : c.enpassantSquare - 8;
         // En passant resolves the check when it takes the checking pawn, or
         // (in a set-up position only) when the capturing pawn lands on the
@@ -518,12 +518,12 @@ void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos
             // make sure that this does not open a line onto the own king.
             const int land = epLand;
             const int victim = c.enpassantSquare;
-            const U64 diag = pb[BISHOP + opp] | pb[QUEEN + opp];
-            const U64 straight = pb[ROOK + opp] | pb[QUEEN + opp];
-            U64 p = enpassantTable[victim] & pawns;
+            const uint64_t diag = pb[BISHOP + opp] | pb[QUEEN + opp];
+            const uint64_t straight = pb[ROOK + opp] | pb[QUEEN + opp];
+            uint64_t p = enpassantTable[victim] & pawns;
             while (p) {
                 int from = popLsb(p);
-                U64 occ2 = (occ ^ bit(from) ^ bit(victim)) | bit(land);
+                uint64_t occ2 = (occ ^ bit(from) ^ bit(victim)) | bit(land);
                 if ((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight)) continue;
                 list = addMove(list, from, victim, MT_ENPASSANT, 250);
             }
@@ -531,8 +531,8 @@ void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos
 
         if (block) {
             const int back = side == WHITE ? -8 : 8;
-            const U64 single = shiftForward(pawns, side) & ~occ;
-            U64 tt = single & block & (RANK_8 | RANK_1);
+            const uint64_t single = shiftForward(pawns, side) & ~occ;
+            uint64_t tt = single & block & (RANK_8 | RANK_1);
             while (tt) {
                 int to = popLsb(tt);
                 list = addPromotions(list, to + back, to, 210);
@@ -549,13 +549,13 @@ void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos
             }
         }
 
-        const U64 targets = block | checkers;
+        const uint64_t targets = block | checkers;
         static const int kinds[4] = {KNIGHT, BISHOP, ROOK, QUEEN};
         for (int i = 0; i < 4; i++) {
-            U64 pieces = pb[kinds[i] + side] & movers;
+            uint64_t pieces = pb[kinds[i] + side] & movers;
             while (pieces) {
                 int from = popLsb(pieces);
-                U64 att;
+                uint64_t att;
                 switch (kinds[i]) {
                 case KNIGHT: att = knightAttackTable[from]; break;
                 case BISHOP: att = bishopAttacks(from, occ); break;
@@ -574,8 +574,8 @@ void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos
     pos->plyStack[ply + 1].moveListStart = list;
 }
 
-void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos) {
-    plyEntry& c = pos->plyStack[ply];
+void generateMovesLegal(unsigned char ply, Move* list, Position* pos) {
+    PlyEntry& c = pos->plyStack[ply];
     c.inCheck = sideInCheck(pos, pos->sideToMove);
     generateMovesCaptures(ply, list, pos);
     if (!c.inCheck) {
@@ -585,10 +585,10 @@ void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos
     }
 }
 
-bool isLegalMoveAt(positionStruct* pos, int ply, moveStruct m) {
+bool isLegalMoveAt(Position* pos, int ply, Move m) {
     if (moveToWord(m) == 0) return false;
     generateMovesLegal((unsigned char)ply, pos->plyStack[ply].moveListStart, pos);
-    for (const moveStruct* l = pos->plyStack[ply].moveListStart; l < pos->plyStack[ply].moveListEnd; l++)
+    for (const Move* l = pos->plyStack[ply].moveListStart; l < pos->plyStack[ply].moveListEnd; l++)
         if (sameMove(moveToWord(*l), moveToWord(m))) return true;
     return false;
 }

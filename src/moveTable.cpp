@@ -5,32 +5,32 @@
 
 #include "tarnwick.h"
 
-U64 knightAttackTable[64];
-U64 kingAttackTable[64];
-U64 attackByPawnTable[2][64];
-U64 enpassantTable[64];
-U64 rookAttackAll[64];
-U64 bishopAttackAll[64];
-sliderLookup rookAttackLUT[64];
-sliderLookup bishopAttackLUT[64];
+uint64_t knightAttackTable[64];
+uint64_t kingAttackTable[64];
+uint64_t pawnAttackTable[2][64];
+uint64_t enpassantTable[64];
+uint64_t rookEmptyAttacks[64];
+uint64_t bishopEmptyAttacks[64];
+SliderLookup rookLookup[64];
+SliderLookup bishopLookup[64];
 int32_t pieceSquareByCode[14][64];
 int32_t materialByCode[14];
 int16_t phaseByCode[14];
-U64 pawnKeyMask[14];
-U64 rookAttackTable[102400];
-U64 bishopAttackTable[5248];
-U64 inBetweenSquares[64][64];
-U64 inLineSquares[64][64];
-uint8_t distance[64][64];
-U64 isolatedPawns[64];
-U64 passedPawnsMask[2][64];
-U64 ranksAtOrAbove[2][64];
-U64 kingSafetyArea[2][64];
-moveStruct GMS[MOVE_BUFFER_SIZE];
-uint8_t LMR[128][256];
+uint64_t pawnKeyMask[14];
+uint64_t rookAttackTable[102400];
+uint64_t bishopAttackTable[5248];
+uint64_t inBetweenSquares[64][64];
+uint64_t inLineSquares[64][64];
+uint8_t squareDistance[64][64];
+uint64_t adjacentFiles[64];
+uint64_t passedPawnsMask[2][64];
+uint64_t ranksAtOrAbove[2][64];
+uint64_t kingSafetyArea[2][64];
+Move GMS[MOVE_BUFFER_SIZE];
+uint8_t reductionTable[128][256];
 uint8_t castlingMask[64];
 
-const U64 files[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x0101010101010101ULL << 2,
+const uint64_t FILES[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x0101010101010101ULL << 2,
                       0x0101010101010101ULL << 3, 0x0101010101010101ULL << 4, 0x0101010101010101ULL << 5,
                       0x0101010101010101ULL << 6, 0x0101010101010101ULL << 7};
 
@@ -38,7 +38,7 @@ const U64 files[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x
 // from its initial state.  Start-up tries each stored multiplier first (one
 // pass over the square's subsets) and searches only when it does not fit,
 // which keeps start-up fast while computing exactly the same tables.
-const U64 storedRookMagics[64] = {
+const uint64_t ROOK_MAGICS[64] = {
     0x4080001421400080ULL, 0x05c0041000200040ULL, 0x0100294100102000ULL, 0x020008a040120004ULL,
     0x1080080180040022ULL, 0x0200080122002410ULL, 0x2100030000820014ULL, 0x4080002280005100ULL,
     0x0080800040008264ULL, 0x0008400041a01004ULL, 0x0203001840200100ULL, 0x8000800800500086ULL,
@@ -56,7 +56,7 @@ const U64 storedRookMagics[64] = {
     0x0000248004104101ULL, 0x0000460010810022ULL, 0x0008102000400905ULL, 0x1000081001002105ULL,
     0x0001002410024801ULL, 0x1102000110040802ULL, 0x0000008902083004ULL, 0x0000010400209142ULL,
 };
-const U64 storedBishopMagics[64] = {
+const uint64_t BISHOP_MAGICS[64] = {
     0x0404200801003080ULL, 0x0096020202020000ULL, 0x00040820810a0010ULL, 0x0208084102008080ULL,
     0x8011104040005000ULL, 0x8002180404010100ULL, 0x0040420804400180ULL, 0x0010a10050042000ULL,
     0x0000202214080088ULL, 0x0040200284011020ULL, 0x9000102400802004ULL, 0x0200040408800214ULL,
@@ -83,8 +83,8 @@ int kingDistance(int a, int b) {
 }
 
 // Attack set of a slider on sq for the given occupancy, by walking its rays.
-U64 slowSliderAttacks(int sq, U64 occ, const int (*dirs)[2]) {
-    U64 att = 0;
+uint64_t slowSliderAttacks(int sq, uint64_t occ, const int (*dirs)[2]) {
+    uint64_t att = 0;
     for (int d = 0; d < 4; d++) {
         int f = fileOf(sq) + dirs[d][0], r = rankOf(sq) + dirs[d][1];
         while (f >= 0 && f < 8 && r >= 0 && r < 8) {
@@ -102,8 +102,8 @@ const int rookDirs[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
 const int bishopDirs[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 // Relevant occupancy: the rays without their last square.
-U64 relevantMask(int sq, const int (*dirs)[2]) {
-    U64 m = 0;
+uint64_t relevantMask(int sq, const int (*dirs)[2]) {
+    uint64_t m = 0;
     for (int d = 0; d < 4; d++) {
         int f = fileOf(sq) + dirs[d][0], r = rankOf(sq) + dirs[d][1];
         while (f + dirs[d][0] >= 0 && f + dirs[d][0] < 8 && r + dirs[d][1] >= 0 && r + dirs[d][1] < 8) {
@@ -118,14 +118,14 @@ U64 relevantMask(int sq, const int (*dirs)[2]) {
 // The squares from each square outward in one direction (the square itself
 // left out), rook directions first, then bishop directions, in the order of
 // rookDirs and bishopDirs; and whether a direction runs to higher squares.
-U64 rays[8][64];
+uint64_t rays[8][64];
 constexpr bool raysUp[8] = {true, false, true, false, true, false, true, false};
 
 void fillRays() {
     for (int d = 0; d < 8; d++) {
         const int* dir = d < 4 ? rookDirs[d] : bishopDirs[d - 4];
         for (int s = 0; s < 64; s++) {
-            U64 ray = 0;
+            uint64_t ray = 0;
             for (int f = fileOf(s) + dir[0], r = rankOf(s) + dir[1]; f >= 0 && f < 8 && r >= 0 && r < 8;
                  f += dir[0], r += dir[1])
                 ray |= bit(r * 8 + f);
@@ -137,11 +137,11 @@ void fillRays() {
 // Attack set of a slider on sq (rook: firstRay 0, bishop: 4): each ray up to
 // and including its first occupied square.  The same sets as the ray walk
 // of slowSliderAttacks, found with one bit scan per ray.
-U64 rayAttacks(int sq, U64 occ, int firstRay) {
-    U64 att = 0;
+uint64_t rayAttacks(int sq, uint64_t occ, int firstRay) {
+    uint64_t att = 0;
     for (int d = firstRay; d < firstRay + 4; d++) {
-        U64 ray = rays[d][sq];
-        const U64 blockers = ray & occ;
+        uint64_t ray = rays[d][sq];
+        const uint64_t blockers = ray & occ;
         if (blockers) ray ^= rays[d][raysUp[d] ? lsb(blockers) : msb(blockers)];
         att |= ray;
     }
@@ -151,10 +151,10 @@ U64 rayAttacks(int sq, U64 occ, int firstRay) {
 // Scratch space of the magic search.
 uint32_t attemptStamp[4096];
 uint32_t attemptNumber;
-U64 subsets[4096];
-U64 subsetAttacks[4096];
+uint64_t subsets[4096];
+uint64_t subsetAttacks[4096];
 
-inline U64 sliderIndex(const sliderLookup& l, U64 occ) {
+inline uint64_t sliderIndex(const SliderLookup& l, uint64_t occ) {
 #if defined(TW_PEXT)
     return _pext_u64(occ, l.mask);
 #else
@@ -164,10 +164,10 @@ inline U64 sliderIndex(const sliderLookup& l, U64 occ) {
 
 // Place every subset with the record's current multiplier; false when two
 // subsets with different attack sets meet in one slot.
-bool placeSubsets(sliderLookup& l, int count) {
+bool placeSubsets(SliderLookup& l, int count) {
     attemptNumber++;
     for (int i = 0; i < count; i++) {
-        U64 idx = sliderIndex(l, subsets[i]);
+        uint64_t idx = sliderIndex(l, subsets[i]);
         if (attemptStamp[idx] == attemptNumber) {
             if (l.table[idx] != subsetAttacks[i]) return false;
         } else {
@@ -180,9 +180,9 @@ bool placeSubsets(sliderLookup& l, int count) {
 
 // Fill one square's slice: enumerate the occupancy subsets of its mask and
 // search a multiplier that places them all without a harmful collision.
-void fillSlider(sliderLookup& l, int sq, int firstRay, U64 knownMagic) {
+void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
     int count = 0;
-    U64 sub = 0;
+    uint64_t sub = 0;
     do {
         subsets[count] = sub;
         subsetAttacks[count] = rayAttacks(sq, sub, firstRay);
@@ -195,10 +195,10 @@ void fillSlider(sliderLookup& l, int sq, int firstRay, U64 knownMagic) {
         if (placeSubsets(l, count)) return;
     }
     for (;;) {
-        U64 candidate = 0;
+        uint64_t candidate = 0;
         int bits = 0;
         while (bits < 8) {
-            U64 b = 1ULL << (std::rand() & 63);
+            uint64_t b = 1ULL << (std::rand() & 63);
             if (candidate & b) continue;
             candidate |= b;
             bits++;
@@ -214,41 +214,41 @@ void initSliderAttacks(bool searchMagics) {
     fillRays();
     std::memset(attemptStamp, 0, sizeof attemptStamp);
     attemptNumber = 0;
-    U64* next = rookAttackTable;
+    uint64_t* next = rookAttackTable;
     for (int s = 0; s < 64; s++) {
-        rookAttackLUT[s].table = next;
-        fillSlider(rookAttackLUT[s], s, 0, searchMagics ? 0 : storedRookMagics[s]);
-        next += 1ULL << popcount(rookAttackLUT[s].mask);
+        rookLookup[s].table = next;
+        fillSlider(rookLookup[s], s, 0, searchMagics ? 0 : ROOK_MAGICS[s]);
+        next += 1ULL << popcount(rookLookup[s].mask);
     }
     next = bishopAttackTable;
     for (int s = 0; s < 64; s++) {
-        bishopAttackLUT[s].table = next;
-        fillSlider(bishopAttackLUT[s], s, 4, searchMagics ? 0 : storedBishopMagics[s]);
-        next += 1ULL << popcount(bishopAttackLUT[s].mask);
+        bishopLookup[s].table = next;
+        fillSlider(bishopLookup[s], s, 4, searchMagics ? 0 : BISHOP_MAGICS[s]);
+        next += 1ULL << popcount(bishopLookup[s].mask);
     }
 }
 
-void initBitboardConstants() {
+void initBitboards() {
     GPSData.plyStack[0].moveListStart = GMS;
 
     for (int code = WPAWN; code <= BKING; code++) {
         const int t = typeOf(code), colour = code & 1;
-        for (int s = 0; s < 64; s++) pieceSquareByCode[code][s] = pieceSquareScore[t][relSq(s, colour)];
-        materialByCode[code] = pieceValue[t];
-        phaseByCode[code] = t == 0 ? 0 : (int16_t)pieceValuePhase[t];
+        for (int s = 0; s < 64; s++) pieceSquareByCode[code][s] = PIECE_SQUARE[t][relSq(s, colour)];
+        materialByCode[code] = PIECE_VALUE[t];
+        phaseByCode[code] = t == 0 ? 0 : (int16_t)PHASE_WEIGHT[t];
         pawnKeyMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
     }
 
     // LMR[d][m] = integer square root of d * (m - 2) / 9 from m = 4 on; the
     // root only grows with m, so each row carries it forward.
     for (int d = 0; d < 128; d++) {
-        LMR[d][0] = LMR[d][1] = LMR[d][2] = 0;
-        LMR[d][3] = 1;
+        reductionTable[d][0] = reductionTable[d][1] = reductionTable[d][2] = 0;
+        reductionTable[d][3] = 1;
         unsigned root = 0;
         for (int m = 4; m < 256; m++) {
             const unsigned v = (unsigned)(d * (m - 2) / 9);
             while ((root + 1) * (root + 1) <= v) root++;
-            LMR[d][m] = (uint8_t)root;
+            reductionTable[d][m] = (uint8_t)root;
         }
     }
 
@@ -275,49 +275,49 @@ void initBitboardConstants() {
     }
 
     for (int s = 0; s < 64; s++) {
-        attackByPawnTable[WHITE][s] = attackByPawnTable[BLACK][s] = 0;
+        pawnAttackTable[WHITE][s] = pawnAttackTable[BLACK][s] = 0;
         if (s >= 16) {
-            if (fileOf(s) != 7) attackByPawnTable[WHITE][s] |= bit(s - 7);
-            if (fileOf(s) != 0) attackByPawnTable[WHITE][s] |= bit(s - 9);
+            if (fileOf(s) != 7) pawnAttackTable[WHITE][s] |= bit(s - 7);
+            if (fileOf(s) != 0) pawnAttackTable[WHITE][s] |= bit(s - 9);
         }
         if (s <= 47) {
-            if (fileOf(s) != 0) attackByPawnTable[BLACK][s] |= bit(s + 7);
-            if (fileOf(s) != 7) attackByPawnTable[BLACK][s] |= bit(s + 9);
+            if (fileOf(s) != 0) pawnAttackTable[BLACK][s] |= bit(s + 7);
+            if (fileOf(s) != 7) pawnAttackTable[BLACK][s] |= bit(s + 9);
         }
     }
 
     for (int s = 0; s < 64; s++) {
-        rookAttackAll[s] = slowSliderAttacks(s, 0, rookDirs);
-        bishopAttackAll[s] = slowSliderAttacks(s, 0, bishopDirs);
+        rookEmptyAttacks[s] = slowSliderAttacks(s, 0, rookDirs);
+        bishopEmptyAttacks[s] = slowSliderAttacks(s, 0, bishopDirs);
     }
 
     for (int s = 0; s < 64; s++) {
-        rookAttackLUT[s].mask = relevantMask(s, rookDirs);
-        rookAttackLUT[s].shift = 64 - popcount(rookAttackLUT[s].mask);
+        rookLookup[s].mask = relevantMask(s, rookDirs);
+        rookLookup[s].shift = 64 - popcount(rookLookup[s].mask);
     }
     for (int s = 0; s < 64; s++) {
-        bishopAttackLUT[s].mask = relevantMask(s, bishopDirs);
-        bishopAttackLUT[s].shift = 64 - popcount(bishopAttackLUT[s].mask);
+        bishopLookup[s].mask = relevantMask(s, bishopDirs);
+        bishopLookup[s].shift = 64 - popcount(bishopLookup[s].mask);
     }
 
     initSliderAttacks(false);
 
     for (int a = 0; a < 64; a++) {
         for (int b = 0; b < 64; b++) {
-            U64 between = 0, line = 0;
-            if (rookAttackAll[a] & bit(b)) {
+            uint64_t between = 0, line = 0;
+            if (rookEmptyAttacks[a] & bit(b)) {
                 between |= rookAttacks(b, bit(a)) & rookAttacks(a, bit(b));
             }
-            if (bishopAttackAll[a] & bit(b)) {
+            if (bishopEmptyAttacks[a] & bit(b)) {
                 between |= bishopAttacks(b, bit(a)) & bishopAttacks(a, bit(b));
             }
-            if (bishopAttackAll[a] & bit(b))
-                line = bit(a) | bit(b) | (bishopAttackAll[a] & bishopAttackAll[b]);
-            else if (rookAttackAll[a] & bit(b))
-                line = bit(a) | bit(b) | (rookAttackAll[a] & rookAttackAll[b]);
+            if (bishopEmptyAttacks[a] & bit(b))
+                line = bit(a) | bit(b) | (bishopEmptyAttacks[a] & bishopEmptyAttacks[b]);
+            else if (rookEmptyAttacks[a] & bit(b))
+                line = bit(a) | bit(b) | (rookEmptyAttacks[a] & rookEmptyAttacks[b]);
             inBetweenSquares[a][b] = between;
             inLineSquares[a][b] = line;
-            distance[a][b] = (uint8_t)kingDistance(a, b);
+            squareDistance[a][b] = (uint8_t)kingDistance(a, b);
         }
     }
 
@@ -325,8 +325,8 @@ void initBitboardConstants() {
         const int r = rankOf(s), f = fileOf(s);
         ranksAtOrAbove[WHITE][s] = ~0ULL << (8 * r);
         ranksAtOrAbove[BLACK][s] = ~0ULL >> (8 * (7 - r));
-        isolatedPawns[s] = (f > 0 ? files[f - 1] : 0) | (f < 7 ? files[f + 1] : 0);
-        U64 front3 = files[f] | isolatedPawns[s];
+        adjacentFiles[s] = (f > 0 ? FILES[f - 1] : 0) | (f < 7 ? FILES[f + 1] : 0);
+        uint64_t front3 = FILES[f] | adjacentFiles[s];
         passedPawnsMask[WHITE][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL << (8 * (r + 1))) : 0;
         passedPawnsMask[BLACK][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL >> (8 * (8 - r))) : 0;
         const int fc = f < 1 ? 1 : (f > 6 ? 6 : f);

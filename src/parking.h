@@ -13,7 +13,7 @@
 #include <thread>
 #include <utility>
 
-struct threadParking {
+struct ThreadParking {
     std::mutex mutex;
     std::condition_variable condition;
     uint8_t quitFlag = 0;

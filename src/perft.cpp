@@ -17,21 +17,21 @@
 #define TARNWICK_PERFT_FILE "data/perft.txt"
 #endif
 
-int64_t perft(unsigned char ply, int depth, positionStruct* pos) {
+int64_t perft(unsigned char ply, int depth, Position* pos) {
     // Bulk counting: the last ply's moves are counted, never made.
     if (depth <= 1) return depth < 1 ? 1 : countLegalMoves(ply, pos);
-    plyEntry& c = pos->plyStack[ply];
+    PlyEntry& c = pos->plyStack[ply];
     c.inCheck = sideInCheck(pos, pos->sideToMove);
-    moveStruct* const start = c.moveListStart;
+    Move* const start = c.moveListStart;
     generateMovesCaptures(ply, start, pos);
     if (!c.inCheck) {
         generateMovesQuiets(ply, c.moveListEnd, pos);
         c.moveListEnd = keepLegalMoves(pos, ply, start, c.moveListEnd);
         pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     }
-    moveStruct* const end = c.moveListEnd;
+    Move* const end = c.moveListEnd;
     int64_t total = 0;
-    for (moveStruct* m = start; m < end; m++) {
+    for (Move* m = start; m < end; m++) {
         makeMove(pos, ply, *m);
         total += depth == 2 ? countLegalMoves(ply + 1, pos) : perft(ply + 1, depth - 1, pos);
         unmakeMove(pos, ply, *m);
@@ -94,7 +94,7 @@ void perftCheck() {
         printLine("There seems to be a problem with the perftFile. check of the move generator not executed");
         return;
     }
-    static positionStruct local;
+    static Position local;
     bool ok = true;
     std::string line;
     while (std::getline(in, line)) {
@@ -127,7 +127,7 @@ void perftCheck() {
         std::ostringstream os;
         os << (same ? 1 : 0) << "; " << fen << "; " << depth << "; " << expected << "; " << count << "; " << ns;
         printLine(os.str());
-        installPerftCheckHashTable();
+        ttInstallPerftTable();
     }
     printLine(std::string("Results of the perft checks is OK: ") + (ok ? "1" : "0"));
 }

@@ -12,9 +12,9 @@
 #include "syzygy.h"
 #include "tarnwick.h"
 
-positionStruct GPSData;
+Position GPSData;
 
-positionStruct::positionStruct() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
+Position::Position() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
 
 namespace {
 
@@ -24,14 +24,14 @@ namespace {
 // read as "w", "-", "-", "0" and "1".  `count` is the number of fields the
 // text itself has.  The tuning command sets up every position of a large file
 // from its FEN, so this allocates nothing.
-struct fenFields {
+struct FenFields {
     std::string_view field[6];
     size_t count = 0;
     std::string_view operator[](size_t i) const { return field[i]; }
 };
 
-fenFields splitFenFields(std::string_view fen) {
-    fenFields f;
+FenFields splitFenFields(std::string_view fen) {
+    FenFields f;
     size_t start = 0;
     while (f.count < 6) {
         const size_t blank = fen.find(' ', start);
@@ -50,19 +50,19 @@ fenFields splitFenFields(std::string_view fen) {
 // Piece code of a FEN letter (the index of the letter in fenLabelPieces), or
 // 0 for any other character.  A table rather than a string search, since the
 // letters of every FEN are looked up one by one.
-struct pieceLetterTable {
+struct PieceLetterTable {
     uint8_t code[256];
-    constexpr pieceLetterTable() : code() {
+    constexpr PieceLetterTable() : code() {
         const char letters[] = "  PpNnBbRrQqKk";
         for (int c = 2; c < 14; c++) code[(unsigned char)letters[c]] = (uint8_t)c;
     }
 };
-constexpr pieceLetterTable pieceLetters;
+constexpr PieceLetterTable pieceLetters;
 
 inline int pieceCodeOfLetter(char ch) { return pieceLetters.code[(unsigned char)ch]; }
 
 // What is wrong with a FEN's board field, if anything.
-struct boardFieldFault {
+struct BoardFieldFault {
     enum kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
     int rank = 0;   // 1..8
     char letter = 0;
@@ -73,32 +73,32 @@ struct boardFieldFault {
 // returned; the walk goes on past it as far as the board allows, so that a
 // malformed field can never place a man off the board.
 template <typename F>
-boardFieldFault walkBoardField(std::string_view field, F&& onMan) {
-    boardFieldFault fault;
-    auto note = [&fault](boardFieldFault::kind what, int rank, char letter = 0) {
-        if (fault.what == boardFieldFault::NONE) fault = {what, rank + 1, letter};
+BoardFieldFault walkBoardField(std::string_view field, F&& onMan) {
+    BoardFieldFault fault;
+    auto note = [&fault](BoardFieldFault::kind what, int rank, char letter = 0) {
+        if (fault.what == BoardFieldFault::NONE) fault = {what, rank + 1, letter};
     };
     int rank = 7, file = 0;
     for (char ch : field) {
         if (ch >= '1' && ch <= '8') {
             file += ch - '0';
-            if (file > 8) note(boardFieldFault::RANK_TOO_LONG, rank);
+            if (file > 8) note(BoardFieldFault::RANK_TOO_LONG, rank);
         } else if (ch == '/') {
-            if (file != 8) note(boardFieldFault::RANK_TOO_SHORT, rank);
-            if (--rank < 0) note(boardFieldFault::TOO_MANY_RANKS, 0);
+            if (file != 8) note(BoardFieldFault::RANK_TOO_SHORT, rank);
+            if (--rank < 0) note(BoardFieldFault::TOO_MANY_RANKS, 0);
             file = 0;
         } else {
             const int code = pieceCodeOfLetter(ch);
             if (code == 0)
-                note(boardFieldFault::UNKNOWN_LETTER, rank, ch);
+                note(BoardFieldFault::UNKNOWN_LETTER, rank, ch);
             else if (file >= 8)
-                note(boardFieldFault::RANK_TOO_LONG, rank);
+                note(BoardFieldFault::RANK_TOO_LONG, rank);
             else if (rank >= 0)
                 onMan(code, rank * 8 + file);
             file++;
         }
     }
-    if (rank != 0 || file != 8) note(boardFieldFault::TOO_FEW_RANKS, 0);
+    if (rank != 0 || file != 8) note(BoardFieldFault::TOO_FEW_RANKS, 0);
     return fault;
 }
 
@@ -117,12 +117,12 @@ int enpassantPawnSquare(std::string_view field, int side, const uint8_t* board) 
 }  // namespace
 
 std::string validateFen(const std::string& fen) {
-    const fenFields f = splitFenFields(fen);
+    const FenFields f = splitFenFields(fen);
     if (f.count < 2 || f[0].empty()) return "FEN needs at least a board and a side to move";
     int count[14] = {0};
-    U64 men[14] = {0};
+    uint64_t men[14] = {0};
     bool pawnOnEdge = false;
-    const boardFieldFault fault = walkBoardField(f[0], [&](int code, int sq) {
+    const BoardFieldFault fault = walkBoardField(f[0], [&](int code, int sq) {
         if ((code == WPAWN || code == BPAWN) && (rankOf(sq) == 0 || rankOf(sq) == 7)) pawnOnEdge = true;
         count[code]++;
         count[code & 1]++;
@@ -130,14 +130,14 @@ std::string validateFen(const std::string& fen) {
         men[code & 1] |= bit(sq);
     });
     switch (fault.what) {
-    case boardFieldFault::NONE: break;
-    case boardFieldFault::RANK_TOO_LONG:
+    case BoardFieldFault::NONE: break;
+    case BoardFieldFault::RANK_TOO_LONG:
         return "FEN board rank " + std::to_string(fault.rank) + " has more than eight squares";
-    case boardFieldFault::RANK_TOO_SHORT:
+    case BoardFieldFault::RANK_TOO_SHORT:
         return "FEN board rank " + std::to_string(fault.rank) + " does not have eight squares";
-    case boardFieldFault::TOO_MANY_RANKS: return "FEN board has more than eight ranks";
-    case boardFieldFault::UNKNOWN_LETTER: return std::string("FEN board has an unknown character '") + fault.letter + "'";
-    case boardFieldFault::TOO_FEW_RANKS: return "FEN board does not have eight full ranks";
+    case BoardFieldFault::TOO_MANY_RANKS: return "FEN board has more than eight ranks";
+    case BoardFieldFault::UNKNOWN_LETTER: return std::string("FEN board has an unknown character '") + fault.letter + "'";
+    case BoardFieldFault::TOO_FEW_RANKS: return "FEN board does not have eight full ranks";
     }
     if (pawnOnEdge) return "FEN has a pawn on the first or last rank";
     if (count[WKING] != 1) return "FEN must have exactly one white king";
@@ -153,24 +153,24 @@ std::string validateFen(const std::string& fen) {
     // reads only the bitboards, so they are all a scratch record gets; it is
     // kept per thread, since a tuning file checks a hundred thousand FENs and
     // a fresh zeroed record for each would cost more than the check itself.
-    thread_local std::unique_ptr<positionStruct> scratch;
-    if (!scratch) scratch.reset(new positionStruct);
+    thread_local std::unique_ptr<Position> scratch;
+    if (!scratch) scratch.reset(new Position);
     std::memcpy(scratch->pieceBitboard, men, sizeof men);
     const bool illegal = sideInCheck(scratch.get(), f[1] == "w" ? BLACK : WHITE);
     if (illegal) return "FEN position has the side not to move in check";
     return "";
 }
 
-void setPosition(std::string fen, positionStruct* pos) {
+void setPosition(std::string fen, Position* pos) {
     std::memset(pos->board, 0, sizeof pos->board);
     std::memset(pos->pieceBitboard, 0, sizeof pos->pieceBitboard);
-    const fenFields f = splitFenFields(fen);
+    const FenFields f = splitFenFields(fen);
 
     // Board, from a8 rank by rank; anything that would leave the board is
     // ignored so that a malformed text cannot write outside the record.  The
     // keys and the material, piece-square and phase sums are gathered on the
     // way (the same values as computing them from scratch afterwards).
-    U64 key = 0, pawnKey = 0;
+    uint64_t key = 0, pawnKey = 0;
     int32_t material[2] = {0, 0}, pst[2] = {0, 0};
     int phase = 0;
     walkBoardField(f[0], [&](int code, int sq) {
@@ -178,11 +178,11 @@ void setPosition(std::string fen, positionStruct* pos) {
         pos->board[sq] = (uint8_t)code;
         pos->pieceBitboard[code] |= bit(sq);
         pos->pieceBitboard[c] |= bit(sq);
-        key ^= hashCodePiece[code][sq];
-        if (t == 0 || t == 5) pawnKey ^= hashCodePiece[code][sq];
-        if (t != 5) material[c] += pieceValue[t];
-        if (t != 0 && t != 5) phase += pieceValuePhase[t];
-        pst[c] += pieceSquareScore[t][relSq(sq, c)];
+        key ^= zobristPiece[code][sq];
+        if (t == 0 || t == 5) pawnKey ^= zobristPiece[code][sq];
+        if (t != 5) material[c] += PIECE_VALUE[t];
+        if (t != 0 && t != 5) phase += PHASE_WEIGHT[t];
+        pst[c] += PIECE_SQUARE[t][relSq(sq, c)];
     });
 
     pos->sideToMove = (!f[1].empty() && f[1][0] == 'w') ? WHITE : BLACK;
@@ -218,9 +218,9 @@ void setPosition(std::string fen, positionStruct* pos) {
     if (gamePly > 512) gamePly = 512;
     for (int i = 0; i < gamePly; i++) pos->keyHistory[i] = 0;
 
-    key ^= hashCodeCastling[rights];
-    if (pos->plyStack[0].enpassantSquare) key ^= hashCodeEnpassant[pos->plyStack[0].enpassantSquare & 7];
-    if (pos->sideToMove == BLACK) key ^= hashCodeBlackToMove;
+    key ^= zobristCastling[rights];
+    if (pos->plyStack[0].enpassantSquare) key ^= zobristEnpassant[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->sideToMove == BLACK) key ^= zobristBlackToMove;
     pos->hashKey = key;
     pos->pawnHashKey = pawnKey;
     pos->keyHistory[gamePly] = pos->hashKey;
@@ -240,39 +240,39 @@ void setPosition(std::string fen, positionStruct* pos) {
 // The search
 // ===========================================================================
 
-workForce theWorkForce;
+ThreadPool threadPool;
 
-const int16_t seeValue[16] = {0, 0, 88, 88, 335, 335, 335, 335, 521, 521, 1035, 1035, 10000, 10000, 0, 0};
+const int16_t SEE_VALUE[16] = {0, 0, 88, 88, 335, 335, 335, 335, 521, 521, 1035, 1035, 10000, 10000, 0, 0};
 
 namespace {
 
-inline bool stopRequested() { return theWorkForce.stopSearch.load(std::memory_order_relaxed) != 0; }
+inline bool stopRequested() { return threadPool.stopSearch.load(std::memory_order_relaxed) != 0; }
 
-inline moveStruct moveFromWord(uint32_t w) {
-    moveStruct m = wordToMove(w);
+inline Move moveFromWord(uint32_t w) {
+    Move m = wordToMove(w);
     m.score = 0;
     return m;
 }
 
-inline bool isCapture(const positionStruct* pos, moveStruct m) {
+inline bool isCapture(const Position* pos, Move m) {
     return pos->board[m.to] != EMPTY || m.moveType == MT_ENPASSANT;
 }
 
-inline bool hasPieces(const positionStruct* pos, int side) {
+inline bool hasPieces(const Position* pos, int side) {
     return (pos->pieceBitboard[side] & ~(pos->pieceBitboard[PAWN + side] | pos->pieceBitboard[KING + side])) != 0;
 }
 
-inline int drawScore(U64 counter) { return (counter & 1) ? 1 : -1; }
+inline int drawScore(uint64_t counter) { return (counter & 1) ? 1 : -1; }
 
 // Repetition scan back to the last irreversible move.  A repetition inside
 // the search line is a draw at once; a position from the game before the root
 // must have occurred twice.
-inline bool isRepetition(const positionStruct* pos, int ply) {
+inline bool isRepetition(const Position* pos, int ply) {
     if (pos->fiftyMoveCounter < 4) return false;
     const int hl = pos->historyLength;
     int lowest = hl - pos->fiftyMoveCounter - 1;
     if (lowest < 0) lowest = 0;
-    const U64 key = pos->hashKey;
+    const uint64_t key = pos->hashKey;
     const int rootIndex = hl - ply - 1;
     int earlier = 0;
     for (int i = hl - 5; i >= lowest; i -= 2) {
@@ -283,7 +283,7 @@ inline bool isRepetition(const positionStruct* pos, int ply) {
     return false;
 }
 
-inline bool insufficientMaterial(const positionStruct* pos) {
+inline bool insufficientMaterial(const Position* pos) {
     return !(pos->pieceBitboard[WPAWN] | pos->pieceBitboard[BPAWN]) && mgOf(pos->materialScore[WHITE]) < 378 &&
            mgOf(pos->materialScore[BLACK]) < 378;
 }
@@ -292,7 +292,7 @@ inline bool insufficientMaterial(const positionStruct* pos) {
 // material, a window the distance to mate closes, the deepest ply.  True
 // with the node's value when one of them decides it.  `counter` (the node
 // count) picks the sign of a repetition's draw score.
-inline bool decidedOnEntry(positionStruct* pos, int ply, U64 counter, int& alpha, int& beta, int& score) {
+inline bool decidedOnEntry(Position* pos, int ply, uint64_t counter, int& alpha, int& beta, int& score) {
     if (isRepetition(pos, ply)) {
         score = drawScore(counter);
         return true;
@@ -301,32 +301,32 @@ inline bool decidedOnEntry(positionStruct* pos, int ply, U64 counter, int& alpha
         score = 0;
         return true;
     }
-    alpha = std::max(alpha, ply - MATESCORE);
-    beta = std::min(beta, MATESCORE + 1 - ply);
+    alpha = std::max(alpha, ply - MATE_SCORE);
+    beta = std::min(beta, MATE_SCORE + 1 - ply);
     if (alpha >= beta) {
         score = alpha;
         return true;
     }
     if (ply >= MAX_PLY - 1) {
-        score = evaluateN(0, pos);
+        score = evaluate(0, pos);
         return true;
     }
     return false;
 }
 
 // The side that just moved gives check.
-inline bool inCheckNow(const positionStruct* pos) { return sideInCheck(pos, pos->sideToMove); }
+inline bool inCheckNow(const Position* pos) { return sideInCheck(pos, pos->sideToMove); }
 
 int64_t elapsedSinceStart() { return nowMs() - engine.startTimeMs; }
 
 // Node count of this thread for the "go nodes" limit.
-U64 ownNodes(const positionStruct* pos) { return pos->nodeCount + pos->quiescenceNodeCount; }
+uint64_t ownNodes(const Position* pos) { return pos->nodeCount + pos->quiescenceNodeCount; }
 
 }  // namespace
 
-U64 totalNodes() {
-    U64 n = 0;
-    for (worker* w : theWorkForce.workers)
+uint64_t totalNodes() {
+    uint64_t n = 0;
+    for (SearchThread* w : threadPool.workers)
         n += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
     return n;
 }
@@ -334,21 +334,21 @@ U64 totalNodes() {
 // ---------------------------------------------------------------------------
 // Static exchange evaluation
 // ---------------------------------------------------------------------------
-bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold) {
+bool seeAtLeast(const Position* pos, Move move, int threshold) {
     if (move.moveType == MT_ENPASSANT || move.moveType == MT_CASTLE_K || move.moveType == MT_CASTLE_Q)
         return threshold <= 0;
     const int t = move.to, f = move.from;
-    const U64* pb = pos->pieceBitboard;
-    int balance = seeValue[pos->board[t]] - threshold;
+    const uint64_t* pb = pos->pieceBitboard;
+    int balance = SEE_VALUE[pos->board[t]] - threshold;
     if (balance < 0) return false;
-    balance -= seeValue[pos->board[f]];
+    balance -= SEE_VALUE[pos->board[f]];
     if (balance >= 0) return true;
 
-    U64 occ = (pb[0] | pb[1]) ^ bit(f) ^ bit(t);
-    const U64 diag = pb[WBISHOP] | pb[BBISHOP] | pb[WQUEEN] | pb[BQUEEN];
-    const U64 straight = pb[WROOK] | pb[BROOK] | pb[WQUEEN] | pb[BQUEEN];
-    U64 attackers = (bishopAttacks(t, occ) & diag) | (rookAttacks(t, occ) & straight) |
-                    (attackByPawnTable[WHITE][t] & pb[WPAWN]) | (attackByPawnTable[BLACK][t] & pb[BPAWN]) |
+    uint64_t occ = (pb[0] | pb[1]) ^ bit(f) ^ bit(t);
+    const uint64_t diag = pb[WBISHOP] | pb[BBISHOP] | pb[WQUEEN] | pb[BQUEEN];
+    const uint64_t straight = pb[WROOK] | pb[BROOK] | pb[WQUEEN] | pb[BQUEEN];
+    uint64_t attackers = (bishopAttacks(t, occ) & diag) | (rookAttacks(t, occ) & straight) |
+                    (pawnAttackTable[WHITE][t] & pb[WPAWN]) | (pawnAttackTable[BLACK][t] & pb[BPAWN]) |
                     (knightAttackTable[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
                     (kingAttackTable[t] & (pb[WKING] | pb[BKING]));
     attackers &= occ;
@@ -356,7 +356,7 @@ bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold) {
     int result = 1;
     while (attackers & pb[side]) {
         int code = PAWN + side;
-        U64 candidates = 0;
+        uint64_t candidates = 0;
         for (; code <= KING + side; code += 2)
             if ((candidates = attackers & pb[code])) break;
         const int from = lsb(candidates);
@@ -371,7 +371,7 @@ bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold) {
             break;
         }
         result ^= 1;
-        const int next = balance + seeValue[code];
+        const int next = balance + SEE_VALUE[code];
         if (next < 0) break;
         balance = -next;
         side ^= 1;
@@ -379,19 +379,19 @@ bool seeAtLeast(const positionStruct* pos, moveStruct move, int threshold) {
     return result == 1;
 }
 
-bool seeNotLosing(const positionStruct* pos, moveStruct move) { return seeAtLeast(pos, move, 0); }
+bool seeNotLosing(const Position* pos, Move move) { return seeAtLeast(pos, move, 0); }
 
 namespace {
 
 // The quick answer of the exchange test: taking a man worth at least the
 // taker (less the threshold) never loses, whatever follows.
 inline bool exchangeQuickly(int victim, int mover, int threshold) {
-    return seeValue[victim] - seeValue[mover] >= threshold;
+    return SEE_VALUE[victim] - SEE_VALUE[mover] >= threshold;
 }
 
 // The exchange test with its quick answer first; most captures are settled
 // without playing the exchange out.
-inline bool exchangeAtLeast(const positionStruct* pos, moveStruct m, int threshold) {
+inline bool exchangeAtLeast(const Position* pos, Move m, int threshold) {
     return exchangeQuickly(pos->board[m.to], pos->board[m.from], threshold) || seeAtLeast(pos, m, threshold);
 }
 
@@ -400,8 +400,8 @@ inline bool exchangeAtLeast(const positionStruct* pos, moveStruct m, int thresho
 // ---------------------------------------------------------------------------
 // Remembered moves
 // ---------------------------------------------------------------------------
-bool moveIsPseudoLegal(const positionStruct* pos, int ply, uint32_t word, bool quietOnly) {
-    const moveStruct m = wordToMove(word);
+bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOnly) {
+    const Move m = wordToMove(word);
     const int from = m.from, to = m.to, piece = (int)(word >> 24);
     const int side = pos->sideToMove;
     if (from > 63 || to > 63 || from == to) return false;
@@ -409,7 +409,7 @@ bool moveIsPseudoLegal(const positionStruct* pos, int ply, uint32_t word, bool q
     const int target = pos->board[to];
     if (target && ((target & 1) == side || target >= WKING)) return false;
     if (quietOnly && (target || m.moveType == MT_ENPASSANT)) return false;
-    const U64 occ = pos->pieceBitboard[0] | pos->pieceBitboard[1];
+    const uint64_t occ = pos->pieceBitboard[0] | pos->pieceBitboard[1];
     const int type = m.moveType;
     if (piece == PAWN + side) {
         const int fwd = side == WHITE ? 8 : -8;
@@ -427,7 +427,7 @@ bool moveIsPseudoLegal(const positionStruct* pos, int ply, uint32_t word, bool q
         }
         if (type != MT_NORMAL && !promoting) return false;
         if (to == from + fwd) return target == EMPTY;
-        return (attackByPawnTable[side ^ 1][from] & bit(to)) && target != EMPTY;
+        return (pawnAttackTable[side ^ 1][from] & bit(to)) && target != EMPTY;
     }
     if (type == MT_CASTLE_K || type == MT_CASTLE_Q) {
         if (piece != KING + side) return false;
@@ -448,10 +448,10 @@ bool moveIsPseudoLegal(const positionStruct* pos, int ply, uint32_t word, bool q
     switch (piece & ~1) {
     case KNIGHT: return (knightAttackTable[from] & bit(to)) != 0;
     case KING: return (kingAttackTable[from] & bit(to)) != 0;
-    case BISHOP: return (bishopAttackAll[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
-    case ROOK: return (rookAttackAll[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
+    case BISHOP: return (bishopEmptyAttacks[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
+    case ROOK: return (rookEmptyAttacks[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
     default:
-        return ((bishopAttackAll[from] | rookAttackAll[from]) & bit(to)) && !(inBetweenSquares[from][to] & occ);
+        return ((bishopEmptyAttacks[from] | rookEmptyAttacks[from]) & bit(to)) && !(inBetweenSquares[from][to] & occ);
     }
 }
 
@@ -459,7 +459,7 @@ namespace {
 
 // Does the move leave the mover's own king safe?  Made on the board and taken
 // back; used for moves from the table, which no generator produced.
-bool leavesKingSafe(positionStruct* pos, int ply, moveStruct m) {
+bool leavesKingSafe(Position* pos, int ply, Move m) {
     makeMove(pos, ply, m);
     const bool safe = !sideInCheck(pos, pos->sideToMove ^ 1);
     unmakeMove(pos, ply, m);
@@ -471,8 +471,8 @@ bool leavesKingSafe(positionStruct* pos, int ply, moveStruct m) {
 // ---------------------------------------------------------------------------
 // Histories
 // ---------------------------------------------------------------------------
-continuation continuationBlocks(positionStruct* pos, int ply) {
-    continuation c;
+Continuation continuationBlocks(Position* pos, int ply) {
+    Continuation c;
     if (ply >= 1) {
         uint32_t prev = pos->plyStack[ply - 1].currentMove;
         if (prev) c.counter = &(*pos->counterMoveHistory)[(prev >> 24) - 2][(prev >> 8) & 63];
@@ -484,14 +484,14 @@ continuation continuationBlocks(positionStruct* pos, int ply) {
     return c;
 }
 
-static inline int quietScore(const positionStruct* pos, const continuation& c, int piece, int to) {
+static inline int quietScore(const Position* pos, const Continuation& c, int piece, int to) {
     int s = pos->history[piece - 2][to];
     if (c.followUp) s += (*c.followUp)[piece - 2][to];
     if (c.counter) s += (*c.counter)[piece - 2][to];
     return s;
 }
 
-static inline bool allHistoriesNegative(const positionStruct* pos, const continuation& c, int piece, int to) {
+static inline bool allHistoriesNegative(const Position* pos, const Continuation& c, int piece, int to) {
     return c.followUp && c.counter && pos->history[piece - 2][to] < 0 && (*c.followUp)[piece - 2][to] < 0 &&
            (*c.counter)[piece - 2][to] < 0;
 }
@@ -499,7 +499,7 @@ static inline bool allHistoriesNegative(const positionStruct* pos, const continu
 static inline void historyBonus(int16_t& e, int b) { e = (int16_t)(e + b - e * b / 8192); }
 static inline void historyMalus(int16_t& e, int b) { e = (int16_t)(e - (b + e * b / 8192)); }
 
-static void adjustHistories(positionStruct* pos, const continuation& c, int piece, int to, int b, bool bonus) {
+static void adjustHistories(Position* pos, const Continuation& c, int piece, int to, int b, bool bonus) {
     pos->historyWrites++;
     auto apply = [&](int16_t& e) { bonus ? historyBonus(e, b) : historyMalus(e, b); };
     if (c.followUp) apply((*c.followUp)[piece - 2][to]);
@@ -510,9 +510,9 @@ static void adjustHistories(positionStruct* pos, const continuation& c, int piec
 // ---------------------------------------------------------------------------
 // Staged move picker
 // ---------------------------------------------------------------------------
-static inline void selectBest(moveStruct* from, moveStruct* end) {
-    moveStruct* best = from;
-    for (moveStruct* m = from + 1; m < end; m++)
+static inline void selectBest(Move* from, Move* end) {
+    Move* best = from;
+    for (Move* m = from + 1; m < end; m++)
         if (m->score > best->score) best = m;
     std::swap(*best, *from);
 }
@@ -522,13 +522,13 @@ static inline void selectBest(moveStruct* from, moveStruct* end) {
 // writes them; near the leaves the moves lead to the quiescence search, which
 // writes none, so the scores taken at one pick mostly hold for the next and
 // are kept beside the moves instead of being read again.
-static void selectBestQuiet(const positionStruct* pos, const plyEntry& e, pickerContext& pc) {
-    moveStruct* const current = e.moveListCurrent;
+static void selectBestQuiet(const Position* pos, const PlyEntry& e, PickerContext& pc) {
+    Move* const current = e.moveListCurrent;
     const long count = e.moveListEnd - e.quietListStart;
     if (!pc.quietScores || count > QUIET_SCORE_CAPACITY) {
-        moveStruct* best = current;
+        Move* best = current;
         int bestScore = quietScore(pos, pc.cont, pos->board[best->from], best->to);
-        for (moveStruct* m = best + 1; m < e.moveListEnd; m++) {
+        for (Move* m = best + 1; m < e.moveListEnd; m++) {
             int s = quietScore(pos, pc.cont, pos->board[m->from], m->to);
             if (s > bestScore) {
                 bestScore = s;
@@ -546,7 +546,7 @@ static void selectBestQuiet(const positionStruct* pos, const plyEntry& e, picker
     int32_t* const score = pc.quietScores;
     if (!pc.quietScoresValid || pc.quietScoresWrites != pos->historyWrites) {
         for (long i = first; i < count; i++) {
-            const moveStruct m = e.quietListStart[i];
+            const Move m = e.quietListStart[i];
             score[i] = quietScore(pos, pc.cont, pos->board[m.from], m.to) * 256 + (int32_t)(255 - i);
         }
         pc.quietScoresValid = true;
@@ -560,15 +560,15 @@ static void selectBestQuiet(const positionStruct* pos, const plyEntry& e, picker
     score[first] = (top & ~255) | (int32_t)(255 - first);
 }
 
-moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage) {
-    plyEntry& e = pos->plyStack[ply];
+Move* nextMove(Position* pos, int ply, PickerContext& pc, int* stage) {
+    PlyEntry& e = pos->plyStack[ply];
     for (;;) {
         switch (e.moveStage) {
         case STAGE_HASH: {
             e.moveStage = STAGE_GEN_CAPTURES;
             // The hash move is written where the captures will go; the
             // generator overwrites it later, which does no harm.
-            moveStruct* slot = e.moveListStart;
+            Move* slot = e.moveListStart;
             *slot = moveFromWord(e.hashMove);
             *stage = STAGE_HASH;
             return slot;
@@ -584,7 +584,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
         case STAGE_GOOD_CAPTURES:
             while (e.moveListCurrent < e.captureListEnd) {
                 if (!pc.sortOff) selectBest(e.moveListCurrent, e.captureListEnd);
-                moveStruct* m = e.moveListCurrent++;
+                Move* m = e.moveListCurrent++;
                 if (e.hashMove && sameMove(moveToWord(*m), e.hashMove)) continue;
                 if (exchangeAtLeast(pos, *m, 0)) {
                     *stage = STAGE_GOOD_CAPTURES;
@@ -618,7 +618,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
                 if (s == STAGE_COUNTER) e.moveListCurrent = e.moveListStart;
                 break;
             }
-            moveStruct* slot = e.moveListCurrent++;
+            Move* slot = e.moveListCurrent++;
             *slot = moveFromWord(candidate);
             if (s == STAGE_COUNTER) {
                 e.quietListStart = e.moveListCurrent;
@@ -629,7 +629,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
         }
         case STAGE_BAD_CAPTURES:
             while (e.moveListCurrent < e.captureListEnd) {
-                moveStruct* m = e.moveListCurrent++;
+                Move* m = e.moveListCurrent++;
                 if (m->score == 255) {
                     *stage = STAGE_BAD_CAPTURES;
                     return m;
@@ -639,14 +639,14 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
             break;
         case STAGE_GEN_QUIETS: {
             generateMovesQuiets((unsigned char)ply, e.quietListStart, pos);
-            moveStruct* end = e.moveListEnd;
+            Move* end = e.moveListEnd;
             // Drop the moves tried already (hash move, killers, counter move).
             // Most quiet moves go to none of their target squares, which
             // settles them with one test.
-            U64 triedTargets = 0;
+            uint64_t triedTargets = 0;
             for (const uint32_t w : {e.hashMove, e.killerMove[0], e.killerMove[1], e.counterMoveSlot})
                 if (w) triedTargets |= bit((w >> 8) & 63);
-            for (moveStruct* m = e.quietListStart; m < end;) {
+            for (Move* m = e.quietListStart; m < end;) {
                 const uint32_t w = moveToWord(*m);
                 if ((triedTargets & bit(m->to)) &&
                     ((e.hashMove && sameMove(w, e.hashMove)) || (e.killerMove[0] && sameMove(w, e.killerMove[0])) ||
@@ -680,7 +680,7 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
         case STAGE_EVASIONS:
             while (e.moveListCurrent < e.moveListEnd) {
                 selectBest(e.moveListCurrent, e.moveListEnd);
-                moveStruct* m = e.moveListCurrent++;
+                Move* m = e.moveListCurrent++;
                 if (e.hashMove && sameMove(moveToWord(*m), e.hashMove)) continue;
                 *stage = STAGE_EVASIONS;
                 return m;
@@ -696,8 +696,8 @@ moveStruct* nextMove(positionStruct* pos, int ply, pickerContext& pc, int* stage
 namespace {
 
 // Killers, counter move and histories after a quiet move caused a cut-off.
-void updateQuietCutoff(positionStruct* pos, int ply, int depth, moveStruct m, int stage, const continuation& c) {
-    plyEntry& e = pos->plyStack[ply];
+void updateQuietCutoff(Position* pos, int ply, int depth, Move m, int stage, const Continuation& c) {
+    PlyEntry& e = pos->plyStack[ply];
     const int piece = pos->board[m.from];
     const uint32_t word = makeMoveWord(m, piece);
     if (depth <= 18) {
@@ -708,17 +708,17 @@ void updateQuietCutoff(positionStruct* pos, int ply, int depth, moveStruct m, in
             if (prev) pos->counterMoves[(prev >> 24) - 2][(prev >> 8) & 63] = word;
         }
         if (e.hashMove && !sameMove(e.hashMove, word)) {
-            moveStruct h = wordToMove(e.hashMove);
+            Move h = wordToMove(e.hashMove);
             if (pos->board[h.to] == EMPTY) adjustHistories(pos, c, (int)(e.hashMove >> 24), h.to, b, false);
         }
         if (stage != STAGE_HASH) {
-            moveStruct* killerEnd = stage < STAGE_COUNTER ? e.moveListCurrent : e.quietListStart;
-            for (moveStruct* k = e.captureListEnd; k < killerEnd; k++) {
+            Move* killerEnd = stage < STAGE_COUNTER ? e.moveListCurrent : e.quietListStart;
+            for (Move* k = e.captureListEnd; k < killerEnd; k++) {
                 if (sameMove(moveToWord(*k), word)) continue;
                 adjustHistories(pos, c, pos->board[k->from], k->to, b, false);
             }
             if (stage == STAGE_QUIETS)
-                for (moveStruct* q = e.quietListStart; q < e.moveListCurrent - 1; q++)
+                for (Move* q = e.quietListStart; q < e.moveListCurrent - 1; q++)
                     adjustHistories(pos, c, pos->board[q->from], q->to, b, false);
         }
     }
@@ -730,27 +730,27 @@ void updateQuietCutoff(positionStruct* pos, int ply, int depth, moveStruct m, in
 
 // Is a legal move available at this node?  Used when every move was pruned,
 // so that a pruned node is never mistaken for mate or stalemate.
-bool anyLegalMove(positionStruct* pos, int ply) {
-    plyEntry& e = pos->plyStack[ply];
+bool anyLegalMove(Position* pos, int ply) {
+    PlyEntry& e = pos->plyStack[ply];
     generateMovesCaptures((unsigned char)ply, e.moveListStart, pos);
     if (e.inCheck) return e.moveListEnd > e.moveListStart;
     generateMovesQuiets((unsigned char)ply, e.moveListEnd, pos);
-    for (moveStruct* m = e.moveListStart; m < e.moveListEnd; m++)
+    for (Move* m = e.moveListStart; m < e.moveListEnd; m++)
         if (moveIsLegal(pos, ply, *m)) return true;
     return false;
 }
 
 // Clock and node-limit test, made every timeCheckInterval nodes.  Each thread
 // adds the nodes it searched since its last test to the search's shared count.
-bool timeIsUp(positionStruct* pos) {
+bool timeIsUp(Position* pos) {
     if (engine.nodesLimit) {
-        const U64 mine = ownNodes(pos);
-        const U64 fresh = mine - pos->nodesReported;
+        const uint64_t mine = ownNodes(pos);
+        const uint64_t fresh = mine - pos->nodesReported;
         pos->nodesReported = mine;
-        const U64 total = theWorkForce.nodesCounted.fetch_add(fresh, std::memory_order_relaxed) + fresh;
+        const uint64_t total = threadPool.nodesCounted.fetch_add(fresh, std::memory_order_relaxed) + fresh;
         if (total >= engine.nodesLimit) return true;
     }
-    if (theWorkForce.pondering.load(std::memory_order_relaxed) || engine.infinite) return false;
+    if (threadPool.pondering.load(std::memory_order_relaxed) || engine.infinite) return false;
     return elapsedSinceStart() >= engine.timeMax;
 }
 
@@ -771,42 +771,42 @@ constexpr int QS_EVASIONS_DEPTH = -13;
 
 }  // namespace
 
-int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
+int quiescence(unsigned char ply, int depth, int alpha, int beta, Position* pos) {
     relaxedIncrement(pos->quiescenceNodeCount);
     int decided;
     if (decidedOnEntry(pos, ply, pos->quiescenceNodeCount, alpha, beta, decided)) return decided;
 
-    plyEntry& e = pos->plyStack[ply];
+    PlyEntry& e = pos->plyStack[ply];
     const bool wasInCheck = e.inCheck != 0;
     // Only the node search stores positions, so the table seldom knows a
     // quiescence node, and its bucket is mostly a miss to main memory: it is
     // fetched while the static evaluation is worked out, and read after it.
-    hashPrefetch(pos->hashKey);
-    const int staticEval = wasInCheck ? 0 : evaluateN(0, pos);
-    const U64 entry = hashProbe(pos->hashKey);
-    const int bound = hashEntryBound(entry);
+    ttPrefetch(pos->hashKey);
+    const int staticEval = wasInCheck ? 0 : evaluate(0, pos);
+    const uint64_t entry = ttProbe(pos->hashKey);
+    const int bound = ttEntryBound(entry);
     int ttScore = 0;
     if (bound) {
-        ttScore = scoreFromHash(hashEntryScore(entry), ply);
-        if (bound != boundUpper && ttScore >= beta) return ttScore;
-        if (bound == boundExact || (bound != boundLower && ttScore <= alpha)) return ttScore;
+        ttScore = scoreFromTable(ttEntryScore(entry), ply);
+        if (bound != BOUND_UPPER && ttScore >= beta) return ttScore;
+        if (bound == BOUND_EXACT || (bound != BOUND_LOWER && ttScore <= alpha)) return ttScore;
     }
 
     int best;
     if (!wasInCheck) {
         int standPat = staticEval;
-        if ((bound == boundLower && standPat < ttScore) || (bound == boundUpper && standPat > ttScore))
+        if ((bound == BOUND_LOWER && standPat < ttScore) || (bound == BOUND_UPPER && standPat > ttScore))
             standPat = ttScore;
         if (standPat >= beta) return standPat;
         alpha = std::max(alpha, standPat);
         best = standPat;
     } else {
-        best = ply - MATESCORE;
+        best = ply - MATE_SCORE;
     }
 
     e.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
-    moveStruct* const start = e.moveListStart;
-    moveStruct* end;
+    Move* const start = e.moveListStart;
+    Move* end;
     // Deep in the recapture phase a side in check no longer gets all its
     // evasions; the recaptures it may try are then checked for legality in
     // full, since the cheap test assumes the king is not attacked.
@@ -836,20 +836,20 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
     // The children's buckets are fetched now, long before each child reads
     // its own: most of the wait for memory goes by while this node picks and
     // tests its moves.
-    for (moveStruct* m = start; m < end; m++) hashPrefetch(keyAfterGuess(pos, ply, *m));
+    for (Move* m = start; m < end; m++) ttPrefetch(keyAfterGuess(pos, ply, *m));
 
     const bool inCheck = e.inCheck != 0;
     int searched = 0;
-    moveStruct* front = start;
+    Move* front = start;
     const bool skipLosingCaptures = !inCheck && depth <= 0 && depth >= QS_ALL_CAPTURES_DEPTH;
     while (front < end) {
         if (!skipLosingCaptures) {
             selectBest(front, end);
         } else {
             // Captures whose exchange loses are never searched here.
-            moveStruct* choice = front;
+            Move* choice = front;
             bool taken = false;
-            for (moveStruct* m = front + 1; m < end; m++) {
+            for (Move* m = front + 1; m < end; m++) {
                 if (m->score <= choice->score) continue;
                 if (exchangeAtLeast(pos, *m, 0)) {
                     choice = m;
@@ -863,7 +863,7 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, positionStruct
                 continue;
             }
         }
-        moveStruct m = *front++;
+        Move m = *front++;
         if (!inCheck && !fullLegalityTest && !moveIsLegal(pos, ply, m)) continue;
         m.score = 0;
         makeMove(pos, ply, m);
@@ -906,13 +906,13 @@ namespace {
 // above beta by the margin of the depth is taken as the node's value; the
 // opponent is not expected to win back so much in so few moves.
 constexpr int REVERSE_FUTILITY_DEPTH = 6;
-constexpr int reverseFutilityMargin[REVERSE_FUTILITY_DEPTH + 2] = {0, 65, 130, 195, 260, 325, 390, 455};
+constexpr int REVERSE_FUTILITY_MARGIN[REVERSE_FUTILITY_DEPTH + 2] = {0, 65, 130, 195, 260, 325, 390, 455};
 
 // Razoring (step 10): with up to this much depth left, a static score below
 // alpha by the margin (larger when the position is improving) is checked
 // with the quiescence search alone.
 constexpr int RAZOR_DEPTH = 3;
-constexpr int razorMargin[2][RAZOR_DEPTH + 1] = {{0, 90, 140, 200}, {0, 120, 190, 240}};
+constexpr int RAZOR_MARGIN[2][RAZOR_DEPTH + 1] = {{0, 90, 140, 200}, {0, 120, 190, 240}};
 
 // Null move (step 11): passing must still leave the side above beta at a
 // depth reduced by NULL_MOVE_BASE_R, one more per NULL_MOVE_DEPTH_STEP of
@@ -958,7 +958,7 @@ constexpr int HISTORY_PRUNING_DEPTH = 3;
 // Late-move pruning (step 16.3): with up to LMP_DEPTH left, quiet moves
 // beyond the count of the table (by improving and depth) are not searched.
 constexpr int LMP_DEPTH = 7;
-constexpr uint8_t lateMoveCount[2][LMP_DEPTH + 1] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
+constexpr uint8_t LATE_MOVE_COUNT[2][LMP_DEPTH + 1] = {{1, 2, 3, 5, 7, 10, 14, 19}, {2, 4, 6, 8, 11, 15, 20, 27}};
 
 // A quiet move both continuation histories rate above this is extended
 // (step 16.6): it has followed these two moves well again and again.
@@ -972,43 +972,43 @@ constexpr int LMR_MIN_DEPTH = 3;
 inline int seventhRank(int side) { return side == WHITE ? 6 : 1; }
 
 // A score that is no mate or tablebase result.
-inline bool ordinaryScore(int score) { return std::abs(score) <= MATETHRESHOLD - 1; }
+inline bool ordinaryScore(int score) { return std::abs(score) <= MATE_THRESHOLD - 1; }
 
 // What the table says about the node.
-struct tableEntry {
+struct TableHit {
     int score = 0;
     int draft = -128;
-    int bound = boundNone;
+    int bound = BOUND_NONE;
     bool cutsOff(int depth, int alpha, int beta) const {
-        return draft >= depth && (bound == boundExact || (bound == boundLower && score >= beta) ||
-                                  (bound == boundUpper && score <= alpha));
+        return draft >= depth && (bound == BOUND_EXACT || (bound == BOUND_LOWER && score >= beta) ||
+                                  (bound == BOUND_UPPER && score <= alpha));
     }
 };
 
 // 7. Positions reached by a capture or pawn move with few enough men are
 // scored from the win/draw/loss tables.  True when that decides the node.
-inline bool tablebaseDecides(positionStruct* pos, int ply, int depth, int alpha, int beta, int& score) {
-    const plyEntry& e = pos->plyStack[ply];
-    if (TB_LARGEST == 0 || pos->fiftyMoveCounter != 0 || e.castlingRights != 0) return false;
+inline bool tablebaseDecides(Position* pos, int ply, int depth, int alpha, int beta, int& score) {
+    const PlyEntry& e = pos->plyStack[ply];
+    if (largestMen == 0 || pos->fiftyMoveCounter != 0 || e.castlingRights != 0) return false;
     const int men = popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]);
-    if (men > TB_LARGEST ||
-        (men == TB_LARGEST && depth < engine.syzygyProbeDepth.load(std::memory_order_relaxed)))
+    if (men > largestMen ||
+        (men == largestMen && depth < engine.syzygyProbeDepth.load(std::memory_order_relaxed)))
         return false;
     int success = 0;
-    const int wdl = syzygyProbeWDL(pos, ply, &success);
+    const int wdl = probeTablebaseWdl(pos, ply, &success);
     if (!success) return false;
     relaxedIncrement(pos->tbHits);
     if (wdl == 2) {
-        score = MATETHRESHOLD - ply;
+        score = MATE_THRESHOLD - ply;
         if (score < beta) return false;
-        hashStore(pos->hashKey, 0, score, MAX_PLY - 1, boundLower);
+        ttStore(pos->hashKey, 0, score, MAX_PLY - 1, BOUND_LOWER);
     } else if (wdl == -2) {
-        score = ply - MATETHRESHOLD;
+        score = ply - MATE_THRESHOLD;
         if (score > alpha) return false;
-        hashStore(pos->hashKey, 0, score, MAX_PLY - 1, boundUpper);
+        ttStore(pos->hashKey, 0, score, MAX_PLY - 1, BOUND_UPPER);
     } else {
         score = 0;
-        hashStore(pos->hashKey, 0, 0, MAX_PLY - 1, boundExact);
+        ttStore(pos->hashKey, 0, 0, MAX_PLY - 1, BOUND_EXACT);
     }
     return true;
 }
@@ -1016,39 +1016,39 @@ inline bool tablebaseDecides(positionStruct* pos, int ply, int depth, int alpha,
 // 11. Null move: let the opponent move twice; if the side to move still
 // stays above beta in a reduced search, so will its real moves.  True with
 // the node's score when the null move fails high.
-inline bool nullMoveFailsHigh(positionStruct* pos, int ply, int depth, int beta, int adjEval, int& score) {
-    plyEntry& e = pos->plyStack[ply];
+inline bool nullMoveFailsHigh(Position* pos, int ply, int depth, int beta, int adjEval, int& score) {
+    PlyEntry& e = pos->plyStack[ply];
     const int R = NULL_MOVE_BASE_R + depth / NULL_MOVE_DEPTH_STEP +
                   std::min((adjEval - beta) / NULL_MOVE_EVAL_STEP, NULL_MOVE_EVAL_MAX);
     const int nullDepth = depth - R;
-    const U64 savedKey = makeNullMove(pos, ply);
+    const uint64_t savedKey = makeNullMove(pos, ply);
     e.currentMove = 0;
-    hashPrefetch(pos->hashKey);
+    ttPrefetch(pos->hashKey);
     const int s = nullDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -beta + 1, pos)
-                                 : -alfabeta(ply + 1, nullDepth, -beta, -beta + 1, pos);
+                                 : -alphaBeta(ply + 1, nullDepth, -beta, -beta + 1, pos);
     unmakeNullMove(pos, ply, savedKey);
     if (s < beta) return false;
     // A mate found behind a null move is not trusted as a mate.
-    score = s >= MATETHRESHOLD + 1 ? beta : s;
+    score = s >= MATE_THRESHOLD + 1 ? beta : s;
     return true;
 }
 
 // 12. ProbCut: a good capture that beats beta by a margin in a shallower
 // search is taken to beat beta in the full one.  True when the node is
 // decided (with score 0 when the search was stopped).
-bool probCutDecides(positionStruct* pos, int ply, int depth, int beta, int eval, int& score) {
-    plyEntry& e = pos->plyStack[ply];
+bool probCutDecides(Position* pos, int ply, int depth, int beta, int eval, int& score) {
+    PlyEntry& e = pos->plyStack[ply];
     const int pb = beta + PROBCUT_MARGIN;
     const int threshold = pb - eval;
     int tried = 0;
-    auto tryCandidate = [&](moveStruct m) -> int {
+    auto tryCandidate = [&](Move m) -> int {
         const int piece = pos->board[m.from];
         makeMove(pos, ply, m);
         e.currentMove = makeMoveWord(m, piece);
-        hashPrefetch(pos->hashKey);
+        ttPrefetch(pos->hashKey);
         pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
         int s = -quiescence(ply + 1, 0, -pb, -pb + 1, pos);
-        if (s >= pb) s = -alfabeta(ply + 1, depth - PROBCUT_REDUCTION, -pb, -pb + 1, pos);
+        if (s >= pb) s = -alphaBeta(ply + 1, depth - PROBCUT_REDUCTION, -pb, -pb + 1, pos);
         unmakeMove(pos, ply, m);
         tried++;
         return s;
@@ -1063,7 +1063,7 @@ bool probCutDecides(positionStruct* pos, int ply, int depth, int beta, int eval,
     };
     uint32_t hashTried = 0;
     if (e.hashMove) {
-        const moveStruct h = moveFromWord(e.hashMove);
+        const Move h = moveFromWord(e.hashMove);
         if ((isCapture(pos, h) || (h.moveType >= MT_PROMO_N && h.moveType <= MT_PROMO_Q)) &&
             moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, h) &&
             seeAtLeast(pos, h, threshold)) {
@@ -1072,44 +1072,44 @@ bool probCutDecides(positionStruct* pos, int ply, int depth, int beta, int eval,
         }
     }
     generateMovesCaptures(ply, e.moveListStart, pos);
-    for (moveStruct* m = e.moveListStart; m < e.moveListEnd && tried < PROBCUT_TRIES; m++) {
+    for (Move* m = e.moveListStart; m < e.moveListEnd && tried < PROBCUT_TRIES; m++) {
         selectBest(m, e.moveListEnd);
         if (hashTried && sameMove(moveToWord(*m), hashTried)) continue;
         if (!seeAtLeast(pos, *m, threshold) || !moveIsLegal(pos, ply, *m)) continue;
-        moveStruct mv = *m;
+        Move mv = *m;
         mv.score = 0;
         if (decided(tryCandidate(mv))) return true;
     }
     return false;
 }
 
-enum singularResult { NOT_SINGULAR, SINGULAR, SINGULAR_STOPPED };
+enum SingularResult { NOT_SINGULAR, SINGULAR, SINGULAR_STOPPED };
 
 // 15. Is the hash move singular: does every other early move fall short of
 // the table score by a margin in a search of half the depth?
-singularResult singularTest(positionStruct* pos, int ply, int depth, int ttScore, bool inCheck,
-                            const pickerContext& pc) {
-    plyEntry& e = pos->plyStack[ply];
+SingularResult singularTest(Position* pos, int ply, int depth, int ttScore, bool inCheck,
+                            const PickerContext& pc) {
+    PlyEntry& e = pos->plyStack[ply];
     const int sb = ttScore - SINGULAR_MARGIN_PER_DEPTH * depth;
-    const plyEntry saved = e;
+    const PlyEntry saved = e;
     const uint16_t savedNoNull = pos->plyStack[ply + 1].noNullMove;
     pos->plyStack[ply + 1].noNullMove = 1;
     e.moveStage = STAGE_GEN_CAPTURES;
-    pickerContext spc = pc;
+    PickerContext spc = pc;
     int counted = 0;
     bool exceeded = false;
     int stage;
-    moveStruct* mp;
+    Move* mp;
     while (counted < SINGULAR_QUIET_MOVES && (mp = nextMove(pos, ply, spc, &stage)) != nullptr) {
-        moveStruct m = *mp;
+        Move m = *mp;
         m.score = 0;
         if (!inCheck && !moveIsLegal(pos, ply, m)) continue;
         const int piece = pos->board[m.from];
         makeMove(pos, ply, m);
         e.currentMove = makeMoveWord(m, piece);
-        hashPrefetch(pos->hashKey);
+        ttPrefetch(pos->hashKey);
         pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
-        const int score = -alfabeta(ply + 1, depth / 2 - 1, -sb, -sb + 1, pos);
+        const int score = -alphaBeta(ply + 1, depth / 2 - 1, -sb, -sb + 1, pos);
         unmakeMove(pos, ply, m);
         if (stopRequested()) return SINGULAR_STOPPED;
         if (stage != STAGE_GOOD_CAPTURES && stage != STAGE_BAD_CAPTURES) counted++;
@@ -1125,8 +1125,8 @@ singularResult singularTest(positionStruct* pos, int ply, int depth, int ttScore
 
 // 16.1 Moves not worth making at all: captures that lose too much near the
 // leaves, and quiet moves every history condemns.
-inline bool prunedBeforeMaking(const positionStruct* pos, int depth, moveStruct m, int piece, int stage,
-                               const continuation& cont) {
+inline bool prunedBeforeMaking(const Position* pos, int depth, Move m, int piece, int stage,
+                               const Continuation& cont) {
     if (stage == STAGE_BAD_CAPTURES && depth <= BAD_CAPTURE_DEPTH &&
         !exchangeAtLeast(pos, m, -BAD_CAPTURE_MARGIN * depth))
         return true;
@@ -1136,8 +1136,8 @@ inline bool prunedBeforeMaking(const positionStruct* pos, int depth, moveStruct 
 // 16.6 One ply more for the singular hash move, for a check that does not
 // lose material, and for a quiet move both continuation histories rate
 // highly.  The move has been made.
-inline int extension(positionStruct* pos, int ply, moveStruct m, int piece, bool capture, bool givesCheck,
-                     bool singularFirst, const continuation& cont) {
+inline int extension(Position* pos, int ply, Move m, int piece, bool capture, bool givesCheck,
+                     bool singularFirst, const Continuation& cont) {
     if (singularFirst) return 1;
     if (givesCheck) {
         if (exchangeQuickly(pos->plyStack[ply + 1].capturedPiece, piece, 0)) return 1;
@@ -1156,11 +1156,11 @@ inline int extension(positionStruct* pos, int ply, moveStruct m, int piece, bool
 // amount for depth and move number, more when the position is not improving
 // or every history condemns the move, less on the PV, for a pawn about to
 // promote, and for a killer pawn move that is passed.  The move has been made.
-inline int reduction(const positionStruct* pos, int ply, int depth, int searchedCount, bool improving, bool pvNode,
-                     moveStruct m, int piece, const continuation& cont) {
-    const plyEntry& e = pos->plyStack[ply];
+inline int reduction(const Position* pos, int ply, int depth, int searchedCount, bool improving, bool pvNode,
+                     Move m, int piece, const Continuation& cont) {
+    const PlyEntry& e = pos->plyStack[ply];
     const int side = pos->sideToMove ^ 1;
-    int R = LMR[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
+    int R = reductionTable[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
     if (allHistoriesNegative(pos, cont, piece, m.to)) R++;
     if (R && pvNode) R--;
     if (pos->board[m.to] == PAWN + side) {
@@ -1178,8 +1178,8 @@ inline int reduction(const positionStruct* pos, int ply, int depth, int searched
 namespace {
 
 // What a node knows before its move loop.
-struct nodeFacts {
-    tableEntry tt;
+struct NodeFacts {
+    TableHit tt;
     bool zeroWindow = false, pvNode = false;
     bool inCheck = false;
     bool improving = true;  // the static score is no worse than two plies ago
@@ -1189,31 +1189,31 @@ struct nodeFacts {
 
 // 8 to 13: the static evaluation and the pruning it allows.  True when that
 // decides the node (the value in `score`).
-bool staticPruningDecides(positionStruct* pos, int ply, int depth, int alpha, int beta, nodeFacts& n, int& score) {
-    plyEntry& e = pos->plyStack[ply];
+bool staticPruningDecides(Position* pos, int ply, int depth, int alpha, int beta, NodeFacts& n, int& score) {
+    PlyEntry& e = pos->plyStack[ply];
     const int side = pos->sideToMove;
     e.staticEval = -32767;
     if (n.inCheck) return false;
 
     // 8. Static evaluation.
-    n.eval = evaluateN(0, pos);
+    n.eval = evaluate(0, pos);
     e.staticEval = (int16_t)n.eval;
-    n.adjEval = n.tt.bound == boundExact   ? n.tt.score
-                : n.tt.bound == boundLower ? std::max(n.eval, n.tt.score)
-                : n.tt.bound == boundUpper ? std::min(n.eval, n.tt.score)
+    n.adjEval = n.tt.bound == BOUND_EXACT   ? n.tt.score
+                : n.tt.bound == BOUND_LOWER ? std::max(n.eval, n.tt.score)
+                : n.tt.bound == BOUND_UPPER ? std::min(n.eval, n.tt.score)
                                            : n.eval;
     n.improving = ply < 2 || n.eval >= pos->plyStack[ply - 2].staticEval;
 
     // 9. Reverse futility.
     if (depth <= REVERSE_FUTILITY_DEPTH && n.zeroWindow && ordinaryScore(n.adjEval) &&
-        n.adjEval >= beta + reverseFutilityMargin[depth] && hasPieces(pos, side)) {
+        n.adjEval >= beta + REVERSE_FUTILITY_MARGIN[depth] && hasPieces(pos, side)) {
         score = n.adjEval;
         return true;
     }
 
     if (depth <= RAZOR_DEPTH && n.zeroWindow) {
         // 10. Razoring.
-        if (n.adjEval + razorMargin[n.improving][depth] < alpha) {
+        if (n.adjEval + RAZOR_MARGIN[n.improving][depth] < alpha) {
             score = quiescence(ply, 0, alpha, beta, pos);
             if (score < alpha) return true;
         }
@@ -1234,13 +1234,13 @@ bool staticPruningDecides(positionStruct* pos, int ply, int depth, int alpha, in
 
     // 13. Internal iterative deepening.
     if (depth >= IID_MIN_DEPTH && e.hashMove == 0 && (n.pvNode || n.adjEval >= beta - IID_EVAL_MARGIN)) {
-        alfabeta(ply, depth - IID_REDUCTION, alpha, beta, pos);
+        alphaBeta(ply, depth - IID_REDUCTION, alpha, beta, pos);
         if (stopRequested()) {
             score = 0;
             return true;
         }
-        const U64 entry = hashProbe(pos->hashKey);
-        if (hashEntryBound(entry) != boundNone) e.hashMove = hashEntryMove(entry);
+        const uint64_t entry = ttProbe(pos->hashKey);
+        if (ttEntryBound(entry) != BOUND_NONE) e.hashMove = ttEntryMove(entry);
     }
     return false;
 }
@@ -1248,35 +1248,35 @@ bool staticPruningDecides(positionStruct* pos, int ply, int depth, int alpha, in
 // 16.7 Search one move (made): the first with the full window, the others
 // with a null window, reduced by R first, and again in full when they beat
 // alpha.
-inline int searchMove(positionStruct* pos, int ply, int alpha, int beta, int newDepth, bool first, int R) {
+inline int searchMove(Position* pos, int ply, int alpha, int beta, int newDepth, bool first, int R) {
     if (first)
         return newDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -alpha, pos)
-                             : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
+                             : -alphaBeta(ply + 1, newDepth, -beta, -alpha, pos);
     const int reduced = newDepth - R;
     int score = reduced <= 0 ? -quiescence(ply + 1, 0, -alpha - 1, -alpha, pos)
-                             : -alfabeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
-    if (R != 0 && newDepth >= 1 && score > alpha) score = -alfabeta(ply + 1, newDepth, -alpha - 1, -alpha, pos);
+                             : -alphaBeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
+    if (R != 0 && newDepth >= 1 && score > alpha) score = -alphaBeta(ply + 1, newDepth, -alpha - 1, -alpha, pos);
     if (score > alpha && score < beta)
         score = newDepth <= 0 ? -quiescence(ply + 1, newDepth, -beta, -alpha, pos)
-                              : -alfabeta(ply + 1, newDepth, -beta, -alpha, pos);
+                              : -alphaBeta(ply + 1, newDepth, -beta, -alpha, pos);
     return score;
 }
 
 // 16 to 18: the move loop of a node and its result.
-int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, const nodeFacts& n, bool hashValid,
-                bool singular, pickerContext& pc) {
-    plyEntry& e = pos->plyStack[ply];
+int searchMoves(Position* pos, int ply, int depth, int alpha, int beta, const NodeFacts& n, bool hashValid,
+                bool singular, PickerContext& pc) {
+    PlyEntry& e = pos->plyStack[ply];
     const int alphaOrig = alpha;
-    const continuation& cont = pc.cont;
+    const Continuation& cont = pc.cont;
     pos->plyStack[ply + 1].killerMove[0] = pos->plyStack[ply + 1].killerMove[1] = 0;
     e.moveStage = hashValid ? STAGE_HASH : STAGE_GEN_CAPTURES;
-    int best = -MATESCORE;
+    int best = -MATE_SCORE;
     int movesSearched = 0, searchedCount = 0;
     bool anyPruned = false;
     int stage;
-    moveStruct* mp;
+    Move* mp;
     while ((mp = nextMove(pos, ply, pc, &stage)) != nullptr) {
-        moveStruct m = *mp;
+        Move m = *mp;
         m.score = 0;
         const int piece = pos->board[m.from];
         const bool capture = isCapture(pos, m);
@@ -1287,7 +1287,7 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
         // check test comes first.
         if (pc.lmpSkip && !moveGivesCheck(pos, m)) continue;
         // The child's bucket is on its way while the move is tested and made.
-        hashPrefetch(keyAfterGuess(pos, ply, m));
+        ttPrefetch(keyAfterGuess(pos, ply, m));
 
         // 16.1 Pruning before the move is made.
         if (ply > 0 && prunedBeforeMaking(pos, depth, m, piece, stage, cont)) {
@@ -1307,7 +1307,7 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
             (pc.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
                             (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
                              stage == STAGE_QUIETS) &&
-                            searchedCount >= lateMoveCount[n.improving][depth])) &&
+                            searchedCount >= LATE_MOVE_COUNT[n.improving][depth])) &&
             !moveGivesCheck(pos, m)) {
             pc.lmpSkip = true;
             anyPruned = true;
@@ -1347,7 +1347,7 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
                 }
                 if (score >= beta) {
                     // 17. Beta cut-off.
-                    hashStore(pos->hashKey, makeMoveWord(m, piece), scoreToHash(score, ply), depth, boundLower);
+                    ttStore(pos->hashKey, makeMoveWord(m, piece), scoreToTable(score, ply), depth, BOUND_LOWER);
                     if (!n.inCheck && pos->board[m.to] == EMPTY) updateQuietCutoff(pos, ply, depth, m, stage, cont);
                     return score;
                 }
@@ -1361,36 +1361,36 @@ int searchMoves(positionStruct* pos, int ply, int depth, int alpha, int beta, co
     if (movesSearched == 0) {
         // Every move pruned is not the same as no move at all.
         if (anyPruned && anyLegalMove(pos, ply)) return alpha;
-        return n.inCheck ? ply - MATESCORE : 0;
+        return n.inCheck ? ply - MATE_SCORE : 0;
     }
     if (pos->fiftyMoveCounter > 99) return 0;
     if (best > alphaOrig)
-        hashStore(pos->hashKey, moveToWord(e.pvMove), scoreToHash(best, ply), depth, boundExact);
+        ttStore(pos->hashKey, moveToWord(e.pvMove), scoreToTable(best, ply), depth, BOUND_EXACT);
     else
-        hashStore(pos->hashKey, e.hashMove, scoreToHash(best, ply), depth, boundUpper);
+        ttStore(pos->hashKey, e.hashMove, scoreToTable(best, ply), depth, BOUND_UPPER);
     return best;
 }
 
 }  // namespace
 
-int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* pos) {
+int alphaBeta(unsigned char ply, int depth, int alpha, int beta, Position* pos) {
     // 1. Count and clock.
     relaxedIncrement(pos->nodeCount);
     if (ply > pos->selDepth) pos->selDepth = ply;
     if (pos->timeCheckCountdown-- <= 0) {
         pos->timeCheckCountdown = engine.timeCheckInterval;
         if (timeIsUp(pos)) {
-            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+            threadPool.stopSearch.store(1, std::memory_order_relaxed);
             return 0;
         }
     }
     if (stopRequested()) return 0;
 
-    plyEntry& e = pos->plyStack[ply];
+    PlyEntry& e = pos->plyStack[ply];
     // 2 to 4. Draws, mate distance, the deepest ply.
     int decided;
     if (ply > 0 && decidedOnEntry(pos, ply, pos->nodeCount, alpha, beta, decided)) return decided;
-    nodeFacts n;
+    NodeFacts n;
     n.zeroWindow = alpha + 1 >= beta;
     n.pvNode = !n.zeroWindow;
     n.inCheck = e.inCheck != 0;
@@ -1402,12 +1402,12 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     e.hashMove = 0;
 
     // 6. Transposition table.
-    const U64 entry = hashProbe(pos->hashKey);
-    if (hashEntryBound(entry) != boundNone) {
-        e.hashMove = hashEntryMove(entry);
-        n.tt.score = scoreFromHash(hashEntryScore(entry), ply);
-        n.tt.draft = hashEntryDraft(entry);
-        n.tt.bound = hashEntryBound(entry);
+    const uint64_t entry = ttProbe(pos->hashKey);
+    if (ttEntryBound(entry) != BOUND_NONE) {
+        e.hashMove = ttEntryMove(entry);
+        n.tt.score = scoreFromTable(ttEntryScore(entry), ply);
+        n.tt.draft = ttEntryDraft(entry);
+        n.tt.bound = ttEntryBound(entry);
         if (ply > 0 && n.zeroWindow && n.tt.cutsOff(depth, alpha, beta)) return n.tt.score;
     }
 
@@ -1423,7 +1423,7 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     }
 
     int32_t quietScores[QUIET_SCORE_CAPACITY];
-    pickerContext pc;
+    PickerContext pc;
     pc.cont = continuationBlocks(pos, ply);
     pc.quietScores = quietScores;
     pc.sortOff = ply == 0 && pos->threadIndex % 4 == 3;
@@ -1431,8 +1431,8 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
     // 15. Singular extension test.
     bool singular = false;
     if (hashValid && depth >= SINGULAR_MIN_DEPTH && ply > 0 && n.tt.draft >= depth - SINGULAR_DRAFT_SLACK &&
-        n.tt.bound != boundUpper && ordinaryScore(n.tt.score)) {
-        const singularResult r = singularTest(pos, ply, depth, n.tt.score, n.inCheck, pc);
+        n.tt.bound != BOUND_UPPER && ordinaryScore(n.tt.score)) {
+        const SingularResult r = singularTest(pos, ply, depth, n.tt.score, n.inCheck, pc);
         if (r == SINGULAR_STOPPED) return 0;
         singular = r == SINGULAR;
     }
@@ -1444,18 +1444,18 @@ int alfabeta(unsigned char ply, int depth, int alpha, int beta, positionStruct* 
 // ---------------------------------------------------------------------------
 // Principal variation from the transposition table
 // ---------------------------------------------------------------------------
-void getPVFromHashTable(positionStruct* pos, int depth) {
+void getPVFromHashTable(Position* pos, int depth) {
     pos->pvLastIndex = 0;
     if (depth < 1) return;
     int made = 0;
     for (int k = 0; k < depth && k < MAX_PLY - 1; k++) {
-        const U64 entry = hashProbe(pos->hashKey);
-        if (hashEntryBound(entry) != boundExact || hashEntryMove(entry) == 0) break;
-        const uint32_t word = hashEntryMove(entry);
+        const uint64_t entry = ttProbe(pos->hashKey);
+        if (ttEntryBound(entry) != BOUND_EXACT || ttEntryMove(entry) == 0) break;
+        const uint32_t word = ttEntryMove(entry);
         // The en-passant state and check flag of ply k describe the position.
         pos->plyStack[k].inCheck = sideInCheck(pos, pos->sideToMove);
         if (!moveIsPseudoLegal(pos, k, word, false)) break;
-        const moveStruct m = moveFromWord(word);
+        const Move m = moveFromWord(word);
         if (!leavesKingSafe(pos, k, m)) break;
         pos->plyStack[k].pvMove = wordToMove(word);
         makeMove(pos, k, m);
@@ -1478,30 +1478,30 @@ void getPVFromHashTable(positionStruct* pos, int depth) {
 // are generated, and the table is read for move order but never written.
 namespace {
 
-enum proofResult { PROOF_FAILED, PROOF_FOUND, PROOF_UNKNOWN };
+enum ProofResult { PROOF_FAILED, PROOF_FOUND, PROOF_UNKNOWN };
 
 // Positions the proof may visit before it gives up (the claim is then not
 // announced and the search goes on as if it had found no mate).
-constexpr U64 MATE_PROOF_BUDGET = 400000;
+constexpr uint64_t MATE_PROOF_BUDGET = 400000;
 // Longest mate, in moves, a proof is tried for (its line must fit the ply
 // stack, and longer ones would not be proven within the budget anyway).
 constexpr int MATE_PROOF_LONGEST = 16;
 
-class mateProof {
+class MateProof {
   public:
-    explicit mateProof(positionStruct* p) : pos(p) {}
+    explicit MateProof(Position* p) : pos(p) {}
 
     // Does the side to move mate within n of its moves?
-    proofResult mates(int ply, int n) {
+    ProofResult mates(int ply, int n) {
         if (!visit()) return PROOF_UNKNOWN;
-        moveStruct* start = legalMoves(ply);
-        moveStruct* const end = pos->plyStack[ply].moveListEnd;
+        Move* start = legalMoves(ply);
+        Move* const end = pos->plyStack[ply].moveListEnd;
         bool unknown = false;
-        for (moveStruct* m = start; m < end; m++) {
+        for (Move* m = start; m < end; m++) {
             makeMove(pos, ply, *m);
             const bool check = sideInCheck(pos, pos->sideToMove);
             // The last move of the mate must give check.
-            const proofResult r = n == 1 && !check ? PROOF_FAILED : defenderLoses(ply + 1, n, check);
+            const ProofResult r = n == 1 && !check ? PROOF_FAILED : defenderLoses(ply + 1, n, check);
             unmakeMove(pos, ply, *m);
             if (r == PROOF_FOUND) {
                 if (ply == 0) firstMove = {m->from, m->to, m->moveType, 0};
@@ -1515,15 +1515,15 @@ class mateProof {
 
     // Is the side to move mated within n moves of its opponent, whatever it
     // plays?  (n >= 1; the position is not yet mate.)
-    proofResult isMated(int ply, int n) {
+    ProofResult isMated(int ply, int n) {
         if (!visit()) return PROOF_UNKNOWN;
-        moveStruct* start = legalMoves(ply);
-        moveStruct* const end = pos->plyStack[ply].moveListEnd;
+        Move* start = legalMoves(ply);
+        Move* const end = pos->plyStack[ply].moveListEnd;
         if (start == end) return PROOF_FAILED;
         bool unknown = false;
-        for (moveStruct* m = start; m < end; m++) {
+        for (Move* m = start; m < end; m++) {
             makeMove(pos, ply, *m);
-            const proofResult r = mates(ply + 1, n);
+            const ProofResult r = mates(ply + 1, n);
             unmakeMove(pos, ply, *m);
             if (r == PROOF_FAILED) return PROOF_FAILED;
             if (r == PROOF_UNKNOWN) unknown = true;
@@ -1532,20 +1532,20 @@ class mateProof {
         return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
     }
 
-    moveStruct firstMove = EMPTYMOVE;
+    Move firstMove = NO_MOVE;
 
   private:
     // The attacker has just played the (n)th-last move of a mate in n.
-    proofResult defenderLoses(int ply, int n, bool inCheck) {
+    ProofResult defenderLoses(int ply, int n, bool inCheck) {
         if (!visit()) return PROOF_UNKNOWN;
-        moveStruct* start = legalMoves(ply);
-        moveStruct* const end = pos->plyStack[ply].moveListEnd;
+        Move* start = legalMoves(ply);
+        Move* const end = pos->plyStack[ply].moveListEnd;
         if (start == end) return inCheck ? PROOF_FOUND : PROOF_FAILED;
         if (n == 1) return PROOF_FAILED;
         bool unknown = false;
-        for (moveStruct* m = start; m < end; m++) {
+        for (Move* m = start; m < end; m++) {
             makeMove(pos, ply, *m);
-            const proofResult r = mates(ply + 1, n - 1);
+            const ProofResult r = mates(ply + 1, n - 1);
             unmakeMove(pos, ply, *m);
             if (r == PROOF_FAILED) return PROOF_FAILED;
             if (r == PROOF_UNKNOWN) unknown = true;
@@ -1556,13 +1556,13 @@ class mateProof {
 
     // The legal moves of the ply, the table's move first (it is the search's
     // best guess for either side).
-    moveStruct* legalMoves(int ply) {
-        plyEntry& e = pos->plyStack[ply];
+    Move* legalMoves(int ply) {
+        PlyEntry& e = pos->plyStack[ply];
         generateMovesLegal((unsigned char)ply, e.moveListStart, pos);
         pos->plyStack[ply + 1].moveListStart = e.moveListEnd;
-        const uint32_t hashMove = hashPeekMove(pos->hashKey);
+        const uint32_t hashMove = ttPeekMove(pos->hashKey);
         if (hashMove)
-            for (moveStruct* m = e.moveListStart; m < e.moveListEnd; m++)
+            for (Move* m = e.moveListStart; m < e.moveListEnd; m++)
                 if (sameMove(moveToWord(*m), hashMove)) {
                     std::swap(*m, *e.moveListStart);
                     break;
@@ -1575,44 +1575,44 @@ class mateProof {
     bool visit() {
         if (exhausted) return false;
         if (++visited > MATE_PROOF_BUDGET) exhausted = true;
-        if ((visited & 1023) == 0 && (stopRequested() || (!theWorkForce.pondering.load(std::memory_order_relaxed) &&
+        if ((visited & 1023) == 0 && (stopRequested() || (!threadPool.pondering.load(std::memory_order_relaxed) &&
                                                           !engine.infinite && elapsedSinceStart() >= engine.timeMax)))
             exhausted = true;
         return !exhausted;
     }
 
-    positionStruct* pos;
-    U64 visited = 0;
+    Position* pos;
+    uint64_t visited = 0;
     bool exhausted = false;
 };
 
 // The mate a root score claims, in moves (negative: the side to move is
 // mated), or 0 when the score is no mate found within `depth` plies.
 int claimedMate(int score, int depth) {
-    if (score >= MATETHRESHOLD && MATESCORE - score <= depth) return (MATESCORE - score + 1) / 2;
-    if (score <= -MATETHRESHOLD && score + MATESCORE <= depth) return -(score + MATESCORE) / 2;
+    if (score >= MATE_THRESHOLD && MATE_SCORE - score <= depth) return (MATE_SCORE - score + 1) / 2;
+    if (score <= -MATE_THRESHOLD && score + MATE_SCORE <= depth) return -(score + MATE_SCORE) / 2;
     return 0;
 }
 
 }  // namespace
 
-int boss::provenRootMate(int s) {
-    positionStruct* pos = searchPos;
+int MainThread::provenRootMate(int s) {
+    Position* pos = searchPos;
     const int claim = claimedMate(s, MAX_PLY);
     if (claim == 0) return 0;
     if (claim != lastMate.claim) {
-        lastMate = mateVerdict();
+        lastMate = MateVerdict();
         lastMate.claim = claim;
         // One budget for the whole verdict.  Mates longer than the proof can
         // follow within the ply stack are left unproven.
-        mateProof proof(pos);
+        MateProof proof(pos);
         if (claim > 0 && claim <= MATE_PROOF_LONGEST) {
             // The claim itself first; then whether a shorter mate exists,
             // which the pruned search may have missed.
             if (proof.mates(0, claim) == PROOF_FOUND) {
                 lastMate.proven = claim;
                 for (int n = 1; n < claim; n++) {
-                    const proofResult r = proof.mates(0, n);
+                    const ProofResult r = proof.mates(0, n);
                     if (r == PROOF_FOUND) {
                         lastMate.proven = n;
                         lastMate.move = proof.firstMove;
@@ -1631,7 +1631,7 @@ int boss::provenRootMate(int s) {
         // A shorter mate than the search's: its first move is the answer.
         pos->plyStack[0].pvMove = lastMate.move;
         pos->pvLastIndex = 0;
-        pos->rootScore = (int16_t)(MATESCORE - (2 * lastMate.proven - 1));
+        pos->rootScore = (int16_t)(MATE_SCORE - (2 * lastMate.proven - 1));
     }
     return lastMate.proven;
 }
@@ -1644,7 +1644,7 @@ namespace {
 // Aspiration half-widths, one row per thread (index mod 32): the first
 // window, then the four widenings after a fail; rows differ so that the
 // threads' searches differ.
-const int16_t aspMatrix[32][5] = {
+const int16_t ASPIRATION_WIDTHS[32][5] = {
     {15, 35, 40, 80, 160}, {9, 24, 34, 75, 113},  {15, 35, 40, 80, 160}, {54, 69, 79, 195, 15},
     {35, 40, 80, 160, 15}, {35, 40, 80, 160, 12}, {27, 37, 83, 117, 51}, {66, 76, 187, 169, 15},
     {35, 40, 80, 160, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 48}, {63, 73, 179, 165, 15},
@@ -1655,23 +1655,23 @@ const int16_t aspMatrix[32][5] = {
     {35, 40, 80, 160, 30}, {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33}, {48, 58, 139, 145, 0}};
 // Depth skipping of the helpers (index mod 16): every skipSize-th depth a
 // helper jumps skipPhase depths ahead.
-const int skipSize[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
-const int skipPhase[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
+const int SKIP_SIZE[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
+const int SKIP_PHASE[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
 
-struct searchTotals {
-    U64 nodes = 0;
-    U64 nps = 0;
-    U64 elapsed = 1;
+struct SearchTotals {
+    uint64_t nodes = 0;
+    uint64_t nps = 0;
+    uint64_t elapsed = 1;
 };
 
-searchTotals gatherTotals() {
-    searchTotals t;
-    U64 tb = 0;
-    for (worker* w : theWorkForce.workers) {
+SearchTotals gatherTotals() {
+    SearchTotals t;
+    uint64_t tb = 0;
+    for (SearchThread* w : threadPool.workers) {
         t.nodes += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
         tb += relaxedRead(w->position.tbHits);
     }
-    theWorkForce.totalTbHits.store(tb, std::memory_order_relaxed);
+    threadPool.totalTbHits.store(tb, std::memory_order_relaxed);
     t.elapsed = engine.elapsedMs.load(std::memory_order_relaxed);
     if (t.elapsed == 0) {
         t.elapsed = 1;
@@ -1684,48 +1684,48 @@ searchTotals gatherTotals() {
 // One line of search output: the score ("cp 25" or "mate 3"), the depth,
 // the selective depth when given (not for mate lines), the totals of all
 // threads and the PV.
-void printSearchLine(positionStruct* pos, const std::string& score, int depth, int selDepth) {
-    if (theWorkForce.silent) return;
-    const searchTotals t = gatherTotals();
+void printSearchLine(Position* pos, const std::string& score, int depth, int selDepth) {
+    if (threadPool.silent) return;
+    const SearchTotals t = gatherTotals();
     std::string line = "info score " + score + " depth " + std::to_string(depth);
     if (selDepth >= 0) line += " seldepth " + std::to_string(selDepth);
     line += " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " +
             std::to_string(t.elapsed) + " tbhits " +
-            std::to_string(theWorkForce.totalTbHits.load(std::memory_order_relaxed)) + " pv " + PVToString(pos);
+            std::to_string(threadPool.totalTbHits.load(std::memory_order_relaxed)) + " pv " + pvToText(pos);
     printLine(line);
 }
 
-void printInfoLine(positionStruct* pos, int score, int depth, int selDepth) {
+void printInfoLine(Position* pos, int score, int depth, int selDepth) {
     printSearchLine(pos, "cp " + std::to_string((int16_t)score), depth, selDepth);
 }
 
 // `mate` is in moves: positive when the side to move mates, negative when it
 // is mated (mated in 2: it has two moves before the mating one).
-void printMateLine(positionStruct* pos, int mate, int depth) {
+void printMateLine(Position* pos, int mate, int depth) {
     printSearchLine(pos, "mate " + std::to_string(mate), depth, -1);
 }
 
 void setElapsed() {
     int64_t ms = elapsedSinceStart();
-    engine.elapsedMs.store(ms < 0 ? 0 : (U64)ms, std::memory_order_relaxed);
+    engine.elapsedMs.store(ms < 0 ? 0 : (uint64_t)ms, std::memory_order_relaxed);
 }
 
 }  // namespace
 
 namespace {
 
-moveStruct fallbackRootMove(positionStruct* pos) {
+Move fallbackRootMove(Position* pos) {
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    if (pos->plyStack[0].moveListEnd == pos->plyStack[0].moveListStart) return EMPTYMOVE;
-    const uint32_t hashMove = hashEntryMove(hashProbe(pos->hashKey));
-    for (moveStruct* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
+    if (pos->plyStack[0].moveListEnd == pos->plyStack[0].moveListStart) return NO_MOVE;
+    const uint32_t hashMove = ttEntryMove(ttProbe(pos->hashKey));
+    for (Move* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
         if (hashMove && sameMove(moveToWord(*l), hashMove)) return *l;
     return *pos->plyStack[0].moveListStart;
 }
 
 // Is `reply` legal after `m` has been played at the root?
-bool isLegalReply(positionStruct* pos, moveStruct m, moveStruct reply) {
-    moveStruct made = m;
+bool isLegalReply(Position* pos, Move m, Move reply) {
+    Move made = m;
     made.score = 0;
     makeMove(pos, 0, made);
     const bool found = isLegalMoveAt(pos, 1, reply);
@@ -1779,30 +1779,30 @@ bool softTimeLimitPassed(double timeScale) {
            engine.timeNormal * timeScale;
 }
 
-bool ponderingOrInfinite() { return theWorkForce.pondering.load(std::memory_order_relaxed) || engine.infinite; }
+bool ponderingOrInfinite() { return threadPool.pondering.load(std::memory_order_relaxed) || engine.infinite; }
 
 }  // namespace
 
-bool boss::settledAtTheRoot(int rootMoves) {
-    positionStruct* pos = searchPos;
+bool MainThread::settledAtTheRoot(int rootMoves) {
+    Position* pos = searchPos;
     // Checkmated: nothing to search.
     if (pos->plyStack[0].inCheck && rootMoves == 0) {
-        theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
-        if (!theWorkForce.silent) printLine("info score mate 0");
+        threadPool.stopSearch.store(1, std::memory_order_relaxed);
+        if (!threadPool.silent) printLine("info score mate 0");
         scoreReported = true;
-        pos->plyStack[0].pvMove = EMPTYMOVE;
+        pos->plyStack[0].pvMove = NO_MOVE;
         pos->pvLastIndex = 0;
         engine.elapsedMs.store(1, std::memory_order_relaxed);
         return true;
     }
     // A tablebase position: the distance tables name the move (and the probe
     // prints its line).
-    if (TB_LARGEST > 0 && pos->plyStack[0].castlingRights == 0 &&
-        popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= TB_LARGEST) {
-        const uint32_t m = syzygyProbeDTZ(0, pos);
+    if (largestMen > 0 && pos->plyStack[0].castlingRights == 0 &&
+        popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= largestMen) {
+        const uint32_t m = probeRootTablebase(0, pos);
         if (m) {
             scoreReported = true;
-            theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+            threadPool.stopSearch.store(1, std::memory_order_relaxed);
             pos->plyStack[0].pvMove = wordToMove(m);
             pos->pvLastIndex = 0;
             engine.elapsedMs.store(1, std::memory_order_relaxed);
@@ -1814,44 +1814,44 @@ bool boss::settledAtTheRoot(int rootMoves) {
     return false;
 }
 
-int worker::helperDepth(int next) const {
+int SearchThread::helperDepth(int next) const {
     const int i = threadIndex % 16;
-    if ((i + next) % skipSize[i] == 0) next = std::min(next + skipPhase[i], MAX_PLY - 1);
+    if ((i + next) % SKIP_SIZE[i] == 0) next = std::min(next + SKIP_PHASE[i], MAX_PLY - 1);
     return next;
 }
 
-bool worker::othersAreAt(int depth, int need) const {
+bool SearchThread::othersAreAt(int depth, int need) const {
     if (depth < OUTPUT_DEPTH) return false;
     int count = 0;
-    for (worker* other : theWorkForce.workers)
+    for (SearchThread* other : threadPool.workers)
         if (other != this && other->currentDepth.load(std::memory_order_relaxed) >= depth && ++count >= need) break;
     return count >= need;
 }
 
-worker::iteration worker::aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch,
+SearchThread::Iteration SearchThread::aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch,
                                            double scaleAtStart) {
     // clockWatch: the boss of a search without a depth limit, which may stop
     // after a fail high once it is no longer pondering.
-    positionStruct* pos = searchPos;
-    const int16_t* w = aspMatrix[threadIndex % 32];
-    iteration it;
+    Position* pos = searchPos;
+    const int16_t* w = ASPIRATION_WIDTHS[threadIndex % 32];
+    Iteration it;
     if (d >= ASPIRATION_DEPTH) {
         alpha = std::max(s - w[0], -32767);
         beta = std::min(s + w[0], 32767);
     }
     while (!stopRequested()) {
-        it.score = alfabeta(0, std::max(d - k, 1), alpha, beta, pos);
+        it.score = alphaBeta(0, std::max(d - k, 1), alpha, beta, pos);
         if (stopRequested()) break;
         if (it.score <= alpha) {
             // Fail low: the search restarts at the full depth below a
             // lowered alpha, the window widening step by step.
             beta = (int16_t)((alpha + beta) / 2);
-            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - w[it.failsLow + 1], -32767) : -MATESCORE;
+            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - w[it.failsLow + 1], -32767) : -MATE_SCORE;
             it.failsLow++;
             k = 0;
         } else if (it.score >= beta) {
             // Fail high: one ply shallower each time, alpha stays.
-            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + w[it.failsHigh + 1], 32767) : MATESCORE;
+            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + w[it.failsHigh + 1], 32767) : MATE_SCORE;
             it.failsHigh++;
             k++;
         } else {
@@ -1863,7 +1863,7 @@ worker::iteration worker::aspirationSearch(int d, int s, int& alpha, int& beta, 
         if (clockWatch && !ponderingOrInfinite() && it.failsLow == 0) {
             setElapsed();
             if ((double)engine.elapsedMs.load(std::memory_order_relaxed) > engine.timeNormal * scaleAtStart) {
-                theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+                threadPool.stopSearch.store(1, std::memory_order_relaxed);
                 break;
             }
         }
@@ -1871,8 +1871,8 @@ worker::iteration worker::aspirationSearch(int d, int s, int& alpha, int& beta, 
     return it;
 }
 
-void boss::reportIteration(int s, int d) {
-    positionStruct* pos = searchPos;
+void MainThread::reportIteration(int s, int d) {
+    Position* pos = searchPos;
     getPVFromHashTable(pos, d);
     if (!stopRequested() && pos->pvLastIndex != 0) {
         savedBestMove = pos->plyStack[0].pvMove;
@@ -1882,7 +1882,7 @@ void boss::reportIteration(int s, int d) {
     scoreReported = true;
 }
 
-bool boss::mateEndsSearch(int s, int d, bool pvRebuilt) {
+bool MainThread::mateEndsSearch(int s, int d, bool pvRebuilt) {
     if (stopRequested() || claimedMate(s, d) == 0) return false;
     if (!pvRebuilt) getPVFromHashTable(searchPos, d);
     const int mate = provenRootMate(s);
@@ -1895,16 +1895,16 @@ bool boss::mateEndsSearch(int s, int d, bool pvRebuilt) {
     return wanted && !ponderingOrInfinite();
 }
 
-void worker::searchRoot() {
-    positionStruct* pos = searchPos;
+void SearchThread::searchRoot() {
+    Position* pos = searchPos;
     const bool isBoss = threadIndex == 0;
-    boss* const b = isBoss ? static_cast<boss*>(this) : nullptr;
+    MainThread* const b = isBoss ? static_cast<MainThread*>(this) : nullptr;
     const int minReport =
         engine.timeNormal >= RECORD_TIME_FRACTION * RECORD_MIN_MS ? engine.timeNormal / RECORD_TIME_FRACTION : RECORD_MIN_MS;
     int limit = engine.depthLimit;
     pos->timeCheckCountdown = engine.timeCheckInterval;
     pos->plyStack[0].killerMove[0] = pos->plyStack[0].killerMove[1] = 0;
-    theWorkForce.searchFinished.store(0, std::memory_order_relaxed);
+    threadPool.searchFinished.store(0, std::memory_order_relaxed);
 
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
     const int rootMoves = (int)(pos->plyStack[0].moveListEnd - pos->plyStack[0].moveListStart);
@@ -1933,13 +1933,13 @@ void worker::searchRoot() {
             currentDepth.store(d, std::memory_order_relaxed);
             pos->rootBestMoveChanges = 0;
             const bool output = isBoss && d >= OUTPUT_DEPTH;
-            const iteration it =
+            const Iteration it =
                 aspirationSearch(d, s, alpha, beta, k, isBoss && limit == 0, timeScale);
             if (it.complete) {
                 pos->rootScore = (int16_t)it.score;
                 if (output)
-                    hashStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToHash(it.score, 0), d,
-                              boundExact);
+                    ttStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToTable(it.score, 0), d,
+                              BOUND_EXACT);
                 pos->rootDepthComplete = 1;
                 pos->rootBestMoveDepth = (int16_t)d;
                 completedDepth = d;
@@ -1954,8 +1954,8 @@ void worker::searchRoot() {
             if (isBoss && b->mateEndsSearch(s, d, output)) break;
             bool newRecord = false;
             if ((int64_t)engine.elapsedMs.load(std::memory_order_relaxed) > minReport &&
-                d > theWorkForce.maxDepthReached.load(std::memory_order_relaxed)) {
-                theWorkForce.maxDepthReached.store(d, std::memory_order_relaxed);
+                d > threadPool.maxDepthReached.load(std::memory_order_relaxed)) {
+                threadPool.maxDepthReached.store(d, std::memory_order_relaxed);
                 newRecord = true;
             }
             timeScale = nextTimeScale(timeScale, d, instability);
@@ -1965,9 +1965,9 @@ void worker::searchRoot() {
                 if (limit != 0) {
                     cont = d < limit;
                 } else {
-                    if (softTimeLimitPassed(timeScale)) theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
-                    cont = theWorkForce.pondering.load(std::memory_order_relaxed) ||
-                           !theWorkForce.searchFinished.load(std::memory_order_relaxed);
+                    if (softTimeLimitPassed(timeScale)) threadPool.searchFinished.store(1, std::memory_order_relaxed);
+                    cont = threadPool.pondering.load(std::memory_order_relaxed) ||
+                           !threadPool.searchFinished.load(std::memory_order_relaxed);
                 }
                 if (engine.infinite) cont = true;
             }
@@ -1975,46 +1975,46 @@ void worker::searchRoot() {
         if (!cont || d >= MAX_PLY - 1 || stopRequested()) break;
     }
     setElapsed();
-    if (!cont) theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
+    if (!cont) threadPool.stopSearch.store(1, std::memory_order_relaxed);
 }
 
 // Hold the answer of a ponder or infinite search until the GUI asks for it:
 // "bestmove" must not come before "stop" or "ponderhit", however early the
 // search itself was done.
 static void holdWhilePonderingOrInfinite() {
-    while ((engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)) &&
-           !theWorkForce.stopCommanded.load(std::memory_order_relaxed))
+    while ((engine.infinite || threadPool.pondering.load(std::memory_order_relaxed)) &&
+           !threadPool.stopCommanded.load(std::memory_order_relaxed))
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-void boss::searchRoot() {
+void MainThread::searchRoot() {
     // However the search ends, the table's helper may go on afterwards.
-    struct endNotice {
-        ~endNotice() { hashSearchEnded(); }
+    struct EndNotice {
+        ~EndNotice() { ttSearchEnded(); }
     } notice;
-    savedBestMove = savedPonderMove = EMPTYMOVE;
+    savedBestMove = savedPonderMove = NO_MOVE;
     scoreReported = false;
-    lastMate = mateVerdict();
-    if (theWorkForce.noPosition) {
-        theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
+    lastMate = MateVerdict();
+    if (threadPool.noPosition) {
+        threadPool.searchFinished.store(1, std::memory_order_relaxed);
         holdWhilePonderingOrInfinite();
-        theWorkForce.lastBestMove = EMPTYMOVE;
-        if (!theWorkForce.silent) printLine("bestmove 0000");
+        threadPool.lastBestMove = NO_MOVE;
+        if (!threadPool.silent) printLine("bestmove 0000");
         return;
     }
-    for (size_t i = 1; i < theWorkForce.workers.size(); i++) theWorkForce.workers[i]->wake();
-    worker::searchRoot();
-    theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
+    for (size_t i = 1; i < threadPool.workers.size(); i++) threadPool.workers[i]->wake();
+    SearchThread::searchRoot();
+    threadPool.searchFinished.store(1, std::memory_order_relaxed);
     holdWhilePonderingOrInfinite();
-    theWorkForce.stopSearch.store(1, std::memory_order_relaxed);
-    for (size_t i = 1; i < theWorkForce.workers.size(); i++) theWorkForce.workers[i]->waitIdle();
+    threadPool.stopSearch.store(1, std::memory_order_relaxed);
+    for (size_t i = 1; i < threadPool.workers.size(); i++) threadPool.workers[i]->waitIdle();
 
-    worker* best = this;
+    SearchThread* best = this;
     if (engine.nofThreads > 1 && engine.depthLimit == 0) {
         int bestKey = 2 * position.rootBestMoveDepth + position.rootDepthComplete;
-        for (worker* w : theWorkForce.workers) {
+        for (SearchThread* w : threadPool.workers) {
             const int key = 2 * w->position.rootBestMoveDepth + w->position.rootDepthComplete;
-            if (key == bestKey || w->position.rootScore >= MATETHRESHOLD) {
+            if (key == bestKey || w->position.rootScore >= MATE_THRESHOLD) {
                 if (w->position.rootScore > best->position.rootScore) {
                     best = w;
                     bestKey = key;
@@ -2025,39 +2025,39 @@ void boss::searchRoot() {
             }
         }
     }
-    positionStruct* bp = best->searchPos;
-    if (best != this && !theWorkForce.silent) {
+    Position* bp = best->searchPos;
+    if (best != this && !threadPool.silent) {
         getPVFromHashTable(bp, bp->rootBestMoveDepth);
         printInfoLine(bp, bp->rootScore, bp->rootBestMoveDepth, bp->selDepth);
         scoreReported = true;
     }
-    moveStruct bestMove = bp->plyStack[0].pvMove;
-    moveStruct ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : EMPTYMOVE;
+    Move bestMove = bp->plyStack[0].pvMove;
+    Move ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : NO_MOVE;
     if (moveToWord(ponder) == 0 && sameMove(moveToWord(bestMove), moveToWord(savedBestMove))) ponder = savedPonderMove;
     if (!isLegalMoveAt(bp, 0, bestMove)) {
         // Stopped before any root move was searched: answer with a legal
         // move all the same (the table's move, else the first one).  Only a
         // side without moves answers with the empty move.
         bestMove = fallbackRootMove(bp);
-        ponder = EMPTYMOVE;
+        ponder = NO_MOVE;
     }
-    theWorkForce.lastBestMove = bestMove;
-    if (theWorkForce.silent) return;
+    threadPool.lastBestMove = bestMove;
+    if (threadPool.silent) return;
     if (!scoreReported) {
         printFinalReport(bestMove);
         if (bp->pvLastIndex != 0 && moveToWord(ponder) == 0) ponder = bp->plyStack[1].pvMove;
     }
-    std::string line = "bestmove " + moveToLA(&bestMove, bp->sideToMove);
+    std::string line = "bestmove " + moveToText(&bestMove, bp->sideToMove);
     if (moveToWord(ponder) != 0 && isLegalReply(bp, bestMove, ponder))
-        line += " ponder " + moveToLA(&ponder, bp->sideToMove ^ 1);
+        line += " ponder " + moveToText(&ponder, bp->sideToMove ^ 1);
     printLine(line);
 }
 
 // The search printed no line with a score (it ended before the depths that
 // report, or it had a single legal move): one ordinary line for the last
 // completed depth, whose PV starts with the move about to be played.
-void boss::printFinalReport(moveStruct bestMove) {
-    positionStruct* pos = searchPos;
+void MainThread::printFinalReport(Move bestMove) {
+    Position* pos = searchPos;
     int score = pos->rootScore;
     if (completedDepth > 0) {
         getPVFromHashTable(pos, completedDepth);
@@ -2066,7 +2066,7 @@ void boss::printFinalReport(moveStruct bestMove) {
         // Not even the first depth was completed: the static evaluation is
         // the best estimate there is.
         pos->pvLastIndex = 0;
-        score = pos->plyStack[0].inCheck ? 0 : evaluateN(0, pos);
+        score = pos->plyStack[0].inCheck ? 0 : evaluate(0, pos);
     }
     pos->plyStack[0].pvMove = bestMove;
     printInfoLine(pos, score, completedDepth, pos->selDepth);
@@ -2075,7 +2075,7 @@ void boss::printFinalReport(moveStruct bestMove) {
 // ---------------------------------------------------------------------------
 // Search threads
 // ---------------------------------------------------------------------------
-worker::worker(int index) : threadIndex(index) {
+SearchThread::SearchThread(int index) : threadIndex(index) {
     std::memset(static_cast<void*>(followUpTable), 0, sizeof followUpTable);
     std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
     std::memset(static_cast<void*>(pawnHashTable), 0, sizeof pawnHashTable);
@@ -2083,7 +2083,7 @@ worker::worker(int index) : threadIndex(index) {
     searchPos = &position;
     linkPosition();
     try {
-        thread = std::thread(&worker::atTheOffice, this);
+        thread = std::thread(&SearchThread::idleLoop, this);
     } catch (const std::system_error&) {
         std::fputs("thread constructor failed\n", stderr);
         std::exit(1);
@@ -2091,16 +2091,16 @@ worker::worker(int index) : threadIndex(index) {
     waitIdle();
 }
 
-worker::~worker() {
+SearchThread::~SearchThread() {
     requestQuit();
     if (thread.joinable()) thread.join();
 }
 
-void worker::atTheOffice() {
+void SearchThread::idleLoop() {
     while (park()) searchRoot();
 }
 
-void worker::linkPosition() {
+void SearchThread::linkPosition() {
     position.plyStack[0].moveListStart = moveStack;
     position.threadIndex = (uint32_t)threadIndex;
     position.pawnHashTable = pawnHashTable;
@@ -2109,46 +2109,46 @@ void worker::linkPosition() {
     position.counterMoveHistory = &counterMoveTable;
 }
 
-void worker::clearHistoryTables() {
+void SearchThread::clearHistoryTables() {
     std::memset(static_cast<void*>(followUpTable), 0, sizeof followUpTable);
     std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
 }
 
-void workForce::waitForSearch() {
+void ThreadPool::waitForSearch() {
     if (!workers.empty()) workers[0]->waitIdle();
 }
 
-bool workForce::searching() {
+bool ThreadPool::searching() {
     if (workers.empty()) return false;
     std::lock_guard<std::mutex> lock(workers[0]->mutex);
     return workers[0]->busy != 0;
 }
 
-void workForce::setNofWorkers(int n) {
+void ThreadPool::setNofWorkers(int n) {
     waitForSearch();
     while (!workers.empty()) {
         delete workers.back();
         workers.pop_back();
     }
     for (int i = 0; i < n; i++) {
-        worker* w;
+        SearchThread* w;
         try {
-            w = i == 0 ? new boss(0) : new worker(i);
+            w = i == 0 ? new MainThread(0) : new SearchThread(i);
         } catch (const std::bad_alloc&) {
             std::fputs("not enough memory for the search threads\n", stderr);
             std::exit(1);
         }
         workers.push_back(w);
     }
-    for (worker* w : workers) w->clearHistoryTables();
+    for (SearchThread* w : workers) w->clearHistoryTables();
 }
 
-void workForce::commandStop() {
+void ThreadPool::commandStop() {
     stopCommanded.store(1, std::memory_order_relaxed);
     stopSearch.store(1, std::memory_order_relaxed);
 }
 
-void workForce::startSearch() {
+void ThreadPool::startSearch() {
     waitForSearch();
     stopSearch.store(0, std::memory_order_relaxed);
     stopCommanded.store(0, std::memory_order_relaxed);
@@ -2156,9 +2156,9 @@ void workForce::startSearch() {
     maxDepthReached.store(0, std::memory_order_relaxed);
     nodesCounted.store(0, std::memory_order_relaxed);
     totalTbHits.store(0, std::memory_order_relaxed);
-    advanceHashAge();
-    for (worker* w : workers) {
-        std::memcpy(static_cast<void*>(&w->position), &GPSData, sizeof(positionStruct));
+    ttNewSearch();
+    for (SearchThread* w : workers) {
+        std::memcpy(static_cast<void*>(&w->position), &GPSData, sizeof(Position));
         w->linkPosition();
         // The counters are this search's own (the "go nodes" limit reads them).
         w->position.nodeCount = w->position.quiescenceNodeCount = w->position.tbHits = 0;

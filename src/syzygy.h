@@ -11,10 +11,10 @@
 
 // Largest number of men of any table found (0: no tables).  Written only by
 // syzygySetPath, which must not run during a search.
-using tb::TB_LARGEST;
+using tb::largestMen;
 
 // The prober's record of the position at a ply.
-void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out);
+void toProbeBoard(const Position* pos, int ply, tb::Board* out);
 
 // Root probe of the main search thread: a move word (from | to << 8 |
 // moveType << 16 | piece << 24) to play at once, or 0 when the tables cannot
@@ -22,12 +22,12 @@ void syzygyConvert(const positionStruct* pos, int ply, tb::pos* out);
 // The integer argument is unused.  The position needs its move list at ply
 // 0 (the move is checked against the legal moves generated there).  Not safe
 // for concurrent use.
-uint32_t syzygyProbeDTZ(int, positionStruct* pos);
+uint32_t probeRootTablebase(int, Position* pos);
 
 // Node probe, safe in every search thread: the win/draw/loss value (-2..2)
 // of the position at `ply`; *success is 0 when it could not be read.
-int syzygyProbeWDL(positionStruct* pos, int ply, int* success);
+int probeTablebaseWdl(Position* pos, int ply, int* success);
 
 // SyzygyPath: directories separated by ':'; "" or "<empty>" means no tables.
 // Must not run while a search runs.
-void syzygySetPath(const std::string& path);
+void setTablebasePath(const std::string& path);

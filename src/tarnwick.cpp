@@ -20,9 +20,9 @@ int main(int argc, char** argv) {
     printLine("");
     printLine("enter 'help' to see the commands");
 
-    initBitboardConstants();
-    initHashCodeTables();
-    setPosition(fenStartPos, &GPSData);
+    initBitboards();
+    initZobristKeys();
+    setPosition(START_FEN, &GPSData);
     engineStartup();
 
     static char outputBuffer[4096];
@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
         // can answer while a command waits for a search; the end of input
         // counts as "quit".  The reader is left blocked on its input when
         // the program ends.
-        commandInput& input = theCommandInput();
+        CommandInput& input = theCommandInput();
         std::thread([&input] {
             std::string line;
             while (std::getline(std::cin, line)) input.push(line);

@@ -17,7 +17,7 @@
 #include <immintrin.h>
 #endif
 
-typedef uint64_t U64;
+typedef uint64_t uint64_t;
 
 // ---------------------------------------------------------------------------
 // Build identity
@@ -58,7 +58,7 @@ enum : int {
 // Castling-right bits.
 enum : uint8_t { WHITE_OO = 1, BLACK_OO = 2, WHITE_OOO = 4, BLACK_OOO = 8 };
 
-inline constexpr U64 bit(int sq) { return 1ULL << sq; }
+inline constexpr uint64_t bit(int sq) { return 1ULL << sq; }
 inline constexpr int fileOf(int sq) { return sq & 7; }
 inline constexpr int rankOf(int sq) { return sq >> 3; }
 
@@ -70,7 +70,7 @@ inline constexpr int egOf(int32_t s) { return (int32_t)((uint32_t)s + 32768u) >>
 // ---------------------------------------------------------------------------
 // Bit operations (the only code that differs between the three builds)
 // ---------------------------------------------------------------------------
-inline int popcount(U64 b) {
+inline int popcount(uint64_t b) {
 #if defined(TW_NOPOPCNT)
     b = b - ((b >> 1) & 0x5555555555555555ULL);
     b = (b & 0x3333333333333333ULL) + ((b >> 2) & 0x3333333333333333ULL);
@@ -80,9 +80,9 @@ inline int popcount(U64 b) {
     return __builtin_popcountll(b);
 #endif
 }
-inline int lsb(U64 b) { return __builtin_ctzll(b); }
-inline int msb(U64 b) { return 63 - __builtin_clzll(b); }
-inline int popLsb(U64& b) {
+inline int lsb(uint64_t b) { return __builtin_ctzll(b); }
+inline int msb(uint64_t b) { return 63 - __builtin_clzll(b); }
+inline int popLsb(uint64_t& b) {
     int s = lsb(b);
     b &= b - 1;
     return s;
@@ -91,28 +91,28 @@ inline int popLsb(U64& b) {
 // ---------------------------------------------------------------------------
 // Moves
 // ---------------------------------------------------------------------------
-struct moveStruct {
+struct Move {
     uint8_t from;
     uint8_t to;
     uint8_t moveType;
     uint8_t score;
 };
-static_assert(sizeof(moveStruct) == 4, "moveStruct must be 4 bytes");
+static_assert(sizeof(Move) == 4, "moveStruct must be 4 bytes");
 
-constexpr moveStruct EMPTYMOVE = {0, 0, 0, 0};
+constexpr Move NO_MOVE = {0, 0, 0, 0};
 
-inline uint32_t moveToWord(moveStruct m) {
+inline uint32_t moveToWord(Move m) {
     uint32_t w;
     std::memcpy(&w, &m, 4);
     return w;
 }
-inline moveStruct wordToMove(uint32_t w) {
-    moveStruct m;
+inline Move wordToMove(uint32_t w) {
+    Move m;
     std::memcpy(&m, &w, 4);
     return m;
 }
 // A remembered move: from, to, moveType and the moving piece in the top byte.
-inline uint32_t makeMoveWord(moveStruct m, int piece) {
+inline uint32_t makeMoveWord(Move m, int piece) {
     return (uint32_t)m.from | ((uint32_t)m.to << 8) | ((uint32_t)m.moveType << 16) | ((uint32_t)piece << 24);
 }
 inline bool sameMove(uint32_t a, uint32_t b) { return ((a ^ b) & 0xffffff) == 0; }
@@ -130,25 +130,25 @@ constexpr int KEY_HISTORY_GAME_LIMIT = KEY_HISTORY_SIZE - MAX_PLY - 8;
 // ---------------------------------------------------------------------------
 // Evaluation caches (owned by each thread; the position points at them)
 // ---------------------------------------------------------------------------
-struct pawnHashEntry {
-    U64 key;
-    U64 passedPawns;
+struct PawnHashEntry {
+    uint64_t key;
+    uint64_t passedPawns;
     int32_t score;
 };
 // An evaluation cache entry is one word: the position's key above bit 15
 // and, in bits 0-15, its score from White's side.  With 65536 entries the
 // entry's index is the key's low 16 bits, so the whole key is still checked;
 // they take 512 KB, and measured faster than 16384 or 32768 of them.
-struct evalCacheEntry {
-    U64 word;
+struct EvalCacheEntry {
+    uint64_t word;
 };
 // 16384 pawn entries (384 KB) keep nearly every hit that 65536 did in the
 // bench's searches and leave the core's own cache to the rest.
 constexpr int PAWN_HASH_ENTRIES = 16384;
 constexpr int EVAL_CACHE_ENTRIES = 65536;
 
-typedef int16_t continuationTable[12][64][12][64];
-typedef int16_t continuationBlock[12][64];
+typedef int16_t ContinuationTable[12][64][12][64];
+typedef int16_t ContinuationBlock[12][64];
 
 // ---------------------------------------------------------------------------
 // Position record
@@ -169,22 +169,22 @@ enum : uint8_t {
     STAGE_DONE = 100
 };
 
-struct plyEntry {
+struct PlyEntry {
     int32_t savedMaterialScore[2];
     int32_t savedPieceSquareSum[2];
-    U64 savedHashKey;
-    U64 savedPawnHashKey;
-    moveStruct* moveListEnd;
-    moveStruct* moveListCurrent;
-    moveStruct* quietListStart;
-    moveStruct* captureListEnd;
-    moveStruct* moveListStart;
+    uint64_t savedHashKey;
+    uint64_t savedPawnHashKey;
+    Move* moveListEnd;
+    Move* moveListCurrent;
+    Move* quietListStart;
+    Move* captureListEnd;
+    Move* moveListStart;
     uint32_t currentMove;
     uint32_t hashMove;
     uint32_t killerMove[2];
     uint32_t counterMoveSlot;
-    moveStruct pvMove;
-    U64 notPinnedMask;
+    Move pvMove;
+    uint64_t notPinnedMask;
     int16_t staticEval;
     uint16_t noNullMove;
     int32_t savedFiftyMoveCounter;
@@ -198,28 +198,28 @@ struct plyEntry {
     // which the search does at every step.
     uint8_t unused[8];
 };
-static_assert(sizeof(plyEntry) == 128, "a ply entry is 128 bytes");
+static_assert(sizeof(PlyEntry) == 128, "a ply entry is 128 bytes");
 
-struct positionStruct {
+struct Position {
     uint8_t board[64];
-    U64 hashKey;
-    U64 pawnHashKey;
-    U64 pieceBitboard[14];
+    uint64_t hashKey;
+    uint64_t pawnHashKey;
+    uint64_t pieceBitboard[14];
     uint8_t sideToMove;
     int32_t materialScore[2];
     int32_t pieceSquareSum[2];
     int16_t gamePhase;
     // search state, part 1: thread-owned tables and counters
-    pawnHashEntry* pawnHashTable;
-    evalCacheEntry* evalCache;
-    continuationTable* followUpHistory;
-    continuationTable* counterMoveHistory;
-    U64 nodeCount;
-    U64 quiescenceNodeCount;
-    U64 tbHits;
+    PawnHashEntry* pawnHashTable;
+    EvalCacheEntry* evalCache;
+    ContinuationTable* followUpHistory;
+    ContinuationTable* counterMoveHistory;
+    uint64_t nodeCount;
+    uint64_t quiescenceNodeCount;
+    uint64_t tbHits;
     // Nodes of this thread already added to the search's shared count for
     // the "go nodes" limit; zero at the start of every search.
-    U64 nodesReported;
+    uint64_t nodesReported;
     int16_t historyLength;
     int16_t fiftyMoveCounter;
     // search state, part 2: root bookkeeping
@@ -232,8 +232,8 @@ struct positionStruct {
     // search state, part 3
     uint8_t selDepth;
     int16_t rootScore;
-    U64 keyHistory[KEY_HISTORY_SIZE];
-    plyEntry plyStack[MAX_PLY + 1];
+    uint64_t keyHistory[KEY_HISTORY_SIZE];
+    PlyEntry plyStack[MAX_PLY + 1];
     // search state, part 4
     int16_t history[12][64];
     uint32_t counterMoves[12][64];
@@ -241,80 +241,80 @@ struct positionStruct {
     // so that a node can tell whether its quiet-move scores still hold.
     uint32_t historyWrites;
 
-    positionStruct();
+    Position();
 };
 
 // ---------------------------------------------------------------------------
 // Bitboard tables (moveTable.cpp)
 // ---------------------------------------------------------------------------
-struct sliderLookup {
-    U64* table;
-    U64 mask;
-    U64 magic;
-    U64 shift;
+struct SliderLookup {
+    uint64_t* table;
+    uint64_t mask;
+    uint64_t magic;
+    uint64_t shift;
 };
 
-extern U64 knightAttackTable[64];
-extern U64 kingAttackTable[64];
-extern U64 attackByPawnTable[2][64];
-extern U64 enpassantTable[64];
-extern U64 rookAttackAll[64];
-extern U64 bishopAttackAll[64];
-extern sliderLookup rookAttackLUT[64];
-extern sliderLookup bishopAttackLUT[64];
-extern U64 rookAttackTable[102400];
-extern U64 bishopAttackTable[5248];
-extern U64 inBetweenSquares[64][64];
-extern U64 inLineSquares[64][64];
-extern uint8_t distance[64][64];
-extern U64 isolatedPawns[64];
-extern U64 passedPawnsMask[2][64];
-extern U64 ranksAtOrAbove[2][64];
-extern U64 kingSafetyArea[2][64];
-extern moveStruct GMS[MOVE_BUFFER_SIZE];
-extern uint8_t LMR[128][256];
-extern const U64 files[8];
+extern uint64_t knightAttackTable[64];
+extern uint64_t kingAttackTable[64];
+extern uint64_t pawnAttackTable[2][64];
+extern uint64_t enpassantTable[64];
+extern uint64_t rookEmptyAttacks[64];
+extern uint64_t bishopEmptyAttacks[64];
+extern SliderLookup rookLookup[64];
+extern SliderLookup bishopLookup[64];
+extern uint64_t rookAttackTable[102400];
+extern uint64_t bishopAttackTable[5248];
+extern uint64_t inBetweenSquares[64][64];
+extern uint64_t inLineSquares[64][64];
+extern uint8_t squareDistance[64][64];
+extern uint64_t adjacentFiles[64];
+extern uint64_t passedPawnsMask[2][64];
+extern uint64_t ranksAtOrAbove[2][64];
+extern uint64_t kingSafetyArea[2][64];
+extern Move GMS[MOVE_BUFFER_SIZE];
+extern uint8_t reductionTable[128][256];
+extern const uint64_t FILES[8];
 extern uint8_t castlingMask[64];
 
-void initBitboardConstants();
+void initBitboards();
 // Fill the slider tables, from the stored multipliers or by a fresh search.
 void initSliderAttacks(bool searchMagics);
-extern const U64 storedRookMagics[64];
-extern const U64 storedBishopMagics[64];
+extern const uint64_t ROOK_MAGICS[64];
+extern const uint64_t BISHOP_MAGICS[64];
 
 // The attack set of a slider from the occupancy of its relevant squares:
 // gathered by PEXT in the BMI build, hashed by magic multiplication in the
 // others.
-inline U64 sliderAttacks(const sliderLookup& l, U64 occ) {
+inline uint64_t sliderAttacks(const SliderLookup& l, uint64_t occ) {
 #if defined(TW_PEXT)
     return l.table[_pext_u64(occ, l.mask)];
 #else
     return l.table[((occ & l.mask) * l.magic) >> (l.shift & 63)];
 #endif
 }
-inline U64 rookAttacks(int sq, U64 occ) { return sliderAttacks(rookAttackLUT[sq], occ); }
-inline U64 bishopAttacks(int sq, U64 occ) { return sliderAttacks(bishopAttackLUT[sq], occ); }
-inline U64 queenAttacks(int sq, U64 occ) { return rookAttacks(sq, occ) | bishopAttacks(sq, occ); }
+inline uint64_t rookAttacks(int sq, uint64_t occ) { return sliderAttacks(rookLookup[sq], occ); }
+inline uint64_t bishopAttacks(int sq, uint64_t occ) { return sliderAttacks(bishopLookup[sq], occ); }
+inline uint64_t queenAttacks(int sq, uint64_t occ) { return rookAttacks(sq, occ) | bishopAttacks(sq, occ); }
 
 // ---------------------------------------------------------------------------
 // Zobrist keys (hash.cpp)
 // ---------------------------------------------------------------------------
-extern const U64 (&hashCodeRandomNumber)[800];
-extern U64 hashCodePiece[14][64];
-extern U64 hashCodeCastling[16];
-extern U64 hashCodeEnpassant[8];
-extern U64 hashCodeBlackToMove;
+extern const uint64_t (&ZOBRIST_NUMBERS)[800];
+extern uint64_t zobristPiece[14][64];
+extern uint64_t zobristCastling[16];
+extern uint64_t zobristEnpassant[8];
+extern uint64_t zobristBlackToMove;
 
-void initHashCodeTables();
-U64 calcHashKey(int ply, const positionStruct* pos);
-U64 calcPawnHashKey(const positionStruct* pos);
+void initZobristKeys();
+uint64_t computeKey(int ply, const Position* pos);
+uint64_t computePawnKey(const Position* pos);
 
 // ---------------------------------------------------------------------------
 // Evaluation weights used by the incremental sums (eval.cpp)
 // ---------------------------------------------------------------------------
-extern const int32_t pieceValue[8];
-extern const int32_t pieceSquareScore[6][64];
-extern const uint16_t pieceValuePhase[8];
+extern const int32_t PIECE_VALUE[8];
+extern const int32_t PIECE_SQUARE[6][64];
+extern const uint16_t PHASE_WEIGHT[8];
 
 // The same weights by piece code (moveTable.cpp), as making a move needs
 // them: the piece-square score from the owner's side, the material, the
@@ -323,7 +323,7 @@ extern const uint16_t pieceValuePhase[8];
 extern int32_t pieceSquareByCode[14][64];
 extern int32_t materialByCode[14];
 extern int16_t phaseByCode[14];
-extern U64 pawnKeyMask[14];
+extern uint64_t pawnKeyMask[14];
 
 inline int typeOf(int code) { return code / 2 - 1; }
 // Piece-square index of a man of colour c on square s.
@@ -333,15 +333,15 @@ inline int relSq(int s, int c) { return c == WHITE ? s ^ 56 : s; }
 // Text forms, numbers from text, output and the clock (general.cpp; the FEN
 // reader, setPosition and validateFen, lives with the search in search.h)
 // ---------------------------------------------------------------------------
-extern const std::string fenLabelPieces;
-extern const std::string promotionPieces;
-extern const std::string promotionLabels;
-extern const std::string fenStartPos;
+extern const std::string PIECE_LETTERS;
+extern const std::string PROMOTION_PIECES;
+extern const std::string PROMOTION_LETTERS;
+extern const std::string START_FEN;
 
-std::string boardToString(const positionStruct* pos);
+std::string boardToString(const Position* pos);
 std::string squareToString(int sq);
-std::string moveToLA(const moveStruct* move, unsigned char side);
-std::string PVToString(const positionStruct* pos);
+std::string moveToText(const Move* move, unsigned char side);
+std::string pvToText(const Position* pos);
 
 // A decimal integer at the start of `text` (leading blanks and an optional
 // sign first; whatever follows the digits is ignored), pulled into lo..hi
@@ -360,31 +360,31 @@ int64_t nowMs();
 // ---------------------------------------------------------------------------
 // Move generation (move.cpp) and perft (perft.cpp)
 // ---------------------------------------------------------------------------
-void generateMovesCaptures(unsigned char ply, moveStruct* list, positionStruct* pos);
-void generateMovesQuiets(unsigned char ply, moveStruct* list, positionStruct* pos);
-void generateMovesEvade(unsigned char ply, moveStruct* list, positionStruct* pos);
-void generateMovesLegal(unsigned char ply, moveStruct* list, positionStruct* pos);
+void generateMovesCaptures(unsigned char ply, Move* list, Position* pos);
+void generateMovesQuiets(unsigned char ply, Move* list, Position* pos);
+void generateMovesEvade(unsigned char ply, Move* list, Position* pos);
+void generateMovesLegal(unsigned char ply, Move* list, Position* pos);
 // The captures the quiescence search tries, for a side not in check: those of
 // generateMovesCaptures, with queen promotions only (quiet ones included).
 // Reads the ply's not-pinned mask, which the caller has set.
-moveStruct* generateQuiescenceCaptures(unsigned char ply, moveStruct* list, const positionStruct* pos);
+Move* generateQuiescenceCaptures(unsigned char ply, Move* list, const Position* pos);
 // Captures of the man on `target` by the side to move (queen promotions only).
-moveStruct* generateRecaptures(unsigned char ply, int target, moveStruct* list, const positionStruct* pos);
+Move* generateRecaptures(unsigned char ply, int target, Move* list, const Position* pos);
 // Drop the illegal moves of a pseudo-legal list of a side not in check; the
 // new end of the list.
-moveStruct* keepLegalMoves(const positionStruct* pos, int ply, moveStruct* start, moveStruct* end);
+Move* keepLegalMoves(const Position* pos, int ply, Move* start, Move* end);
 // Is the move (from, to and type) one of the legal moves of the position at
 // this ply?  Generates them into the ply's list; the lists of deeper plies
 // follow it, so a line being searched below is not disturbed.
-bool isLegalMoveAt(positionStruct* pos, int ply, moveStruct m);
-U64 computeNotPinnedMask(const positionStruct* pos, int side);
+bool isLegalMoveAt(Position* pos, int ply, Move m);
+uint64_t computeNotPinnedMask(const Position* pos, int side);
 // The number of legal moves of the side to move, for perft's last ply.  Out
 // of check the capture and quiet generators run as for the search but count
 // their moves instead of writing them; in check the evasions are written
 // and counted.  Sets the ply's inCheck flag and not-pinned mask.
-int countLegalMoves(unsigned char ply, positionStruct* pos);
+int countLegalMoves(unsigned char ply, Position* pos);
 
-int64_t perft(unsigned char ply, int depth, positionStruct* pos);
+int64_t perft(unsigned char ply, int depth, Position* pos);
 // The perft regression check ("rtest"): counts every record of the regression
 // file and prints one line each, then the verdict.
 void perftCheck();
@@ -392,49 +392,49 @@ void perftCheck();
 // ---------------------------------------------------------------------------
 // The global game position
 // ---------------------------------------------------------------------------
-extern positionStruct GPSData;
+extern Position GPSData;
 
 // ---------------------------------------------------------------------------
 // Attack and legality tests
 // ---------------------------------------------------------------------------
 
 // Does a man of `colour` attack square s with occupancy occ?
-inline bool squareAttacked(const positionStruct* pos, int s, int colour, U64 occ) {
-    const U64* pb = pos->pieceBitboard;
+inline bool squareAttacked(const Position* pos, int s, int colour, uint64_t occ) {
+    const uint64_t* pb = pos->pieceBitboard;
     if (bishopAttacks(s, occ) & (pb[BISHOP + colour] | pb[QUEEN + colour])) return true;
     if (rookAttacks(s, occ) & (pb[ROOK + colour] | pb[QUEEN + colour])) return true;
-    if (attackByPawnTable[colour][s] & pb[PAWN + colour]) return true;
+    if (pawnAttackTable[colour][s] & pb[PAWN + colour]) return true;
     if (knightAttackTable[s] & pb[KNIGHT + colour]) return true;
     return (kingAttackTable[s] & pb[KING + colour]) != 0;
 }
 
-inline int kingSquare(const positionStruct* pos, int colour) { return lsb(pos->pieceBitboard[KING + colour]); }
+inline int kingSquare(const Position* pos, int colour) { return lsb(pos->pieceBitboard[KING + colour]); }
 
-inline bool sideInCheck(const positionStruct* pos, int side) {
+inline bool sideInCheck(const Position* pos, int side) {
     return squareAttacked(pos, kingSquare(pos, side), side ^ 1, pos->pieceBitboard[0] | pos->pieceBitboard[1]);
 }
 
 // Legality of a pseudo-legal move when the side to move is not in check.
-inline bool moveIsLegal(const positionStruct* pos, int ply, moveStruct m) {
-    const U64* pb = pos->pieceBitboard;
+inline bool moveIsLegal(const Position* pos, int ply, Move m) {
+    const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove, opp = side ^ 1;
-    const U64 occ = pb[0] | pb[1];
+    const uint64_t occ = pb[0] | pb[1];
     const int from = m.from, to = m.to;
     if (pos->board[from] == KING + side) {
-        U64 occ2 = (occ ^ bit(from)) | bit(to);
+        uint64_t occ2 = (occ ^ bit(from)) | bit(to);
         return !squareAttacked(pos, to, opp, occ2);
     }
     const int k = lsb(pb[KING + side]);
-    const U64 diag = pb[BISHOP + opp] | pb[QUEEN + opp];
-    const U64 straight = pb[ROOK + opp] | pb[QUEEN + opp];
+    const uint64_t diag = pb[BISHOP + opp] | pb[QUEEN + opp];
+    const uint64_t straight = pb[ROOK + opp] | pb[QUEEN + opp];
     if (m.moveType == MT_ENPASSANT) {
         const int land = side == WHITE ? to + 8 : to - 8;
-        U64 occ2 = (occ ^ bit(from) ^ bit(to)) | bit(land);
+        uint64_t occ2 = (occ ^ bit(from) ^ bit(to)) | bit(land);
         return !((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight));
     }
     if (bit(from) & pos->plyStack[ply].notPinnedMask) return true;
-    U64 occ2 = (occ ^ bit(from)) | bit(to);
-    U64 notTo = ~bit(to);
+    uint64_t occ2 = (occ ^ bit(from)) | bit(to);
+    uint64_t notTo = ~bit(to);
     return !(((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight)) & notTo);
 }
 
@@ -443,39 +443,39 @@ inline bool moveIsLegal(const positionStruct* pos, int ply, moveStruct m) {
 // ---------------------------------------------------------------------------
 // The rook's squares of a castling move (the king's move from `from` to
 // `to`): it comes from the corner and lands on the square the king crossed.
-inline int castlingRookFrom(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
-inline int castlingRookTo(moveStruct m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
+inline int castlingRookFrom(Move m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
+inline int castlingRookTo(Move m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
 
 // The squares from which a man of this kind and side would check a king on k
 // if nothing stood in between.
-inline U64 emptyBoardCheckSquares(int kind, int side, int k) {
+inline uint64_t emptyBoardCheckSquares(int kind, int side, int k) {
     switch (kind) {
-    case PAWN: return attackByPawnTable[side][k];
+    case PAWN: return pawnAttackTable[side][k];
     case KNIGHT: return knightAttackTable[k];
-    case BISHOP: return bishopAttackAll[k];
-    case ROOK: return rookAttackAll[k];
-    case QUEEN: return bishopAttackAll[k] | rookAttackAll[k];
+    case BISHOP: return bishopEmptyAttacks[k];
+    case ROOK: return rookEmptyAttacks[k];
+    case QUEEN: return bishopEmptyAttacks[k] | rookEmptyAttacks[k];
     default: return 0;  // a king never checks
     }
 }
 
 // Does the move, not yet made, check on the board it would leave?  The
 // full test behind moveGivesCheck (move.cpp).
-bool checkOnBoardAfter(const positionStruct* pos, moveStruct m);
+bool checkOnBoardAfter(const Position* pos, Move m);
 
 // Would the move give check?  Asked before the move is made, for moves the
 // search may drop unless they check: it answers as the check test on the
 // board after the move would, without making and taking back the move.
-inline bool moveGivesCheck(const positionStruct* pos, moveStruct m) {
+inline bool moveGivesCheck(const Position* pos, Move m) {
     if (m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE) {
         // Most moves are settled without the attack sets: a man checks only
         // from a square that would see the king on an empty board, or by
         // leaving a line between the king and a slider of its own side.
-        const U64* pb = pos->pieceBitboard;
+        const uint64_t* pb = pos->pieceBitboard;
         const int side = pos->sideToMove;
         const int k = lsb(pb[KING + (side ^ 1)]);
-        const U64 F = bit(m.from);
-        const U64 diagLines = bishopAttackAll[k], straightLines = rookAttackAll[k];
+        const uint64_t F = bit(m.from);
+        const uint64_t diagLines = bishopEmptyAttacks[k], straightLines = rookEmptyAttacks[k];
         const bool direct = (bit(m.to) & emptyBoardCheckSquares(pos->board[m.from] & ~1, side, k)) != 0;
         const bool uncovers = ((F & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
                               ((F & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
@@ -484,15 +484,15 @@ inline bool moveGivesCheck(const positionStruct* pos, moveStruct m) {
     return checkOnBoardAfter(pos, m);
 }
 
-inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
-    plyEntry& c = pos->plyStack[ply];
-    plyEntry& n = pos->plyStack[ply + 1];
+inline void makeMove(Position* pos, int ply, Move move) {
+    PlyEntry& c = pos->plyStack[ply];
+    PlyEntry& n = pos->plyStack[ply + 1];
     const int side = pos->sideToMove, opp = side ^ 1;
     const int from = move.from, to = move.to;
     const int mover = pos->board[from];
     const int captured = pos->board[to];
-    const U64 F = bit(from), T = bit(to);
-    U64* pb = pos->pieceBitboard;
+    const uint64_t F = bit(from), T = bit(to);
+    uint64_t* pb = pos->pieceBitboard;
 
     n.capturedPiece = (uint8_t)captured;
     n.savedMaterialScore[0] = pos->materialScore[0];
@@ -503,14 +503,14 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     n.savedHashKey = pos->hashKey;
     n.savedPawnHashKey = pos->pawnHashKey;
 
-    U64 key = pos->hashKey ^ hashCodeBlackToMove;
-    if (c.enpassantSquare) key ^= hashCodeEnpassant[c.enpassantSquare & 7];
+    uint64_t key = pos->hashKey ^ zobristBlackToMove;
+    if (c.enpassantSquare) key ^= zobristEnpassant[c.enpassantSquare & 7];
     const uint8_t oldRights = c.castlingRights;
     const uint8_t newRights = oldRights & castlingMask[from] & castlingMask[to];
     n.castlingRights = newRights;
-    key ^= hashCodeCastling[oldRights] ^ hashCodeCastling[newRights];  // nothing when they are equal
+    key ^= zobristCastling[oldRights] ^ zobristCastling[newRights];  // nothing when they are equal
     n.enpassantSquare = 0;
-    U64 pawnKey = pos->pawnHashKey;
+    uint64_t pawnKey = pos->pawnHashKey;
 
     if (captured) {
         pos->materialScore[opp] -= materialByCode[captured];
@@ -518,8 +518,8 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
         pos->gamePhase -= phaseByCode[captured];
         pb[captured] ^= T;
         pb[opp] ^= T;
-        key ^= hashCodePiece[captured][to];
-        pawnKey ^= hashCodePiece[captured][to] & pawnKeyMask[captured];
+        key ^= zobristPiece[captured][to];
+        pawnKey ^= zobristPiece[captured][to] & pawnKeyMask[captured];
     }
 
     const int32_t* pst = pieceSquareByCode[mover];
@@ -528,12 +528,12 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)mover;
-        const U64 moved = hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
+        const uint64_t moved = zobristPiece[mover][from] ^ zobristPiece[mover][to];
         key ^= moved;
         pawnKey ^= moved & pawnKeyMask[mover];
         if (move.moveType == MT_DOUBLE) {
             n.enpassantSquare = (uint8_t)to;
-            key ^= hashCodeEnpassant[to & 7];
+            key ^= zobristEnpassant[to & 7];
         }
     } else if (move.moveType == MT_ENPASSANT) {
         const int land = side == WHITE ? to + 8 : to - 8;
@@ -542,8 +542,8 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
         pb[mover] ^= F | bit(land);
         pb[side] ^= F | bit(land);
         pos->board[land] = (uint8_t)mover;
-        key ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][land];
-        pawnKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][land];
+        key ^= zobristPiece[mover][from] ^ zobristPiece[mover][land];
+        pawnKey ^= zobristPiece[mover][from] ^ zobristPiece[mover][land];
     } else if (move.moveType >= MT_CASTLE_K) {
         const int rook = ROOK + side;
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
@@ -552,13 +552,13 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)mover;
-        key ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
-        pawnKey ^= hashCodePiece[mover][from] ^ hashCodePiece[mover][to];
+        key ^= zobristPiece[mover][from] ^ zobristPiece[mover][to];
+        pawnKey ^= zobristPiece[mover][from] ^ zobristPiece[mover][to];
         pb[rook] ^= bit(rFrom) | bit(rTo);
         pb[side] ^= bit(rFrom) | bit(rTo);
         pos->board[rTo] = (uint8_t)rook;
         pos->board[rFrom] = 0;
-        key ^= hashCodePiece[rook][rFrom] ^ hashCodePiece[rook][rTo];
+        key ^= zobristPiece[rook][rFrom] ^ zobristPiece[rook][rTo];
     } else {  // promotion
         const int newPiece = side + move.moveType;
         pos->materialScore[side] += materialByCode[newPiece] - materialByCode[mover];
@@ -568,8 +568,8 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
         pb[newPiece] ^= T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)newPiece;
-        key ^= hashCodePiece[mover][from] ^ hashCodePiece[newPiece][to];
-        pawnKey ^= hashCodePiece[mover][from];
+        key ^= zobristPiece[mover][from] ^ zobristPiece[newPiece][to];
+        pawnKey ^= zobristPiece[mover][from];
     }
     pos->board[from] = 0;
     pos->hashKey = key;
@@ -580,8 +580,8 @@ inline void makeMove(positionStruct* pos, int ply, moveStruct move) {
     pos->sideToMove = (uint8_t)opp;
 }
 
-inline void unmakeMove(positionStruct* pos, int ply, moveStruct move) {
-    const plyEntry& n = pos->plyStack[ply + 1];
+inline void unmakeMove(Position* pos, int ply, Move move) {
+    const PlyEntry& n = pos->plyStack[ply + 1];
     const int side = pos->sideToMove ^ 1, opp = side ^ 1;
     pos->sideToMove = (uint8_t)side;
     pos->hashKey = n.savedHashKey;
@@ -589,8 +589,8 @@ inline void unmakeMove(positionStruct* pos, int ply, moveStruct move) {
     pos->historyLength--;
     pos->fiftyMoveCounter = (int16_t)n.savedFiftyMoveCounter;
     const int from = move.from, to = move.to;
-    const U64 F = bit(from), T = bit(to);
-    U64* pb = pos->pieceBitboard;
+    const uint64_t F = bit(from), T = bit(to);
+    uint64_t* pb = pos->pieceBitboard;
     int mover;
     switch (move.moveType) {
     case MT_NORMAL:
@@ -641,25 +641,25 @@ inline void unmakeMove(positionStruct* pos, int ply, moveStruct move) {
     pos->gamePhase = n.savedGamePhase;
 }
 
-inline U64 makeNullMove(positionStruct* pos, int ply) {
-    const U64 savedKey = pos->hashKey;
-    const plyEntry& c = pos->plyStack[ply];
+inline uint64_t makeNullMove(Position* pos, int ply) {
+    const uint64_t savedKey = pos->hashKey;
+    const PlyEntry& c = pos->plyStack[ply];
     pos->sideToMove ^= 1;
-    pos->hashKey ^= hashCodeBlackToMove;
-    if (c.enpassantSquare) pos->hashKey ^= hashCodeEnpassant[c.enpassantSquare & 7];
+    pos->hashKey ^= zobristBlackToMove;
+    if (c.enpassantSquare) pos->hashKey ^= zobristEnpassant[c.enpassantSquare & 7];
     pos->plyStack[ply + 1] = c;
     pos->plyStack[ply + 1].capturedPiece = 0;
     pos->plyStack[ply + 1].enpassantSquare = 0;
     return savedKey;
 }
 
-inline void unmakeNullMove(positionStruct* pos, int /*ply*/, U64 savedKey) {
+inline void unmakeNullMove(Position* pos, int /*ply*/, uint64_t savedKey) {
     pos->sideToMove ^= 1;
     pos->hashKey = savedKey;
 }
 
 // Does the side that just moved give check (the side to move is in check)?
-inline bool givesCheckAfterMove(const positionStruct* pos) { return sideInCheck(pos, pos->sideToMove); }
+inline bool givesCheckAfterMove(const Position* pos) { return sideInCheck(pos, pos->sideToMove); }
 
 // ---------------------------------------------------------------------------
 // Transposition table (hash.cpp)
@@ -669,100 +669,100 @@ inline bool givesCheckAfterMove(const positionStruct* pos) { return sideInCheck(
 // age (58-63).  Threads share the table without locks; every word is a
 // relaxed atomic so the accepted race (a key read beside another position's
 // entry word) is defined behaviour.  Moves taken from it are always checked.
-struct alignas(64) hashBucket {
-    std::atomic<U64> entry[4];
-    std::atomic<U64> key[4];
+struct alignas(64) HashBucket {
+    std::atomic<uint64_t> entry[4];
+    std::atomic<uint64_t> key[4];
 };
-static_assert(sizeof(hashBucket) == 64, "a bucket is one cache line");
+static_assert(sizeof(HashBucket) == 64, "a bucket is one cache line");
 
-enum : int { boundNone = 0, boundUpper = 1, boundLower = 2, boundExact = 3 };
-constexpr int MATESCORE = 32000;
-constexpr int MATETHRESHOLD = 31872;
+enum : int { BOUND_NONE = 0, BOUND_UPPER = 1, BOUND_LOWER = 2, BOUND_EXACT = 3 };
+constexpr int MATE_SCORE = 32000;
+constexpr int MATE_THRESHOLD = 31872;
 
-extern hashBucket* hashTable;
-extern U64 hashKeyMask;
-extern uint8_t hashAgeCounter;
-extern uint32_t hashHartBeat;
+extern HashBucket* ttBuckets;
+extern uint64_t ttMask;
+extern uint8_t ttAge;
+extern uint32_t ttSearchCount;
 
 // Number of buckets for a size in mebibytes: 16384 times the smallest power of
 // two not below the size (at least 16384).
-U64 hashBucketsForSize(int64_t mb);
+uint64_t ttBucketsForSize(int64_t mb);
 // The largest number of buckets, at most `wantedBuckets` and halved as often
 // as needed (but not below 16384), whose table leaves the rest of a machine
 // or container of `memoryBytes` enough room.
-U64 hashBucketsWithinMemory(U64 wantedBuckets, U64 memoryBytes);
+uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes);
 // Memory this process can have: physical memory, or less when a cgroup
 // (v1 or v2) above the process sets a limit.  The second form reads the given
 // files in place of /proc/self/cgroup and /sys/fs/cgroup.
-U64 hashMemoryLimit();
-U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot);
+uint64_t memoryLimit();
+uint64_t memoryLimit(uint64_t physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot);
 // Replace the table by one of the given number of buckets.  When memory for it
 // cannot be had, smaller powers of two are tried; returns the buckets obtained.
 // With `prefault` a background thread brings the pages in and then turns them
 // into huge pages; without, the search faults them in as it first touches
 // them.
-U64 allocateHashTable(U64 buckets, bool prefault = true);
-void freeHashTable();
+uint64_t ttAllocate(uint64_t buckets, bool prefault = true);
+void ttFree();
 // Wait until the background thread has finished with a new table's pages.
-void waitForHashTablePages();
+void ttWaitForPages();
 // Zero the table with the engine's thread count (clears the age counter too).
-void clearHashTableMT();
+void ttClear();
 // A new search starts: entries written from now on carry the next age.
-void advanceHashAge();
+void ttNewSearch();
 // The search that advanceHashAge began is over (the table may be reshaped).
-void hashSearchEnded();
+void ttSearchEnded();
 // The fixed table the perft check leaves behind (2,097,152 buckets).
-void installPerftCheckHashTable();
+void ttInstallPerftTable();
 
-inline U64 hashEntryWord(uint32_t move, int score, int draft, int bound) {
-    return (U64)move | ((U64)(uint16_t)(int16_t)score << 32) | ((U64)(draft & 0xff) << 48) |
-           ((U64)((hashAgeCounter << 2) | bound) << 56);
+inline uint64_t ttEntryWord(uint32_t move, int score, int draft, int bound) {
+    return (uint64_t)move | ((uint64_t)(uint16_t)(int16_t)score << 32) | ((uint64_t)(draft & 0xff) << 48) |
+           ((uint64_t)((ttAge << 2) | bound) << 56);
 }
-inline uint32_t hashEntryMove(U64 e) { return (uint32_t)e; }
-inline int hashEntryScore(U64 e) { return (int16_t)(uint16_t)(e >> 32); }
-inline int hashEntryDraft(U64 e) { return (int8_t)(uint8_t)(e >> 48); }
-inline int hashEntryBound(U64 e) { return (int)((e >> 56) & 3); }
-inline int hashEntryAge(U64 e) { return (int)(e >> 58); }
+inline uint32_t ttEntryMove(uint64_t e) { return (uint32_t)e; }
+inline int ttEntryScore(uint64_t e) { return (int16_t)(uint16_t)(e >> 32); }
+inline int ttEntryDraft(uint64_t e) { return (int8_t)(uint8_t)(e >> 48); }
+inline int ttEntryBound(uint64_t e) { return (int)((e >> 56) & 3); }
+inline int ttEntryAge(uint64_t e) { return (int)(e >> 58); }
 
 // Mate scores are stored relative to the node, held relative to the root.
-inline int scoreToHash(int score, int ply) {
-    if (score >= MATETHRESHOLD) return score + ply;
-    if (score <= -MATETHRESHOLD) return score - ply;
+inline int scoreToTable(int score, int ply) {
+    if (score >= MATE_THRESHOLD) return score + ply;
+    if (score <= -MATE_THRESHOLD) return score - ply;
     return score;
 }
-inline int scoreFromHash(int score, int ply) {
-    if (score >= MATETHRESHOLD) return score - ply;
-    if (score <= -MATETHRESHOLD) return score + ply;
+inline int scoreFromTable(int score, int ply) {
+    if (score >= MATE_THRESHOLD) return score - ply;
+    if (score <= -MATE_THRESHOLD) return score + ply;
     return score;
 }
 
-inline void hashPrefetch(U64 key) { __builtin_prefetch(&hashTable[key & hashKeyMask]); }
+inline void ttPrefetch(uint64_t key) { __builtin_prefetch(&ttBuckets[key & ttMask]); }
 
 // The position key after an ordinary move, capture or double step, computed
 // before the move is made so that its table bucket can be fetched early; for
 // castling, en passant and promotions it is wrong, which costs only a useless
 // fetch.
-inline U64 keyAfterGuess(const positionStruct* pos, int ply, moveStruct m) {
-    const plyEntry& c = pos->plyStack[ply];
+inline uint64_t keyAfterGuess(const Position* pos, int ply, Move m) {
+    const PlyEntry& c = pos->plyStack[ply];
     const int mover = pos->board[m.from];
     const uint8_t rights = c.castlingRights & castlingMask[m.from] & castlingMask[m.to];
-    U64 key = pos->hashKey ^ hashCodeBlackToMove ^ hashCodePiece[mover][m.from] ^ hashCodePiece[mover][m.to] ^
-              hashCodePiece[pos->board[m.to]][m.to] ^ hashCodeCastling[c.castlingRights] ^ hashCodeCastling[rights];
-    if (c.enpassantSquare) key ^= hashCodeEnpassant[c.enpassantSquare & 7];
-    if (m.moveType == MT_DOUBLE) key ^= hashCodeEnpassant[m.to & 7];
+    uint64_t key = pos->hashKey ^ zobristBlackToMove ^ zobristPiece[mover][m.from] ^ zobristPiece[mover][m.to] ^
+              zobristPiece[pos->board[m.to]][m.to] ^ zobristCastling[c.castlingRights] ^ zobristCastling[rights];
+    if (c.enpassantSquare) key ^= zobristEnpassant[c.enpassantSquare & 7];
+    if (m.moveType == MT_DOUBLE) key ^= zobristEnpassant[m.to & 7];
     return key;
 }
 
 // Probe: the entry word of the position (0 when absent).  A hit from an
 // earlier search is marked as current so that replacement keeps it.  Always
 // inline: called out of line the node search lost time on every probe.
-__attribute__((always_inline)) inline U64 hashProbe(U64 key) {
-    hashBucket* b = &hashTable[key & hashKeyMask];
+__attribute__((always_inline)) inline uint64_t ttProbe(uint64_t key) {
+    HashBucket* b = &ttBuckets[key & ttMask];
     for (int i = 0; i < 4; i++) {
         if (b->key[i].load(std::memory_order_relaxed) == key) {
-            U64 e = b->entry[i].load(std::memory_order_relaxed);
-            if ((int)(e >> 58) != hashAgeCounter) {
-                U64 refreshed = (e & 0x03ffffffffffffffULL) | ((U64)hashAgeCounter << 58);
+            uint64_t e = b->entry[i].load(std::memory_order_relaxed);
+            if ((int)(e >> 58) != ttAge) {
+                uint64_t refreshed = (e & 0x03ffffffffffffffULL) | ((uint64_t)ttAge << 58);
                 b->entry[i].compare_exchange_strong(e, refreshed, std::memory_order_relaxed);
                 e = refreshed;
             }
@@ -774,35 +774,35 @@ __attribute__((always_inline)) inline U64 hashProbe(U64 key) {
 
 // The move stored for a position, read without marking the entry as current
 // (for move ordering outside the search proper).
-inline uint32_t hashPeekMove(U64 key) {
-    const hashBucket* b = &hashTable[key & hashKeyMask];
+inline uint32_t ttPeekMove(uint64_t key) {
+    const HashBucket* b = &ttBuckets[key & ttMask];
     for (int i = 0; i < 4; i++)
         if (b->key[i].load(std::memory_order_relaxed) == key)
-            return hashEntryMove(b->entry[i].load(std::memory_order_relaxed));
+            return ttEntryMove(b->entry[i].load(std::memory_order_relaxed));
     return 0;
 }
 
-inline void hashStore(U64 key, uint32_t move, int score, int draft, int bound) {
-    hashBucket* b = &hashTable[key & hashKeyMask];
+inline void ttStore(uint64_t key, uint32_t move, int score, int draft, int bound) {
+    HashBucket* b = &ttBuckets[key & ttMask];
     int slot = 0;
     int lowest = 1 << 30;
     for (int i = 0; i < 4; i++) {
-        const U64 k = b->key[i].load(std::memory_order_relaxed);
-        const U64 e = b->entry[i].load(std::memory_order_relaxed);
+        const uint64_t k = b->key[i].load(std::memory_order_relaxed);
+        const uint64_t e = b->entry[i].load(std::memory_order_relaxed);
         if (k == key || e == 0) {
             slot = i;
             lowest = -(1 << 30);
             break;
         }
-        const int worth = hashEntryDraft(e) + (hashEntryBound(e) == boundExact ? 1 : 0) -
-                          4 * ((hashAgeCounter - hashEntryAge(e)) & 63);
+        const int worth = ttEntryDraft(e) + (ttEntryBound(e) == BOUND_EXACT ? 1 : 0) -
+                          4 * ((ttAge - ttEntryAge(e)) & 63);
         if (worth < lowest) {
             lowest = worth;
             slot = i;
         }
     }
     b->key[slot].store(key, std::memory_order_relaxed);
-    b->entry[slot].store(hashEntryWord(move, score, draft, bound), std::memory_order_relaxed);
+    b->entry[slot].store(ttEntryWord(move, score, draft, bound), std::memory_order_relaxed);
 }
 
 // ---------------------------------------------------------------------------
@@ -813,8 +813,8 @@ inline void hashStore(U64 key, uint32_t move, int score, int draft, int bound) {
 constexpr int32_t MOVES_PLAYED_UNKNOWN = 1024;
 
 struct engineStruct {
-    U64 nodesLimit = 0;
-    std::atomic<U64> elapsedMs{0};
+    uint64_t nodesLimit = 0;
+    std::atomic<uint64_t> elapsedMs{0};
     int64_t startTimeMs = 0;
     float timeFactor = 1.0f;
     float incrementFactor = 1.37f;

@@ -18,11 +18,11 @@
 #include "eval.h"
 #include "search.h"
 
-std::vector<texelPosStruct> texelPositions;
-std::vector<texelParStruct> texelPars;
-texelWorkForce theTexelWorkForce;
+std::vector<TexelPosition> texelPositions;
+std::vector<TexelParameter> texelPars;
+TexelThreadPool texelThreads;
 
-const char* const texelFilename = "lichess-good.epd";
+const char* const TEXEL_FILE = "lichess-good.epd";
 
 // ---------------------------------------------------------------------------
 // Reading the tuning file
@@ -45,7 +45,7 @@ double texelResult(std::string_view word) {
     return 0.0;
 }
 
-bool texelSplitLine(std::string_view line, texelPosStruct& out) {
+bool texelSplitLine(std::string_view line, TexelPosition& out) {
     // Words are separated by blanks; tabs, the carriage return of a file with
     // DOS line ends and other control characters separate words too.
     auto isBlank = [](char c) { return (unsigned char)c <= ' '; };
@@ -69,7 +69,7 @@ bool texelSplitLine(std::string_view line, texelPosStruct& out) {
         } else {
             // The first word after "c9" is the result; the rest is ignored.
             if (fen.empty()) return false;
-            out.FEN = std::move(fen);
+            out.fen = std::move(fen);
             out.result = texelResult(line.substr(i, j - i));
             return true;
         }
@@ -78,7 +78,7 @@ bool texelSplitLine(std::string_view line, texelPosStruct& out) {
     return false;
 }
 
-bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& skipped) {
+bool texelReadFile(std::istream& in, std::vector<TexelPosition>& out, size_t& skipped) {
     // The whole file is read at once and cut into lines in place.
     std::string data;
     char chunk[1 << 16];
@@ -87,9 +87,9 @@ bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& s
     // positions: nothing of it is used.
     if (in.bad()) return false;
 
-    std::vector<texelPosStruct> read;
+    std::vector<TexelPosition> read;
     skipped = 0;
-    texelPosStruct p;
+    TexelPosition p;
     for (size_t start = 0; start < data.size();) {
         size_t end = data.find('\n', start);
         if (end == std::string::npos) end = data.size();
@@ -106,7 +106,7 @@ bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& s
     // position, so a large file is checked on all cores.
     std::vector<uint8_t> usable(read.size());
     auto check = [&read, &usable](size_t first, size_t last) {
-        for (size_t k = first; k < last; k++) usable[k] = validateFen(read[k].FEN).empty();
+        for (size_t k = first; k < last; k++) usable[k] = validateFen(read[k].fen).empty();
     };
     const size_t cores = std::max(1u, std::min(16u, std::thread::hardware_concurrency()));
     const size_t parts = std::min(cores, read.size() / 1000 + 1);
@@ -134,15 +134,15 @@ bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& s
 }
 
 void texelShare(size_t n, int i, size_t& first, size_t& count) {
-    const size_t per = n / TEXEL_WORKERS;
+    const size_t per = n / TEXEL_THREADS;
     first = (size_t)i * per;
-    count = i < TEXEL_WORKERS - 1 ? per : n - first;
+    count = i < TEXEL_THREADS - 1 ? per : n - first;
 }
 
 // ---------------------------------------------------------------------------
 // Tuning threads
 // ---------------------------------------------------------------------------
-texelWorker::texelWorker(int i) : index(i), pos(&position) {
+TexelThread::TexelThread(int i) : index(i), pos(&position) {
     // The evaluation reads a pawn table and an evaluation cache through the
     // position; each thread has its own, so the threads share nothing they
     // write.  The thread clears them itself when it gets its first work, so
@@ -150,31 +150,31 @@ texelWorker::texelWorker(int i) : index(i), pos(&position) {
     // fresh memory costs more than evaluating a small share.  (Zero pages
     // that the kernel hands out lazily are no bargain either: the first pass
     // would read an entry, then write it, and fault twice.)
-    pawnHashTable.reset(new pawnHashEntry[PAWN_HASH_ENTRIES]);
-    evalCache.reset(new evalCacheEntry[EVAL_CACHE_ENTRIES]);
+    pawnHashTable.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
+    evalCache.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
     position.pawnHashTable = pawnHashTable.get();
     position.evalCache = evalCache.get();
     position.threadIndex = (uint32_t)i;
-    startThread(thread, [this] { atTheOffice(); });
+    startThread(thread, [this] { idleLoop(); });
 }
 
-texelWorker::~texelWorker() { endThread(thread); }
+TexelThread::~TexelThread() { endThread(thread); }
 
-void texelWorker::atTheOffice() {
+void TexelThread::idleLoop() {
     printLine("Lets go");
-    while (park()) calcTexelPosSubset();
+    while (park()) sumSquaredErrors();
 }
 
-void texelWorker::calcTexelPosSubset() {
+void TexelThread::sumSquaredErrors() {
     if (!tablesCleared) {
-        std::memset(static_cast<void*>(pawnHashTable.get()), 0, PAWN_HASH_ENTRIES * sizeof(pawnHashEntry));
-        std::memset(static_cast<void*>(evalCache.get()), 0, EVAL_CACHE_ENTRIES * sizeof(evalCacheEntry));
+        std::memset(static_cast<void*>(pawnHashTable.get()), 0, PAWN_HASH_ENTRIES * sizeof(PawnHashEntry));
+        std::memset(static_cast<void*>(evalCache.get()), 0, EVAL_CACHE_ENTRIES * sizeof(EvalCacheEntry));
         tablesCleared = true;
     }
     double sum = 0.0;
-    for (const texelPosStruct& p : positions) {
-        setPosition(p.FEN, pos);
-        int e = evaluateN(0, pos);
+    for (const TexelPosition& p : positions) {
+        setPosition(p.fen, pos);
+        int e = evaluate(0, pos);
         if (pos->sideToMove == BLACK) e = -e;
         const double d = p.result - texelExpectedScore((int16_t)e);
         sum += d * d;
@@ -182,20 +182,20 @@ void texelWorker::calcTexelPosSubset() {
     errorSum = sum;
 }
 
-void texelWorkForce::removeWorkers() {
-    for (texelWorker* w : workers) w->waitIdle();
+void TexelThreadPool::removeWorkers() {
+    for (TexelThread* w : workers) w->waitIdle();
     while (!workers.empty()) {
         delete workers.back();
         workers.pop_back();
     }
 }
 
-void texelWorkForce::createWorkers(int n) {
+void TexelThreadPool::createWorkers(int n) {
     removeWorkers();
-    for (int i = 0; i < n; i++) workers.push_back(new texelWorker(i));
+    for (int i = 0; i < n; i++) workers.push_back(new TexelThread(i));
 }
 
-void texelWorkForce::sharePositions() {
+void TexelThreadPool::sharePositions() {
     const size_t n = texelPositions.size();
     for (size_t i = 0; i < workers.size(); i++) {
         size_t first, count;
@@ -204,10 +204,10 @@ void texelWorkForce::sharePositions() {
     }
 }
 
-double texelWorkForce::calcTexelError() {
-    for (texelWorker* w : workers) w->wake();
+double TexelThreadPool::meanSquaredError() {
+    for (TexelThread* w : workers) w->wake();
     double sum = 0.0;
-    for (texelWorker* w : workers) {
+    for (TexelThread* w : workers) {
         w->waitIdle();
         sum += w->errorSum;
     }
@@ -218,7 +218,7 @@ double texelWorkForce::calcTexelError() {
 // The measurement of the "texel" command
 // ---------------------------------------------------------------------------
 void measureTexelError() {
-    std::ifstream in(texelFilename);
+    std::ifstream in(TEXEL_FILE);
     size_t skipped = 0;
     if (!in || !texelReadFile(in, texelPositions, skipped)) {
         printLine("There seems to be a problem with the tuning file. tuning not executed");
@@ -226,27 +226,27 @@ void measureTexelError() {
     }
     in.close();
 
-    theTexelWorkForce.createWorkers(TEXEL_WORKERS);
-    theTexelWorkForce.sharePositions();
+    texelThreads.createWorkers(TEXEL_THREADS);
+    texelThreads.sharePositions();
     printLine("Starting texel tuning....");
     texelPars.clear();
 
     if (texelPositions.empty()) {
         // The mean over no positions is 0 / 0: say so instead.
-        printLine(std::string("info string ") + texelFilename + " holds no usable position; there is no error to report");
+        printLine(std::string("info string ") + TEXEL_FILE + " holds no usable position; there is no error to report");
     } else {
-        const double e0 = theTexelWorkForce.calcTexelError();
+        const double e0 = texelThreads.meanSquaredError();
         std::ostringstream start;
         start << "Starting error " << e0;
         printLine(start.str());
         printLine("");
         printLine(" Improving: 1");
-        const double e1 = theTexelWorkForce.calcTexelError();
+        const double e1 = texelThreads.meanSquaredError();
         std::ostringstream end;
         end << "Ending error " << e1 << " Minimum error " << e0;
         printLine(end.str());
     }
     if (skipped)
         printLine("info string skipped " + std::to_string(skipped) + (skipped == 1 ? " line" : " lines") + " of " +
-                  texelFilename + " that hold" + (skipped == 1 ? "s" : "") + " no usable position");
+                  TEXEL_FILE + " that hold" + (skipped == 1 ? "s" : "") + " no usable position");
 }

@@ -21,51 +21,51 @@
 #include "tarnwick.h"
 
 // One labelled position: the FEN text and the game's result for White.
-struct texelPosStruct {
-    std::string FEN;
+struct TexelPosition {
+    std::string fen;
     double result;  // 1.0 White won, 0.5 draw, 0.0 otherwise
 };
 
 // Every position read so far, in file order (kept from one command to the next).
-extern std::vector<texelPosStruct> texelPositions;
+extern std::vector<TexelPosition> texelPositions;
 
 // A tuned parameter.  Nothing is tuned: the weights are constant tables, so
 // the list stays empty and the command only measures.
-struct texelParStruct {
+struct TexelParameter {
     std::string name;
 };
-extern std::vector<texelParStruct> texelPars;
+extern std::vector<TexelParameter> texelPars;
 
-constexpr int TEXEL_WORKERS = 30;
-extern const char* const texelFilename;
+constexpr int TEXEL_THREADS = 30;
+extern const char* const TEXEL_FILE;
 
-class texelWorker : public threadParking {
+class TexelThread : public ThreadParking {
   public:
-    explicit texelWorker(int index);
-    virtual ~texelWorker();
+    explicit TexelThread(int index);
+    virtual ~TexelThread();
     // Sum of the squared errors of this worker's positions, into errorSum.
-    virtual void calcTexelPosSubset();
+    virtual void sumSquaredErrors();
 
     int32_t index;
-    std::vector<texelPosStruct> positions;
+    std::vector<TexelPosition> positions;
     std::thread thread;
     double errorSum = 0.0;
-    positionStruct position;
-    positionStruct* pos;
+    Position position;
+    Position* pos;
 
   private:
-    std::unique_ptr<pawnHashEntry[]> pawnHashTable;
-    std::unique_ptr<evalCacheEntry[]> evalCache;
+    std::unique_ptr<PawnHashEntry[]> pawnHashTable;
+    std::unique_ptr<EvalCacheEntry[]> evalCache;
     bool tablesCleared = false;
 
-    void atTheOffice();
+    void idleLoop();
 };
 
-class texelWorkForce {
+class TexelThreadPool {
   public:
-    std::vector<texelWorker*> workers;
+    std::vector<TexelThread*> workers;
 
-    ~texelWorkForce() { removeWorkers(); }
+    ~TexelThreadPool() { removeWorkers(); }
     // Wait until every worker is idle, then delete them, last one first.
     void removeWorkers();
     // Replace the pool by `n` fresh workers (each parked when this returns).
@@ -73,10 +73,10 @@ class texelWorkForce {
     // Give worker i its share of texelPositions.
     void sharePositions();
     // Mean squared error over all of texelPositions.
-    double calcTexelError();
+    double meanSquaredError();
 };
 
-extern texelWorkForce theTexelWorkForce;
+extern TexelThreadPool texelThreads;
 
 // The expected score for White of a position that evaluates to `e`
 // centipawns from White's side.
@@ -85,11 +85,11 @@ double texelExpectedScore(int e);
 double texelResult(std::string_view word);
 // Splits one line of the tuning file into FEN and result.  False when the
 // line holds no position: "c9" missing, nothing after it, or no FEN before it.
-bool texelSplitLine(std::string_view line, texelPosStruct& out);
+bool texelSplitLine(std::string_view line, TexelPosition& out);
 // Reads every line of a tuning file, appends the positions whose FEN the
 // engine accepts to `out` and sets `skipped` to the number of lines that hold
 // none.  False, with nothing appended, when the file cannot be read.
-bool texelReadFile(std::istream& in, std::vector<texelPosStruct>& out, size_t& skipped);
+bool texelReadFile(std::istream& in, std::vector<TexelPosition>& out, size_t& skipped);
 // The share of worker i (of TEXEL_WORKERS) among n positions.
 void texelShare(size_t n, int i, size_t& first, size_t& count);
 // The measurement of the "texel" command: reads the tuning file, hands the

@@ -37,11 +37,11 @@ namespace {
 // capture or pawn move can repeat, so dropping the oldest entries loses
 // nothing once the history is longer than any reversible stretch of play that
 // matters; the search still finds room for its full line behind the game.
-void trimKeyHistory(positionStruct* pos, int* dropped) {
+void trimKeyHistory(Position* pos, int* dropped) {
     if (pos->historyLength < KEY_HISTORY_GAME_LIMIT) return;
     const int keep = KEY_HISTORY_GAME_LIMIT / 2;
     const int drop = pos->historyLength - keep;
-    std::memmove(pos->keyHistory, pos->keyHistory + drop, keep * sizeof(U64));
+    std::memmove(pos->keyHistory, pos->keyHistory + drop, keep * sizeof(uint64_t));
     pos->historyLength = (int16_t)keep;
     if (dropped) *dropped += drop;
 }
@@ -51,31 +51,31 @@ void trimKeyHistory(positionStruct* pos, int* dropped) {
 // without it (for the repetition rule, as for a GUI or a referee), so the
 // square is dropped from the game's record and from its key: otherwise a
 // position first reached by a double step would never count as repeated.
-void dropImpossibleEnpassant(positionStruct* pos) {
-    plyEntry& root = pos->plyStack[0];
+void dropImpossibleEnpassant(Position* pos) {
+    PlyEntry& root = pos->plyStack[0];
     if (!root.enpassantSquare) return;
     generateMovesLegal(0, root.moveListStart, pos);
-    for (const moveStruct* m = root.moveListStart; m < root.moveListEnd; m++)
+    for (const Move* m = root.moveListStart; m < root.moveListEnd; m++)
         if (m->moveType == MT_ENPASSANT) return;
-    pos->hashKey ^= hashCodeEnpassant[root.enpassantSquare & 7];
+    pos->hashKey ^= zobristEnpassant[root.enpassantSquare & 7];
     root.enpassantSquare = 0;
     pos->keyHistory[pos->historyLength - 1] = pos->hashKey;
 }
 
 }  // namespace
 
-bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped) {
+bool makeGameMoveText(Position* pos, const std::string& text, int* dropped) {
     std::string word = text;
     if (word.size() == 5 && word[4] >= 'A' && word[4] <= 'Z') word[4] = (char)(word[4] - 'A' + 'a');
     if (word.size() < 4 || word.size() > 5) return false;
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (moveStruct* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++) {
-        if (moveToLA(m, pos->sideToMove) != word) continue;
-        moveStruct move = *m;
+    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++) {
+        if (moveToText(m, pos->sideToMove) != word) continue;
+        Move move = *m;
         move.score = 0;
         makeMove(pos, 0, move);
-        plyEntry& root = pos->plyStack[0];
-        const plyEntry& next = pos->plyStack[1];
+        PlyEntry& root = pos->plyStack[0];
+        const PlyEntry& next = pos->plyStack[1];
         root.castlingRights = next.castlingRights;
         root.enpassantSquare = next.enpassantSquare;
         root.savedHashKey = next.savedHashKey;
@@ -96,7 +96,7 @@ void uciPosition(std::istringstream& is) {
         return;
     }
     if (word == "startpos") {
-        fen = fenStartPos;
+        fen = START_FEN;
         startpos = true;
         is >> word;  // "moves"
     } else if (word == "fen") {
@@ -121,8 +121,8 @@ void uciPosition(std::istringstream& is) {
         }
         made++;
     }
-    GPSData.hashKey = calcHashKey(0, &GPSData);
-    GPSData.pawnHashKey = calcPawnHashKey(&GPSData);
+    GPSData.hashKey = computeKey(0, &GPSData);
+    GPSData.pawnHashKey = computePawnKey(&GPSData);
     GPSData.keyHistory[GPSData.historyLength - 1] = GPSData.hashKey;
     GPSData.plyStack[0].inCheck = sideInCheck(&GPSData, GPSData.sideToMove);
     if (startpos)
@@ -153,7 +153,7 @@ void uciPerft(std::istringstream& is, int& perftDepth) {
         perftDepth = (int)v;
     }
     if (!haveGamePosition()) return;
-    static positionStruct local;
+    static Position local;
     local = GPSData;
     local.plyStack[0].moveListStart = GMS;
     std::string board = boardToString(&local);
@@ -191,28 +191,28 @@ void uciHelp() {
 void allocateConfiguredHashTable(bool prefault) {
     // A table larger than the machine (or its container) can hold would be
     // mapped, then faulted in until the kernel kills the engine: cap it.
-    const U64 wanted = hashBucketsForSize(engine.hashSizeMB);
-    const U64 memory = hashMemoryLimit();
-    const U64 capped = hashBucketsWithinMemory(wanted, memory);
-    const U64 got = allocateHashTable(capped, prefault);
+    const uint64_t wanted = ttBucketsForSize(engine.hashSizeMB);
+    const uint64_t memory = memoryLimit();
+    const uint64_t capped = ttBucketsWithinMemory(wanted, memory);
+    const uint64_t got = ttAllocate(capped, prefault);
     if (got < wanted)
         printLine("info string not enough memory for " + std::to_string(engine.hashSizeMB) + " MB of hash; using " +
-                  std::to_string(got * sizeof(hashBucket) >> 20) + " MB" +
+                  std::to_string(got * sizeof(HashBucket) >> 20) + " MB" +
                   (capped < wanted ? " (memory: " + std::to_string(memory >> 20) + " MB)" : ""));
 }
 
 void engineStartup() {
     allocateConfiguredHashTable(true);
-    theWorkForce.setNofWorkers(engine.nofThreads);
+    threadPool.setNofWorkers(engine.nofThreads);
 }
 
 void engineShutdown() {
-    theWorkForce.setNofWorkers(0);
-    theTexelWorkForce.removeWorkers();
-    freeHashTable();
+    threadPool.setNofWorkers(0);
+    texelThreads.removeWorkers();
+    ttFree();
 }
 
-void commandInput::push(std::string line) {
+void CommandInput::push(std::string line) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         lines_.push_back(std::move(line));
@@ -220,7 +220,7 @@ void commandInput::push(std::string line) {
     arrived_.notify_one();
 }
 
-std::string commandInput::next() {
+std::string CommandInput::next() {
     if (!held_.empty()) {
         std::string line = std::move(held_.front());
         held_.pop_front();
@@ -233,7 +233,7 @@ std::string commandInput::next() {
     return line;
 }
 
-bool commandInput::poll(std::string& line, int ms) {
+bool CommandInput::poll(std::string& line, int ms) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!arrived_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !lines_.empty(); })) return false;
     line = std::move(lines_.front());
@@ -241,12 +241,12 @@ bool commandInput::poll(std::string& line, int ms) {
     return true;
 }
 
-void commandInput::hold(std::string line) { held_.push_back(std::move(line)); }
+void CommandInput::hold(std::string line) { held_.push_back(std::move(line)); }
 
-commandInput& theCommandInput() {
+CommandInput& theCommandInput() {
     // Never destroyed: a thread blocked on standard input may still hand a
     // line over while the program ends.
-    static commandInput* const input = new commandInput;
+    static CommandInput* const input = new CommandInput;
     return *input;
 }
 
@@ -264,8 +264,8 @@ std::string firstWord(const std::string& line) {
 // before it waits for a search, and "stop" and "quit" end that search as
 // they would at any other time.  Every other line waits its turn.
 void waitForSearchAnswering() {
-    commandInput& input = theCommandInput();
-    while (theWorkForce.searching()) {
+    CommandInput& input = theCommandInput();
+    while (threadPool.searching()) {
         std::string line;
         if (!input.poll(line, 1)) continue;
         const std::string word = firstWord(line);
@@ -273,41 +273,41 @@ void waitForSearchAnswering() {
             printLine("readyok");
             continue;
         }
-        if (word == "stop" || word == "quit") theWorkForce.commandStop();
+        if (word == "stop" || word == "quit") threadPool.commandStop();
         if (word != "stop") input.hold(line);
     }
-    theWorkForce.waitForSearch();
+    threadPool.waitForSearch();
 }
 
 }  // namespace
 
 void stopSearchAndWait() {
-    if (theWorkForce.workers.empty()) return;
-    if (theWorkForce.searching()) theWorkForce.commandStop();
+    if (threadPool.workers.empty()) return;
+    if (threadPool.searching()) threadPool.commandStop();
     waitForSearchAnswering();
 }
 
 void waitForSearchEnd() {
     // A search that cannot end by itself (infinite or pondering) would make
     // the caller wait for ever: it is stopped first.
-    if (theWorkForce.searching() && (engine.infinite || theWorkForce.pondering.load(std::memory_order_relaxed)))
+    if (threadPool.searching() && (engine.infinite || threadPool.pondering.load(std::memory_order_relaxed)))
         stopSearchAndWait();
-    if (!theWorkForce.workers.empty()) waitForSearchAnswering();
+    if (!threadPool.workers.empty()) waitForSearchAnswering();
 }
 
-void uciStop() { theWorkForce.commandStop(); }
+void uciStop() { threadPool.commandStop(); }
 
 void uciPonderhit() {
-    if (theWorkForce.searchFinished.load(std::memory_order_relaxed))
-        theWorkForce.commandStop();
+    if (threadPool.searchFinished.load(std::memory_order_relaxed))
+        threadPool.commandStop();
     else
-        theWorkForce.pondering.store(0, std::memory_order_relaxed);
+        threadPool.pondering.store(0, std::memory_order_relaxed);
 }
 
 void uciNewGame() {
     stopSearchAndWait();
-    clearHashTableMT();
-    for (worker* w : theWorkForce.workers) w->clearHistoryTables();
+    ttClear();
+    for (SearchThread* w : threadPool.workers) w->clearHistoryTables();
     engine.movesPlayed = 0;
     engine.newGame = 1;
     std::memset(GPSData.keyHistory, 0, sizeof GPSData.keyHistory);
@@ -336,11 +336,11 @@ constexpr int OPENING_PLIES = 17, EARLY_MIDDLE_PLIES = 50;
 constexpr double OPENING_SHARE = 0.9, EARLY_MIDDLE_SHARE = 1.1;
 // In sudden death, the moves still to play as the game goes on: a game ply
 // up to which a count holds, and the count; later in the game, the last one.
-struct movesToGoByStage {
+struct MovesToGoByStage {
     int upToPly;
     int movesToGo;
 };
-constexpr movesToGoByStage SUDDEN_DEATH_MOVES[] = {{OPENING_PLIES, 40}, {EARLY_MIDDLE_PLIES, 22}, {80, 25}, {200, 20}};
+constexpr MovesToGoByStage SUDDEN_DEATH_MOVES[] = {{OPENING_PLIES, 40}, {EARLY_MIDDLE_PLIES, 22}, {80, 25}, {200, 20}};
 constexpr int ENDGAME_MOVES_TO_GO = 15;
 // A game set up from a FEN without its history: the stage is unknown, so
 // plan for this many moves to go and take a larger share of each.
@@ -390,7 +390,7 @@ void allocateTime(engineStruct& eng, int side) {
             f *= UNKNOWN_STAGE_SHARE;
         } else {
             m = ENDGAME_MOVES_TO_GO;
-            for (const movesToGoByStage& stage : SUDDEN_DEATH_MOVES) {
+            for (const MovesToGoByStage& stage : SUDDEN_DEATH_MOVES) {
                 if (P <= stage.upToPly) {
                     m = stage.movesToGo;
                     break;
@@ -449,8 +449,8 @@ namespace {
 // Caches of the command loop for "evil" and "eval"; the search threads own
 // theirs.  GPSData is linked to them right before each call, since a copy of
 // the game position must not keep pointing at them.
-pawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
-evalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
+PawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
+EvalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
 
 void linkCommandCaches() {
     GPSData.pawnHashTable = commandPawnHash;
@@ -463,7 +463,7 @@ void uciGo(std::istringstream& is) {
     waitForSearchEnd();
 
     engine.startTimeMs = nowMs();
-    theWorkForce.pondering.store(0, std::memory_order_relaxed);
+    threadPool.pondering.store(0, std::memory_order_relaxed);
     engine.timeLeft[0] = engine.timeLeft[1] = 900000;
     engine.increment[0] = engine.increment[1] = 0;
     engine.movesToGo = 30;
@@ -493,7 +493,7 @@ void uciGo(std::istringstream& is) {
             return false;
         };
         if (word == "ponder")
-            theWorkForce.pondering.store(1, std::memory_order_relaxed);
+            threadPool.pondering.store(1, std::memory_order_relaxed);
         else if (word == "infinite")
             engine.infinite = 1;
         else if (word == "wtime")
@@ -518,12 +518,12 @@ void uciGo(std::istringstream& is) {
     // With a node limit the counter is gathered more often, so that small
     // limits are met closely.
     if (engine.nodesLimit)
-        engine.timeCheckInterval = (int32_t)std::max<U64>(1, std::min<U64>(4096, engine.nodesLimit / 64));
+        engine.timeCheckInterval = (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, engine.nodesLimit / 64));
     allocateTime(engine, GPSData.sideToMove);
     // Without a valid position the search only answers "bestmove 0000" (when
     // the GUI asks for it, for a ponder or infinite search).
-    theWorkForce.noPosition = !haveGamePosition();
-    theWorkForce.startSearch();
+    threadPool.noPosition = !haveGamePosition();
+    threadPool.startSearch();
 }
 
 // ---------------------------------------------------------------------------
@@ -575,7 +575,7 @@ void uciSetOption(std::istringstream& is) {
         v = clampValue(v, 1, 256);
         waitForSearchEnd();
         engine.nofThreads = (int32_t)v;
-        theWorkForce.setNofWorkers((int)v);
+        threadPool.setNofWorkers((int)v);
         printLine("info string Number of threads set to : " + std::to_string(v));
     } else if (name == "MoveOverhead") {
         v = clampValue(v, 1, 60000);
@@ -587,7 +587,7 @@ void uciSetOption(std::istringstream& is) {
     } else if (name == "SyzygyPath") {
         stopSearchAndWait();
         engine.syzygyPath = value;
-        syzygySetPath(value);
+        setTablebasePath(value);
         printLine("info string Syzygy tablebases used from directory : " + value);
     } else if (name == "SyzygyProbeDepth") {
         v = clampValue(v, 0, 127);
@@ -606,8 +606,8 @@ void uciRtest() {
 void uciTexel() {
     // A running search must not read the tables while they are rebuilt.
     stopSearchAndWait();
-    initBitboardConstants();
-    initHashCodeTables();
+    initBitboards();
+    initZobristKeys();
     // The tuning threads never touch the table, so its pages are left to be
     // faulted in by the next search rather than competing with them now.
     allocateConfiguredHashTable(false);
@@ -681,30 +681,30 @@ void uciBench(std::istringstream& is) {
     stopSearchAndWait();
 
     // Everything the bench changes is put back afterwards.
-    std::unique_ptr<positionStruct> savedGame(new positionStruct(GPSData));
+    std::unique_ptr<Position> savedGame(new Position(GPSData));
     const int savedThreads = engine.nofThreads;
     const int32_t savedMovesPlayed = engine.movesPlayed;
     const uint8_t savedNewGame = engine.newGame;
     const float savedIncrementFactor = engine.incrementFactor;
     const uint8_t savedPonderEnabled = engine.ponderEnabled;
 
-    if (savedThreads != 1 || theWorkForce.workers.size() != 1) {
+    if (savedThreads != 1 || threadPool.workers.size() != 1) {
         engine.nofThreads = 1;
-        theWorkForce.setNofWorkers(1);
+        threadPool.setNofWorkers(1);
     }
-    allocateHashTable(hashBucketsForSize(16));
-    waitForHashTablePages();
-    theWorkForce.silent = true;
-    theWorkForce.noPosition = false;
+    ttAllocate(ttBucketsForSize(16));
+    ttWaitForPages();
+    threadPool.silent = true;
+    threadPool.noPosition = false;
     engine.ponderEnabled = 0;
 
-    U64 totalNodes = 0;
+    uint64_t totalNodes = 0;
     int64_t totalMs = 0;
     const int count = (int)(sizeof benchPositions / sizeof benchPositions[0]);
     for (int i = 0; i < count; i++) {
         setPosition(benchPositions[i], &GPSData);
-        clearHashTableMT();
-        theWorkForce.workers[0]->clearHistoryTables();
+        ttClear();
+        threadPool.workers[0]->clearHistoryTables();
         engine.depthLimit = depth;
         engine.nodesLimit = 0;
         engine.mateLimit = 0;
@@ -714,24 +714,24 @@ void uciBench(std::istringstream& is) {
         engine.timeNormal = INT_MAX;
         engine.timeMax = INT_MAX;
         engine.timeFactor = 1.0f;
-        theWorkForce.pondering.store(0, std::memory_order_relaxed);
+        threadPool.pondering.store(0, std::memory_order_relaxed);
         engine.startTimeMs = nowMs();
-        theWorkForce.startSearch();
-        theWorkForce.waitForSearch();
+        threadPool.startSearch();
+        threadPool.waitForSearch();
         const int64_t ms = nowMs() - engine.startTimeMs;
-        const positionStruct& p = theWorkForce.workers[0]->position;
-        const U64 nodes = p.nodeCount + p.quiescenceNodeCount;
+        const Position& p = threadPool.workers[0]->position;
+        const uint64_t nodes = p.nodeCount + p.quiescenceNodeCount;
         totalNodes += nodes;
         totalMs += ms;
         printLine("bench position " + std::to_string(i + 1) + " of " + std::to_string(count) + ": nodes " +
                   std::to_string(nodes) + " time " + std::to_string(ms) + " bestmove " +
-                  moveToLA(&theWorkForce.lastBestMove, GPSData.sideToMove));
+                  moveToText(&threadPool.lastBestMove, GPSData.sideToMove));
     }
     printLine("Bench: " + std::to_string(totalNodes) + " nodes " +
-              std::to_string(totalNodes * 1000 / (U64)std::max<int64_t>(totalMs, 1)) + " nps");
+              std::to_string(totalNodes * 1000 / (uint64_t)std::max<int64_t>(totalMs, 1)) + " nps");
 
-    theWorkForce.silent = false;
-    std::memcpy(static_cast<void*>(&GPSData), savedGame.get(), sizeof(positionStruct));
+    threadPool.silent = false;
+    std::memcpy(static_cast<void*>(&GPSData), savedGame.get(), sizeof(Position));
     engine.movesPlayed = savedMovesPlayed;
     engine.newGame = savedNewGame;
     engine.incrementFactor = savedIncrementFactor;
@@ -740,14 +740,14 @@ void uciBench(std::istringstream& is) {
     allocateConfiguredHashTable(true);
     if (savedThreads != 1) {
         engine.nofThreads = savedThreads;
-        theWorkForce.setNofWorkers(savedThreads);
+        threadPool.setNofWorkers(savedThreads);
     }
 }
 
-void uciEvil() {
+void uciSilentEval() {
     if (!haveGamePosition()) return;
     linkCommandCaches();
-    evaluateN(0, &GPSData);
+    evaluate(0, &GPSData);
 }
 
 void uciEval() {
@@ -791,7 +791,7 @@ bool uciExecute(const std::string& text) {
     else if (word == "showboard")
         uciShowBoard();
     else if (word == "evil")
-        uciEvil();
+        uciSilentEval();
     else if (word == "help")
         uciHelp();
     else if (word == "bench")

@@ -14,12 +14,12 @@ void uciPerft(std::istringstream& is, int& perftDepth);
 void uciShowBoard();
 void uciHelp();
 // Evaluate the game position: silently, or with a table of the terms.
-void uciEvil();
+void uciSilentEval();
 void uciEval();
 
 // Make a move of the game: validated by the caller, made at ply 0 with the
 // game's key history kept within bounds.
-bool makeGameMoveText(positionStruct* pos, const std::string& text, int* dropped);
+bool makeGameMoveText(Position* pos, const std::string& text, int* dropped);
 
 // The transposition table at the size of the option Hash (the largest size
 // that can be had, with a message, when memory is short).
@@ -56,7 +56,7 @@ bool uciExecute(const std::string& line);
 // search, the loop keeps answering "isready" and lets "stop" and "quit" act
 // on that search; the lines it cannot act on yet are held and run, in their
 // order, right after the waiting command.
-class commandInput {
+class CommandInput {
   public:
     // Any thread: one more line.
     void push(std::string line);
@@ -73,7 +73,7 @@ class commandInput {
     std::deque<std::string> lines_;
     std::deque<std::string> held_;  // the loop's own
 };
-commandInput& theCommandInput();
+CommandInput& theCommandInput();
 
 // Stop a running search (its "bestmove" is printed) and wait for its end.
 void stopSearchAndWait();

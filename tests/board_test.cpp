@@ -17,10 +17,10 @@ TEST(Tables, SliderAttacksAgreeWithRayWalks) {
     const int dirs[2][4][2] = {{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}, {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}}};
     for (int s = 0; s < 64; s++)
         for (int kind = 0; kind < 2; kind++) {
-            const U64 mask = kind ? bishopAttackLUT[s].mask : rookAttackLUT[s].mask;
-            U64 sub = 0;
+            const uint64_t mask = kind ? bishopLookup[s].mask : rookLookup[s].mask;
+            uint64_t sub = 0;
             do {
-                U64 expected = 0;
+                uint64_t expected = 0;
                 for (auto& d : dirs[kind])
                     for (int f = fileOf(s) + d[0], r = rankOf(s) + d[1]; f >= 0 && f < 8 && r >= 0 && r < 8;
                          f += d[0], r += d[1]) {
@@ -54,7 +54,7 @@ TEST(Fen, RejectedWithAReasonOrFittedToTheBoard) {
     // The fields after the side to move only add detail.  What does not fit
     // the board is dropped, so the position (and its key, which repetitions
     // are found by) is the one without it.
-    const U64 bare = TestPosition("4k3/8/8/8/8/8/8/4K3 w - - 0 1")->hashKey;
+    const uint64_t bare = TestPosition("4k3/8/8/8/8/8/8/4K3 w - - 0 1")->hashKey;
     for (const char* fen : {"4k3/8/8/8/8/8/8/4K3 w", "4k3/8/8/8/8/8/8/4K3 w KQkq e6 0 1",
                             "4k3/8/8/8/8/8/8/4K3 w - e9 x 1", "4k3/8/8/8/8/8/8/4K3 w - - -4 -1",
                             "4k3/8/8/8/8/8/8/4K3 w - - 0 99999999999"}) {
@@ -85,14 +85,14 @@ TEST(MoveText, WrittenAndRead) {
 }
 
 // The position as a FEN with the castling and en-passant state of `ply`.
-std::string toFen(const positionStruct* pos, int ply) {
+std::string toFen(const Position* pos, int ply) {
     std::string s;
     for (int r = 7; r >= 0; r--) {
         for (int f = 0, empty = 0; f < 8; f++) {
             const int code = pos->board[r * 8 + f];
             if (code && empty) s += (char)('0' + empty);
             empty = code ? 0 : empty + 1;
-            if (code) s += fenLabelPieces[code];
+            if (code) s += PIECE_LETTERS[code];
             if (f == 7 && empty) s += (char)('0' + empty);
         }
         if (r) s += '/';
@@ -107,7 +107,7 @@ std::string toFen(const positionStruct* pos, int ply) {
 }
 
 // Everything a move updates incrementally, as one list of numbers.
-std::vector<int64_t> state(const positionStruct* p) {
+std::vector<int64_t> state(const Position* p) {
     std::vector<int64_t> s(p->board, p->board + 64);
     s.insert(s.end(), p->pieceBitboard, p->pieceBitboard + 14);
     for (int64_t v : {(int64_t)p->hashKey, (int64_t)p->pawnHashKey, (int64_t)p->materialScore[0],
@@ -121,14 +121,14 @@ std::vector<int64_t> state(const positionStruct* p) {
 // recurse, unmake and check that everything is as before.  Whether the move
 // checks, asked before it is made, must agree with the board after it, and so
 // must the key foreseen for an ordinary move or double step.
-void roundTrip(positionStruct* pos, int ply, int depth, int& checked, int& checks) {
+void roundTrip(Position* pos, int ply, int depth, int& checked, int& checks) {
     generateMovesLegal(ply, pos->plyStack[ply].moveListStart, pos);
-    for (moveStruct* m = pos->plyStack[ply].moveListStart; m < pos->plyStack[ply].moveListEnd; m++) {
+    for (Move* m = pos->plyStack[ply].moveListStart; m < pos->plyStack[ply].moveListEnd; m++) {
         std::vector<int64_t> before = state(pos);
         before.insert(before.end(), {pos->historyLength, pos->fiftyMoveCounter});
         const bool givesCheck = moveGivesCheck(pos, *m);
-        const U64 keyGuess = keyAfterGuess(pos, ply, *m);
-        const std::string text = moveToLA(m, pos->sideToMove);
+        const uint64_t keyGuess = keyAfterGuess(pos, ply, *m);
+        const std::string text = moveToText(m, pos->sideToMove);
         makeMove(pos, ply, *m);
         ASSERT_EQ(givesCheck, sideInCheck(pos, pos->sideToMove)) << text << " after " << toFen(pos, ply + 1);
         // The key the search fetches a bucket for before it makes the move.
@@ -143,7 +143,7 @@ void roundTrip(positionStruct* pos, int ply, int depth, int& checked, int& check
         unmakeMove(pos, ply, *m);
         std::vector<int64_t> after = state(pos);
         after.insert(after.end(), {pos->historyLength, pos->fiftyMoveCounter});
-        ASSERT_EQ(after, before) << "after unmaking " << moveToLA(m, pos->sideToMove);
+        ASSERT_EQ(after, before) << "after unmaking " << moveToText(m, pos->sideToMove);
     }
 }
 
@@ -181,7 +181,7 @@ TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
     TestPosition d("rnbqkbnr/ppp1pppp/8/8/3p4/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
     makeGameMoveText(d.get(), "e2e4", nullptr);
     ASSERT_NE(d->plyStack[0].enpassantSquare, 0);
-    const U64 saved = makeNullMove(d.get(), 0);
+    const uint64_t saved = makeNullMove(d.get(), 0);
     EXPECT_EQ(d->hashKey, TestPosition(toFen(d.get(), 1))->hashKey);
     EXPECT_EQ(toFen(d.get(), 1), "rnbqkbnr/ppp1pppp/8/8/3pP3/8/PPPP1PPP/RNBQKBNR w KQkq - 0 1");
     unmakeNullMove(d.get(), 0, saved);
@@ -192,8 +192,8 @@ TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
 // (and the check flag it finds on the way) with the written lists, filtered
 // by moveIsLegal out of check, in every position down to `depth` plies below
 // the given one.
-void compareLastPlyCounts(positionStruct* pos, int ply, int depth, int& compared) {
-    plyEntry& c = pos->plyStack[ply];
+void compareLastPlyCounts(Position* pos, int ply, int depth, int& compared) {
+    PlyEntry& c = pos->plyStack[ply];
     const bool check = sideInCheck(pos, pos->sideToMove);
     c.inCheck = check;
     generateMovesCaptures(ply, c.moveListStart, pos);
@@ -201,16 +201,16 @@ void compareLastPlyCounts(positionStruct* pos, int ply, int depth, int& compared
     if (!check) {
         generateMovesQuiets(ply, c.moveListEnd, pos);
         legal = 0;
-        for (moveStruct* m = c.moveListStart; m < c.moveListEnd; m++) legal += moveIsLegal(pos, ply, *m);
+        for (Move* m = c.moveListStart; m < c.moveListEnd; m++) legal += moveIsLegal(pos, ply, *m);
     }
-    moveStruct* const end = c.moveListEnd;
+    Move* const end = c.moveListEnd;
     ASSERT_EQ(countLegalMoves(ply, pos), legal) << toFen(pos, ply);
     ASSERT_EQ(c.inCheck, check) << toFen(pos, ply);
     compared++;
     c.moveListEnd = check ? end : keepLegalMoves(pos, ply, c.moveListStart, end);
     pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
     if (depth == 0) return;
-    for (moveStruct* m = c.moveListStart; m < c.moveListEnd; m++) {
+    for (Move* m = c.moveListStart; m < c.moveListEnd; m++) {
         makeMove(pos, ply, *m);
         compareLastPlyCounts(pos, ply + 1, depth - 1, compared);
         unmakeMove(pos, ply, *m);

@@ -44,8 +44,8 @@ uint64_t fnv1a(uint64_t h, const std::string& text) {
     return h;
 }
 
-int traced(positionStruct* pos) {
-    evalTrace t;
+int traced(Position* pos) {
+    EvalTrace t;
     return evaluateTraced(pos, &t);
 }
 
@@ -57,12 +57,12 @@ TEST(Eval, FlipCachesAndRecordedFingerprint) {
     for (const std::string& fen : fens) {
         ASSERT_EQ(validateFen(fen), "") << fen;
         TestPosition pos(fen), flipped(colourFlip(fen));
-        evalTrace t;
+        EvalTrace t;
         const int value = evaluateTraced(pos.get(), &t);
         // Every term is computed for each colour from its own side, so the
         // mirrored position scores the same for the side to move.
         EXPECT_EQ(traced(flipped.get()), value) << fen;
-        EXPECT_LT(std::abs(value), MATETHRESHOLD) << fen;
+        EXPECT_LT(std::abs(value), MATE_THRESHOLD) << fen;
         // The drawishness of the material shrinks the end-game half toward
         // zero, never across it.
         EXPECT_GE(egOf(t.total) * (egOf(t.total) + t.complexityEg), 0) << fen;
@@ -74,13 +74,13 @@ TEST(Eval, FlipCachesAndRecordedFingerprint) {
 
         // Positions a move on share pawn structures and cache slots with
         // each other: the caches must give what a fresh evaluation gives.
-        positionStruct* p = pos.get();
+        Position* p = pos.get();
         generateMovesLegal(0, p->plyStack[0].moveListStart, p);
-        for (moveStruct* m = p->plyStack[0].moveListStart; m < p->plyStack[0].moveListEnd; m++) {
+        for (Move* m = p->plyStack[0].moveListStart; m < p->plyStack[0].moveListEnd; m++) {
             makeMove(p, 0, *m);
             const int fresh = traced(p);
-            EXPECT_EQ(evaluateN(0, p), fresh) << fen << " " << moveToLA(m, p->sideToMove ^ 1);
-            EXPECT_EQ(evaluateN(0, p), fresh) << fen << " " << moveToLA(m, p->sideToMove ^ 1);
+            EXPECT_EQ(evaluate(0, p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
+            EXPECT_EQ(evaluate(0, p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
             childSum += p->sideToMove == WHITE ? fresh : -fresh;
             children++;
             unmakeMove(p, 0, *m);

@@ -16,25 +16,25 @@
 
 namespace {
 
-constexpr U64 MiB = 1ULL << 20;
-constexpr U64 GiB = 1ULL << 30;
+constexpr uint64_t MiB = 1ULL << 20;
+constexpr uint64_t GiB = 1ULL << 30;
 
-U64 tableBytes(U64 buckets) { return buckets * sizeof(hashBucket); }
+uint64_t tableBytes(uint64_t buckets) { return buckets * sizeof(HashBucket); }
 
 TEST(HashMemory, TableIsCappedToWhatTheMachineHolds) {
     // The largest request on a 24 GB machine: 16 GB, leaving 8 GB; a request
     // that fits is left alone.  Rounding up can push a request over (20000 MB
     // would take 32 GB).  However small the machine, the smallest table remains.
-    EXPECT_EQ(hashBucketsWithinMemory(hashBucketsForSize(256), 24 * GiB), hashBucketsForSize(256));
-    EXPECT_EQ(tableBytes(hashBucketsWithinMemory(hashBucketsForSize(262144), 24 * GiB)), 16 * GiB);
-    EXPECT_EQ(tableBytes(hashBucketsWithinMemory(hashBucketsForSize(20000), 24 * GiB)), 16 * GiB);
-    EXPECT_EQ(hashBucketsWithinMemory(hashBucketsForSize(1024), 1 * MiB), 16384u);
+    EXPECT_EQ(ttBucketsWithinMemory(ttBucketsForSize(256), 24 * GiB), ttBucketsForSize(256));
+    EXPECT_EQ(tableBytes(ttBucketsWithinMemory(ttBucketsForSize(262144), 24 * GiB)), 16 * GiB);
+    EXPECT_EQ(tableBytes(ttBucketsWithinMemory(ttBucketsForSize(20000), 24 * GiB)), 16 * GiB);
+    EXPECT_EQ(ttBucketsWithinMemory(ttBucketsForSize(1024), 1 * MiB), 16384u);
 
     // Over a wide range of machines, the table never takes more than three
     // quarters of the memory, and is not halved more than needed.
-    for (U64 mem = 300 * MiB; mem < 4096 * GiB; mem = mem * 5 / 4) {
-        const U64 wanted = hashBucketsForSize(262144);
-        const U64 got = hashBucketsWithinMemory(wanted, mem);
+    for (uint64_t mem = 300 * MiB; mem < 4096 * GiB; mem = mem * 5 / 4) {
+        const uint64_t wanted = ttBucketsForSize(262144);
+        const uint64_t got = ttBucketsWithinMemory(wanted, mem);
         EXPECT_LE(tableBytes(got), mem / 4 * 3) << mem;
         if (got < wanted) {
             EXPECT_GT(tableBytes(got * 2), mem - std::max(mem / 4, 256 * MiB)) << mem;
@@ -56,7 +56,7 @@ struct FakeCgroups {
         std::filesystem::create_directories(std::filesystem::path(dir + path).parent_path());
         std::ofstream(dir + path) << text;
     }
-    U64 limit(U64 physical) { return hashMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
+    uint64_t limit(uint64_t physical) { return memoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
 };
 
 TEST(HashMemory, ContainerLimitsBoundTheMemory) {
@@ -83,9 +83,9 @@ TEST(HashMemory, ContainerLimitsBoundTheMemory) {
         f.write("/cg/memory/process_api/memory.limit_in_bytes", "3221225472\n");
         EXPECT_EQ(f.limit(24 * GiB), 3 * GiB);
     }
-    const U64 physical = (U64)sysconf(_SC_PHYS_PAGES) * (U64)sysconf(_SC_PAGE_SIZE);
-    EXPECT_GT(hashMemoryLimit(), 0u);
-    EXPECT_LE(hashMemoryLimit(), physical);
+    const uint64_t physical = (uint64_t)sysconf(_SC_PHYS_PAGES) * (uint64_t)sysconf(_SC_PAGE_SIZE);
+    EXPECT_GT(memoryLimit(), 0u);
+    EXPECT_LE(memoryLimit(), physical);
 }
 
 // Huge pages of the mapping that holds `p`, from /proc/self/smaps (-1 when unknown).
@@ -105,30 +105,30 @@ long anonHugeKb(const void* p) {
 TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     // Entries all over a table of which only the first pages are in yet:
     // "ucinewgame" clears what is in and drops the rest.
-    auto key = [](U64 k) { return k * 0x9e3779b97f4a7c15ULL; };  // one bucket each
-    allocateHashTable(hashBucketsForSize(256));
+    auto key = [](uint64_t k) { return k * 0x9e3779b97f4a7c15ULL; };  // one bucket each
+    ttAllocate(ttBucketsForSize(256));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // some pages come in
-    advanceHashAge();  // and the helper pauses
-    for (U64 k = 1; k <= 20000; k++) hashStore(key(k), (uint32_t)k, 1, 2, boundExact);
-    clearHashTableMT();
+    ttNewSearch();  // and the helper pauses
+    for (uint64_t k = 1; k <= 20000; k++) ttStore(key(k), (uint32_t)k, 1, 2, BOUND_EXACT);
+    ttClear();
     int left = 0;
-    for (U64 k = 1; k <= 20000; k++) left += hashProbe(key(k)) != 0;
+    for (uint64_t k = 1; k <= 20000; k++) left += ttProbe(key(k)) != 0;
     EXPECT_EQ(left, 0);
-    EXPECT_EQ(hashTable[hashKeyMask + 1].key[3].load(), 0u);  // the spare bucket
+    EXPECT_EQ(ttBuckets[ttMask + 1].key[3].load(), 0u);  // the spare bucket
 
     // Entries stored while the pages come in survive it (the helper never
     // writes the table), and the table ends in huge pages where the kernel
     // has them.
-    advanceHashAge();
-    for (U64 k = 1; k <= 20000; k++) hashStore(key(k), (uint32_t)k, 1, 2, boundExact);
-    hashSearchEnded();
-    waitForHashTablePages();
+    ttNewSearch();
+    for (uint64_t k = 1; k <= 20000; k++) ttStore(key(k), (uint32_t)k, 1, 2, BOUND_EXACT);
+    ttSearchEnded();
+    ttWaitForPages();
     int found = 0;
-    for (U64 k = 1; k <= 20000; k++) found += hashEntryMove(hashProbe(key(k))) == (uint32_t)k;
+    for (uint64_t k = 1; k <= 20000; k++) found += ttEntryMove(ttProbe(key(k))) == (uint32_t)k;
     EXPECT_EQ(found, 20000);
     std::ifstream thp("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string modes((std::istreambuf_iterator<char>(thp)), std::istreambuf_iterator<char>());
-    const long kb = anonHugeKb(hashTable);
+    const long kb = anonHugeKb(ttBuckets);
     if (modes.empty() || modes.find("[never]") != std::string::npos || kb < 0)
         std::printf("transparent huge pages unavailable; not checked\n");
     else
@@ -136,10 +136,10 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
 
     // Freeing a large table that is still being paged in does not wait for it.
     const auto t0 = std::chrono::steady_clock::now();
-    allocateHashTable(hashBucketsForSize(1024));
-    freeHashTable();
+    ttAllocate(ttBucketsForSize(1024));
+    ttFree();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
-    allocateHashTable(16384);
+    ttAllocate(16384);
 }
 
 }  // namespace

@@ -19,8 +19,8 @@
 // Fill the engine's global tables once per program.
 inline void initMateSolverTables() {
     static bool done = [] {
-        initBitboardConstants();
-        initHashCodeTables();
+        initBitboards();
+        initZobristKeys();
         return true;
     }();
     (void)done;
@@ -36,7 +36,7 @@ inline int matePliesOfReport(int m) { return m > 0 ? 2 * m - 1 : -2 * m; }
 class MateSolver {
   public:
     // `fen` must have passed validateFen.
-    explicit MateSolver(const std::string& fen) : pos_(new positionStruct), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
+    explicit MateSolver(const std::string& fen) : pos_(new Position), moves_(new Move[MOVE_BUFFER_SIZE]) {
         initMateSolverTables();
         pos_->plyStack[0].moveListStart = moves_.get();
         setPosition(fen, pos_.get());
@@ -76,20 +76,20 @@ class MateSolver {
     uint64_t nodes() const { return nodes_; }
 
   private:
-    std::unique_ptr<positionStruct> pos_;
-    std::unique_ptr<moveStruct[]> moves_;
+    std::unique_ptr<Position> pos_;
+    std::unique_ptr<Move[]> moves_;
     uint64_t nodes_ = 0;
     // The mating move last found at each ply: the same move often mates
     // against most defences, so it is tried first.
-    moveStruct killer_[MAX_PLY + 1] = {};
+    Move killer_[MAX_PLY + 1] = {};
 
-    static bool same(moveStruct a, moveStruct b) {
+    static bool same(Move a, Move b) {
         return a.from == b.from && a.to == b.to && a.moveType == b.moveType;
     }
 
     // Legal moves of the side to move into the ply's slice of the buffer.
-    void generate(int ply, moveStruct*& start, moveStruct*& end) {
-        positionStruct* pos = pos_.get();
+    void generate(int ply, Move*& start, Move*& end) {
+        Position* pos = pos_.get();
         start = pos->plyStack[ply].moveListStart;
         generateMovesLegal((unsigned char)ply, start, pos);
         end = pos->plyStack[ply].moveListEnd;
@@ -97,7 +97,7 @@ class MateSolver {
     }
 
     bool hasLegalMove(int ply) {
-        moveStruct *start, *end;
+        Move *start, *end;
         generate(ply, start, end);
         return end > start;
     }
@@ -107,29 +107,29 @@ class MateSolver {
 
     // The side to move mates within `moves` of its own moves (moves >= 1).
     bool attack(int ply, int moves) {
-        positionStruct* pos = pos_.get();
-        moveStruct *start, *end;
+        Position* pos = pos_.get();
+        Move *start, *end;
         generate(ply, start, end);
         nodes_++;
         if (start == end || ply + 2 * moves > MAX_PLY) return false;
 
         // Order: the killer, then checking moves, then the rest.  Only a check
         // can mate at once, so with one move left the quiet ones are skipped.
-        moveStruct* front = start;
-        for (moveStruct* m = start; m < end; m++) {
+        Move* front = start;
+        for (Move* m = start; m < end; m++) {
             makeMove(pos, ply, *m);
             const bool check = sideInCheck(pos, pos->sideToMove);
             unmakeMove(pos, ply, *m);
             if (check) std::swap(*m, *front++);
         }
         if (moves == 1) end = front;
-        for (moveStruct* m = start; m < end; m++)
+        for (Move* m = start; m < end; m++)
             if (same(*m, killer_[ply])) {
                 std::swap(*m, *start);
                 break;
             }
 
-        for (moveStruct* m = start; m < end; m++) {
+        for (Move* m = start; m < end; m++) {
             makeMove(pos, ply, *m);
             const bool mates = moves == 1 ? checkmated(ply + 1) : defend(ply + 1, moves - 1);
             unmakeMove(pos, ply, *m);
@@ -144,13 +144,13 @@ class MateSolver {
     // The side to move is checkmated, or every legal move lets the opponent
     // mate within `moves` (moves >= 0).
     bool defend(int ply, int moves) {
-        positionStruct* pos = pos_.get();
-        moveStruct *start, *end;
+        Position* pos = pos_.get();
+        Move *start, *end;
         generate(ply, start, end);
         nodes_++;
         if (start == end) return pos->plyStack[ply].inCheck != 0;
         if (moves == 0) return false;
-        for (moveStruct* m = start; m < end; m++) {
+        for (Move* m = start; m < end; m++) {
             makeMove(pos, ply, *m);
             const bool lost = attack(ply + 1, moves);
             unmakeMove(pos, ply, *m);

@@ -18,27 +18,27 @@ namespace {
 class SearchPosition {
   public:
     explicit SearchPosition(const std::string& fen)
-        : tp_(fen), followUp_(new continuationTable[1]()), counter_(new continuationTable[1]()) {
-        positionStruct* p = tp_.get();
+        : tp_(fen), followUp_(new ContinuationTable[1]()), counter_(new ContinuationTable[1]()) {
+        Position* p = tp_.get();
         p->followUpHistory = followUp_.get();
         p->counterMoveHistory = counter_.get();
         p->timeCheckCountdown = 1 << 30;
         engine.infinite = 1;
-        theWorkForce.stopSearch.store(0);
-        if (!hashTable || hashKeyMask != 16383) allocateHashTable(16384);
-        clearHashTableMT();
-        advanceHashAge();
+        threadPool.stopSearch.store(0);
+        if (!ttBuckets || ttMask != 16383) ttAllocate(16384);
+        ttClear();
+        ttNewSearch();
         generateMovesLegal(0, p->plyStack[0].moveListStart, p);  // sets the root check flag
     }
-    positionStruct* operator->() { return tp_.get(); }
-    positionStruct* get() { return tp_.get(); }
+    Position* operator->() { return tp_.get(); }
+    Position* get() { return tp_.get(); }
     // Make a legal move of ply `ply` as the search would.
     void play(int ply, const char* text) {
-        positionStruct* p = tp_.get();
+        Position* p = tp_.get();
         generateMovesLegal(ply, p->plyStack[ply].moveListStart, p);
-        for (moveStruct* m = p->plyStack[ply].moveListStart; m < p->plyStack[ply].moveListEnd; m++) {
-            if (moveToLA(m, p->sideToMove) != text) continue;
-            moveStruct mv = *m;
+        for (Move* m = p->plyStack[ply].moveListStart; m < p->plyStack[ply].moveListEnd; m++) {
+            if (moveToText(m, p->sideToMove) != text) continue;
+            Move mv = *m;
             mv.score = 0;
             const int piece = p->board[mv.from];
             makeMove(p, ply, mv);
@@ -51,7 +51,7 @@ class SearchPosition {
 
   private:
     TestPosition tp_;
-    std::unique_ptr<continuationTable[]> followUp_, counter_;
+    std::unique_ptr<ContinuationTable[]> followUp_, counter_;
 };
 
 struct SearchResult {
@@ -61,11 +61,11 @@ struct SearchResult {
 
 // A whole search on the thread pool, one thread, to a fixed depth.
 SearchResult searchTo(const std::string& fen, int depth) {
-    if (theWorkForce.workers.size() != 1) theWorkForce.setNofWorkers(1);
+    if (threadPool.workers.size() != 1) threadPool.setNofWorkers(1);
     engine.nofThreads = 1;
-    if (!hashTable || hashKeyMask != 16383) allocateHashTable(16384);
-    clearHashTableMT();
-    theWorkForce.workers[0]->clearHistoryTables();
+    if (!ttBuckets || ttMask != 16383) ttAllocate(16384);
+    ttClear();
+    threadPool.workers[0]->clearHistoryTables();
     GPSData.plyStack[0].moveListStart = GMS;
     setPosition(fen, &GPSData);
     engine.depthLimit = depth;
@@ -74,18 +74,18 @@ SearchResult searchTo(const std::string& fen, int depth) {
     engine.timeCheckInterval = 4096;
     engine.timeNormal = engine.timeMax = 1 << 30;
     engine.startTimeMs = nowMs();
-    theWorkForce.silent = true;
-    theWorkForce.startSearch();
-    theWorkForce.waitForSearch();
-    theWorkForce.silent = false;
-    return {moveToLA(&theWorkForce.lastBestMove, GPSData.sideToMove), theWorkForce.workers[0]->position.rootScore};
+    threadPool.silent = true;
+    threadPool.startSearch();
+    threadPool.waitForSearch();
+    threadPool.silent = false;
+    return {moveToText(&threadPool.lastBestMove, GPSData.sideToMove), threadPool.workers[0]->position.rootScore};
 }
 
 // ---------------------------------------------------------------------------
 TEST(Exchange, StaticExchangeTest) {
     auto see = [](const char* fen, const char* text) {
         TestPosition p(fen);
-        moveStruct m = findMove(p.get(), text);
+        Move m = findMove(p.get(), text);
         EXPECT_NE(moveToWord(m), 0u) << text;
         return seeNotLosing(p.get(), m);
     };
@@ -116,7 +116,7 @@ int nodeValue(const char* fen, int ply, int depth) {
     SearchPosition p(fen);
     p->plyStack[ply] = p->plyStack[0];
     p->historyLength += ply;
-    return alfabeta(ply, depth, -32767, 32767, p.get());
+    return alphaBeta(ply, depth, -32767, 32767, p.get());
 }
 
 TEST(NodeSearch, TerminalNodesAndDraws) {
@@ -131,23 +131,23 @@ TEST(NodeSearch, TerminalNodesAndDraws) {
     EXPECT_EQ(nodeValue("4k3/8/8/8/8/8/8/R3K3 w - - 100 80", 1, 2), 0);
     EXPECT_EQ(nodeValue("8/8/8/8/8/2k5/1q6/K7 w - - 100 80", 1, 2), -31999);
     // At the deepest ply the static evaluation is the answer, even in check.
-    EXPECT_EQ(nodeValue(mated, 127, 5), evaluateN(0, SearchPosition(mated).get()));
+    EXPECT_EQ(nodeValue(mated, 127, 5), evaluate(0, SearchPosition(mated).get()));
     {
         // A position repeated inside the search line is a draw at once.
         SearchPosition p("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
         const char* line[] = {"a1a2", "e8d8", "a2a1", "d8e8", "a1a2"};
         for (int i = 0; i < 5; i++) p.play(i, line[i]);
-        EXPECT_EQ(std::abs(alfabeta(5, 3, -32767, 32767, p.get())), 1);
+        EXPECT_EQ(std::abs(alphaBeta(5, 3, -32767, 32767, p.get())), 1);
         // The root position coming back needs one more earlier occurrence:
         // not a draw on its own ...
         SearchPosition q("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
         for (int i = 0; i < 4; i++) q.play(i, line[i]);
-        EXPECT_GT(alfabeta(4, 3, -32767, 32767, q.get()), 100);
+        EXPECT_GT(alphaBeta(4, 3, -32767, 32767, q.get()), 100);
         // ... but a draw once the game before the root went through it too.
         SearchPosition g("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
         for (int i = 0; i < 4; i++) ASSERT_TRUE(makeGameMoveText(g.get(), line[i], nullptr));
         for (int i = 0; i < 4; i++) g.play(i, line[i]);
-        EXPECT_EQ(std::abs(alfabeta(4, 3, -32767, 32767, g.get())), 1);
+        EXPECT_EQ(std::abs(alphaBeta(4, 3, -32767, 32767, g.get())), 1);
     }
 }
 
@@ -155,10 +155,10 @@ TEST(NodeSearch, PrunedNodeIsNeitherMateNorStalemate) {
     // Every quiet move has a bad history at a shallow depth, so history
     // pruning skips them all; the node must not claim mate or stalemate.
     SearchPosition p("4k3/8/8/8/8/8/8/R3K3 w - - 0 1");
-    positionStruct* pos = p.get();
+    Position* pos = p.get();
     p.play(0, "a1a2");
     p.play(1, "e8d8");
-    const continuation c = continuationBlocks(pos, 2);
+    const Continuation c = continuationBlocks(pos, 2);
     ASSERT_TRUE(c.counter && c.followUp);
     for (int piece = 0; piece < 12; piece++)
         for (int s = 0; s < 64; s++) {
@@ -168,29 +168,29 @@ TEST(NodeSearch, PrunedNodeIsNeitherMateNorStalemate) {
         }
     // A window around the static evaluation keeps reverse futility and
     // razoring out of the way; the move loop then prunes every move.
-    const int eval = evaluateN(0, pos);
-    EXPECT_EQ(alfabeta(2, 2, eval, eval + 1, pos), eval);
+    const int eval = evaluate(0, pos);
+    EXPECT_EQ(alphaBeta(2, 2, eval, eval + 1, pos), eval);
 }
 
 // The staged picker offers every legal move of a node once and nothing else,
 // its stages in order, whatever the remembered moves are (a capture or an
 // evasion among them too).
-void checkPicker(positionStruct* pos, int ply, const std::string& where) {
-    plyEntry& e = pos->plyStack[ply];
+void checkPicker(Position* pos, int ply, const std::string& where) {
+    PlyEntry& e = pos->plyStack[ply];
     generateMovesLegal(ply, e.moveListStart, pos);
     std::vector<uint32_t> words;
-    for (moveStruct* m = e.moveListStart; m < e.moveListEnd; m++) words.push_back(makeMoveWord(*m, pos->board[m->from]));
+    for (Move* m = e.moveListStart; m < e.moveListEnd; m++) words.push_back(makeMoveWord(*m, pos->board[m->from]));
     if (words.empty()) return;
     e.hashMove = words[0];
     e.killerMove[0] = words[words.size() / 2];
     e.killerMove[1] = words.size() > 2 ? words.back() : 0;  // the search keeps two different killers
     e.moveStage = STAGE_HASH;
-    pickerContext pc;
+    PickerContext pc;
     pc.cont = continuationBlocks(pos, ply);
     std::multiset<uint32_t> legal, seen;
     for (uint32_t w : words) legal.insert(w & 0xffffff);
     int stage, last = STAGE_HASH;
-    while (moveStruct* m = nextMove(pos, ply, pc, &stage)) {
+    while (Move* m = nextMove(pos, ply, pc, &stage)) {
         EXPECT_GE(stage, last) << where;
         last = stage;
         if (moveIsLegal(pos, ply, *m)) seen.insert(moveToWord(*m) & 0xffffff);
@@ -203,16 +203,16 @@ TEST(MovePicker, EveryLegalMoveOnce) {
     for (std::string line; std::getline(in, line);) {
         const std::string fen = line.substr(0, line.find(';'));
         SearchPosition p(fen);
-        positionStruct* pos = p.get();
-        std::vector<moveStruct> moves;
+        Position* pos = p.get();
+        std::vector<Move> moves;
         generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
         moves.assign(pos->plyStack[0].moveListStart, pos->plyStack[0].moveListEnd);
         checkPicker(pos, 0, fen);
-        for (moveStruct m : moves) {
+        for (Move m : moves) {
             m.score = 0;
             pos->plyStack[0].currentMove = makeMoveWord(m, pos->board[m.from]);
             makeMove(pos, 0, m);
-            checkPicker(pos, 1, fen + " " + moveToLA(&m, pos->sideToMove ^ 1));
+            checkPicker(pos, 1, fen + " " + moveToText(&m, pos->sideToMove ^ 1));
             unmakeMove(pos, 0, m);
         }
         if (HasFailure()) return;
@@ -222,15 +222,15 @@ TEST(MovePicker, EveryLegalMoveOnce) {
 // The quiet moves come in the same order whether the picker keeps their
 // history scores between picks or reads the histories afresh each time, also
 // when a history is written between two picks (as a search below does).
-std::vector<uint32_t> quietOrder(positionStruct* pos, int32_t* buffer) {
-    plyEntry& e = pos->plyStack[0];
+std::vector<uint32_t> quietOrder(Position* pos, int32_t* buffer) {
+    PlyEntry& e = pos->plyStack[0];
     e.hashMove = e.killerMove[0] = e.killerMove[1] = 0;
     e.moveStage = STAGE_GEN_CAPTURES;
-    pickerContext pc;
+    PickerContext pc;
     pc.quietScores = buffer;
     std::vector<uint32_t> order;
     int stage;
-    while (moveStruct* m = nextMove(pos, 0, pc, &stage)) {
+    while (Move* m = nextMove(pos, 0, pc, &stage)) {
         if (stage != STAGE_QUIETS) continue;
         order.push_back(moveToWord(*m));
         if (order.size() == 5) {  // a cut-off below raises this move's history
@@ -243,7 +243,7 @@ std::vector<uint32_t> quietOrder(positionStruct* pos, int32_t* buffer) {
 
 TEST(MovePicker, KeptQuietScoresGiveTheSameOrder) {
     SearchPosition p("r1bqk2r/ppp2ppp/2np1n2/2b1p3/2B1P3/2NP1N2/PPP2PPP/R1BQK2R w KQkq - 0 6");
-    positionStruct* pos = p.get();
+    Position* pos = p.get();
     for (int i = 0; i < 12 * 64; i++) pos->history[i / 64][i % 64] = (int16_t)((i * 37) % 11 * 100 - 500);  // ties too
     int32_t buffer[QUIET_SCORE_CAPACITY];
     const std::vector<uint32_t> fresh = quietOrder(pos, nullptr);
@@ -283,18 +283,18 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
     };
     for (auto& c : cases) {
         SearchPosition p(c.fen);
-        std::vector<moveStruct> played;
+        std::vector<Move> played;
         for (const char* text : c.table) {
-            moveStruct m = findMove(p.get(), text);
+            Move m = findMove(p.get(), text);
             ASSERT_NE(moveToWord(m), 0u) << text;
             m.score = 0;
-            hashStore(p->hashKey, makeMoveWord(m, p->board[m.from]), 0, 20, boundExact);
+            ttStore(p->hashKey, makeMoveWord(m, p->board[m.from]), 0, 20, BOUND_EXACT);
             makeMove(p.get(), (int)played.size(), m);
             played.push_back(m);
         }
         for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(p.get(), ply, played[ply]);
         getPVFromHashTable(p.get(), 20);
-        EXPECT_EQ(p->pvLastIndex, c.lastIndex) << c.fen << ": " << PVToString(p.get());
+        EXPECT_EQ(p->pvLastIndex, c.lastIndex) << c.fen << ": " << pvToText(p.get());
     }
 
     // A game whose last pawn move was a double step that no pawn could take
@@ -308,21 +308,21 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
         "e5g5 d3e2 g8g7 e2f3 g7g6 f3f5 e6f5 e4f5 g6f5 g4h4 f5e5 h4g4 g5f5 h3g3 f5f2 g4g8 e5e4 h2h4 f2f3 g3g2 "
         "f3f2 g2g3 f2f3");
     for (std::string move; game >> move;) ASSERT_TRUE(makeGameMoveText(g.get(), move, nullptr)) << move;
-    std::vector<moveStruct> played;
+    std::vector<Move> played;
     for (const char* text : {"g3g2", "f3f2", "g2g3", "f2f3"}) {
         generateMovesLegal((int)played.size(), g->plyStack[played.size()].moveListStart, g.get());
-        moveStruct m = EMPTYMOVE;
-        for (moveStruct* l = g->plyStack[played.size()].moveListStart; l < g->plyStack[played.size()].moveListEnd; l++)
-            if (moveToLA(l, g->sideToMove) == text) m = *l;
+        Move m = NO_MOVE;
+        for (Move* l = g->plyStack[played.size()].moveListStart; l < g->plyStack[played.size()].moveListEnd; l++)
+            if (moveToText(l, g->sideToMove) == text) m = *l;
         ASSERT_NE(moveToWord(m), 0u) << text;
         m.score = 0;
-        hashStore(g->hashKey, makeMoveWord(m, g->board[m.from]), 0, 20, boundExact);
+        ttStore(g->hashKey, makeMoveWord(m, g->board[m.from]), 0, 20, BOUND_EXACT);
         makeMove(g.get(), (int)played.size(), m);
         played.push_back(m);
     }
     for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(g.get(), ply, played[ply]);
     getPVFromHashTable(g.get(), 20);
-    EXPECT_EQ(PVToString(g.get()), "g3g2 f3f2 g2g3");
+    EXPECT_EQ(pvToText(g.get()), "g3g2 f3f2 g2g3");
 }
 
 // Budgets worked out by hand from the allocation rules.  Sudden death: no
@@ -389,7 +389,7 @@ TEST(WholeSearch, BuffersStayInBoundsWithManyQueens) {
     // A node deep down the stack still fits.
     SearchPosition p("q3k2q/1q4q1/8/8/8/8/1Q4Q1/Q3K2Q b - - 0 1");
     p->plyStack[120] = p->plyStack[0];
-    alfabeta(120, 6, -32767, 32767, p.get());
+    alphaBeta(120, 6, -32767, 32767, p.get());
     SUCCEED();
 }
 

@@ -27,9 +27,9 @@ struct Player : EngineProcess {
 // One game; returns a failure description or "".
 std::string playGame(Player& white, Player& black, const std::vector<std::string>& opening, int initialMs,
                      int incrementMs) {
-    TestPosition board(fenStartPos);
+    TestPosition board(START_FEN);
     std::string moves;
-    std::map<U64, int> seen;
+    std::map<uint64_t, int> seen;
     int clock[2] = {initialMs, initialMs};
     for (auto& m : opening) {
         if (!makeGameMoveText(board.get(), m, nullptr)) return "bad opening move " + m;
@@ -40,12 +40,12 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
         p->readUntil("readyok");
     }
     for (int ply = 0; ply < 160; ply++) {
-        positionStruct* pos = board.get();
+        Position* pos = board.get();
         std::vector<std::string> legal = legalMoves(pos);
         if (legal.empty()) return "";                        // mate or stalemate
         if (pos->fiftyMoveCounter >= 100) return "";         // fifty moves
         if (++seen[pos->hashKey] >= 3) return "";            // threefold repetition
-        const U64 men = pos->pieceBitboard[0] | pos->pieceBitboard[1];
+        const uint64_t men = pos->pieceBitboard[0] | pos->pieceBitboard[1];
         if (popcount(men) <= 3 && !(pos->pieceBitboard[WPAWN] | pos->pieceBitboard[BPAWN] | pos->pieceBitboard[WROOK] |
                                     pos->pieceBitboard[BROOK] | pos->pieceBitboard[WQUEEN] | pos->pieceBitboard[BQUEEN]))
             return "";  // bare kings or a lone minor piece
@@ -72,7 +72,7 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
         if (!isLegal) return "illegal move " + move + " after" + moves;
         if (match[3].matched) {
             // The ponder move must be legal in the position after the move.
-            TestPosition next(fenStartPos);
+            TestPosition next(START_FEN);
             for (std::istringstream in(moves + " " + move); in;) {
                 std::string w;
                 if (in >> w) makeGameMoveText(next.get(), w, nullptr);

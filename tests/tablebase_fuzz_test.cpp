@@ -44,8 +44,8 @@ void writeFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), (std::streamsize)bytes.size());
 }
 
-std::vector<tb::pos> positionsOf(const std::string& material, int n, std::mt19937_64& rng) {
-    std::vector<tb::pos> out;
+std::vector<tb::Board> positionsOf(const std::string& material, int n, std::mt19937_64& rng) {
+    std::vector<tb::Board> out;
     while ((int)out.size() < n) {
         const std::string fen = randomFen(material, rng);
         if (validateFen(fen).empty()) out.push_back(probePos(fen));
@@ -62,7 +62,7 @@ protected:
 
     void SetUp() override {
         ensureEngine();
-        tb::read_files_to_heap = true;
+        tb::readFilesToHeap = true;
         for (const std::string& name : tablesIn(localDir())) {
             tmp.copy(localDir(), name + ".rtbw");
             tmp.copy(localDir(), name + ".rtbz");
@@ -71,7 +71,7 @@ protected:
 
     // Probe every position with the damaged file in place; returns the
     // number of failed probes and what the loader wrote on stderr.
-    int probeDamaged(const Target& t, const std::string& bytes, const std::vector<tb::pos>& positions,
+    int probeDamaged(const Target& t, const std::string& bytes, const std::vector<tb::Board>& positions,
                      std::string* messages) {
         const std::string path = tmp.path + "/" + t.file;
         const std::string original = readFile(path);
@@ -80,12 +80,12 @@ protected:
         const bool dtz = std::string(t.file).find(".rtbz") != std::string::npos;
         int failed = 0;
         testing::internal::CaptureStderr();
-        for (const tb::pos& p : positions) {
+        for (const tb::Board& p : positions) {
             int success;
             if (dtz)
-                tb::probe_dtz(&p, &success);
+                tb::probeDtz(&p, &success);
             else
-                tb::probe_wdl(&p, &success);
+                tb::probeWdl(&p, &success);
             failed += success == 0;
         }
         *messages = testing::internal::GetCapturedStderr();
@@ -97,7 +97,7 @@ protected:
 TEST_F(DamagedTables, TruncatedFilesAreRejected) {
     for (const Target& t : targets) {
         const std::string bytes = readFile(localDir() + "/" + t.file);
-        const std::vector<tb::pos> positions = positionsOf(t.material, 200, rng);
+        const std::vector<tb::Board> positions = positionsOf(t.material, 200, rng);
         const size_t n = bytes.size();
         // (The last 16 bytes of a file are a checksum that probing never
         // reads, so the shortest cut that matters is 17 bytes.)
@@ -116,7 +116,7 @@ TEST_F(DamagedTables, TruncatedFilesAreRejected) {
 TEST_F(DamagedTables, CorruptedBytesNeverCrash) {
     for (const Target& t : targets) {
         const std::string bytes = readFile(localDir() + "/" + t.file);
-        const std::vector<tb::pos> positions = positionsOf(t.material, 60, rng);
+        const std::vector<tb::Board> positions = positionsOf(t.material, 60, rng);
         int rejected = 0;
         for (int trial = 0; trial < 250; trial++) {
             std::string damaged = bytes;
@@ -161,26 +161,26 @@ TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
     useTables(pawns);
     const char* fen = "8/8/8/1p6/k6K/2P5/8/8 w - - 0 1";
     int success = 0;
-    const tb::pos p = probePos(fen);
-    const int sound = tb::probe_dtz(&p, &success);
+    const tb::Board p = probePos(fen);
+    const int sound = tb::probeDtz(&p, &success);
     ASSERT_NE(success, 0);
     bytes[1052] = bytes[2590] = 3;
     writeFile(tmp.path + "/KPvKP.rtbz", bytes);
     useTables(tmp.path);
-    tb::probe_dtz(&p, &success);
+    tb::probeDtz(&p, &success);
     EXPECT_EQ(success, 0);
     // The root probe cannot decide, so the engine searches instead.
-    static positionStruct pos;
-    static moveStruct moves[1024];
+    static Position pos;
+    static Move moves[1024];
     setPosition(fen, &pos);
     pos.plyStack[0].moveListStart = moves;
     generateMovesLegal(0, moves, &pos);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(syzygyProbeDTZ(0, &pos), 0u);
+    EXPECT_EQ(probeRootTablebase(0, &pos), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     // The sound file still answers.
     useTables(pawns);
-    EXPECT_EQ(tb::probe_dtz(&p, &success), sound);
+    EXPECT_EQ(tb::probeDtz(&p, &success), sound);
     EXPECT_NE(success, 0);
 }
 

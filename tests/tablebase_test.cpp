@@ -35,11 +35,11 @@ void checkVectors(const std::string& dir) {
         const size_t a = line.find(';'), b = line.find(';', a + 1);
         const std::string fen = line.substr(0, a);
         const int wdl = std::atoi(line.c_str() + a + 1), dtz = std::atoi(line.c_str() + b + 1);
-        const tb::pos p = probePos(fen);
+        const tb::Board p = probePos(fen);
         if (!tableFilePresent(dir, p)) continue;
         int s1, s2;
-        EXPECT_EQ(tb::probe_wdl(&p, &s1), wdl) << fen;
-        EXPECT_EQ(tb::probe_dtz(&p, &s2), dtz) << fen;
+        EXPECT_EQ(tb::probeWdl(&p, &s1), wdl) << fen;
+        EXPECT_EQ(tb::probeDtz(&p, &s2), dtz) << fen;
         EXPECT_NE(s1, 0) << fen;
         EXPECT_NE(s2, 0) << fen;
         checked++;
@@ -64,23 +64,23 @@ int sign(int v) { return (v > 0) - (v < 0); }
 // the mover's view (positive: a win): a move that resets it is worth one ply
 // (101 for a cursed win, 0 for a draw), any other one ply more than the
 // child's own distance.  A position's distance is that of its best move.
-int moveValue(positionStruct* pos, int* success) {
-    tb::pos child;
-    syzygyConvert(pos, 1, &child);
-    if (pos->fiftyMoveCounter == 0) return tb::wdl_to_dtz[2 - tb::probe_wdl(&child, success)];
-    const int d = tb::probe_dtz(&child, success);
+int moveValue(Position* pos, int* success) {
+    tb::Board child;
+    toProbeBoard(pos, 1, &child);
+    if (pos->fiftyMoveCounter == 0) return tb::WDL_TO_DTZ[2 - tb::probeWdl(&child, success)];
+    const int d = tb::probeDtz(&child, success);
     return d < 0 ? 1 - d : d == 0 ? 0 : -d - 1;
 }
 
-void checkAgainstChildren(positionStruct* pos, const std::string& fen) {
-    static moveStruct buffer[1024];
+void checkAgainstChildren(Position* pos, const std::string& fen) {
+    static Move buffer[1024];
     pos->plyStack[0].moveListStart = buffer;
-    tb::pos root;
-    syzygyConvert(pos, 0, &root);
+    tb::Board root;
+    toProbeBoard(pos, 0, &root);
     int s;
-    const int wdl = tb::probe_wdl(&root, &s);
+    const int wdl = tb::probeWdl(&root, &s);
     ASSERT_NE(s, 0) << fen;
-    const int dtz = tb::probe_dtz(&root, &s);
+    const int dtz = tb::probeDtz(&root, &s);
     ASSERT_NE(s, 0) << fen;
 
     generateMovesLegal(0, buffer, pos);
@@ -92,13 +92,13 @@ void checkAgainstChildren(positionStruct* pos, const std::string& fen) {
     }
     int bestSign = -1, bestWin = 1 << 20, bestLoss = 0;
     for (int i = 0; i < legal; i++) {
-        moveStruct m = buffer[i];
+        Move m = buffer[i];
         m.score = 0;
         makeMove(pos, 0, m);
         pos->plyStack[1].inCheck = sideInCheck(pos, pos->sideToMove);
-        tb::pos child;
-        syzygyConvert(pos, 1, &child);
-        const int childWdl = tb::probe_wdl(&child, &s);
+        tb::Board child;
+        toProbeBoard(pos, 1, &child);
+        const int childWdl = tb::probeWdl(&child, &s);
         ASSERT_NE(s, 0) << fen;
         int v = moveValue(pos, &s);
         ASSERT_NE(s, 0) << fen;
@@ -119,11 +119,11 @@ void checkAgainstChildren(positionStruct* pos, const std::string& fen) {
     }
 }
 
-bool hasLegalEnPassant(positionStruct* pos) {
-    static moveStruct buffer[1024];
+bool hasLegalEnPassant(Position* pos) {
+    static Move buffer[1024];
     pos->plyStack[0].moveListStart = buffer;
     generateMovesLegal(0, buffer, pos);
-    for (moveStruct* m = buffer; m < pos->plyStack[0].moveListEnd; m++)
+    for (Move* m = buffer; m < pos->plyStack[0].moveListEnd; m++)
         if (m->moveType == MT_ENPASSANT) return true;
     return false;
 }
@@ -131,7 +131,7 @@ bool hasLegalEnPassant(positionStruct* pos) {
 void checkTables(const std::string& dir, const std::vector<std::string>& names, int perTable, bool enPassant) {
     useTables(dir);
     std::mt19937_64 rng(12345);
-    static positionStruct pos;
+    static Position pos;
     for (const std::string& name : names) {
         int done = 0;
         for (int tries = 0; done < perTable && tries < 100 * perTable; tries++) {
@@ -167,8 +167,8 @@ TEST(TablebaseConsistency, EnPassant) {
 // The win/draw/loss value of a position, or 9 when the probe fails.
 int wdlOf(const std::string& fen) {
     int s;
-    const tb::pos p = probePos(fen);
-    const int v = tb::probe_wdl(&p, &s);
+    const tb::Board p = probePos(fen);
+    const int v = tb::probeWdl(&p, &s);
     return s ? v : 9;
 }
 
@@ -179,7 +179,7 @@ TEST(TablebaseRegistry, DirectoryListAndKeys) {
     tmp.copy(localDir(), "KRvKR.rtbw", "b");
     // a, an empty piece, b and a trailing separator: two directories.
     EXPECT_EQ(useTables(tmp.path + "/a::" + tmp.path + "/b:"), "Found 3 tablebases.\n");
-    EXPECT_EQ(TB_LARGEST, 4);
+    EXPECT_EQ(largestMen, 4);
     EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 2);
     EXPECT_EQ(wdlOf("qk6/8/8/8/3K4/8/8/8 b - - 0 1"), 2);  // colours exchanged
     EXPECT_EQ(wdlOf("qk6/8/8/8/3K4/8/8/8 w - - 0 1"), -2);
@@ -198,7 +198,7 @@ TEST(TablebaseRegistry, DirectoryListAndKeys) {
     EXPECT_EQ(wdlOf(fen), wdl);
     for (const char* none : {"<empty>", ""}) {
         EXPECT_EQ(useTables(none), "");
-        EXPECT_EQ(TB_LARGEST, 0);
+        EXPECT_EQ(largestMen, 0);
         EXPECT_EQ(wdlOf(fen), 9);
     }
 }
@@ -246,10 +246,10 @@ TEST(TablebaseRegistry, OnlyRegularFilesAreTables) {
     // distance probe fails and the win/draw/loss value stands.
     ASSERT_EQ(rename((tmp.path + "/KRvK.rtbz.fifo").c_str(), (tmp.path + "/KRvK.rtbz").c_str()), 0);
     useTables(tmp.path);
-    const tb::pos p = probePos("8/8/3k4/8/8/8/8/RK6 w - - 0 1");
+    const tb::Board p = probePos("8/8/3k4/8/8/8/8/RK6 w - - 0 1");
     auto dtz = std::async(std::launch::async, [&] {
         int ok;
-        tb::probe_dtz(&p, &ok);
+        tb::probeDtz(&p, &ok);
         return ok;
     });
     finishesOrDies(dtz, "the distance probe blocked on a FIFO");
@@ -267,23 +267,23 @@ struct RootResult {
 };
 
 RootResult rootProbe(const std::string& fen) {
-    static positionStruct pos;
-    static moveStruct moves[MOVE_BUFFER_SIZE];
+    static Position pos;
+    static Move moves[MOVE_BUFFER_SIZE];
     pos.plyStack[0].moveListStart = moves;
     setPosition(fen, &pos);
     RootResult r;
-    const tb::pos root = probePos(fen);
+    const tb::Board root = probePos(fen);
     int s;
-    r.wdl = tb::probe_wdl(&root, &s);
-    r.dtz = tb::probe_dtz(&root, &s);
+    r.wdl = tb::probeWdl(&root, &s);
+    r.dtz = tb::probeDtz(&root, &s);
     testing::internal::CaptureStdout();
-    const uint32_t word = syzygyProbeDTZ(0, &pos);
+    const uint32_t word = probeRootTablebase(0, &pos);
     r.output = testing::internal::GetCapturedStdout();
     if (!word) return r;
     // The record is one of the engine's own moves, piece and type included.
     generateMovesLegal(0, moves, &pos);
-    for (moveStruct* m = moves; m < pos.plyStack[0].moveListEnd; m++)
-        if (makeMoveWord(*m, pos.board[m->from]) == word) r.move = moveToLA(m, pos.sideToMove);
+    for (Move* m = moves; m < pos.plyStack[0].moveListEnd; m++)
+        if (makeMoveWord(*m, pos.board[m->from]) == word) r.move = moveToText(m, pos.sideToMove);
     EXPECT_NE(r.move, "") << fen << ": no legal move has the record " << word;
     return r;
 }
@@ -301,15 +301,15 @@ void checkRootMove(const std::string& fen) {
     const int score = std::abs(r.wdl) < 2 ? 0 : r.dtz > 0 ? 31872 - r.dtz : -31872 - r.dtz;
     EXPECT_EQ(r.output, "info score cp " + std::to_string(score) +
                             " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move + "\n");
-    static positionStruct pos;
-    static moveStruct moves[MOVE_BUFFER_SIZE];
+    static Position pos;
+    static Move moves[MOVE_BUFFER_SIZE];
     pos.plyStack[0].moveListStart = moves;
     setPosition(fen, &pos);
     ASSERT_TRUE(makeGameMoveText(&pos, r.move, nullptr));
-    tb::pos child;
-    syzygyConvert(&pos, 0, &child);
+    tb::Board child;
+    toProbeBoard(&pos, 0, &child);
     int s;
-    const int wdl = tb::probe_wdl(&child, &s), dtz = tb::probe_dtz(&child, &s);
+    const int wdl = tb::probeWdl(&child, &s), dtz = tb::probeDtz(&child, &s);
     EXPECT_EQ(sign(wdl), -sign(r.wdl)) << fen << " " << r.move;
     if (r.wdl == 0) return;
     if (pos.fiftyMoveCounter == 0)
@@ -350,7 +350,7 @@ TEST(TablebaseRoot, SharedTables) {
     const std::string dir = sharedDir();
     if (dir.empty()) GTEST_SKIP() << "shared tablebase directory not present";
     useTables(dir);
-    EXPECT_EQ(TB_LARGEST, 5);  // six-man names are tried, none is there
+    EXPECT_EQ(largestMen, 5);  // six-man names are tried, none is there
     // En passant, a cursed win and a blessed loss (drawn by the fifty-move
     // rule, yet the move played is still the best try).
     EXPECT_EQ(rootProbe("K7/8/4k3/1pP5/8/8/8/8 w - b6 0 1").move, "c5b6");

@@ -17,7 +17,7 @@ using namespace tbtest;
 TEST(TablebaseThreads, FirstProbesFromManyThreads) {
     useTables(localDir());
     std::mt19937_64 rng(99);
-    std::vector<tb::pos> positions;
+    std::vector<tb::Board> positions;
     const std::vector<std::string> tables = tablesIn(localDir());
     while (positions.size() < 2000) {
         const std::string fen = randomFen(tables[positions.size() % tables.size()], rng);
@@ -27,7 +27,7 @@ TEST(TablebaseThreads, FirstProbesFromManyThreads) {
     std::vector<int> alone(positions.size());
     for (size_t i = 0; i < positions.size(); i++) {
         int s;
-        alone[i] = tb::probe_wdl(&positions[i], &s) * 2 + (s != 0);
+        alone[i] = tb::probeWdl(&positions[i], &s) * 2 + (s != 0);
     }
 
     useTables(localDir());  // unload everything: the threads load again
@@ -40,7 +40,7 @@ TEST(TablebaseThreads, FirstProbesFromManyThreads) {
             for (size_t k = 0; k < positions.size(); k++) {
                 const size_t i = (k * stride[t] + (size_t)t * 97) % positions.size();
                 int s;
-                seen[t][i] = tb::probe_wdl(&positions[i], &s) * 2 + (s != 0);
+                seen[t][i] = tb::probeWdl(&positions[i], &s) * 2 + (s != 0);
             }
         });
     for (std::thread& th : pool) th.join();

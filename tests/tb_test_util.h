@@ -22,9 +22,9 @@ namespace tbtest {
 
 inline void ensureEngine() {
     static const bool ready = [] {
-        initBitboardConstants();
-        initHashCodeTables();
-        tb::init_pawn_attacks();
+        initBitboards();
+        initZobristKeys();
+        tb::initPawnAttacks();
         return true;
     }();
     (void)ready;
@@ -50,33 +50,33 @@ inline std::string sharedDir() {
 inline std::string useTables(const std::string& path) {
     ensureEngine();
     testing::internal::CaptureStdout();
-    syzygySetPath(path);
+    setTablebasePath(path);
     return testing::internal::GetCapturedStdout();
 }
 
-inline tb::pos probePos(const std::string& fen) {
+inline tb::Board probePos(const std::string& fen) {
     ensureEngine();
-    static positionStruct pos;
+    static Position pos;
     setPosition(fen, &pos);
-    tb::pos p;
-    syzygyConvert(&pos, 0, &p);
+    tb::Board p;
+    toProbeBoard(&pos, 0, &p);
     return p;
 }
 
-inline bool tableFilePresent(const std::string& dir, const tb::pos& p) {
+inline bool tableFilePresent(const std::string& dir, const tb::Board& p) {
     char a[40], b[40];
-    tb::prt_str(&p, a, false);
-    tb::prt_str(&p, b, true);
+    tb::tableName(&p, a, false);
+    tb::tableName(&p, b, true);
     return fileExists(dir + "/" + a + ".rtbw") || fileExists(dir + "/" + b + ".rtbw");
 }
 
-inline int tbLegalMoves(const tb::pos& p) {
+inline int tbLegalMoves(const tb::Board& p) {
     uint16_t moves[tb::MAX_MOVES];
-    uint16_t* end = tb::gen_moves(&p, moves);
+    uint16_t* end = tb::generateMoves(&p, moves);
     int n = 0;
     for (uint16_t* m = moves; m < end; m++) {
-        tb::pos child;
-        n += tb::do_move(&child, &p, *m);
+        tb::Board child;
+        n += tb::doMove(&child, &p, *m);
     }
     return n;
 }

@@ -6,39 +6,39 @@ namespace {
 // The global tables are filled once for the whole test program.
 struct TablesOnce {
     TablesOnce() {
-        initBitboardConstants();
-        initHashCodeTables();
+        initBitboards();
+        initZobristKeys();
     }
 } tablesOnce;
-pawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
-evalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
+PawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
+EvalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
-TestPosition::TestPosition(const std::string& fen) : pos_(new positionStruct()), moves_(new moveStruct[MOVE_BUFFER_SIZE]) {
+TestPosition::TestPosition(const std::string& fen) : pos_(new Position()), moves_(new Move[MOVE_BUFFER_SIZE]) {
     pos_->plyStack[0].moveListStart = moves_.get();
     pos_->pawnHashTable = sharedPawnTable;
     pos_->evalCache = sharedEvalCache;
     setPosition(fen, pos_.get());
 }
 
-std::vector<std::string> legalMoves(positionStruct* pos) {
+std::vector<std::string> legalMoves(Position* pos) {
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
     std::vector<std::string> out;
-    for (moveStruct* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
-        out.push_back(moveToLA(m, pos->sideToMove));
+    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
+        out.push_back(moveToText(m, pos->sideToMove));
     return out;
 }
 
-int countMoves(positionStruct* pos, const std::string& prefix) {
+int countMoves(Position* pos, const std::string& prefix) {
     int n = 0;
     for (auto& m : legalMoves(pos))
         if (m.compare(0, prefix.size(), prefix) == 0) n++;
     return n;
 }
 
-moveStruct findMove(positionStruct* pos, const std::string& text) {
+Move findMove(Position* pos, const std::string& text) {
     generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (moveStruct* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
-        if (moveToLA(m, pos->sideToMove) == text) return *m;
-    return EMPTYMOVE;
+    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
+        if (moveToText(m, pos->sideToMove) == text) return *m;
+    return NO_MOVE;
 }

@@ -12,17 +12,17 @@
 class TestPosition {
   public:
     explicit TestPosition(const std::string& fen);
-    positionStruct* get() { return pos_.get(); }
-    positionStruct* operator->() { return pos_.get(); }
+    Position* get() { return pos_.get(); }
+    Position* operator->() { return pos_.get(); }
 
   private:
-    std::unique_ptr<positionStruct> pos_;
-    std::unique_ptr<moveStruct[]> moves_;
+    std::unique_ptr<Position> pos_;
+    std::unique_ptr<Move[]> moves_;
 };
 
 // Legal moves of the root position as move texts.
-std::vector<std::string> legalMoves(positionStruct* pos);
+std::vector<std::string> legalMoves(Position* pos);
 // Number of legal root moves whose text starts with `prefix`.
-int countMoves(positionStruct* pos, const std::string& prefix);
+int countMoves(Position* pos, const std::string& prefix);
 // The legal root move with this text (an empty move when there is none).
-moveStruct findMove(positionStruct* pos, const std::string& text);
+Move findMove(Position* pos, const std::string& text);

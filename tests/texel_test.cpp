@@ -15,7 +15,7 @@ namespace {
 // Threads of this process, once the hash table's page-populating helper (a
 // short-lived thread started by every table allocation) has finished.
 int threadCount() {
-    waitForHashTablePages();
+    ttWaitForPages();
     int n = 0;
     if (DIR* d = opendir("/proc/self/task")) {
         while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
@@ -32,11 +32,11 @@ class TexelCommand : public ::testing::Test {
         char tmpl[] = "/tmp/tarnwick-texel-XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
         std::filesystem::current_path(dir_ = tmpl);
-        theTexelWorkForce.removeWorkers();
+        texelThreads.removeWorkers();
         texelPositions.clear();
     }
     void TearDown() override {
-        theTexelWorkForce.removeWorkers();
+        texelThreads.removeWorkers();
         texelPositions.clear();
         std::filesystem::current_path(saved_);
         std::filesystem::remove_all(dir_);
@@ -60,9 +60,9 @@ TEST_F(TexelCommand, SixtyFivePositionsSharedAndKeptBetweenRuns) {
     // The second run appends the file again and replaces the threads, which
     // between them hold every position.
     EXPECT_EQ(threadCount(), before + 30);
-    ASSERT_EQ(theTexelWorkForce.workers.size(), 30u);
+    ASSERT_EQ(texelThreads.workers.size(), 30u);
     size_t shared = 0;
-    for (auto* w : theTexelWorkForce.workers) shared += w->positions.size();
+    for (auto* w : texelThreads.workers) shared += w->positions.size();
     EXPECT_EQ(texelPositions.size(), 130u);
     EXPECT_EQ(shared, 130u);
 }

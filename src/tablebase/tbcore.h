@@ -33,20 +33,20 @@ enum : int { TB_PAWN = 1, TB_KNIGHT, TB_BISHOP, TB_ROOK, TB_QUEEN, TB_KING, TB_B
 // Compression state of one sub-table: canonical Huffman codes of up to 32
 // bits over "pair" symbols, each of which expands to a run of stored values.
 struct PairsData {
-    const uint8_t* index_table = nullptr;  // 6 bytes per entry: block (u32), offset (u16)
-    const uint8_t* size_table = nullptr;   // u16 per block: values in the block - 1
+    const uint8_t* indexTable = nullptr;  // 6 bytes per entry: block (u32), offset (u16)
+    const uint8_t* sizeTable = nullptr;   // u16 per block: values in the block - 1
     const uint8_t* blocks = nullptr;       // the compressed blocks
-    const uint8_t* symbol_pattern = nullptr;  // 3 bytes per symbol
-    std::unique_ptr<uint8_t[]> symbol_length;  // values a symbol expands to, - 1
-    uint64_t table_size = 0;   // number of indices of the sub-table
-    uint64_t num_indices = 0;  // index-table entries
-    uint64_t num_sizes = 0;    // size-table entries (real blocks + extra)
-    uint64_t real_blocks = 0;  // blocks present in the data part
-    int num_symbols = 0;
-    int block_size = 0;  // log2 of the block length in bytes
-    int index_bits = 0;  // 0: the sub-table holds the single value min_len
-    int min_len = 0;
-    int max_len = 0;
+    const uint8_t* symbolPattern = nullptr;  // 3 bytes per symbol
+    std::unique_ptr<uint8_t[]> symbolLength;  // values a symbol expands to, - 1
+    uint64_t tableSize = 0;   // number of indices of the sub-table
+    uint64_t numIndices = 0;  // index-table entries
+    uint64_t numSizes = 0;    // size-table entries (real blocks + extra)
+    uint64_t realBlocks = 0;  // blocks present in the data part
+    int numSymbols = 0;
+    int blockSize = 0;  // log2 of the block length in bytes
+    int indexBits = 0;  // 0: the sub-table holds the single value min_len
+    int minLen = 0;
+    int maxLen = 0;
     int offset[33] = {};    // first symbol of each code length
     uint64_t base[33] = {};  // smallest 32-bit code of each length (may be 2^32)
 };
@@ -62,96 +62,91 @@ struct SubTable {
     // Distance-to-zero files only.
     uint8_t flags = 0;
     const uint8_t* map = nullptr;   // value maps of this file
-    uint16_t map_index[4] = {};     // start of run i within the maps
-    uint8_t map_length[4] = {};     // length of run i
+    uint16_t mapIndex[4] = {};     // start of run i within the maps
+    uint8_t mapLength[4] = {};     // length of run i
 };
 
-struct TBEntry {
+struct WdlTable {
     const uint8_t* data = nullptr;  // the read-only mapping, once loaded
     uint64_t key = 0;               // material key of the signature as named
-    uint64_t map_size = 0;
+    uint64_t mapSize = 0;
     std::atomic<uint8_t> loaded{0};
     uint8_t men = 0;
     uint8_t symmetric = 0;
-    uint8_t pawn_table = 0;
+    uint8_t pawnTable = 0;
     uint8_t failed = 0;       // the file could not be used (written under TB_MUTEX)
     uint8_t encoding = 0;     // piece tables: index scheme of the leading men
-    uint8_t pawn_count[2] = {};  // pawn tables: leading colour's pawns, the other's
+    uint8_t pawnCount[2] = {};  // pawn tables: leading colour's pawns, the other's
     uint8_t count[16] = {};   // men of each tablebase piece code, as named
 };
 
-struct TBEntry_piece : TBEntry {
+struct PieceWdlTable : WdlTable {
     SubTable st;
 };
 
-struct TBEntry_pawn : TBEntry {
+struct PawnWdlTable : WdlTable {
     SubTable st[4];  // by leading-pawn file a..d
 };
 
 // A loaded distance-to-zero file (one side to move per file).
-struct DTZEntry {
+struct DtzTable {
     const uint8_t* data = nullptr;
     uint64_t key = 0;
-    uint64_t map_size = 0;
-    uint8_t men = 0, symmetric = 0, pawn_table = 0, encoding = 0;
-    uint8_t pawn_count[2] = {};
+    uint64_t mapSize = 0;
+    uint8_t men = 0, symmetric = 0, pawnTable = 0, encoding = 0;
+    uint8_t pawnCount[2] = {};
     SubTable st[4];  // piece tables use st[0]
 };
 
-struct TBHashEntry {
+struct RegistrySlot {
     std::atomic<uint64_t> key{0};
-    TBEntry* ptr = nullptr;
+    WdlTable* ptr = nullptr;
 };
 
-struct DTZTableEntry {
+struct DtzCacheSlot {
     uint64_t key1 = 0, key2 = 0;
-    DTZEntry* entry = nullptr;
+    DtzTable* entry = nullptr;
 };
 
 // Registry and caches.
-extern int TB_LARGEST;
-extern std::mutex TB_MUTEX;
-extern int TBnum_piece, TBnum_pawn;
-extern TBHashEntry TB_hash[1 << TBHASHBITS][HSHMAX];
-extern DTZTableEntry DTZ_table[DTZ_ENTRIES];
+extern int largestMen;
+extern std::mutex loadMutex;
+extern int pieceTableCount, pawnTableCount;
+extern RegistrySlot registry[1 << TBHASHBITS][HSHMAX];
+extern DtzCacheSlot dtzCache[DTZ_ENTRIES];
 
 // Index tables.
 extern uint32_t binomial[5][64];
-extern uint32_t pawnidx[5][24];
-extern uint32_t pfactor[5][4];
-extern const uint8_t (&triangle)[64];
-extern const uint8_t (&diag)[64];
-extern const uint8_t (&flipdiag)[64];
-extern const uint8_t (&lower)[64];
-extern const uint8_t (&flap)[64];
-extern const uint8_t (&ptwist)[64];
-extern const uint8_t file_to_file[8];
-extern const int16_t (&KK_idx)[10][64];
+extern uint32_t pawnIndex[5][24];
+extern uint32_t pawnFactor[5][4];
+extern const uint8_t (&FLAP)[64];
+extern const uint8_t FILE_TO_FILE[8];
+extern const int16_t (&KK_INDEX)[10][64];
 
-extern const uint64_t material_multiplier[2][5];  // [colour][Q R B N P]
+extern const uint64_t MATERIAL_MULTIPLIER[2][5];  // [colour][Q R B N P]
 
 // Tests of damaged files set this before any table is loaded: files are then
 // read into heap blocks of their exact size instead of being mapped, so that
 // a bounds checker sees any read past a file's end (a mapping hides such
 // reads in the slack of its last page).
-extern bool read_files_to_heap;
+extern bool readFilesToHeap;
 
 // (Re)initialise from a list of directories separated by ':'.  An empty list
 // or "<empty>" leaves no table registered.  Must not run during a search.
-void init_tablebases(const char* path);
+void initTablebases(const char* path);
 
 // Lazy load of a registered WDL entry, called with TB_MUTEX held; `name` is
 // the table name in the orientation of the entry's own key.
-bool load_wdl_entry(TBEntry* entry, const char* name);
+bool loadWdlTable(WdlTable* entry, const char* name);
 // Load a DTZ file for a registered entry; null when missing or corrupted.
-DTZEntry* load_dtz_entry(const TBEntry* entry, const char* name, uint64_t key1);
-void free_dtz_entry(DTZEntry* entry);
+DtzTable* loadDtzTable(const WdlTable* entry, const char* name, uint64_t key1);
+void freeDtzTable(DtzTable* entry);
 // Forget a signature whose file turned out unusable (both registry keys).
-void drop_registry_entry(const TBEntry* entry);
+void dropRegistryEntry(const WdlTable* entry);
 
 // Registry lookup of a material key (null when not registered).
-inline TBEntry* find_entry(uint64_t key) {
-    TBHashEntry* bucket = TB_hash[key >> (64 - TBHASHBITS)];
+inline WdlTable* findTable(uint64_t key) {
+    RegistrySlot* bucket = registry[key >> (64 - TBHASHBITS)];
     for (int i = 0; i < HSHMAX; i++)
         if (bucket[i].key.load(std::memory_order_relaxed) == key) return bucket[i].ptr;
     return nullptr;
@@ -159,16 +154,16 @@ inline TBEntry* find_entry(uint64_t key) {
 
 // Number of occupied registry slots (two for a signature that differs from
 // its mirror image, one for a symmetric one).
-int registry_slots();
+int registrySlots();
 
 // Index of a position's men, squares in p[] as filled for the table; returns
 // false when the squares cannot belong to the table (never for sound input).
-bool encode_piece(int encoding, const uint8_t* norm, int* p, const uint64_t* factor, int men, uint64_t* index);
-bool encode_pawn(const uint8_t* pawn_count, const uint8_t* norm, int* p, const uint64_t* factor, int men,
+bool encodePiece(int encoding, const uint8_t* norm, int* p, const uint64_t* factor, int men, uint64_t* index);
+bool encodePawn(const uint8_t* pawnCount, const uint8_t* norm, int* p, const uint64_t* factor, int men,
                  uint64_t* index);
 
 // The stored byte at an index of a sub-table, or -1 when the compressed data
 // does not decode within its bounds.
-int decompress_pairs(const PairsData* d, uint64_t index);
+int decompressPairs(const PairsData* d, uint64_t index);
 
 }  // namespace tb

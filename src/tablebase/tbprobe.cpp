@@ -9,26 +9,26 @@
 
 namespace tb {
 
-uint64_t pawn_attacks_table[2][64];
-const int wdl_to_dtz[5] = {-1, -101, 0, 101, 1};
+uint64_t pawnAttacks[2][64];
+const int WDL_TO_DTZ[5] = {-1, -101, 0, 101, 1};
 
 namespace {
 
-const int wdl_to_map[5] = {1, 3, 0, 2, 0};
-const uint8_t pa_flags[5] = {8, 0, 0, 0, 4};
+const int wdlToMap[5] = {1, 3, 0, 2, 0};
+const uint8_t paFlags[5] = {8, 0, 0, 0, 4};
 
 constexpr uint64_t RANK_1 = 0xffULL;
 constexpr uint64_t RANK_8 = 0xffULL << 56;
 
-inline uint16_t make_move(int from, int to, int promotion = 0) {
+inline uint16_t encodeMove(int from, int to, int promotion = 0) {
     return (uint16_t)(to | (from << 6) | (promotion << 12));
 }
 
-inline uint64_t us_of(const pos* p) { return p->turn ? p->white : p->black; }
-inline uint64_t them_of(const pos* p) { return p->turn ? p->black : p->white; }
+inline uint64_t usOf(const Board* p) { return p->turn ? p->white : p->black; }
+inline uint64_t themOf(const Board* p) { return p->turn ? p->black : p->white; }
 
 // Men of a tablebase piece code (colour in bit 3).
-inline uint64_t pieces_of(const pos* p, int code) {
+inline uint64_t piecesOf(const Board* p, int code) {
     const uint64_t colour = (code & TB_BLACK) ? p->black : p->white;
     switch (code & 7) {
     case TB_PAWN: return colour & p->pawns;
@@ -43,81 +43,81 @@ inline uint64_t pieces_of(const pos* p, int code) {
 
 }  // namespace
 
-bool attacked(const pos* p, int sq, uint64_t by, int side) {
+bool attacked(const Board* p, int sq, uint64_t by, int side) {
     const uint64_t occ = p->white | p->black;
     if (kingAttackTable[sq] & p->kings & by) return true;
     if (knightAttackTable[sq] & p->knights & by) return true;
-    if (pawn_attacks_table[side][sq] & p->pawns & by) return true;
+    if (pawnAttacks[side][sq] & p->pawns & by) return true;
     if (rookAttacks(sq, occ) & (p->rooks | p->queens) & by) return true;
     return (bishopAttacks(sq, occ) & (p->bishops | p->queens) & by) != 0;
 }
 
 namespace {
 
-inline bool in_check(const pos* p) {
-    const uint64_t king = p->kings & us_of(p);
-    return king && attacked(p, lsb(king), them_of(p), p->turn ? 1 : 0);
+inline bool inCheck(const Board* p) {
+    const uint64_t king = p->kings & usOf(p);
+    return king && attacked(p, lsb(king), themOf(p), p->turn ? 1 : 0);
 }
 
-inline uint16_t* add_targets(uint16_t* out, int from, uint64_t targets) {
-    while (targets) *out++ = make_move(from, popLsb(targets));
+inline uint16_t* addTargets(uint16_t* out, int from, uint64_t targets) {
+    while (targets) *out++ = encodeMove(from, popLsb(targets));
     return out;
 }
 
 // Pseudo-legal moves in the order the root relies on; with CAPTURES only the
 // moves that change material (captures and promotions), without en passant.
 template <bool CAPTURES>
-uint16_t* generate(const pos* p, uint16_t* out) {
-    const uint64_t us = us_of(p), them = them_of(p);
+uint16_t* generate(const Board* p, uint16_t* out) {
+    const uint64_t us = usOf(p), them = themOf(p);
     const uint64_t occ = us | them;
     const uint64_t targets = CAPTURES ? them : ~us;
     uint64_t b;
 
     for (b = p->kings & us; b;) {
         const int from = popLsb(b);
-        out = add_targets(out, from, kingAttackTable[from] & targets);
+        out = addTargets(out, from, kingAttackTable[from] & targets);
     }
     for (b = p->queens & us; b;) {
         const int from = popLsb(b);
-        out = add_targets(out, from, queenAttacks(from, occ) & targets);
+        out = addTargets(out, from, queenAttacks(from, occ) & targets);
     }
     for (b = p->rooks & us; b;) {
         const int from = popLsb(b);
-        out = add_targets(out, from, rookAttacks(from, occ) & targets);
+        out = addTargets(out, from, rookAttacks(from, occ) & targets);
     }
     for (b = p->bishops & us; b;) {
         const int from = popLsb(b);
-        out = add_targets(out, from, bishopAttacks(from, occ) & targets);
+        out = addTargets(out, from, bishopAttacks(from, occ) & targets);
     }
     for (b = p->knights & us; b;) {
         const int from = popLsb(b);
-        out = add_targets(out, from, knightAttackTable[from] & targets);
+        out = addTargets(out, from, knightAttackTable[from] & targets);
     }
 
     const int side = p->turn ? 1 : 0;
     const int forward = p->turn ? 8 : -8;
-    const uint64_t last_rank = p->turn ? RANK_8 : RANK_1;
-    const uint64_t second_rank = p->turn ? RANK_1 << 8 : RANK_8 >> 8;
+    const uint64_t lastRank = p->turn ? RANK_8 : RANK_1;
+    const uint64_t secondRank = p->turn ? RANK_1 << 8 : RANK_8 >> 8;
     for (b = p->pawns & us; b;) {
         const int from = popLsb(b);
-        if (!CAPTURES && p->ep && (pawn_attacks_table[side][from] & (1ULL << p->ep)))
-            *out++ = make_move(from, p->ep);
-        uint64_t t = pawn_attacks_table[side][from] & them;
+        if (!CAPTURES && p->ep && (pawnAttacks[side][from] & (1ULL << p->ep)))
+            *out++ = encodeMove(from, p->ep);
+        uint64_t t = pawnAttacks[side][from] & them;
         const int one = from + forward;
         if (one >= 0 && one < 64 && !(occ & (1ULL << one))) {
-            if (!CAPTURES || ((1ULL << one) & last_rank)) t |= 1ULL << one;
+            if (!CAPTURES || ((1ULL << one) & lastRank)) t |= 1ULL << one;
             const int two = one + forward;
-            if (!CAPTURES && ((1ULL << from) & second_rank) && !(occ & (1ULL << two))) t |= 1ULL << two;
+            if (!CAPTURES && ((1ULL << from) & secondRank) && !(occ & (1ULL << two))) t |= 1ULL << two;
         }
         while (t) {
             const int to = popLsb(t);
-            if ((1ULL << to) & last_rank) {
-                *out++ = make_move(from, to, PROMOTE_QUEEN);
-                *out++ = make_move(from, to, PROMOTE_KNIGHT);
-                *out++ = make_move(from, to, PROMOTE_ROOK);
-                *out++ = make_move(from, to, PROMOTE_BISHOP);
+            if ((1ULL << to) & lastRank) {
+                *out++ = encodeMove(from, to, PROMOTE_QUEEN);
+                *out++ = encodeMove(from, to, PROMOTE_KNIGHT);
+                *out++ = encodeMove(from, to, PROMOTE_ROOK);
+                *out++ = encodeMove(from, to, PROMOTE_BISHOP);
             } else {
-                *out++ = make_move(from, to);
+                *out++ = encodeMove(from, to);
             }
         }
     }
@@ -126,24 +126,24 @@ uint16_t* generate(const pos* p, uint16_t* out) {
 
 }  // namespace
 
-bool is_mate(const pos* p) {
-    if (!in_check(p)) return false;
+bool isMate(const Board* p) {
+    if (!inCheck(p)) return false;
     uint16_t moves[MAX_MOVES];
     uint16_t* end = generate<false>(p, moves);
-    pos child;
+    Board child;
     for (uint16_t* m = moves; m < end; m++)
-        if (do_move(&child, p, *m)) return false;
+        if (doMove(&child, p, *m)) return false;
     return true;
 }
 
 namespace {
 
-inline bool is_en_passant(const pos* p, uint16_t m) {
-    return p->ep && move_to(m) == p->ep && (p->pawns & us_of(p) & (1ULL << move_from(m)));
+inline bool isEnPassant(const Board* p, uint16_t m) {
+    return p->ep && moveTo(m) == p->ep && (p->pawns & usOf(p) & (1ULL << moveFrom(m)));
 }
 
-inline bool is_pawn_push(const pos* p, uint16_t m) {
-    return (p->pawns & (1ULL << move_from(m))) && ((move_from(m) ^ move_to(m)) & 7) == 0;
+inline bool isPawnPush(const Board* p, uint16_t m) {
+    return (p->pawns & (1ULL << moveFrom(m))) && ((moveFrom(m) ^ moveTo(m)) & 7) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -153,55 +153,55 @@ inline bool is_pawn_push(const pos* p, uint16_t m) {
 // Fill the squares of the men in the order of the descriptor of side `side`
 // and compute the index.  False when the position cannot be one of the
 // table's (which sound positions never are).
-bool table_index(const pos* p, const TBEntry& info, const SubTable* sts, int side, bool colour_mirror,
+bool tableIndex(const Board* p, const WdlTable& info, const SubTable* sts, int side, bool colourMirror,
                  const SubTable** chosen, uint64_t* index) {
     const int men = info.men;
     if (popcount(p->white | p->black) != men) return false;
-    const int cmirror = colour_mirror ? TB_BLACK : 0;
-    const int mirror = colour_mirror ? 0x38 : 0;
+    const int cmirror = colourMirror ? TB_BLACK : 0;
+    const int mirror = colourMirror ? 0x38 : 0;
     int sq[TBPIECES] = {};
     int i = 0;
     const SubTable* st = sts;
 
-    if (info.pawn_table) {
+    if (info.pawnTable) {
         if (p->pawns & (RANK_1 | RANK_8)) return false;
-        const int k = info.pawn_count[0];
-        uint64_t bb = pieces_of(p, sts[0].pieces[0][0] ^ cmirror);
+        const int k = info.pawnCount[0];
+        uint64_t bb = piecesOf(p, sts[0].pieces[0][0] ^ cmirror);
         if (popcount(bb) != k) return false;
         while (bb) sq[i++] = popLsb(bb) ^ mirror;
         int lead = 0;
         for (int j = 1; j < k; j++)
-            if (flap[sq[j]] < flap[sq[lead]]) lead = j;
+            if (FLAP[sq[j]] < FLAP[sq[lead]]) lead = j;
         const int x = sq[0];
         sq[0] = sq[lead];
         sq[lead] = x;
-        st = &sts[file_to_file[sq[0] & 7]];
+        st = &sts[FILE_TO_FILE[sq[0] & 7]];
     }
     const uint8_t* pc = st->pieces[side];
     while (i < men) {
         const int n = st->run[side][i];
-        uint64_t bb = pieces_of(p, pc[i] ^ cmirror);
+        uint64_t bb = piecesOf(p, pc[i] ^ cmirror);
         if (n == 0 || popcount(bb) != n) return false;
-        while (bb) sq[i++] = popLsb(bb) ^ (info.pawn_table ? mirror : 0);
+        while (bb) sq[i++] = popLsb(bb) ^ (info.pawnTable ? mirror : 0);
     }
     *chosen = st;
-    if (info.pawn_table)
-        return encode_pawn(info.pawn_count, st->norm[side], sq, st->factor[side], men, index);
-    return encode_piece(info.encoding, st->norm[side], sq, st->factor[side], men, index);
+    if (info.pawnTable)
+        return encodePawn(info.pawnCount, st->norm[side], sq, st->factor[side], men, index);
+    return encodePiece(info.encoding, st->norm[side], sq, st->factor[side], men, index);
 }
 
 // Map and parse a WDL file on first use.  Threads race here only until the
 // entry is loaded; the lock serialises the loading itself.
-bool ensure_loaded(TBEntry* e, uint64_t key, const pos* p) {
+bool ensureLoaded(WdlTable* e, uint64_t key, const Board* p) {
     if (e->loaded.load(std::memory_order_acquire)) return true;
-    std::lock_guard<std::mutex> lock(TB_MUTEX);
+    std::lock_guard<std::mutex> lock(loadMutex);
     if (e->loaded.load(std::memory_order_relaxed)) return true;
     if (e->failed) return false;
     char name[40];
-    prt_str(p, name, e->key != key);
-    if (!load_wdl_entry(e, name)) {
+    tableName(p, name, e->key != key);
+    if (!loadWdlTable(e, name)) {
         e->failed = 1;
-        drop_registry_entry(e);
+        dropRegistryEntry(e);
         return false;
     }
     e->loaded.store(1, std::memory_order_release);
@@ -214,33 +214,33 @@ bool ensure_loaded(TBEntry* e, uint64_t key, const pos* p) {
 // move reads it with the colours exchanged; any other table holds both sides
 // to move, and a position whose White has the table's Black men reads it
 // with the colours exchanged.
-void table_side(const pos* p, uint64_t key, uint64_t table_key, bool symmetric, bool* colour_mirror, int* bside) {
+void tableSide(const Board* p, uint64_t key, uint64_t tableKey, bool symmetric, bool* colourMirror, int* bside) {
     if (symmetric) {
-        *colour_mirror = !p->turn;
+        *colourMirror = !p->turn;
         *bside = 0;
     } else {
-        *colour_mirror = key != table_key;
-        *bside = *colour_mirror == p->turn ? 1 : 0;
+        *colourMirror = key != tableKey;
+        *bside = *colourMirror == p->turn ? 1 : 0;
     }
 }
 
-int probe_wdl_table(const pos* p, int* success) {
-    const uint64_t key = calc_key(p, false);
+int probeWdlTable(const Board* p, int* success) {
+    const uint64_t key = materialKey(p, false);
     if (key == 0) return 0;  // bare kings
-    TBEntry* e = find_entry(key);
-    if (!e || !ensure_loaded(e, key, p)) {
+    WdlTable* e = findTable(key);
+    if (!e || !ensureLoaded(e, key, p)) {
         *success = 0;
         return 0;
     }
-    bool colour_mirror;
+    bool colourMirror;
     int bside;
-    table_side(p, key, e->key, e->symmetric, &colour_mirror, &bside);
-    const SubTable* sts = e->pawn_table ? static_cast<TBEntry_pawn*>(e)->st : &static_cast<TBEntry_piece*>(e)->st;
+    tableSide(p, key, e->key, e->symmetric, &colourMirror, &bside);
+    const SubTable* sts = e->pawnTable ? static_cast<PawnWdlTable*>(e)->st : &static_cast<PieceWdlTable*>(e)->st;
     const SubTable* st;
     uint64_t idx;
     int value = -1;
-    if (table_index(p, *e, sts, bside, colour_mirror, &st, &idx) && st->pairs[bside])
-        value = decompress_pairs(st->pairs[bside].get(), idx);
+    if (tableIndex(p, *e, sts, bside, colourMirror, &st, &idx) && st->pairs[bside])
+        value = decompressPairs(st->pairs[bside].get(), idx);
     if (value < 0 || value > 4) {
         *success = 0;
         return 0;
@@ -249,105 +249,105 @@ int probe_wdl_table(const pos* p, int* success) {
 }
 
 // The DTZ cache: most recently used first.  Both keys of a file find it.
-DTZEntry* find_dtz_entry(const pos* p, uint64_t key) {
+DtzTable* findDtzEntry(const Board* p, uint64_t key) {
     int i = 0;
-    while (i < DTZ_ENTRIES && DTZ_table[i].key1 != key && DTZ_table[i].key2 != key) i++;
-    if (i < DTZ_ENTRIES && (DTZ_table[i].key1 || DTZ_table[i].key2)) {
-        const DTZTableEntry hit = DTZ_table[i];
-        for (; i > 0; i--) DTZ_table[i] = DTZ_table[i - 1];
-        DTZ_table[0] = hit;
+    while (i < DTZ_ENTRIES && dtzCache[i].key1 != key && dtzCache[i].key2 != key) i++;
+    if (i < DTZ_ENTRIES && (dtzCache[i].key1 || dtzCache[i].key2)) {
+        const DtzCacheSlot hit = dtzCache[i];
+        for (; i > 0; i--) dtzCache[i] = dtzCache[i - 1];
+        dtzCache[0] = hit;
         return hit.entry;
     }
-    const TBEntry* e = find_entry(key);
+    const WdlTable* e = findTable(key);
     if (!e) return nullptr;
     const bool mirror = e->key != key;
     char name[40];
-    prt_str(p, name, mirror);
-    if (DTZ_table[DTZ_ENTRIES - 1].entry) free_dtz_entry(DTZ_table[DTZ_ENTRIES - 1].entry);
-    for (i = DTZ_ENTRIES - 1; i > 0; i--) DTZ_table[i] = DTZ_table[i - 1];
-    DTZ_table[0].key1 = calc_key(p, mirror);
-    DTZ_table[0].key2 = calc_key(p, !mirror);
-    DTZ_table[0].entry = nullptr;
-    DTZ_table[0].entry = load_dtz_entry(e, name, DTZ_table[0].key1);
-    return DTZ_table[0].entry;
+    tableName(p, name, mirror);
+    if (dtzCache[DTZ_ENTRIES - 1].entry) freeDtzTable(dtzCache[DTZ_ENTRIES - 1].entry);
+    for (i = DTZ_ENTRIES - 1; i > 0; i--) dtzCache[i] = dtzCache[i - 1];
+    dtzCache[0].key1 = materialKey(p, mirror);
+    dtzCache[0].key2 = materialKey(p, !mirror);
+    dtzCache[0].entry = nullptr;
+    dtzCache[0].entry = loadDtzTable(e, name, dtzCache[0].key1);
+    return dtzCache[0].entry;
 }
 
 // Stored distance of a position whose WDL value is wdl; *success -1 when the
 // file holds the other side to move.
-int probe_dtz_table(const pos* p, int wdl, int* success) {
-    const uint64_t key = calc_key(p, false);
-    DTZEntry* d = find_dtz_entry(p, key);
+int probeDtzTable(const Board* p, int wdl, int* success) {
+    const uint64_t key = materialKey(p, false);
+    DtzTable* d = findDtzEntry(p, key);
     if (!d) {
         *success = 0;
         return 0;
     }
-    bool colour_mirror;
+    bool colourMirror;
     int bside;
-    table_side(p, key, d->key, d->symmetric, &colour_mirror, &bside);
-    TBEntry info;
+    tableSide(p, key, d->key, d->symmetric, &colourMirror, &bside);
+    WdlTable info;
     info.men = d->men;
-    info.pawn_table = d->pawn_table;
+    info.pawnTable = d->pawnTable;
     info.encoding = d->encoding;
-    info.pawn_count[0] = d->pawn_count[0];
-    info.pawn_count[1] = d->pawn_count[1];
+    info.pawnCount[0] = d->pawnCount[0];
+    info.pawnCount[1] = d->pawnCount[1];
     const SubTable* st;
     uint64_t idx;
-    if (!table_index(p, info, d->st, 0, colour_mirror, &st, &idx) || !st->pairs[0]) {
+    if (!tableIndex(p, info, d->st, 0, colourMirror, &st, &idx) || !st->pairs[0]) {
         *success = 0;
         return 0;
     }
     const uint8_t flags = st->flags;
-    if ((flags & 1) != bside && !(d->symmetric && !d->pawn_table)) {
+    if ((flags & 1) != bside && !(d->symmetric && !d->pawnTable)) {
         *success = -1;
         return 0;
     }
-    int value = decompress_pairs(st->pairs[0].get(), idx);
+    int value = decompressPairs(st->pairs[0].get(), idx);
     if (value < 0) {
         *success = 0;
         return 0;
     }
     if (flags & 2) {
-        const int run = wdl_to_map[wdl + 2];
-        if (value >= st->map_length[run]) {
+        const int run = wdlToMap[wdl + 2];
+        if (value >= st->mapLength[run]) {
             *success = 0;
             return 0;
         }
-        value = st->map[st->map_index[run] + value];
+        value = st->map[st->mapIndex[run] + value];
     }
-    if (!(flags & pa_flags[wdl + 2]) || (wdl & 1)) value *= 2;
+    if (!(flags & paFlags[wdl + 2]) || (wdl & 1)) value *= 2;
     return value;
 }
 
-int probe_dtz_once(const pos* p, int* success, bool lookahead_allowed);
+int probeDtzOnce(const Board* p, int* success, bool lookaheadAllowed);
 
 // DTZ before the en-passant correction.  A file that holds only the other
 // side to move is read one ply further on, where the children stand with
 // the side the file holds; a child that again finds the wrong side means a
 // damaged file (a sound one never sends the lookahead round twice), and the
 // probe fails instead of recursing without end.
-int probe_dtz_no_ep(const pos* p, int* success, bool lookahead_allowed) {
-    const int wdl = probe_ab(p, -2, 2, success);
+int probeDtzNoEp(const Board* p, int* success, bool lookaheadAllowed) {
+    const int wdl = probeAlphaBeta(p, -2, 2, success);
     if (*success == 0) return 0;
     if (wdl == 0) return 0;
     if (*success == 2) return wdl == 2 ? 1 : 101;
 
     uint16_t moves[MAX_MOVES];
     uint16_t* end = nullptr;
-    pos child;
+    Board child;
     if (wdl > 0) {
         // A pawn advance that keeps the win zeroes the counter at once.
-        end = gen_moves(p, moves);
+        end = generateMoves(p, moves);
         for (uint16_t* m = moves; m < end; m++) {
-            if (!is_pawn_push(p, *m) || !do_move(&child, p, *m)) continue;
-            const int v = child.ep ? probe_wdl(&child, success) : probe_ab(&child, -2, 1 - wdl, success);
+            if (!isPawnPush(p, *m) || !doMove(&child, p, *m)) continue;
+            const int v = child.ep ? probeWdl(&child, success) : probeAlphaBeta(&child, -2, 1 - wdl, success);
             if (*success == 0) return 0;
             if (v == -wdl) return wdl == 2 ? 1 : 101;
         }
     }
 
-    const int dtz = probe_dtz_table(p, wdl, success);
+    const int dtz = probeDtzTable(p, wdl, success);
     if (*success == 0) return 0;
-    if (*success < 0 && !lookahead_allowed) {
+    if (*success < 0 && !lookaheadAllowed) {
         *success = 0;
         return 0;
     }
@@ -359,18 +359,18 @@ int probe_dtz_no_ep(const pos* p, int* success, bool lookahead_allowed) {
     // The file holds the other side to move: one ply of search over the
     // children's distances.
     *success = 1;
-    if (!end) end = gen_moves(p, moves);
+    if (!end) end = generateMoves(p, moves);
     if (wdl > 0) {
         int best = INT_MAX;
         for (uint16_t* m = moves; m < end; m++) {
-            if ((p->pawns & (1ULL << move_from(*m))) || (them_of(p) & (1ULL << move_to(*m)))) continue;
-            if (!do_move(&child, p, *m)) continue;
-            const int v = probe_dtz_once(&child, success, false);
+            if ((p->pawns & (1ULL << moveFrom(*m))) || (themOf(p) & (1ULL << moveTo(*m)))) continue;
+            if (!doMove(&child, p, *m)) continue;
+            const int v = probeDtzOnce(&child, success, false);
             if (*success == 0) return 0;
             // Mate ends the game at once: it counts as one ply, like a
             // winning capture.  (The distance stored for a mated position
             // is not to be relied on.)
-            if (v < 0 && is_mate(&child)) return 1;
+            if (v < 0 && isMate(&child)) return 1;
             if (v < 0 && 1 - v < best) best = 1 - v;
         }
         // A win always has a move that keeps it; tables that say otherwise
@@ -383,15 +383,15 @@ int probe_dtz_no_ep(const pos* p, int* success, bool lookahead_allowed) {
     }
     int best = -1;
     for (uint16_t* m = moves; m < end; m++) {
-        if (!do_move(&child, p, *m)) continue;
+        if (!doMove(&child, p, *m)) continue;
         int v;
         if (child.rule50 == 0) {
             if (wdl == -2)
                 v = -1;
             else
-                v = probe_ab(&child, 1, 2, success) == 2 ? 0 : -101;
+                v = probeAlphaBeta(&child, 1, 2, success) == 2 ? 0 : -101;
         } else {
-            v = -probe_dtz_once(&child, success, false) - 1;
+            v = -probeDtzOnce(&child, success, false) - 1;
         }
         if (*success == 0) return 0;
         if (v < best) best = v;
@@ -401,7 +401,7 @@ int probe_dtz_no_ep(const pos* p, int* success, bool lookahead_allowed) {
 
 }  // namespace
 
-void init_pawn_attacks() {
+void initPawnAttacks() {
     for (int sq = 0; sq < 64; sq++) {
         const int file = sq & 7;
         uint64_t w = 0, b = 0;
@@ -413,15 +413,15 @@ void init_pawn_attacks() {
             if (file > 0) b |= 1ULL << (sq - 9);
             if (file < 7) b |= 1ULL << (sq - 7);
         }
-        pawn_attacks_table[1][sq] = w;
-        pawn_attacks_table[0][sq] = b;
+        pawnAttacks[1][sq] = w;
+        pawnAttacks[0][sq] = b;
     }
 }
 
-uint16_t* gen_moves(const pos* p, uint16_t* out) { return generate<false>(p, out); }
+uint16_t* generateMoves(const Board* p, uint16_t* out) { return generate<false>(p, out); }
 
-bool do_move(pos* out, const pos* in, uint16_t move) {
-    const int from = move_from(move), to = move_to(move), promotion = move_promotion(move);
+bool doMove(Board* out, const Board* in, uint16_t move) {
+    const int from = moveFrom(move), to = moveTo(move), promotion = movePromotion(move);
     const uint64_t f = 1ULL << from, t = 1ULL << to;
     *out = *in;
     uint64_t& us = in->turn ? out->white : out->black;
@@ -464,7 +464,7 @@ bool do_move(pos* out, const pos* in, uint16_t move) {
         }
         if (to - from == 16 || from - to == 16) {
             const int passed = (from + to) / 2;
-            if (pawn_attacks_table[in->turn ? 1 : 0][passed] & them & out->pawns) out->ep = (uint8_t)passed;
+            if (pawnAttacks[in->turn ? 1 : 0][passed] & them & out->pawns) out->ep = (uint8_t)passed;
         }
     }
     out->rule50 = (pawn || capture) ? 0 : (uint8_t)(in->rule50 + 1);
@@ -475,19 +475,19 @@ bool do_move(pos* out, const pos* in, uint16_t move) {
     return !attacked(out, lsb(king), them, in->turn ? 1 : 0);
 }
 
-uint64_t calc_key(const pos* p, bool mirror) {
+uint64_t materialKey(const Board* p, bool mirror) {
     const uint64_t w = mirror ? p->black : p->white;
     const uint64_t b = mirror ? p->white : p->black;
     const uint64_t kinds[5] = {p->queens, p->rooks, p->bishops, p->knights, p->pawns};
     uint64_t key = 0;
     for (int i = 0; i < 5; i++) {
-        key += (uint64_t)popcount(w & kinds[i]) * material_multiplier[0][i];
-        key += (uint64_t)popcount(b & kinds[i]) * material_multiplier[1][i];
+        key += (uint64_t)popcount(w & kinds[i]) * MATERIAL_MULTIPLIER[0][i];
+        key += (uint64_t)popcount(b & kinds[i]) * MATERIAL_MULTIPLIER[1][i];
     }
     return key;
 }
 
-void prt_str(const pos* p, char* name, bool mirror) {
+void tableName(const Board* p, char* name, bool mirror) {
     const uint64_t kinds[5] = {p->queens, p->rooks, p->bishops, p->knights, p->pawns};
     static const char letters[5] = {'Q', 'R', 'B', 'N', 'P'};
     for (int colour = 0; colour < 2; colour++) {
@@ -500,13 +500,13 @@ void prt_str(const pos* p, char* name, bool mirror) {
     *name = '\0';
 }
 
-int probe_ab(const pos* p, int alpha, int beta, int* success) {
+int probeAlphaBeta(const Board* p, int alpha, int beta, int* success) {
     uint16_t moves[MAX_MOVES];
     uint16_t* end = generate<true>(p, moves);
-    pos child;
+    Board child;
     for (uint16_t* m = moves; m < end; m++) {
-        if (!do_move(&child, p, *m)) continue;
-        const int v = -probe_ab(&child, -beta, -alpha, success);
+        if (!doMove(&child, p, *m)) continue;
+        const int v = -probeAlphaBeta(&child, -beta, -alpha, success);
         if (*success == 0) return 0;
         if (v > alpha) {
             if (v >= beta) {
@@ -516,7 +516,7 @@ int probe_ab(const pos* p, int alpha, int beta, int* success) {
             alpha = v;
         }
     }
-    const int v = probe_wdl_table(p, success);
+    const int v = probeWdlTable(p, success);
     if (*success == 0) return 0;
     if (alpha >= v) {
         *success = 1 + (alpha > 0);
@@ -526,18 +526,18 @@ int probe_ab(const pos* p, int alpha, int beta, int* success) {
     return v;
 }
 
-int probe_wdl(const pos* p, int* success) {
+int probeWdl(const Board* p, int* success) {
     *success = 1;
-    const int v = probe_ab(p, -2, 2, success);
+    const int v = probeAlphaBeta(p, -2, 2, success);
     if (*success == 0 || !p->ep) return v;
 
     uint16_t moves[MAX_MOVES];
-    uint16_t* end = gen_moves(p, moves);
-    pos child;
+    uint16_t* end = generateMoves(p, moves);
+    Board child;
     int best = -3;
     for (uint16_t* m = moves; m < end; m++) {
-        if (!is_en_passant(p, *m) || !do_move(&child, p, *m)) continue;
-        const int v1 = -probe_ab(&child, -2, 2, success);
+        if (!isEnPassant(p, *m) || !doMove(&child, p, *m)) continue;
+        const int v1 = -probeAlphaBeta(&child, -2, 2, success);
         if (*success == 0) return 0;
         if (v1 > best) best = v1;
     }
@@ -546,42 +546,42 @@ int probe_wdl(const pos* p, int* success) {
     if (v != 0) return v;
     // The draw stands unless taking en passant is forced.
     for (uint16_t* m = moves; m < end; m++)
-        if (!is_en_passant(p, *m) && do_move(&child, p, *m)) return 0;
+        if (!isEnPassant(p, *m) && doMove(&child, p, *m)) return 0;
     return best;
 }
 
-int probe_dtz(const pos* p, int* success) { return probe_dtz_once(p, success, true); }
+int probeDtz(const Board* p, int* success) { return probeDtzOnce(p, success, true); }
 
 namespace {
 
-int probe_dtz_once(const pos* p, int* success, bool lookahead_allowed) {
+int probeDtzOnce(const Board* p, int* success, bool lookaheadAllowed) {
     *success = 1;
-    int v = probe_dtz_no_ep(p, success, lookahead_allowed);
+    int v = probeDtzNoEp(p, success, lookaheadAllowed);
     if (*success == 0 || !p->ep) return v;
 
     uint16_t moves[MAX_MOVES];
-    uint16_t* end = gen_moves(p, moves);
-    pos child;
+    uint16_t* end = generateMoves(p, moves);
+    Board child;
     int e = -3;
-    bool other_move = false;
+    bool otherMove = false;
     for (uint16_t* m = moves; m < end; m++) {
-        if (!do_move(&child, p, *m)) continue;
-        if (!is_en_passant(p, *m)) {
-            other_move = true;
+        if (!doMove(&child, p, *m)) continue;
+        if (!isEnPassant(p, *m)) {
+            otherMove = true;
             continue;
         }
-        const int v1 = -probe_ab(&child, -2, 2, success);
+        const int v1 = -probeAlphaBeta(&child, -2, 2, success);
         if (*success == 0) return 0;
         if (v1 > e) e = v1;
     }
     if (e == -3) return v;
-    const int d = wdl_to_dtz[e + 2];
+    const int d = WDL_TO_DTZ[e + 2];
     if (v < -100) {
         if (e >= 0) v = d;
     } else if (v < 0) {
         if (e != -2) v = d;
     } else if (v == 0) {
-        if (e >= 0 || !other_move) v = d;
+        if (e >= 0 || !otherMove) v = d;
     } else if (v <= 100) {
         if (e == 2) v = 1;
     } else {

@@ -15,7 +15,7 @@
 namespace tb {
 
 // The prober's position.
-struct pos {
+struct Board {
     uint64_t white, black;  // all men of each colour
     uint64_t kings, queens, rooks, bishops, knights, pawns;  // both colours
     uint8_t rule50;  // half-moves since the last capture or pawn move
@@ -27,40 +27,40 @@ struct pos {
 // 3 bishop, 4 knight).
 constexpr int MAX_MOVES = 512;  // above any pseudo-legal move count
 enum : int { PROMOTE_QUEEN = 1, PROMOTE_ROOK, PROMOTE_BISHOP, PROMOTE_KNIGHT };
-inline int move_to(uint16_t m) { return m & 63; }
-inline int move_from(uint16_t m) { return (m >> 6) & 63; }
-inline int move_promotion(uint16_t m) { return (m >> 12) & 7; }
+inline int moveTo(uint16_t m) { return m & 63; }
+inline int moveFrom(uint16_t m) { return (m >> 6) & 63; }
+inline int movePromotion(uint16_t m) { return (m >> 12) & 7; }
 
 // Squares a pawn on a square attacks: [1] White, [0] Black.
-extern uint64_t pawn_attacks_table[2][64];
-void init_pawn_attacks();
+extern uint64_t pawnAttacks[2][64];
+void initPawnAttacks();
 
 // WDL values indexed by value + 2.
-extern const int wdl_to_dtz[5];
+extern const int WDL_TO_DTZ[5];
 
 // All pseudo-legal moves: king, queens, rooks, bishops, knights, each by
 // ascending origin and target; then pawns by ascending origin, the en-passant
 // capture first, promotions as queen, knight, rook, bishop.
-uint16_t* gen_moves(const pos* p, uint16_t* out);
+uint16_t* generateMoves(const Board* p, uint16_t* out);
 // Make a move; false when it leaves the mover's king attacked.
-bool do_move(pos* out, const pos* in, uint16_t move);
+bool doMove(Board* out, const Board* in, uint16_t move);
 // Is square sq attacked by the men in `by`?  `side` is the colour of the
 // attacked side (1 White), which tells from where enemy pawns attack.
-bool attacked(const pos* p, int sq, uint64_t by, int side);
+bool attacked(const Board* p, int sq, uint64_t by, int side);
 // Is the side to move checkmated?
-bool is_mate(const pos* p);
+bool isMate(const Board* p);
 // Material key (mirror: colours exchanged) and table name of a position.
-uint64_t calc_key(const pos* p, bool mirror);
-void prt_str(const pos* p, char* name, bool mirror);
+uint64_t materialKey(const Board* p, bool mirror);
+void tableName(const Board* p, char* name, bool mirror);
 
 // Win/draw/loss from the side to move's view: -2 loss, -1 blessed loss,
 // 0 draw, 1 cursed win, 2 win.  *success is 0 when a needed table is missing
 // or unusable.
-int probe_wdl(const pos* p, int* success);
+int probeWdl(const Board* p, int* success);
 // Distance to the next capture or pawn move, signed as the WDL value, 100
 // more for cursed wins and blessed losses; 0 for a draw.
-int probe_dtz(const pos* p, int* success);
+int probeDtz(const Board* p, int* success);
 // WDL with captures resolved by alpha-beta within (alpha, beta).
-int probe_ab(const pos* p, int alpha, int beta, int* success);
+int probeAlphaBeta(const Board* p, int alpha, int beta, int* success);
 
 }  // namespace tb
