@@ -65,9 +65,9 @@ DEFS := $(ARCH_DEFS) -DTARNWICK_PERFT_FILE=\"$(CURDIR)/data/perft.txt\" -Isrc
 # The engine's sources (comment lines dropped), the entry and the processor
 # check; the check is compiled for plain x86-64 whatever ARCH is.
 HASH := \#
-SOURCES := $(addprefix src/,$(shell sed -e '/^[[:space:]]*$(HASH)/d' src/sources.txt)) src/tarnwick.cpp
+SOURCES := $(addprefix src/,$(shell sed -e '/^[[:space:]]*$(HASH)/d' src/sources.txt)) src/main.cpp
 OBJECTS := $(patsubst %.cpp,$(BUILDDIR)/%.o,$(SOURCES))
-CHECK_OBJECT := $(BUILDDIR)/src/cpuCheck.o
+CHECK_OBJECT := $(BUILDDIR)/src/cpucheck.o
 
 .PHONY: all clean
 all: $(EXE)
@@ -81,7 +81,7 @@ $(BUILDDIR)/%.o: %.cpp
 	@mkdir -p $(dir $@)
 	$(CXX) $(DEFS) $(COMMON) $(ARCH_FLAGS) -MMD -MP -c $< -o $@
 
-$(CHECK_OBJECT): src/cpuCheck.cpp
+$(CHECK_OBJECT): src/cpucheck.cpp
 	@mkdir -p $(dir $@)
 	$(CXX) $(ARCH_DEFS) -DTW_CPU_CHECK $(COMMON) $(BASE_FLAGS) -MMD -MP -c $< -o $@
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "eval.h"
+#include "uci.h"
 #include "search.h"
 
 namespace {
@@ -26,8 +27,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const bool coldPawns = argc > 3 && std::strcmp(argv[3], "--cold-pawns") == 0;
-    initBitboards();
-    initZobristKeys();
+    initEngineTables();
 
     std::vector<Position>* positions = new std::vector<Position>();
     std::ifstream in(argv[1]);

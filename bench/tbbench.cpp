@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "syzygy.h"
+#include "uci.h"
+#include "util.h"
 
 namespace {
 
@@ -79,8 +81,7 @@ int main(int argc, char** argv) {
     }
     const std::string dir = argv[1];
 
-    initBitboards();
-    initZobristKeys();
+    initEngineTables();
     setTablebasePath(dir);
     const std::vector<std::string> tables = fiveManTables(dir);
     if (tables.empty()) {

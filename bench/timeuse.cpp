@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "../tests/engine_process.h"
-#include "uci.h"
+#include "timeman.h"
+#include "util.h"
 
 namespace {
 
@@ -25,18 +26,20 @@ void playGame(const char* program, int initialMs, int incrementMs, Summary& s) {
     p.send("ucinewgame");
     p.send("isready");
     p.readUntil("readyok");
-    engineStruct mirror;  // what the engine computes, move by move
+    // What the engine computes, move by move.
+    GameClock game;
+    EngineOptions options;
+    TimeBudget budget;
     int clock[2] = {initialMs, initialMs};
     std::string moves;
     for (int ply = 0; ply < 150; ply++) {
         const int side = ply & 1;
-        mirror.timeLeft[0] = clock[0];
-        mirror.timeLeft[1] = clock[1];
-        mirror.increment[0] = mirror.increment[1] = incrementMs;
-        mirror.movesToGoGiven = 0;
-        mirror.moveTime = 0;
-        mirror.movesPlayed = ply;
-        allocateTime(mirror, side);
+        SearchLimits limits;
+        limits.timeLeft[0] = clock[0];
+        limits.timeLeft[1] = clock[1];
+        limits.increment[0] = limits.increment[1] = incrementMs;
+        game.movesPlayed = ply;
+        budget = allocateTime(limits, side, game, options);
         p.send("position startpos" + (moves.empty() ? std::string() : " moves" + moves));
         const auto t0 = std::chrono::steady_clock::now();
         p.send("go wtime " + std::to_string(clock[0]) + " btime " + std::to_string(clock[1]) + " winc " +
@@ -50,8 +53,8 @@ void playGame(const char* program, int initialMs, int incrementMs, Summary& s) {
             m[1] == "a1a1")
             break;
         s.moves++;
-        s.worstOvershoot = std::max(s.worstOvershoot, used - mirror.timeMax);
-        s.worstOverSoft = std::max(s.worstOverSoft, used - (long)mirror.timeNormal);
+        s.worstOvershoot = std::max(s.worstOvershoot, used - budget.hard);
+        s.worstOverSoft = std::max(s.worstOverSoft, used - (long)budget.soft);
         s.usedFraction += (double)used / std::max(1, clock[side]);
         clock[side] -= (int)used;
         if (clock[side] < 0) {

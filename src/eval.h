@@ -1,34 +1,35 @@
-// Evaluation weights and the static evaluation.
+// The static evaluation: a tapered blend of middle-game and end-game terms
+// (material and piece-square sums kept by make/unmake, pawn structure through
+// a pawn hash, pieces, mobility, threats, space and king danger), its
+// per-thread caches, and the term-by-term report of the "eval" command.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "tarnwick.h"
+#include "position.h"
 
-extern const int32_t PAWN_ISOLATED[8];
-extern const int32_t PAWN_DOUBLED[8];
-extern const int32_t PAWN_BACKWARD[8];
-extern const int32_t PAWN_CONNECTED[8];
-extern const int32_t PAWN_NEIGHBOUR[8];
-extern const int32_t PAWN_PASSED[64];
-extern const int32_t PASSED_OWN_KING_DISTANCE[8];
-extern const int32_t PASSED_ENEMY_KING_DISTANCE[8];
-extern const int32_t PAWN_CANDIDATE[2][8];
-extern const int32_t PAWN_SHIELD[64];
-extern const int32_t PAWN_STORM[4][8][8];
-extern const int32_t OUTPOST_KNIGHT[2];
-extern const int32_t OUTPOST_BISHOP[2];
-extern const int32_t ROOK_OPEN_FILE[2];
-extern const int32_t SPACE[20];
-extern const int32_t MOBILITY_KNIGHT[12];
-extern const int32_t MOBILITY_BISHOP[16];
-extern const int32_t MOBILITY_ROOK[16];
-extern const int32_t MOBILITY_QUEEN[28];
-extern const uint64_t OUTPOST_RANKS[2];
-extern const uint64_t KING_FLANK_FILES[8];
-extern const uint64_t RANKS_1_TO_5[2];
+// ---------------------------------------------------------------------------
+// Caches (each thread owns its own; the position points at them)
+// ---------------------------------------------------------------------------
+struct PawnHashEntry {
+    uint64_t key;
+    uint64_t passedPawns;
+    int32_t score;
+};
+// An evaluation cache entry is one word: the position's key above bit 15
+// and, in bits 0-15, its score from White's side.  With 65536 entries the
+// entry's index is the key's low 16 bits, so the whole key is still checked;
+// they take 512 KB, and measured faster than 16384 or 32768 of them.
+struct EvalCacheEntry {
+    uint64_t word;
+};
+// 16384 pawn entries (384 KB) keep nearly every hit that 65536 did in the
+// bench's searches and leave the core's own cache to the rest.
+constexpr int PAWN_HASH_ENTRIES = 16384;
+constexpr int EVAL_CACHE_ENTRIES = 65536;
 
-// The terms of one evaluation, recorded by the same code that evaluateN runs.
+// The terms of one evaluation, recorded by the same code that evaluate runs.
 // Packed scores; per-colour entries are from that colour's own view (White's
 // are added, Black's subtracted), the others from White's view.
 struct EvalTrace {
@@ -53,9 +54,9 @@ struct EvalTrace {
     int score;              // White's view
 };
 
-// Static evaluation from the side to move's point of view (the first argument
-// is not used).  Uses and fills the position's evaluation cache and pawn hash.
-int evaluate(int, Position* pos);
+// Static evaluation from the side to move's point of view.  Uses and fills
+// the position's evaluation cache and pawn hash.
+int evaluate(Position* pos);
 // The same without the evaluation cache (the pawn hash is still used).
 int evaluateUncached(Position* pos);
 // The same with every term recorded; touches neither cache.

@@ -9,8 +9,9 @@
 
 #include <unistd.h>
 
-#include "search.h"
-#include "tarnwick.h"
+#include "perft.h"
+#include "tt.h"
+#include "util.h"
 
 // The regression file of the source tree: the last place "rtest" looks.
 #ifndef TARNWICK_PERFT_FILE
@@ -95,6 +96,7 @@ void perftCheck() {
         return;
     }
     static Position local;
+    static Move moves[MOVE_BUFFER_SIZE];
     bool ok = true;
     std::string line;
     while (std::getline(in, line)) {
@@ -116,7 +118,7 @@ void perftCheck() {
             printLine("info string skipped perft record (" + reason + "): " + line);
             continue;
         }
-        local.plyStack[0].moveListStart = GMS;
+        local.plyStack[0].moveListStart = moves;
         setPosition(fen, &local);
         auto t0 = std::chrono::steady_clock::now();
         uint64_t count = (uint64_t)perft(0, (int)depth, &local);

@@ -1,190 +1,51 @@
-// The search: node search, quiescence, exchange test, move ordering, the
-// root search and the pool of search threads.
+// The node search: alpha-beta with its pruning, extensions and reductions,
+// the quiescence search, and the principal variation rebuilt from the
+// transposition table.  Every search thread runs these on its own position;
+// what they share is the table and the control block below.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+#include <cstdint>
 
-#include "parking.h"
-#include "tarnwick.h"
+#include "position.h"
+#include "timeman.h"
 
-// Setting up a position from FEN (the reader lives in search.cpp, before the
-// search).  setPosition trusts its text: check it with validateFen first.
-void setPosition(std::string fen, Position* pos);
-// Checks a FEN before it is given to setPosition; returns an empty string when
-// the text describes a position the engine can work with, else the reason.
-std::string validateFen(const std::string& fen);
+// What the node search of every thread reads while a search runs.  The thread
+// pool fills it before it wakes the threads (threads.h); during the search
+// only the flags change, as relaxed atomics: a thread that reads a stale flag
+// acts on it one clock check later.
+struct SearchControl {
+    std::atomic<uint8_t> stop{0};
+    std::atomic<uint8_t> pondering{0};
+    // Nodes of the running search, gathered at the clock checks; used by the
+    // "go nodes" limit.
+    std::atomic<uint64_t> nodesCounted{0};
+    // May be set while a search runs ("setoption name SyzygyProbeDepth").
+    std::atomic<int32_t> tablebaseProbeDepth{0};
+    SearchLimits limits;
+    TimeBudget budget;
+    // Nodes between two clock checks of a thread.
+    int32_t timeCheckInterval = 4096;
+};
+extern SearchControl searchControl;
+
+inline bool stopRequested() { return searchControl.stop.load(std::memory_order_relaxed) != 0; }
+inline bool ponderingOrInfinite() {
+    return searchControl.pondering.load(std::memory_order_relaxed) || searchControl.limits.infinite;
+}
+
+// Late-move reductions by depth and move number.
+extern uint8_t reductionTable[128][256];
+void initSearch();
 
 int alphaBeta(unsigned char ply, int depth, int alpha, int beta, Position* pos);
 int quiescence(unsigned char ply, int depth, int alpha, int beta, Position* pos);
-bool seeNotLosing(const Position* pos, Move move);
-// Static exchange test against a threshold: does the capture gain at least
-// `threshold` by seeValue once the exchange on its square is played out?
-bool seeAtLeast(const Position* pos, Move move, int threshold);
-// Is the remembered move (piece code in byte 3) playable on the board of this
-// ply?  Killers and counter moves must also be quiet.
-bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t move, bool quietOnly);
+// The PV of a search to `depth`, move by move from the table, into the ply
+// entries' pvMove (pvLastIndex is its last ply); it ends where the game
+// would: at a repetition or a fifty-move draw.
 void getPVFromHashTable(Position* pos, int depth);
-
-extern const int16_t SEE_VALUE[16];
-
-// The continuation-history blocks of a node: keyed by the previous move and
-// by the move two plies back (absent after a null move or near the root).
-struct Continuation {
-    ContinuationBlock* counter = nullptr;
-    ContinuationBlock* followUp = nullptr;
-};
-Continuation continuationBlocks(Position* pos, int ply);
-
-// Room for the history scores of a node's quiet moves: more pseudo-legal
-// quiet moves than this never occur in a reachable position, and a longer
-// list is simply scored afresh at every pick.
-constexpr int QUIET_SCORE_CAPACITY = 256;
-
-struct PickerContext {
-    Continuation cont;
-    bool sortOff = false;  // root of every fourth helper: generation order
-    bool lmpSkip = false;  // late-move pruning has begun: quiets unsorted, only checks handed out
-    // The quiet moves' history scores, kept in step with the quiet list
-    // (entry i belongs to quietListStart[i]); valid while no history has been
-    // written since they were taken.  Without a buffer the picker scores the
-    // moves afresh at every pick.
-    int32_t* quietScores = nullptr;
-    bool quietScoresValid = false;
-    uint32_t quietScoresWrites = 0;
-};
-
-// The staged move picker: the next move of the node (its stage in
-// plyStack[ply].moveStage), or nullptr when none is left; *stage receives the
-// stage that delivered it.  Moves are pseudo-legal outside check.
-Move* nextMove(Position* pos, int ply, PickerContext& pc, int* stage);
 
 // Counters read by other threads while a search runs are written with
 // relaxed atomic stores by their owner.
 inline void relaxedIncrement(uint64_t& counter) { __atomic_store_n(&counter, counter + 1, __ATOMIC_RELAXED); }
 inline uint64_t relaxedRead(const uint64_t& counter) { return __atomic_load_n(&counter, __ATOMIC_RELAXED); }
-
-// ---------------------------------------------------------------------------
-// Search threads
-// ---------------------------------------------------------------------------
-class SearchThread : public ThreadParking {
-  public:
-    explicit SearchThread(int index);
-    virtual ~SearchThread();
-    virtual void searchRoot();
-
-    Move moveStack[MOVE_BUFFER_SIZE];
-    ContinuationTable followUpTable;
-    ContinuationTable counterMoveTable;
-    PawnHashEntry pawnHashTable[PAWN_HASH_ENTRIES];
-    EvalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
-    int32_t threadIndex;
-    std::atomic<int32_t> currentDepth{0};
-    // Depth of the last iteration this thread completed in the current search
-    // (0: none yet); read by the boss once the thread is idle.
-    int32_t completedDepth = 0;
-    std::thread thread;
-    Position position;
-    Position* searchPos;
-
-    // Link the private position to this worker's storage (after a copy).
-    void linkPosition();
-    void clearHistoryTables();
-
-  protected:
-    // The result of one iteration's aspiration loop.
-    struct Iteration {
-        int score = 0;
-        int failsLow = 0, failsHigh = 0;
-        bool complete = false;  // a score inside the window was found
-    };
-    // Searches depth d around the previous score s; alpha, beta and the
-    // fail-high reduction k carry over between iterations.
-    Iteration aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch, double scaleAtStart);
-    // The depth a helper searches after next - 1: some helpers jump ahead,
-    // each by its own pattern, so that the threads spread over the depths.
-    int helperDepth(int next) const;
-    // Are enough other threads at this depth already for a helper to skip it?
-    bool othersAreAt(int depth, int need) const;
-
-  private:
-    void idleLoop();
-};
-
-class MainThread : public SearchThread {
-  public:
-    explicit MainThread(int index) : SearchThread(index) {}
-    void searchRoot() override;
-    Move savedBestMove = NO_MOVE;
-    Move savedPonderMove = NO_MOVE;
-    // A line with a score (info, mate or tablebase line) has been printed in
-    // this search; GUIs read the score and PV from it, so every search prints
-    // one before its "bestmove".
-    bool scoreReported = false;
-
-    // The mate the root search claims is proven before it is announced; the
-    // proof of the last claim is kept, since the following iterations usually
-    // repeat it.
-    struct MateVerdict {
-        int claim = 0;     // claimed mate in moves (negative: mated), 0 none
-        int proven = 0;    // proven mate in moves, 0 when not proven
-        Move move = NO_MOVE;  // first move of a proven shorter mate
-    } lastMate;
-    // Announce the root's mate score `s` if it can be proven: the proven
-    // mate in moves (negative when the side to move is mated), or 0.
-    int provenRootMate(int s);
-
-    // The root needs no search: checkmated, or a tablebase position.
-    bool settledAtTheRoot(int rootMoves);
-    // Rebuild the PV of an iteration and print its line.
-    void reportIteration(int s, int d);
-    // Announce a mate the iteration found, if it can be proven; true when
-    // that ends the search.
-    bool mateEndsSearch(int s, int d, bool pvRebuilt);
-
-  private:
-    void printFinalReport(Move bestMove);
-};
-
-class ThreadPool {
-  public:
-    std::vector<SearchThread*> workers;
-    std::atomic<uint8_t> stopSearch{0};
-    // "stop", "quit" or a "ponderhit" after the search has finished: the GUI
-    // wants the answer now.  A search may end by itself (a depth limit, a
-    // single legal move, a proven mate) and sets only stopSearch; a ponder
-    // or infinite search then still holds its answer until this is set.
-    std::atomic<uint8_t> stopCommanded{0};
-    std::atomic<uint8_t> pondering{0};
-    std::atomic<uint8_t> searchFinished{0};
-    std::atomic<int32_t> maxDepthReached{0};
-    std::atomic<uint64_t> totalTbHits{0};
-    // Nodes of the running search, gathered at the clock checks; used by the
-    // "go nodes" limit.
-    std::atomic<uint64_t> nodesCounted{0};
-    // Set by "bench": the search prints nothing and leaves its move here.
-    bool silent = false;
-    // Set by "go" when the last "position" was rejected: there is nothing to
-    // search, and the answer is the null move "0000".
-    bool noPosition = false;
-    Move lastBestMove = NO_MOVE;
-
-    void setNofWorkers(int n);
-    // Wait until the boss has finished the running search (if any).
-    void waitForSearch();
-    bool searching();
-    // The GUI's stop: end the running search and have it answer.
-    void commandStop();
-    // Copy the game position to every worker and start the boss.
-    void startSearch();
-};
-
-extern ThreadPool threadPool;
-
-// Sum of the node counters of every worker (may be slightly stale while a
-// search runs).
-uint64_t totalNodes();

@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "movegen.h"
+#include "util.h"
+
 namespace {
 
 constexpr uint64_t RANKS_1_AND_8 = 0xff000000000000ffULL;
@@ -50,7 +53,7 @@ void toProbeBoard(const Position* pos, int ply, tb::Board* out) {
     out->turn = pos->sideToMove != BLACK;
 }
 
-uint32_t probeRootTablebase(int, Position* pos) {
+uint32_t probeRootTablebase(Position* pos) {
     // The tables know nothing of castling.
     if (pos->plyStack[0].castlingRights) return 0;
     tb::Board root;

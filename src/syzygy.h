@@ -7,7 +7,7 @@
 
 #include "tablebase/tbcore.h"
 #include "tablebase/tbprobe.h"
-#include "tarnwick.h"
+#include "position.h"
 
 // Largest number of men of any table found (0: no tables).  Written only by
 // syzygySetPath, which must not run during a search.
@@ -19,10 +19,10 @@ void toProbeBoard(const Position* pos, int ply, tb::Board* out);
 // Root probe of the main search thread: a move word (from | to << 8 |
 // moveType << 16 | piece << 24) to play at once, or 0 when the tables cannot
 // decide (then search normally).  Prints the one "info" line of the move.
-// The integer argument is unused.  The position needs its move list at ply
+// The position needs its move list at ply
 // 0 (the move is checked against the legal moves generated there).  Not safe
 // for concurrent use.
-uint32_t probeRootTablebase(int, Position* pos);
+uint32_t probeRootTablebase(Position* pos);
 
 // Node probe, safe in every search thread: the win/draw/loss value (-2..2)
 // of the position at `ply`; *success is 0 when it could not be read.

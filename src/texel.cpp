@@ -15,8 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "eval.h"
-#include "search.h"
+#include "util.h"
 
 std::vector<TexelPosition> texelPositions;
 std::vector<TexelParameter> texelPars;
@@ -174,7 +173,7 @@ void TexelThread::sumSquaredErrors() {
     double sum = 0.0;
     for (const TexelPosition& p : positions) {
         setPosition(p.fen, pos);
-        int e = evaluate(0, pos);
+        int e = evaluate(pos);
         if (pos->sideToMove == BLACK) e = -e;
         const double d = p.result - texelExpectedScore((int16_t)e);
         sum += d * d;
@@ -250,3 +249,5 @@ void measureTexelError() {
         printLine("info string skipped " + std::to_string(skipped) + (skipped == 1 ? " line" : " lines") + " of " +
                   TEXEL_FILE + " that hold" + (skipped == 1 ? "s" : "") + " no usable position");
 }
+
+void endTexelThreads() { texelThreads.removeWorkers(); }

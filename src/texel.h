@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "parking.h"
-#include "tarnwick.h"
+#include "eval.h"
+#include "position.h"
 
 // One labelled position: the FEN text and the game's result for White.
 struct TexelPosition {
@@ -43,7 +44,7 @@ class TexelThread : public ThreadParking {
   public:
     explicit TexelThread(int index);
     virtual ~TexelThread();
-    // Sum of the squared errors of this worker's positions, into errorSum.
+    // Sum of the squared errors of this thread's positions, into errorSum.
     virtual void sumSquaredErrors();
 
     int32_t index;
@@ -66,11 +67,11 @@ class TexelThreadPool {
     std::vector<TexelThread*> workers;
 
     ~TexelThreadPool() { removeWorkers(); }
-    // Wait until every worker is idle, then delete them, last one first.
+    // Wait until every thread is idle, then delete them, last one first.
     void removeWorkers();
-    // Replace the pool by `n` fresh workers (each parked when this returns).
+    // Replace the pool by `n` fresh threads (each parked when this returns).
     void createWorkers(int n);
-    // Give worker i its share of texelPositions.
+    // Give thread i its share of texelPositions.
     void sharePositions();
     // Mean squared error over all of texelPositions.
     double meanSquaredError();
@@ -90,9 +91,11 @@ bool texelSplitLine(std::string_view line, TexelPosition& out);
 // engine accepts to `out` and sets `skipped` to the number of lines that hold
 // none.  False, with nothing appended, when the file cannot be read.
 bool texelReadFile(std::istream& in, std::vector<TexelPosition>& out, size_t& skipped);
-// The share of worker i (of TEXEL_WORKERS) among n positions.
+// The share of thread i (of TEXEL_THREADS) among n positions.
 void texelShare(size_t n, int i, size_t& first, size_t& count);
 // The measurement of the "texel" command: reads the tuning file, hands the
 // positions to a fresh pool of tuning threads and prints the error.  The
 // caller has stopped any search and set up the engine's tables.
 void measureTexelError();
+// End the tuning threads (at program end).
+void endTexelThreads();

@@ -1,23 +1,39 @@
-// The command handlers of the front end: position, go with its time
-// allocation, setoption, bench and the developer commands, and the engine
-// record `engine` they fill in.
+// The command handlers of the protocol: the game position and the moves made
+// on it, "go" with its limits, the options, and the commands that show the
+// position.  This file owns the game position, the game's clock state and
+// the option values, and hands them down to the search when it starts one.
+#include "uci.h"
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
-#include <memory>
+#include <cstring>
 #include <sstream>
 #include <type_traits>
 #include <vector>
 
-#include "uci.h"
+#include "bitboard.h"
 #include "eval.h"
+#include "input.h"
+#include "movegen.h"
+#include "perft.h"
+#include "psqt.h"
 #include "search.h"
 #include "syzygy.h"
-#include "texel.h"
-
-engineStruct engine;
+#include "threads.h"
+#include "tt.h"
+#include "util.h"
 
 namespace {
+
+// The game the GUI set up: its position (with the move buffer its legal
+// moves are generated into), the clock state the time allocation carries
+// from move to move, and the options.
+Position gamePosition;
+Move gameMoves[MOVE_BUFFER_SIZE];
+GameClock gameClock;
+EngineOptions options;
+
 // False after a "position" command was rejected, until one is accepted: the
 // game position then is not the one the GUI means, and nothing may be
 // searched or shown for it.
@@ -29,10 +45,6 @@ bool haveGamePosition() {
         printLine("info string no valid position: the last 'position' command was rejected");
     return gamePositionValid;
 }
-}  // namespace
-
-namespace {
-
 // Compact the key history of a long game.  Only positions since the last
 // capture or pawn move can repeat, so dropping the oldest entries loses
 // nothing once the history is longer than any reversible stretch of play that
@@ -111,25 +123,25 @@ void uciPosition(std::istringstream& is) {
         printLine("info string " + reason + "; position rejected");
         return;
     }
-    setPosition(fen, &GPSData);
-    dropImpossibleEnpassant(&GPSData);
+    setPosition(fen, &gamePosition);
+    dropImpossibleEnpassant(&gamePosition);
     int made = 0, dropped = 0;
     while (is >> word) {
-        if (!makeGameMoveText(&GPSData, word, &dropped)) {
+        if (!makeGameMoveText(&gamePosition, word, &dropped)) {
             printLine("info string illegal or unreadable move '" + word + "'; position rejected");
             return;
         }
         made++;
     }
-    GPSData.hashKey = computeKey(0, &GPSData);
-    GPSData.pawnHashKey = computePawnKey(&GPSData);
-    GPSData.keyHistory[GPSData.historyLength - 1] = GPSData.hashKey;
-    GPSData.plyStack[0].inCheck = sideInCheck(&GPSData, GPSData.sideToMove);
+    gamePosition.hashKey = computeKey(&gamePosition);
+    gamePosition.pawnHashKey = computePawnKey(&gamePosition);
+    gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
+    gamePosition.plyStack[0].inCheck = sideInCheck(&gamePosition, gamePosition.sideToMove);
     if (startpos)
-        engine.movesPlayed = made;
+        gameClock.movesPlayed = made;
     else {
-        const int length = GPSData.historyLength + dropped;
-        engine.movesPlayed = length < 2 ? MOVES_PLAYED_UNKNOWN : length + made;
+        const int length = gamePosition.historyLength + dropped;
+        gameClock.movesPlayed = length < 2 ? MOVES_PLAYED_UNKNOWN : length + made;
     }
     gamePositionValid = true;
 }
@@ -138,7 +150,8 @@ void uciPosition(std::istringstream& is) {
 // the engine (and the ply stack is far deeper).
 constexpr int PERFT_DEEPEST = 20;
 
-void uciPerft(std::istringstream& is, int& perftDepth) {
+void uciPerft(std::istringstream& is) {
+    static int perftDepth = 6;
     std::string word;
     if (is >> word) {
         long long v = 0;
@@ -154,8 +167,8 @@ void uciPerft(std::istringstream& is, int& perftDepth) {
     }
     if (!haveGamePosition()) return;
     static Position local;
-    local = GPSData;
-    local.plyStack[0].moveListStart = GMS;
+    local = gamePosition;
+    local.plyStack[0].moveListStart = gameMoves;
     std::string board = boardToString(&local);
     board.pop_back();
     printLine(board);
@@ -173,7 +186,7 @@ void uciPerft(std::istringstream& is, int& perftDepth) {
 
 void uciShowBoard() {
     if (!haveGamePosition()) return;
-    std::string board = boardToString(&GPSData);
+    std::string board = boardToString(&gamePosition);
     board.pop_back();
     printLine(board);
 }
@@ -185,79 +198,31 @@ void uciHelp() {
 }
 
 // ---------------------------------------------------------------------------
-// Search control
+// Start-up, shut-down and search control
 // ---------------------------------------------------------------------------
-
-void allocateConfiguredHashTable(bool prefault) {
-    // A table larger than the machine (or its container) can hold would be
-    // mapped, then faulted in until the kernel kills the engine: cap it.
-    const uint64_t wanted = ttBucketsForSize(engine.hashSizeMB);
-    const uint64_t memory = memoryLimit();
-    const uint64_t capped = ttBucketsWithinMemory(wanted, memory);
-    const uint64_t got = ttAllocate(capped, prefault);
-    if (got < wanted)
-        printLine("info string not enough memory for " + std::to_string(engine.hashSizeMB) + " MB of hash; using " +
-                  std::to_string(got * sizeof(HashBucket) >> 20) + " MB" +
-                  (capped < wanted ? " (memory: " + std::to_string(memory >> 20) + " MB)" : ""));
+void initEngineTables() {
+    initBitboards();
+    initPieceTables();
+    initZobristKeys();
+    initSearch();
 }
 
+const EngineOptions& engineOptions() { return options; }
+
 void engineStartup() {
-    allocateConfiguredHashTable(true);
-    threadPool.setNofWorkers(engine.nofThreads);
+    initEngineTables();
+    gamePosition.plyStack[0].moveListStart = gameMoves;
+    setPosition(START_FEN, &gamePosition);
+    ttAllocateMB(options.hashMB, true);
+    threadPool.setThreads(options.threads);
 }
 
 void engineShutdown() {
-    threadPool.setNofWorkers(0);
-    texelThreads.removeWorkers();
+    threadPool.setThreads(0);
     ttFree();
 }
 
-void CommandInput::push(std::string line) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(std::move(line));
-    }
-    arrived_.notify_one();
-}
-
-std::string CommandInput::next() {
-    if (!held_.empty()) {
-        std::string line = std::move(held_.front());
-        held_.pop_front();
-        return line;
-    }
-    std::unique_lock<std::mutex> lock(mutex_);
-    arrived_.wait(lock, [this] { return !lines_.empty(); });
-    std::string line = std::move(lines_.front());
-    lines_.pop_front();
-    return line;
-}
-
-bool CommandInput::poll(std::string& line, int ms) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!arrived_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !lines_.empty(); })) return false;
-    line = std::move(lines_.front());
-    lines_.pop_front();
-    return true;
-}
-
-void CommandInput::hold(std::string line) { held_.push_back(std::move(line)); }
-
-CommandInput& theCommandInput() {
-    // Never destroyed: a thread blocked on standard input may still hand a
-    // line over while the program ends.
-    static CommandInput* const input = new CommandInput;
-    return *input;
-}
-
 namespace {
-
-std::string firstWord(const std::string& line) {
-    std::istringstream is(line);
-    std::string word;
-    is >> word;
-    return word;
-}
 
 // Wait for the running search to end while the loop goes on answering: a GUI
 // that sends "isready" expects "readyok" at once, also when the command
@@ -273,8 +238,12 @@ void waitForSearchAnswering() {
             printLine("readyok");
             continue;
         }
-        if (word == "stop" || word == "quit") threadPool.commandStop();
-        if (word != "stop") input.hold(line);
+        // A stop is for the search still to answer; once it has answered, the
+        // stop belongs to the command that waits (a "go" starts the search
+        // it will stop).
+        const bool unanswered = !threadPool.answered.load(std::memory_order_acquire);
+        if ((word == "stop" || word == "quit") && unanswered) threadPool.commandStop();
+        if (word != "stop" || !unanswered) input.hold(line);
     }
     threadPool.waitForSearch();
 }
@@ -290,171 +259,38 @@ void stopSearchAndWait() {
 void waitForSearchEnd() {
     // A search that cannot end by itself (infinite or pondering) would make
     // the caller wait for ever: it is stopped first.
-    if (threadPool.searching() && (engine.infinite || threadPool.pondering.load(std::memory_order_relaxed)))
-        stopSearchAndWait();
+    if (threadPool.searchingWithoutEnd()) stopSearchAndWait();
     if (!threadPool.workers.empty()) waitForSearchAnswering();
 }
 
 void uciStop() { threadPool.commandStop(); }
 
-void uciPonderhit() {
-    if (threadPool.searchFinished.load(std::memory_order_relaxed))
-        threadPool.commandStop();
-    else
-        threadPool.pondering.store(0, std::memory_order_relaxed);
-}
+void uciPonderhit() { threadPool.ponderhit(); }
 
 void uciNewGame() {
     stopSearchAndWait();
-    ttClear();
-    for (SearchThread* w : threadPool.workers) w->clearHistoryTables();
-    engine.movesPlayed = 0;
-    engine.newGame = 1;
-    std::memset(GPSData.keyHistory, 0, sizeof GPSData.keyHistory);
+    ttClear(options.threads);
+    threadPool.clearHistories();
+    gameClock.movesPlayed = 0;
+    gameClock.newGame = true;
+    std::memset(gamePosition.keyHistory, 0, sizeof gamePosition.keyHistory);
     // The current position stays the last entry, so the history remains a
     // valid record for the repetition scan.
-    GPSData.keyHistory[GPSData.historyLength - 1] = GPSData.hashKey;
+    gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
     printLine("readyok");
 }
 
 namespace {
 
-// Time allocation.  The soft target of a move is a share of the time per move:
-// the clock plus the increments still to come, spread over the moves to go.
-// The hard limit is a multiple of the target, capped by a share of the clock.
-
-// More than this many threads count as many: they reach a depth sooner and
-// are given a larger share.
-constexpr int MANY_THREADS = 3;
-// Share of the time per move in sudden death (no "movestogo"), with few and
-// with many threads; and before a time control.
-constexpr double SUDDEN_DEATH_SHARE = 0.66, SUDDEN_DEATH_SHARE_MANY = 0.72;
-constexpr double CONTROL_SHARE = 0.73, CONTROL_SHARE_MANY = 0.8;
-// Before a time control the opening (to this game ply) is played a little
-// faster and the early middle game a little slower.
-constexpr int OPENING_PLIES = 17, EARLY_MIDDLE_PLIES = 50;
-constexpr double OPENING_SHARE = 0.9, EARLY_MIDDLE_SHARE = 1.1;
-// In sudden death, the moves still to play as the game goes on: a game ply
-// up to which a count holds, and the count; later in the game, the last one.
-struct MovesToGoByStage {
-    int upToPly;
-    int movesToGo;
-};
-constexpr MovesToGoByStage SUDDEN_DEATH_MOVES[] = {{OPENING_PLIES, 40}, {EARLY_MIDDLE_PLIES, 22}, {80, 25}, {200, 20}};
-constexpr int ENDGAME_MOVES_TO_GO = 15;
-// A game set up from a FEN without its history: the stage is unknown, so
-// plan for this many moves to go and take a larger share of each.
-constexpr int UNKNOWN_STAGE_MOVES_TO_GO = 30;
-constexpr double UNKNOWN_STAGE_SHARE = 1.4;
-// In sudden death the increments still to come are counted for more moves
-// than the moves to go: 1.37 times as many when the clock holds at most 100
-// increments, rising by the step per increment to 1.75 times at 360 and more.
-// Fixed at the first "go" of a game.
-constexpr int64_t INCREMENT_RATIO_MIN = 100, INCREMENT_RATIO_MAX = 360;
-constexpr float INCREMENT_STRETCH_MIN = 1.37f;
-constexpr double INCREMENT_STRETCH_STEP = 0.0014615385;
-// With pondering the opponent's time is used too, so each move may take more.
-constexpr double PONDER_SHARE = 1.1;
-// The hard limit: this many soft targets, but at most a share of the clock
-// (a larger share for the last move before a time control).
-constexpr double HARD_LIMIT_TARGETS = 5.0;
-constexpr double HARD_LIMIT_CLOCK_SHARE = 0.5, LAST_MOVE_CLOCK_SHARE = 0.9;
-// Short of time: when the clock holds no more than this many soft targets,
-// both budgets are halved and the elapsed time counts this many times over
-// at the end of each iteration.
-constexpr int64_t SHORT_CLOCK_TARGETS = 3;
-constexpr float SHORT_CLOCK_TIME_FACTOR = 5.0f;
-// Four moves before a time control the hard limit is at least this long.
-constexpr int64_t FOUR_TO_GO_MIN_HARD_MS = 40;
-// With a fixed move time the soft target lies far beyond it, so that only
-// the hard limit, the move time itself, ends the search.
-constexpr int64_t MOVETIME_SOFT_MULTIPLE = 10;
-
-int64_t clamp32(double v) { return (int64_t)std::min<double>(std::max<double>(v, (double)INT_MIN), (double)INT_MAX); }
-
-}  // namespace
-
-void allocateTime(engineStruct& eng, int side) {
-    const int64_t T = eng.timeLeft[side];
-    const int64_t I = eng.increment[side];
-    const int P = eng.movesPlayed;
-    const int64_t O = eng.moveOverhead;
-    const bool many = eng.nofThreads > MANY_THREADS;
-    double f;
-    int m;
-    double r;
-    if (!eng.movesToGoGiven) {
-        f = many ? SUDDEN_DEATH_SHARE_MANY : SUDDEN_DEATH_SHARE;
-        if (P == MOVES_PLAYED_UNKNOWN) {
-            m = UNKNOWN_STAGE_MOVES_TO_GO;
-            f *= UNKNOWN_STAGE_SHARE;
-        } else {
-            m = ENDGAME_MOVES_TO_GO;
-            for (const MovesToGoByStage& stage : SUDDEN_DEATH_MOVES) {
-                if (P <= stage.upToPly) {
-                    m = stage.movesToGo;
-                    break;
-                }
-            }
-        }
-        eng.movesToGo = m;
-        r = HARD_LIMIT_CLOCK_SHARE;
-    } else {
-        f = many ? CONTROL_SHARE_MANY : CONTROL_SHARE;
-        if (P <= OPENING_PLIES)
-            f *= OPENING_SHARE;
-        else if (P <= EARLY_MIDDLE_PLIES)
-            f *= EARLY_MIDDLE_SHARE;
-        // A count of moves to go below one would divide by zero; it means the
-        // time control is about to end, so plan as for the last move.
-        if (eng.movesToGo < 1) eng.movesToGo = 1;
-        m = eng.movesToGo;
-        r = m == 1 ? LAST_MOVE_CLOCK_SHARE : HARD_LIMIT_CLOCK_SHARE;
-    }
-    if (eng.newGame) {
-        int64_t q = T / std::max<int64_t>(I, 1);
-        q = std::min<int64_t>(std::max<int64_t>(q, INCREMENT_RATIO_MIN), INCREMENT_RATIO_MAX);
-        eng.incrementFactor = INCREMENT_STRETCH_MIN + (float)((double)(q - INCREMENT_RATIO_MIN) * INCREMENT_STRETCH_STEP);
-        eng.newGame = 0;
-    }
-    if (eng.ponderEnabled) f *= PONDER_SHARE;
-    eng.timeFactor = 1.0f;
-    const int64_t mPrime = eng.movesToGoGiven ? m : (int64_t)((float)m * eng.incrementFactor);
-    const int64_t total = (mPrime - 1) * I + T;
-    const int64_t avail = T - O;
-    int64_t timeNormal = clamp32(std::max(f * (double)(total / m), 1.0));
-    int64_t timeMax =
-        m == 1 ? total - O : clamp32(std::min(HARD_LIMIT_TARGETS * (double)timeNormal, r * (double)avail));
-    if (!eng.movesToGoGiven) {
-        if (avail / timeNormal <= SHORT_CLOCK_TARGETS) {
-            eng.timeFactor = SHORT_CLOCK_TIME_FACTOR;
-            timeNormal /= 2;
-            timeMax /= 2;
-        }
-    } else if (m == 4 && timeMax < FOUR_TO_GO_MIN_HARD_MS) {
-        timeMax = FOUR_TO_GO_MIN_HARD_MS;
-    }
-    if (eng.moveTime != 0) {
-        timeNormal = MOVETIME_SOFT_MULTIPLE * (int64_t)eng.moveTime;
-        timeMax = eng.moveTime;
-    } else {
-        timeMax = std::max(timeNormal + 1, std::min(timeMax, avail));
-    }
-    eng.timeNormal = (int32_t)std::min<int64_t>(std::max<int64_t>(timeNormal, INT_MIN), INT_MAX);
-    eng.timeMax = (int32_t)std::min<int64_t>(std::max<int64_t>(timeMax, INT_MIN), INT_MAX);
-}
-
-namespace {
-
 // Caches of the command loop for "evil" and "eval"; the search threads own
-// theirs.  GPSData is linked to them right before each call, since a copy of
+// theirs.  gamePosition is linked to them right before each call, since a copy of
 // the game position must not keep pointing at them.
 PawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
 EvalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
 
 void linkCommandCaches() {
-    GPSData.pawnHashTable = commandPawnHash;
-    GPSData.evalCache = commandEvalCache;
+    gamePosition.pawnHashTable = commandPawnHash;
+    gamePosition.evalCache = commandEvalCache;
 }
 
 }  // namespace
@@ -462,18 +298,8 @@ void linkCommandCaches() {
 void uciGo(std::istringstream& is) {
     waitForSearchEnd();
 
-    engine.startTimeMs = nowMs();
-    threadPool.pondering.store(0, std::memory_order_relaxed);
-    engine.timeLeft[0] = engine.timeLeft[1] = 900000;
-    engine.increment[0] = engine.increment[1] = 0;
-    engine.movesToGo = 30;
-    engine.depthLimit = 0;
-    engine.nodesLimit = 0;
-    engine.mateLimit = 0;
-    engine.moveTime = 0;
-    engine.timeCheckInterval = 4096;
-    engine.infinite = 0;
-    engine.movesToGoGiven = 0;
+    const int64_t startMs = nowMs();
+    SearchLimits limits;
 
     std::vector<std::string> words;
     for (std::string word; is >> word;) words.push_back(word);
@@ -493,37 +319,33 @@ void uciGo(std::istringstream& is) {
             return false;
         };
         if (word == "ponder")
-            threadPool.pondering.store(1, std::memory_order_relaxed);
+            limits.ponder = true;
         else if (word == "infinite")
-            engine.infinite = 1;
+            limits.infinite = true;
         else if (word == "wtime")
-            number(0, INT_MAX, engine.timeLeft[0]);
+            number(0, INT_MAX, limits.timeLeft[0]);
         else if (word == "btime")
-            number(0, INT_MAX, engine.timeLeft[1]);
+            number(0, INT_MAX, limits.timeLeft[1]);
         else if (word == "winc")
-            number(0, INT_MAX, engine.increment[0]);
+            number(0, INT_MAX, limits.increment[0]);
         else if (word == "binc")
-            number(0, INT_MAX, engine.increment[1]);
+            number(0, INT_MAX, limits.increment[1]);
         else if (word == "movestogo")
-            engine.movesToGoGiven = number(0, INT_MAX, engine.movesToGo) ? 1 : engine.movesToGoGiven;
+            limits.movesToGoGiven = number(0, INT_MAX, limits.movesToGo) || limits.movesToGoGiven;
         else if (word == "depth")
-            number(1, MAX_PLY - 1, engine.depthLimit);
+            number(1, MAX_PLY - 1, limits.depth);
         else if (word == "nodes")
-            number(1, LLONG_MAX, engine.nodesLimit);
+            number(1, LLONG_MAX, limits.nodes);
         else if (word == "mate")
-            number(1, MAX_PLY - 1, engine.mateLimit);
+            number(1, MAX_PLY - 1, limits.mate);
         else if (word == "movetime")
-            number(1, INT_MAX, engine.moveTime);
+            number(1, INT_MAX, limits.moveTime);
     }
-    // With a node limit the counter is gathered more often, so that small
-    // limits are met closely.
-    if (engine.nodesLimit)
-        engine.timeCheckInterval = (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, engine.nodesLimit / 64));
-    allocateTime(engine, GPSData.sideToMove);
+    TimeBudget budget = allocateTime(limits, gamePosition.sideToMove, gameClock, options);
+    budget.startMs = startMs;
     // Without a valid position the search only answers "bestmove 0000" (when
     // the GUI asks for it, for a ponder or infinite search).
-    threadPool.noPosition = !haveGamePosition();
-    threadPool.startSearch();
+    threadPool.startSearch(haveGamePosition() ? &gamePosition : nullptr, limits, budget);
 }
 
 // ---------------------------------------------------------------------------
@@ -568,237 +390,48 @@ void uciSetOption(std::istringstream& is) {
     if (name == "Hash") {
         v = clampValue(v, 1, 262144);
         stopSearchAndWait();
-        engine.hashSizeMB = (int32_t)v;
-        allocateConfiguredHashTable(true);
+        options.hashMB = (int32_t)v;
+        ttAllocateMB(options.hashMB, true);
         printLine("info string Size of Hashtable set to : " + std::to_string(v));
     } else if (name == "Threads") {
         v = clampValue(v, 1, 256);
         waitForSearchEnd();
-        engine.nofThreads = (int32_t)v;
-        threadPool.setNofWorkers((int)v);
+        options.threads = (int32_t)v;
+        threadPool.setThreads((int)v);
         printLine("info string Number of threads set to : " + std::to_string(v));
     } else if (name == "MoveOverhead") {
         v = clampValue(v, 1, 60000);
-        engine.moveOverhead = (int32_t)v;
+        options.moveOverhead = (int32_t)v;
         printLine("info string MoveOverhead set to : " + std::to_string(v));
     } else if (name == "Ponder") {
-        engine.ponderEnabled = value == "true";
-        printLine(std::string("info string Ponder set to : ") + (engine.ponderEnabled ? "1" : "0"));
+        options.ponder = value == "true";
+        printLine(std::string("info string Ponder set to : ") + (options.ponder ? "1" : "0"));
     } else if (name == "SyzygyPath") {
         stopSearchAndWait();
-        engine.syzygyPath = value;
+        options.syzygyPath = value;
         setTablebasePath(value);
         printLine("info string Syzygy tablebases used from directory : " + value);
     } else if (name == "SyzygyProbeDepth") {
         v = clampValue(v, 0, 127);
-        engine.syzygyProbeDepth.store((int32_t)v, std::memory_order_relaxed);
+        options.syzygyProbeDepth = (int32_t)v;
+        searchControl.tablebaseProbeDepth.store((int32_t)v, std::memory_order_relaxed);
         printLine("info string SyzygyProbeDepth set to: " + std::to_string(v));
     } else {
         printLine("info string unknown option '" + name + "'; ignored");
     }
 }
 
-void uciRtest() {
-    stopSearchAndWait();
-    perftCheck();
-}
-
-void uciTexel() {
-    // A running search must not read the tables while they are rebuilt.
-    stopSearchAndWait();
-    initBitboards();
-    initZobristKeys();
-    // The tuning threads never touch the table, so its pages are left to be
-    // faulted in by the next search rather than competing with them now.
-    allocateConfiguredHashTable(false);
-    measureTexelError();
-}
-
-// ---------------------------------------------------------------------------
-// Bench: a fixed-depth search of built-in positions, the engine's signature
-// ---------------------------------------------------------------------------
-namespace {
-
-// Openings, middle games, endgames and tactical positions.
-const char* const benchPositions[] = {
-    "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1",
-    "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
-    "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1",
-    "r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1",
-    "rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8",
-    "r4rk1/1pp1qppp/p1np1n2/2b1p1B1/2B1P1b1/P1NP1N2/1PP1QPPP/R4RK1 w - - 0 10",
-    "r1bq1rk1/pp2bppp/2n1pn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8",
-    "2rq1rk1/pb1nbppp/1p2pn2/2pp4/2PP4/1PN1PN2/PB2BPPP/2RQ1RK1 w - - 0 11",
-    "r1b2rk1/2q1bppp/p2ppn2/1p6/3NP3/1BN1B3/PPP1QPPP/R4RK1 w - - 0 12",
-    "2r3k1/pp3ppp/2n1b3/3p4/3P4/2N1B3/PP3PPP/2R3K1 w - - 0 20",
-    "4rrk1/pp1n3p/3q2pQ/2p1pb2/2PP4/2P3N1/P2B2PP/4RRK1 b - - 7 19",
-    "r3r1k1/2p2ppp/p1p1bn2/8/1q2P3/2NPQN2/PPP3PP/R4RK1 b - - 2 15",
-    "r1bbk1nr/pp3p1p/2n5/1N4p1/2Np1B2/8/PPP2PPP/2KR1B1R w kq - 0 13",
-    "r1bq1rk1/ppp1nppp/4n3/3p3Q/3P4/1BP1B3/PP1N2PP/R4RK1 w - - 1 16",
-    "4r1k1/r1q2ppp/ppp2n2/4P3/5Rb1/1N1BQ3/PPP3PP/R5K1 w - - 1 17",
-    "2rqkb1r/ppp2p2/2npb1p1/1N1Nn2p/2P1PP2/8/PP2B1PP/R1BQK2R b KQ - 0 11",
-    "r1bq1r1k/b1p1npp1/p2p3p/1p6/3PP3/1B2NN2/PP3PPP/R2Q1RK1 w - - 1 16",
-    "3r1rk1/p5pp/bpp1pp2/8/q1PP1P2/b3P3/P2NQRPP/1R2B1K1 b - - 6 22",
-    "r1q2rk1/2p1bppp/2Pp4/p6b/Q1PNp3/4B3/PP1R1PPP/2K4R w - - 2 18",
-    "4k2r/1pb2ppp/1p2p3/1R1p4/3P4/2r1PN2/P4PPP/1R4K1 b - - 3 22",
-    "3q2k1/pb3p1p/4pbp1/2r5/PpN2N2/1P2P2P/5PP1/Q2R2K1 b - - 4 26",
-    "6k1/6p1/6Pp/ppp5/3pn2P/1P3K2/1PP2P2/3N4 b - - 0 1",
-    "3b4/5kp1/1p1p1p1p/pP1PpP1P/P1P1P3/3KN3/8/8 w - - 0 1",
-    "2K5/p7/7P/5pR1/8/5k2/r7/8 w - - 0 1",
-    "8/6pk/1p6/8/PP3p1p/5P2/4KP1q/3Q4 w - - 0 1",
-    "7k/3p2pp/4q3/8/4Q3/5Kp1/P6b/8 w - - 0 1",
-    "8/2p5/8/2kPKp1p/2p4P/2P5/3P4/8 w - - 0 1",
-    "8/3p4/p1bk3p/Pp6/1Kp1PpPp/2P2P1P/2P5/5B2 b - - 0 1",
-    "5k2/7R/4P2p/5K2/p1r2P1p/8/8/8 b - - 0 1",
-    "6k1/6p1/P6p/r1N5/5p2/7P/1b3PP1/4R1K1 w - - 0 1",
-    "1r3k2/4q3/2Pp3b/3Bp3/2Q2p2/1p1P2P1/1P2KP2/3N4 w - - 0 1",
-    "6k1/4pp1p/3p2p1/P1pPb3/R7/1r2P1PP/3B1P2/6K1 w - - 0 1",
-    "8/3p3B/5p2/5P2/p7/PP5b/k7/6K1 w - - 0 1",
-    "8/8/8/8/5kp1/P7/8/1K1N4 w - - 0 1",
-    "8/8/8/5N2/8/p7/8/2NK3k w - - 0 1",
-    "8/3k4/8/8/8/4B3/4KB2/2B5 w - - 0 1",
-    "8/8/3P3k/8/1p6/8/1P6/1K3n2 b - - 0 1",
-    "6k1/3b3r/1p1p4/p1n2p2/1PPNpP1q/P3Q1p1/1R1RB1P1/5K2 b - - 0 1",
-    "r2r1n2/pp2bk2/2p1p2p/3q4/3PN1QP/2P3R1/P4PP1/5RK1 w - - 0 1",
-    "2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - - 0 1",
-    "r1b1kb1r/3q1ppp/pBp1pn2/8/Np3P2/5B2/PPP3PP/R2Q1RK1 w kq - 0 1",
-    "5rk1/1ppb3p/p1pb4/6q1/3P1p1r/2P1R2P/PP1BQ1P1/5RKN w - - 0 1",
-};
-
-}  // namespace
-
-void uciBench(std::istringstream& is) {
-    int depth = 13;
-    std::string word;
-    if (is >> word) {
-        long long v = 0;
-        if (!parseInteger(word, LLONG_MIN, LLONG_MAX, v) || v < 1 || v > 64) {
-            printLine("info string bench needs a depth from 1 to 64, not '" + word + "'");
-            return;
-        }
-        depth = (int)v;
-    }
-    stopSearchAndWait();
-
-    // Everything the bench changes is put back afterwards.
-    std::unique_ptr<Position> savedGame(new Position(GPSData));
-    const int savedThreads = engine.nofThreads;
-    const int32_t savedMovesPlayed = engine.movesPlayed;
-    const uint8_t savedNewGame = engine.newGame;
-    const float savedIncrementFactor = engine.incrementFactor;
-    const uint8_t savedPonderEnabled = engine.ponderEnabled;
-
-    if (savedThreads != 1 || threadPool.workers.size() != 1) {
-        engine.nofThreads = 1;
-        threadPool.setNofWorkers(1);
-    }
-    ttAllocate(ttBucketsForSize(16));
-    ttWaitForPages();
-    threadPool.silent = true;
-    threadPool.noPosition = false;
-    engine.ponderEnabled = 0;
-
-    uint64_t totalNodes = 0;
-    int64_t totalMs = 0;
-    const int count = (int)(sizeof benchPositions / sizeof benchPositions[0]);
-    for (int i = 0; i < count; i++) {
-        setPosition(benchPositions[i], &GPSData);
-        ttClear();
-        threadPool.workers[0]->clearHistoryTables();
-        engine.depthLimit = depth;
-        engine.nodesLimit = 0;
-        engine.mateLimit = 0;
-        engine.moveTime = 0;
-        engine.infinite = 0;
-        engine.timeCheckInterval = 4096;
-        engine.timeNormal = INT_MAX;
-        engine.timeMax = INT_MAX;
-        engine.timeFactor = 1.0f;
-        threadPool.pondering.store(0, std::memory_order_relaxed);
-        engine.startTimeMs = nowMs();
-        threadPool.startSearch();
-        threadPool.waitForSearch();
-        const int64_t ms = nowMs() - engine.startTimeMs;
-        const Position& p = threadPool.workers[0]->position;
-        const uint64_t nodes = p.nodeCount + p.quiescenceNodeCount;
-        totalNodes += nodes;
-        totalMs += ms;
-        printLine("bench position " + std::to_string(i + 1) + " of " + std::to_string(count) + ": nodes " +
-                  std::to_string(nodes) + " time " + std::to_string(ms) + " bestmove " +
-                  moveToText(&threadPool.lastBestMove, GPSData.sideToMove));
-    }
-    printLine("Bench: " + std::to_string(totalNodes) + " nodes " +
-              std::to_string(totalNodes * 1000 / (uint64_t)std::max<int64_t>(totalMs, 1)) + " nps");
-
-    threadPool.silent = false;
-    std::memcpy(static_cast<void*>(&GPSData), savedGame.get(), sizeof(Position));
-    engine.movesPlayed = savedMovesPlayed;
-    engine.newGame = savedNewGame;
-    engine.incrementFactor = savedIncrementFactor;
-    engine.ponderEnabled = savedPonderEnabled;
-    engine.depthLimit = 0;
-    allocateConfiguredHashTable(true);
-    if (savedThreads != 1) {
-        engine.nofThreads = savedThreads;
-        threadPool.setNofWorkers(savedThreads);
-    }
-}
-
 void uciSilentEval() {
     if (!haveGamePosition()) return;
     linkCommandCaches();
-    evaluate(0, &GPSData);
+    evaluate(&gamePosition);
 }
 
 void uciEval() {
     if (!haveGamePosition()) return;
     linkCommandCaches();
-    std::istringstream report(evaluationReport(&GPSData));
+    std::istringstream report(evaluationReport(&gamePosition));
     std::string line;
     while (std::getline(report, line)) printLine(line);
 }
 
-bool uciExecute(const std::string& text) {
-    std::string line = text;
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    std::istringstream is(line);
-    std::string word;
-    is >> word;
-    static int perftDepth = 6;
-
-    if (word == "quit" || word == "stop")
-        uciStop();
-    else if (word == "position")
-        uciPosition(is);
-    else if (word == "go")
-        uciGo(is);
-    else if (word == "ponderhit")
-        uciPonderhit();
-    else if (word == "ucinewgame")
-        uciNewGame();
-    else if (word == "uci")
-        uciIdentify();
-    else if (word == "setoption")
-        uciSetOption(is);
-    else if (word == "isready")
-        printLine("readyok");
-    else if (word == "rtest")
-        uciRtest();
-    else if (word == "perft")
-        uciPerft(is, perftDepth);
-    else if (word == "texel")
-        uciTexel();
-    else if (word == "showboard")
-        uciShowBoard();
-    else if (word == "evil")
-        uciSilentEval();
-    else if (word == "help")
-        uciHelp();
-    else if (word == "bench")
-        uciBench(is);
-    else if (word == "eval")
-        uciEval();
-    else
-        printLine("Unknown command");
-    return word != "quit";
-}

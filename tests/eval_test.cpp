@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "eval.h"
-#include "search.h"
+#include "movegen.h"
 #include "test_support.h"
 
 namespace {
@@ -79,8 +79,8 @@ TEST(Eval, FlipCachesAndRecordedFingerprint) {
         for (Move* m = p->plyStack[0].moveListStart; m < p->plyStack[0].moveListEnd; m++) {
             makeMove(p, 0, *m);
             const int fresh = traced(p);
-            EXPECT_EQ(evaluate(0, p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
-            EXPECT_EQ(evaluate(0, p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
+            EXPECT_EQ(evaluate(p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
+            EXPECT_EQ(evaluate(p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
             childSum += p->sideToMove == WHITE ? fresh : -fresh;
             children++;
             unmakeMove(p, 0, *m);

@@ -13,14 +13,13 @@
 #include <string>
 #include <utility>
 
-#include "search.h"
-#include "tarnwick.h"
+#include "movegen.h"
+#include "uci.h"
 
 // Fill the engine's global tables once per program.
 inline void initMateSolverTables() {
     static bool done = [] {
-        initBitboards();
-        initZobristKeys();
+        initEngineTables();
         return true;
     }();
     (void)done;

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr int kSolverMoves = 3;  // longest mate proven by the solver
-constexpr int kSearchDepth = 12;
+constexpr int SOLVER_MOVES = 3;  // longest mate proven by the solver
+constexpr int SEARCH_DEPTH = 12;
 
 struct MatePosition {
     std::string id;
@@ -54,7 +54,7 @@ TEST_P(AnnouncedMate, IsNeverShorterThanTheRealMate) {
     ASSERT_TRUE(engine.running());
     engine.send("setoption name Hash value 16");
     engine.send("position fen " + p.fen);
-    engine.send("go depth " + std::to_string(kSearchDepth));
+    engine.send("go depth " + std::to_string(SEARCH_DEPTH));
     const auto lines = engine.readUntil("bestmove", 60000);
     ASSERT_FALSE(lines.empty());
     ASSERT_EQ(lines.back().compare(0, 9, "bestmove "), 0) << "no bestmove within a minute";
@@ -66,7 +66,7 @@ TEST_P(AnnouncedMate, IsNeverShorterThanTheRealMate) {
         const int claim = std::stoi(m[1]);
         const int plies = matePliesOfReport(claim);
         const int moves = claim > 0 ? (plies + 1) / 2 : plies / 2;
-        if (moves <= kSolverMoves) {
+        if (moves <= SOLVER_MOVES) {
             MateSolver solver(p.fen);
             EXPECT_TRUE(solver.reportHolds(claim))
                 << p.fen << "\n  announced: " << line << "\n  but "
@@ -91,11 +91,11 @@ TEST(MateSolver, AgreesWithTheStoredShortMates) {
     for (const auto& p : positions) {
         MateSolver solver(p.fen);
         if (p.dm > 0) {
-            const int k = solver.shortestMate(std::min(p.dm, kSolverMoves));
-            EXPECT_EQ(k, p.dm <= kSolverMoves ? p.dm : 0) << p.fen;
+            const int k = solver.shortestMate(std::min(p.dm, SOLVER_MOVES));
+            EXPECT_EQ(k, p.dm <= SOLVER_MOVES ? p.dm : 0) << p.fen;
         } else {
-            const int k = solver.shortestMated(std::min(-p.dm, kSolverMoves));
-            EXPECT_EQ(k, -p.dm <= kSolverMoves ? -p.dm : -1) << p.fen;
+            const int k = solver.shortestMated(std::min(-p.dm, SOLVER_MOVES));
+            EXPECT_EQ(k, -p.dm <= SOLVER_MOVES ? -p.dm : -1) << p.fen;
         }
     }
 }

@@ -1,105 +1,15 @@
-// The search: exchange test, quiescence, node search, move picker, principal
-// variation, time allocation and whole searches with known answers.
+// The node search: quiescence, terminal nodes and draws, the principal
+// variation, and whole searches with known answers.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <set>
 #include <sstream>
 
 #include "eval.h"
-#include "search.h"
-#include "test_support.h"
+#include "movepick.h"
+#include "search_support.h"
 #include "uci.h"
 
 namespace {
-
-// A position ready for the node search: its own continuation tables, no
-// clock, and a small cleared transposition table.
-class SearchPosition {
-  public:
-    explicit SearchPosition(const std::string& fen)
-        : tp_(fen), followUp_(new ContinuationTable[1]()), counter_(new ContinuationTable[1]()) {
-        Position* p = tp_.get();
-        p->followUpHistory = followUp_.get();
-        p->counterMoveHistory = counter_.get();
-        p->timeCheckCountdown = 1 << 30;
-        engine.infinite = 1;
-        threadPool.stopSearch.store(0);
-        if (!ttBuckets || ttMask != 16383) ttAllocate(16384);
-        ttClear();
-        ttNewSearch();
-        generateMovesLegal(0, p->plyStack[0].moveListStart, p);  // sets the root check flag
-    }
-    Position* operator->() { return tp_.get(); }
-    Position* get() { return tp_.get(); }
-    // Make a legal move of ply `ply` as the search would.
-    void play(int ply, const char* text) {
-        Position* p = tp_.get();
-        generateMovesLegal(ply, p->plyStack[ply].moveListStart, p);
-        for (Move* m = p->plyStack[ply].moveListStart; m < p->plyStack[ply].moveListEnd; m++) {
-            if (moveToText(m, p->sideToMove) != text) continue;
-            Move mv = *m;
-            mv.score = 0;
-            const int piece = p->board[mv.from];
-            makeMove(p, ply, mv);
-            p->plyStack[ply].currentMove = makeMoveWord(mv, piece);
-            p->plyStack[ply + 1].inCheck = sideInCheck(p, p->sideToMove);
-            return;
-        }
-        ADD_FAILURE() << "no move " << text;
-    }
-
-  private:
-    TestPosition tp_;
-    std::unique_ptr<ContinuationTable[]> followUp_, counter_;
-};
-
-struct SearchResult {
-    std::string best;
-    int score;
-};
-
-// A whole search on the thread pool, one thread, to a fixed depth.
-SearchResult searchTo(const std::string& fen, int depth) {
-    if (threadPool.workers.size() != 1) threadPool.setNofWorkers(1);
-    engine.nofThreads = 1;
-    if (!ttBuckets || ttMask != 16383) ttAllocate(16384);
-    ttClear();
-    threadPool.workers[0]->clearHistoryTables();
-    GPSData.plyStack[0].moveListStart = GMS;
-    setPosition(fen, &GPSData);
-    engine.depthLimit = depth;
-    engine.infinite = 0;
-    engine.nodesLimit = 0;
-    engine.timeCheckInterval = 4096;
-    engine.timeNormal = engine.timeMax = 1 << 30;
-    engine.startTimeMs = nowMs();
-    threadPool.silent = true;
-    threadPool.startSearch();
-    threadPool.waitForSearch();
-    threadPool.silent = false;
-    return {moveToText(&threadPool.lastBestMove, GPSData.sideToMove), threadPool.workers[0]->position.rootScore};
-}
-
-// ---------------------------------------------------------------------------
-TEST(Exchange, StaticExchangeTest) {
-    auto see = [](const char* fen, const char* text) {
-        TestPosition p(fen);
-        Move m = findMove(p.get(), text);
-        EXPECT_NE(moveToWord(m), 0u) << text;
-        return seeNotLosing(p.get(), m);
-    };
-    EXPECT_FALSE(see("4k3/8/2b5/8/4r3/8/8/4Q1K1 w - - 0 1", "e1e4"));  // queen takes rook guarded by a bishop
-    EXPECT_TRUE(see("4k3/8/2b5/8/4n3/8/2B5/6K1 w - - 0 1", "c2e4"));   // bishop takes knight: even
-    EXPECT_FALSE(see("4k3/8/3p4/4p3/8/8/8/4R1K1 w - - 0 1", "e1e5"));  // rook takes a pawn guarded by a pawn
-    // The queen behind the capturing rook joins in (an x-ray).
-    EXPECT_TRUE(see("3r2k1/8/3p4/8/8/8/3R4/3Q2K1 w - - 0 1", "d2d6"));
-    EXPECT_FALSE(see("3r2k1/8/3p4/8/8/8/3R4/6K1 w - - 0 1", "d2d6"));
-    // Knight takes a pawn that only a rook defends, a bishop backing it up.
-    EXPECT_TRUE(see("3r2k1/8/8/3p4/8/2N2B2/8/6K1 w - - 0 1", "c3d5"));
-    EXPECT_TRUE(seeAtLeast(TestPosition("4k3/8/8/3p4/4P3/8/8/4K3 w - - 0 1").get(),
-                           findMove(TestPosition("4k3/8/8/3p4/4P3/8/8/4K3 w - - 0 1").get(), "e4d5"), 88));
-}
 
 TEST(Quiescence, MatedInCheckAndDrawnMaterial) {
     // In check without an evasion: mated at this ply, also deep down where
@@ -131,7 +41,7 @@ TEST(NodeSearch, TerminalNodesAndDraws) {
     EXPECT_EQ(nodeValue("4k3/8/8/8/8/8/8/R3K3 w - - 100 80", 1, 2), 0);
     EXPECT_EQ(nodeValue("8/8/8/8/8/2k5/1q6/K7 w - - 100 80", 1, 2), -31999);
     // At the deepest ply the static evaluation is the answer, even in check.
-    EXPECT_EQ(nodeValue(mated, 127, 5), evaluate(0, SearchPosition(mated).get()));
+    EXPECT_EQ(nodeValue(mated, 127, 5), evaluate(SearchPosition(mated).get()));
     {
         // A position repeated inside the search line is a draw at once.
         SearchPosition p("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
@@ -168,88 +78,8 @@ TEST(NodeSearch, PrunedNodeIsNeitherMateNorStalemate) {
         }
     // A window around the static evaluation keeps reverse futility and
     // razoring out of the way; the move loop then prunes every move.
-    const int eval = evaluate(0, pos);
+    const int eval = evaluate(pos);
     EXPECT_EQ(alphaBeta(2, 2, eval, eval + 1, pos), eval);
-}
-
-// The staged picker offers every legal move of a node once and nothing else,
-// its stages in order, whatever the remembered moves are (a capture or an
-// evasion among them too).
-void checkPicker(Position* pos, int ply, const std::string& where) {
-    PlyEntry& e = pos->plyStack[ply];
-    generateMovesLegal(ply, e.moveListStart, pos);
-    std::vector<uint32_t> words;
-    for (Move* m = e.moveListStart; m < e.moveListEnd; m++) words.push_back(makeMoveWord(*m, pos->board[m->from]));
-    if (words.empty()) return;
-    e.hashMove = words[0];
-    e.killerMove[0] = words[words.size() / 2];
-    e.killerMove[1] = words.size() > 2 ? words.back() : 0;  // the search keeps two different killers
-    e.moveStage = STAGE_HASH;
-    PickerContext pc;
-    pc.cont = continuationBlocks(pos, ply);
-    std::multiset<uint32_t> legal, seen;
-    for (uint32_t w : words) legal.insert(w & 0xffffff);
-    int stage, last = STAGE_HASH;
-    while (Move* m = nextMove(pos, ply, pc, &stage)) {
-        EXPECT_GE(stage, last) << where;
-        last = stage;
-        if (moveIsLegal(pos, ply, *m)) seen.insert(moveToWord(*m) & 0xffffff);
-    }
-    EXPECT_EQ(seen, legal) << where;
-}
-
-TEST(MovePicker, EveryLegalMoveOnce) {
-    std::ifstream in(TARNWICK_SOURCE_DIR "/data/perft.txt");
-    for (std::string line; std::getline(in, line);) {
-        const std::string fen = line.substr(0, line.find(';'));
-        SearchPosition p(fen);
-        Position* pos = p.get();
-        std::vector<Move> moves;
-        generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-        moves.assign(pos->plyStack[0].moveListStart, pos->plyStack[0].moveListEnd);
-        checkPicker(pos, 0, fen);
-        for (Move m : moves) {
-            m.score = 0;
-            pos->plyStack[0].currentMove = makeMoveWord(m, pos->board[m.from]);
-            makeMove(pos, 0, m);
-            checkPicker(pos, 1, fen + " " + moveToText(&m, pos->sideToMove ^ 1));
-            unmakeMove(pos, 0, m);
-        }
-        if (HasFailure()) return;
-    }
-}
-
-// The quiet moves come in the same order whether the picker keeps their
-// history scores between picks or reads the histories afresh each time, also
-// when a history is written between two picks (as a search below does).
-std::vector<uint32_t> quietOrder(Position* pos, int32_t* buffer) {
-    PlyEntry& e = pos->plyStack[0];
-    e.hashMove = e.killerMove[0] = e.killerMove[1] = 0;
-    e.moveStage = STAGE_GEN_CAPTURES;
-    PickerContext pc;
-    pc.quietScores = buffer;
-    std::vector<uint32_t> order;
-    int stage;
-    while (Move* m = nextMove(pos, 0, pc, &stage)) {
-        if (stage != STAGE_QUIETS) continue;
-        order.push_back(moveToWord(*m));
-        if (order.size() == 5) {  // a cut-off below raises this move's history
-            pos->history[pos->board[e.moveListEnd[-1].from] - 2][e.moveListEnd[-1].to] = 9000;
-            pos->historyWrites++;
-        }
-    }
-    return order;
-}
-
-TEST(MovePicker, KeptQuietScoresGiveTheSameOrder) {
-    SearchPosition p("r1bqk2r/ppp2ppp/2np1n2/2b1p3/2B1P3/2NP1N2/PPP2PPP/R1BQK2R w KQkq - 0 6");
-    Position* pos = p.get();
-    for (int i = 0; i < 12 * 64; i++) pos->history[i / 64][i % 64] = (int16_t)((i * 37) % 11 * 100 - 500);  // ties too
-    int32_t buffer[QUIET_SCORE_CAPACITY];
-    const std::vector<uint32_t> fresh = quietOrder(pos, nullptr);
-    for (int i = 0; i < 12 * 64; i++) pos->history[i / 64][i % 64] = (int16_t)((i * 37) % 11 * 100 - 500);
-    EXPECT_EQ(quietOrder(pos, buffer), fresh);
-    EXPECT_GT(fresh.size(), 20u);
 }
 
 // ---------------------------------------------------------------------------
@@ -323,59 +153,6 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
     for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(g.get(), ply, played[ply]);
     getPVFromHashTable(g.get(), 20);
     EXPECT_EQ(pvToText(g.get()), "g3g2 f3f2 g2g3");
-}
-
-// Budgets worked out by hand from the allocation rules.  Sudden death: no
-// "movestogo"; the moves still to come are estimated from the game's length
-// and stretched by the increment factor, set on a game's first move from the
-// clock-to-increment ratio.
-TEST(TimeAllocation, WorkedExamples) {
-    struct {
-        const char* what;
-        int time, inc, movesToGo, played, threads;  // movesToGo 0: not given
-        bool newGame;
-        float factor;        // increment factor when not a new game
-        int normal, max;     // expected budgets
-        float timeFactor;
-    } cases[] = {
-        // 60 s, no increment, first move: q = 60000 clamps to 360, factor
-        // 1.75, m = 40, m' = 70; total 60000; 0.66 x 1500 = 990; min(4950, 29950).
-        {"sudden death", 60000, 0, 0, 0, 1, true, 0, 990, 4950, 1.0f},
-        // 60 s + 1 s: q = 60 clamps to 100, factor 1.37; m' = trunc(54.8) = 54;
-        // total 53 x 1000 + 60000 = 113000; 113000 / 40 = 2825; 0.66 x 2825.
-        {"sudden death, increment", 60000, 1000, 0, 0, 1, true, 0, 1864, 9320, 1.0f},
-        // q = 200: factor 1.37 + 100 x 0.0014615385 = 1.5161538; m' = 60;
-        // total 59 x 300 + 60000 = 77700; 77700 / 40 = 1942; 0.66 x 1942 = 1281.7.
-        {"ratio between the bounds", 60000, 300, 0, 0, 1, true, 0, 1281, 6405, 1.0f},
-        // Move 30 of a game (m = 25) with the factor kept from its start:
-        // m' = trunc(34.25) = 34; total 33 x 500 + 30000 = 46500; / 25 = 1860.
-        {"middle game", 30000, 500, 0, 60, 1, false, 1.37f, 1227, 6135, 1.0f},
-        // Many threads plan with 0.72 of the share: 0.72 x 1860 = 1339.2.
-        {"many threads", 30000, 500, 0, 60, 4, false, 1.37f, 1339, 6695, 1.0f},
-        // 105 ms, 100 of them overhead: 105 / 22 = 4; 0.66 x 4 = 2.6 -> 2;
-        // 5 / 2 <= 3 is short: both halve (1, 1) and the hard limit is then
-        // raised to normal + 1; elapsed time counts five times.
-        {"short of time", 105, 0, 0, 20, 1, false, 1.37f, 1, 2, 5.0f},
-        // 40 moves in 60 s: 0.73 x 0.9 x 1500 = 985.5; min(4925, 0.5 x 59900).
-        {"moves to go", 60000, 0, 40, 0, 1, true, 0, 985, 4925, 1.0f},
-        // The last move before the control: total - overhead.
-        {"last move of the control", 60000, 0, 1, 0, 1, true, 0, 39420, 59900, 1.0f},
-    };
-    for (auto& c : cases) {
-        engineStruct e;
-        e.timeLeft[WHITE] = c.time;
-        e.increment[WHITE] = c.inc;
-        e.movesToGoGiven = c.movesToGo != 0;
-        e.movesToGo = c.movesToGo ? c.movesToGo : 30;
-        e.movesPlayed = c.played;
-        e.nofThreads = c.threads;
-        e.newGame = c.newGame;
-        if (!c.newGame) e.incrementFactor = c.factor;
-        allocateTime(e, WHITE);
-        EXPECT_EQ(e.timeNormal, c.normal) << c.what;
-        EXPECT_EQ(e.timeMax, c.max) << c.what;
-        EXPECT_EQ(e.timeFactor, c.timeFactor) << c.what;
-    }
 }
 
 TEST(WholeSearch, BuffersStayInBoundsWithManyQueens) {

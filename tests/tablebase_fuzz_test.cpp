@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "movegen.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
 
@@ -176,7 +177,7 @@ TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
     pos.plyStack[0].moveListStart = moves;
     generateMovesLegal(0, moves, &pos);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(probeRootTablebase(0, &pos), 0u);
+    EXPECT_EQ(probeRootTablebase(&pos), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     // The sound file still answers.
     useTables(pawns);

@@ -277,7 +277,7 @@ RootResult rootProbe(const std::string& fen) {
     r.wdl = tb::probeWdl(&root, &s);
     r.dtz = tb::probeDtz(&root, &s);
     testing::internal::CaptureStdout();
-    const uint32_t word = probeRootTablebase(0, &pos);
+    const uint32_t word = probeRootTablebase(&pos);
     r.output = testing::internal::GetCapturedStdout();
     if (!word) return r;
     // The record is one of the engine's own moves, piece and type included.

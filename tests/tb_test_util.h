@@ -15,15 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "search.h"
+#include "movegen.h"
+#include "uci.h"
 #include "syzygy.h"
 
 namespace tbtest {
 
 inline void ensureEngine() {
     static const bool ready = [] {
-        initBitboards();
-        initZobristKeys();
+        initEngineTables();
         tb::initPawnAttacks();
         return true;
     }();

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tarnwick.h"
+#include "position.h"
 
 // A position set up from a FEN, with its own move buffer; the evaluation
 // caches are shared by all test positions (the tests run on one thread).
@@ -26,3 +26,9 @@ std::vector<std::string> legalMoves(Position* pos);
 int countMoves(Position* pos, const std::string& prefix);
 // The legal root move with this text (an empty move when there is none).
 Move findMove(Position* pos, const std::string& text);
+
+// The position as a FEN with the castling and en-passant state of `ply`.
+std::string toFen(const Position* pos, int ply);
+// The positions of the perft regression file: positions whose every move
+// another engine has counted.
+std::vector<std::string> perftFileFens();

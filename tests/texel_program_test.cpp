@@ -38,7 +38,7 @@ std::vector<std::string> runIn(const ScratchDir& dir, const std::string& input, 
     return lines;
 }
 
-const char* const kFens[] = {
+const char* const FENS[] = {
     "8/8/4p3/5k2/8/5K2/8/8 b - -",
     "7R/8/8/2K5/6k1/8/1r6/8 w - -",
     "8/5p2/1p1p3p/pB1Pp1kP/P3P3/4KP1b/1P6/8 w - -",
@@ -49,8 +49,8 @@ const char* const kFens[] = {
     "3r1bk1/1R4pp/n1r5/P1pp1p2/5P1P/2NP1K2/3BP3/R7 b - -",
 };
 // Result words: "1-0" a win, "1/2" or "1/2-1/2" a draw, anything else a loss.
-const char* const kResults[] = {"\"1-0\";", "\"1/2-1/2\";", "\"0-1\";", "1-0", "\"*\";", "1/2", "\"2-0\";"};
-const double kValues[] = {1.0, 0.5, 0.0, 1.0, 0.0, 0.5, 0.0};
+const char* const RESULTS[] = {"\"1-0\";", "\"1/2-1/2\";", "\"0-1\";", "1-0", "\"*\";", "1/2", "\"2-0\";"};
+const double VALUES[] = {1.0, 0.5, 0.0, 1.0, 0.0, 0.5, 0.0};
 
 // Line i: one of the positions and one of the results; every eleventh line
 // (from the sixth) has no kings when `unusable` is set.
@@ -58,8 +58,8 @@ bool unusableLine(int i) { return i % 11 == 5; }
 std::string tuningFile(int lines, bool unusable = false) {
     std::string file;
     for (int i = 0; i < lines; i++)
-        file += std::string(unusable && unusableLine(i) ? "8/8/8/8/8/8/8/8 w - -" : kFens[i % 8]) + " c9 " +
-                kResults[i % 7] + "\n";
+        file += std::string(unusable && unusableLine(i) ? "8/8/8/8/8/8/8/8 w - -" : FENS[i % 8]) + " c9 " +
+                RESULTS[i % 7] + "\n";
     return file;
 }
 
@@ -89,7 +89,7 @@ TEST(TexelProgram, ErrorAgreesWithTheEvalCommand) {
     const int lines = 5000;
     dir.write(tuningFile(lines, true));
     std::string evalInput;
-    for (const char* fen : kFens) evalInput += std::string("position fen ") + fen + "\neval\n";
+    for (const char* fen : FENS) evalInput += std::string("position fen ") + fen + "\neval\n";
     std::vector<int> white;
     std::smatch m;
     for (const std::string& line : runIn(dir, evalInput))
@@ -101,7 +101,7 @@ TEST(TexelProgram, ErrorAgreesWithTheEvalCommand) {
     for (int i = 0; i < lines; i++) {
         if (unusableLine(i)) continue;
         const double expected = 1.0 / (1.0 + std::pow(10.0, -1.55 * (int16_t)white[i % 8] / 400.0));
-        sum += (kValues[i % 7] - expected) * (kValues[i % 7] - expected);
+        sum += (VALUES[i % 7] - expected) * (VALUES[i % 7] - expected);
         used++;
     }
     auto out = runIn(dir, "texel\n");
@@ -125,12 +125,12 @@ TEST(TexelProgram, MissingOrUnreadableFile) {
 
 TEST(TexelProgram, LinesWithoutAUsablePositionAreSkipped) {
     ScratchDir dir;
-    dir.write(std::string(kFens[0]) + " c9 \"1-0\";\r\n\r\n" +     // DOS line end: read; blank
+    dir.write(std::string(FENS[0]) + " c9 \"1-0\";\r\n\r\n" +     // DOS line end: read; blank
               "8/8/8/8/8/8/8/8 w - - c9 \"1-0\";\n" +              // no kings
               "4k3/8/8/8/8/8/8/4K2P w - - c9 \"0-1\";\n" +         // pawn on the last rank
               "rnbqkbnr/pppppppp/8/8 c9 \"1-0\";\n" +              // half a board
-              "no marker\n" + kFens[1] + " c9\n" + "c9 \"1-0\";\n" +  // no c9, no result, no FEN
-              kFens[2] + " c9 \"0-1\";");                           // no line end at the end
+              "no marker\n" + FENS[1] + " c9\n" + "c9 \"1-0\";\n" +  // no c9, no result, no FEN
+              FENS[2] + " c9 \"0-1\";");                           // no line end at the end
     auto out = runIn(dir, "texel\nisready\n");
     ASSERT_EQ(out.size(), 7u);
     EXPECT_EQ(out[1].find("nan"), std::string::npos);

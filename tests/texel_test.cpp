@@ -8,7 +8,8 @@
 #include <fstream>
 
 #include "texel.h"
-#include "uci.h"
+#include "commands.h"
+#include "tt.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ class TexelCommand : public ::testing::Test {
     }
     static std::string run() {
         ::testing::internal::CaptureStdout();
-        uciTexel();
+        executeCommand("texel");
         return ::testing::internal::GetCapturedStdout();
     }
     std::filesystem::path saved_, dir_;

@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "tarnwick.h"
+#include "bitboard.h"
 
 namespace tb {
 

@@ -2,7 +2,9 @@
 // check evasions and the legal root list.  Outside check the generators are
 // pseudo-legal; only pinned men, king moves and en passant need the legality
 // test when a move is tried.
-#include "tarnwick.h"
+#include "movegen.h"
+
+#include <cstring>
 
 namespace {
 
@@ -70,53 +72,6 @@ inline uint64_t notPinnedMen(const Position* pos, int side) {
 }  // namespace
 
 uint64_t computeNotPinnedMask(const Position* pos, int side) { return notPinnedMen(pos, side); }
-
-// Only the mover's men and the occupancy change; a captured man never shields
-// the enemy king from anything but the square it stood on, which stays
-// occupied (except after an en-passant capture, which empties it).
-bool checkOnBoardAfter(const Position* pos, Move m) {
-    const uint64_t* pb = pos->pieceBitboard;
-    const int side = pos->sideToMove;
-    const int k = lsb(pb[KING + (side ^ 1)]);
-    const uint64_t F = bit(m.from), T = bit(m.to);
-    const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
-    const int kind = pos->board[m.from] & ~1;
-    // The mover's men as the move leaves them: diagonal and straight sliders
-    // (queens in both), pawns, knights and the king.
-    uint64_t diag = pb[BISHOP + side] | pb[QUEEN + side], straight = pb[ROOK + side] | pb[QUEEN + side];
-    uint64_t pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
-    uint64_t occ = pb[WHITE] | pb[BLACK];
-    if (ordinary) {
-        const uint64_t moved = F | T;
-        switch (kind) {
-        case PAWN: pawns ^= moved; break;
-        case KNIGHT: knights ^= moved; break;
-        case BISHOP: diag ^= moved; break;
-        case ROOK: straight ^= moved; break;
-        case QUEEN: diag ^= moved, straight ^= moved; break;
-        default: king ^= moved; break;
-        }
-        occ = (occ ^ F) | T;
-    } else if (m.moveType == MT_ENPASSANT) {
-        // `to` holds the captured pawn; the capturing pawn lands behind it.
-        const uint64_t land = bit(side == WHITE ? m.to + 8 : m.to - 8);
-        pawns ^= F | land;
-        occ ^= F | T | land;
-    } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
-        const uint64_t rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
-        king ^= F | T;
-        straight ^= rookMove;
-        occ ^= F | T | rookMove;
-    } else {  // promotion: the move type is the kind promoted to
-        pawns ^= F;
-        if (m.moveType == MT_PROMO_N) knights |= T;
-        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= T;
-        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= T;
-        occ = (occ ^ F) | T;
-    }
-    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
-           (pawnAttackTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
-}
 
 namespace {
 

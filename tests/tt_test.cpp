@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "tarnwick.h"
+#include "tt.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // some pages come in
     ttNewSearch();  // and the helper pauses
     for (uint64_t k = 1; k <= 20000; k++) ttStore(key(k), (uint32_t)k, 1, 2, BOUND_EXACT);
-    ttClear();
+    ttClear(1);
     int left = 0;
     for (uint64_t k = 1; k <= 20000; k++) left += ttProbe(key(k)) != 0;
     EXPECT_EQ(left, 0);

@@ -1,4 +1,7 @@
-// Zobrist keys of positions, and the shared transposition table's memory.
+// The transposition table's memory: how large a table may be, mapping it,
+// bringing its pages in, clearing it, and its age between searches.
+#include "tt.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -6,7 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -14,75 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "tarnwick.h"
-
-namespace {
-
-// The key numbers are a fixed table built into the program, so keys are the
-// same in every run and every build.  Most entries come from a splitmix64
-// sequence evaluated at compile time; a few anchor entries are fixed values.
-struct RandomTable {
-    uint64_t v[800];
-    constexpr RandomTable() : v() {
-        uint64_t state = 0x7a3d1f5e9b2c4d81ULL;
-        for (int i = 0; i < 800; i++) {
-            state += 0x9e3779b97f4a7c15ULL;
-            uint64_t z = state;
-            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-            z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-            v[i] = z ^ (z >> 31);
-        }
-        v[0] = 0xacfeaf947971818aULL;
-        v[1] = 0x1e1a986bcee58e3bULL;
-        v[2] = 0xd1dd9bbc7b8c8d68ULL;
-        v[3] = 0x26c7a01e02433fa7ULL;
-        v[64] = 0x752ca854f4bd14adULL;
-        v[768] = 0xb60876bcf1ac653fULL;
-        v[784] = 0xc1e7974d83cf2e9aULL;
-        v[792] = 0xf31fa94fe63f529fULL;
-    }
-};
-constexpr RandomTable ZOBRIST_SOURCE;
-
-}  // namespace
-
-const uint64_t (&ZOBRIST_NUMBERS)[800] = ZOBRIST_SOURCE.v;
-
-uint64_t zobristPiece[14][64];
-uint64_t zobristCastling[16];
-uint64_t zobristEnpassant[8];
-uint64_t zobristBlackToMove;
-
-void initZobristKeys() {
-    for (int code = 2; code < 14; code++)
-        for (int s = 0; s < 64; s++) zobristPiece[code][s] = ZOBRIST_NUMBERS[(code - 2) * 64 + s];
-    for (int s = 0; s < 64; s++) zobristPiece[0][s] = zobristPiece[1][s] = 0;
-    for (int r = 0; r < 16; r++) zobristCastling[r] = ZOBRIST_NUMBERS[768 + r];
-    for (int f = 0; f < 8; f++) zobristEnpassant[f] = ZOBRIST_NUMBERS[784 + f];
-    zobristBlackToMove = ZOBRIST_NUMBERS[792];
-}
-
-uint64_t computeKey(int ply, const Position* pos) {
-    (void)ply;
-    uint64_t key = 0;
-    for (int code = 2; code < 14; code++) {
-        uint64_t b = pos->pieceBitboard[code];
-        while (b) key ^= zobristPiece[code][popLsb(b)];
-    }
-    key ^= zobristCastling[pos->plyStack[0].castlingRights & 15];
-    if (pos->plyStack[0].enpassantSquare) key ^= zobristEnpassant[pos->plyStack[0].enpassantSquare & 7];
-    if (pos->sideToMove == BLACK) key ^= zobristBlackToMove;
-    return key;
-}
-
-uint64_t computePawnKey(const Position* pos) {
-    uint64_t key = 0;
-    for (int code : {WPAWN, BPAWN, WKING, BKING}) {
-        uint64_t b = pos->pieceBitboard[code];
-        while (b) key ^= zobristPiece[code][popLsb(b)];
-    }
-    return key;
-}
+#include "util.h"
 
 // ---------------------------------------------------------------------------
 // Transposition table
@@ -392,7 +327,7 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault) {
     return 1024;
 }
 
-void ttClear() {
+void ttClear(int threads) {
     // Writing zeros over pages the helper thread has not brought in yet would
     // fault them in one by one on this thread (a second for a fresh 1 GB
     // table).  They are dropped instead, which leaves them zero, and the
@@ -408,7 +343,7 @@ void ttClear() {
             buckets = (resumeFrom + sizeof(HashBucket) - 1) / sizeof(HashBucket);
         }
     }
-    const int t = engine.nofThreads < 1 ? 1 : engine.nofThreads;
+    const int t = threads < 1 ? 1 : threads;
     const uint64_t per = buckets / t;
     std::vector<std::thread> workers;
     for (int j = 0; j < t; j++) {
@@ -437,4 +372,18 @@ void ttSearchEnded() { searchUnderWay.store(false, std::memory_order_relaxed); }
 
 void ttInstallPerftTable() {
     ttAllocate(2097152);
+}
+
+
+void ttAllocateMB(int64_t mb, bool prefault) {
+    // A table larger than the machine (or its container) can hold would be
+    // mapped, then faulted in until the kernel kills the engine: cap it.
+    const uint64_t wanted = ttBucketsForSize(mb);
+    const uint64_t memory = memoryLimit();
+    const uint64_t capped = ttBucketsWithinMemory(wanted, memory);
+    const uint64_t got = ttAllocate(capped, prefault);
+    if (got < wanted)
+        printLine("info string not enough memory for " + std::to_string(mb) + " MB of hash; using " +
+                  std::to_string(got * sizeof(HashBucket) >> 20) + " MB" +
+                  (capped < wanted ? " (memory: " + std::to_string(memory >> 20) + " MB)" : ""));
 }

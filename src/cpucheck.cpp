@@ -8,7 +8,7 @@
 // calls before the initialisers of any library and of the program itself.
 // Nothing in it may depend on initialised C++ state: no streams, no
 // allocation; the message is written with write(2).
-#include "cpuCheck.h"
+#include "cpucheck.h"
 
 #include <cpuid.h>
 #include <unistd.h>

@@ -4,11 +4,11 @@
 
 #include <string>
 
-#include "cpuCheck.h"
+#include "cpucheck.h"
 
 namespace {
 
-constexpr unsigned kBmi = CPU_POPCNT | CPU_BMI1 | CPU_BMI2 | CPU_AVX2;
+constexpr unsigned BMI_FEATURES = CPU_POPCNT | CPU_BMI1 | CPU_BMI2 | CPU_AVX2;
 
 // The message for `required` on a processor with `present`, or "" when the
 // program may run.
@@ -19,16 +19,16 @@ std::string verdict(const char* program, unsigned required, unsigned present, si
 }
 
 TEST(CpuCheck, EachProgramRunsWhereItsInstructionsAreOrNamesAnother) {
-    for (unsigned present : {0u, unsigned(CPU_POPCNT), kBmi, kBmi | 0x100u}) EXPECT_EQ(verdict("tarnwick-nop", 0, present), "");
-    EXPECT_EQ(verdict("tarnwick", CPU_POPCNT, kBmi), "");
-    EXPECT_EQ(verdict("tarnwick-bmi", kBmi, kBmi), "");
+    for (unsigned present : {0u, unsigned(CPU_POPCNT), BMI_FEATURES, BMI_FEATURES | 0x100u}) EXPECT_EQ(verdict("tarnwick-nop", 0, present), "");
+    EXPECT_EQ(verdict("tarnwick", CPU_POPCNT, BMI_FEATURES), "");
+    EXPECT_EQ(verdict("tarnwick-bmi", BMI_FEATURES, BMI_FEATURES), "");
     // A processor with POPCNT and BMI1 only, or AVX2 that the system does
     // not enable, can run tarnwick; without POPCNT only tarnwick-nop is left.
-    EXPECT_EQ(verdict("tarnwick-bmi", kBmi, CPU_POPCNT | CPU_BMI1),
+    EXPECT_EQ(verdict("tarnwick-bmi", BMI_FEATURES, CPU_POPCNT | CPU_BMI1),
               "tarnwick-bmi: this CPU lacks BMI2 and AVX2: use tarnwick or tarnwick-nop");
-    EXPECT_EQ(verdict("tarnwick-bmi", kBmi, CPU_POPCNT | CPU_BMI1 | CPU_BMI2),
+    EXPECT_EQ(verdict("tarnwick-bmi", BMI_FEATURES, CPU_POPCNT | CPU_BMI1 | CPU_BMI2),
               "tarnwick-bmi: this CPU lacks AVX2: use tarnwick or tarnwick-nop");
-    EXPECT_EQ(verdict("tarnwick-bmi", kBmi, 0), "tarnwick-bmi: this CPU lacks POPCNT, BMI1, BMI2 and AVX2: use tarnwick-nop");
+    EXPECT_EQ(verdict("tarnwick-bmi", BMI_FEATURES, 0), "tarnwick-bmi: this CPU lacks POPCNT, BMI1, BMI2 and AVX2: use tarnwick-nop");
     EXPECT_EQ(verdict("tarnwick", CPU_POPCNT, CPU_BMI1 | CPU_BMI2), "tarnwick: this CPU lacks POPCNT: use tarnwick-nop");
     // A small buffer gets the start of the line, terminated.
     EXPECT_EQ(verdict("tarnwick", CPU_POPCNT, 0, 12), "tarnwick: t");

@@ -1,9 +1,10 @@
 // Bitboard tables: piece attacks, slider lookup (magic multiplication or
-// PEXT), geometry masks and the late-move-reduction table.  Filled once at
-// start-up by initBitboardConstants and read-only afterwards.
-#include <cstdlib>
+// PEXT) and geometry masks.  Filled once at start-up by initBitboards and
+// read-only afterwards.
+#include "bitboard.h"
 
-#include "tarnwick.h"
+#include <cstdlib>
+#include <cstring>
 
 uint64_t knightAttackTable[64];
 uint64_t kingAttackTable[64];
@@ -13,10 +14,6 @@ uint64_t rookEmptyAttacks[64];
 uint64_t bishopEmptyAttacks[64];
 SliderLookup rookLookup[64];
 SliderLookup bishopLookup[64];
-int32_t pieceSquareByCode[14][64];
-int32_t materialByCode[14];
-int16_t phaseByCode[14];
-uint64_t pawnKeyMask[14];
 uint64_t rookAttackTable[102400];
 uint64_t bishopAttackTable[5248];
 uint64_t inBetweenSquares[64][64];
@@ -26,9 +23,6 @@ uint64_t adjacentFiles[64];
 uint64_t passedPawnsMask[2][64];
 uint64_t ranksAtOrAbove[2][64];
 uint64_t kingSafetyArea[2][64];
-Move GMS[MOVE_BUFFER_SIZE];
-uint8_t reductionTable[128][256];
-uint8_t castlingMask[64];
 
 const uint64_t FILES[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x0101010101010101ULL << 2,
                       0x0101010101010101ULL << 3, 0x0101010101010101ULL << 4, 0x0101010101010101ULL << 5,
@@ -98,8 +92,8 @@ uint64_t slowSliderAttacks(int sq, uint64_t occ, const int (*dirs)[2]) {
     return att;
 }
 
-const int rookDirs[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-const int bishopDirs[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
+const int ROOK_DIRECTIONS[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+const int BISHOP_DIRECTIONS[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 // Relevant occupancy: the rays without their last square.
 uint64_t relevantMask(int sq, const int (*dirs)[2]) {
@@ -117,13 +111,13 @@ uint64_t relevantMask(int sq, const int (*dirs)[2]) {
 
 // The squares from each square outward in one direction (the square itself
 // left out), rook directions first, then bishop directions, in the order of
-// rookDirs and bishopDirs; and whether a direction runs to higher squares.
+// ROOK_DIRECTIONS and BISHOP_DIRECTIONS; and whether a direction runs to higher squares.
 uint64_t rays[8][64];
-constexpr bool raysUp[8] = {true, false, true, false, true, false, true, false};
+constexpr bool RAYS_UP[8] = {true, false, true, false, true, false, true, false};
 
 void fillRays() {
     for (int d = 0; d < 8; d++) {
-        const int* dir = d < 4 ? rookDirs[d] : bishopDirs[d - 4];
+        const int* dir = d < 4 ? ROOK_DIRECTIONS[d] : BISHOP_DIRECTIONS[d - 4];
         for (int s = 0; s < 64; s++) {
             uint64_t ray = 0;
             for (int f = fileOf(s) + dir[0], r = rankOf(s) + dir[1]; f >= 0 && f < 8 && r >= 0 && r < 8;
@@ -142,7 +136,7 @@ uint64_t rayAttacks(int sq, uint64_t occ, int firstRay) {
     for (int d = firstRay; d < firstRay + 4; d++) {
         uint64_t ray = rays[d][sq];
         const uint64_t blockers = ray & occ;
-        if (blockers) ray ^= rays[d][raysUp[d] ? lsb(blockers) : msb(blockers)];
+        if (blockers) ray ^= rays[d][RAYS_UP[d] ? lsb(blockers) : msb(blockers)];
         att |= ray;
     }
     return att;
@@ -229,38 +223,15 @@ void initSliderAttacks(bool searchMagics) {
 }
 
 void initBitboards() {
-    GPSData.plyStack[0].moveListStart = GMS;
-
-    for (int code = WPAWN; code <= BKING; code++) {
-        const int t = typeOf(code), colour = code & 1;
-        for (int s = 0; s < 64; s++) pieceSquareByCode[code][s] = PIECE_SQUARE[t][relSq(s, colour)];
-        materialByCode[code] = PIECE_VALUE[t];
-        phaseByCode[code] = t == 0 ? 0 : (int16_t)PHASE_WEIGHT[t];
-        pawnKeyMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
-    }
-
-    // LMR[d][m] = integer square root of d * (m - 2) / 9 from m = 4 on; the
-    // root only grows with m, so each row carries it forward.
-    for (int d = 0; d < 128; d++) {
-        reductionTable[d][0] = reductionTable[d][1] = reductionTable[d][2] = 0;
-        reductionTable[d][3] = 1;
-        unsigned root = 0;
-        for (int m = 4; m < 256; m++) {
-            const unsigned v = (unsigned)(d * (m - 2) / 9);
-            while ((root + 1) * (root + 1) <= v) root++;
-            reductionTable[d][m] = (uint8_t)root;
-        }
-    }
-
-    static const int knightOffsets[8] = {17, 15, 10, 6, -6, -10, -15, -17};
-    static const int kingOffsets[8] = {9, 8, 7, 1, -1, -7, -8, -9};
+    static const int KNIGHT_OFFSETS[8] = {17, 15, 10, 6, -6, -10, -15, -17};
+    static const int KING_OFFSETS[8] = {9, 8, 7, 1, -1, -7, -8, -9};
     for (int s = 0; s < 64; s++) {
         knightAttackTable[s] = kingAttackTable[s] = 0;
-        for (int o : knightOffsets) {
+        for (int o : KNIGHT_OFFSETS) {
             int t = s + o;
             if (t >= 0 && t < 64 && kingDistance(s, t) <= 2) knightAttackTable[s] |= bit(t);
         }
-        for (int o : kingOffsets) {
+        for (int o : KING_OFFSETS) {
             int t = s + o;
             if (t >= 0 && t < 64 && kingDistance(s, t) <= 1) kingAttackTable[s] |= bit(t);
         }
@@ -287,16 +258,16 @@ void initBitboards() {
     }
 
     for (int s = 0; s < 64; s++) {
-        rookEmptyAttacks[s] = slowSliderAttacks(s, 0, rookDirs);
-        bishopEmptyAttacks[s] = slowSliderAttacks(s, 0, bishopDirs);
+        rookEmptyAttacks[s] = slowSliderAttacks(s, 0, ROOK_DIRECTIONS);
+        bishopEmptyAttacks[s] = slowSliderAttacks(s, 0, BISHOP_DIRECTIONS);
     }
 
     for (int s = 0; s < 64; s++) {
-        rookLookup[s].mask = relevantMask(s, rookDirs);
+        rookLookup[s].mask = relevantMask(s, ROOK_DIRECTIONS);
         rookLookup[s].shift = 64 - popcount(rookLookup[s].mask);
     }
     for (int s = 0; s < 64; s++) {
-        bishopLookup[s].mask = relevantMask(s, bishopDirs);
+        bishopLookup[s].mask = relevantMask(s, BISHOP_DIRECTIONS);
         bishopLookup[s].shift = 64 - popcount(bishopLookup[s].mask);
     }
 
@@ -335,12 +306,4 @@ void initBitboards() {
         kingSafetyArea[WHITE][s] = 0x07070707ULL << (8 * (rw - 1) + fc - 1);
         kingSafetyArea[BLACK][s] = 0x07070707ULL << (8 * (rb - 2) + fc - 1);
     }
-
-    for (int s = 0; s < 64; s++) castlingMask[s] = 15;
-    castlingMask[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
-    castlingMask[H1] = 15 & ~WHITE_OO;
-    castlingMask[A1] = 15 & ~WHITE_OOO;
-    castlingMask[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
-    castlingMask[H8] = 15 & ~BLACK_OO;
-    castlingMask[A8] = 15 & ~BLACK_OOO;
 }

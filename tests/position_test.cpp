@@ -1,37 +1,12 @@
-// Board model: slider lookup, FEN reading, move text, and make/unmake against
-// positions set up from scratch.  (Move generation is checked by the perft
-// counts of data/perft.txt, run by "rtest" on every build.)
+// The position: FEN reading, move text, making and unmaking moves against
+// positions set up from scratch, and the exchange test.
 #include <gtest/gtest.h>
 
-#include <fstream>
-
-#include "search.h"
+#include "movegen.h"
 #include "test_support.h"
 #include "uci.h"
 
 namespace {
-
-TEST(Tables, SliderAttacksAgreeWithRayWalks) {
-    // Every occupancy subset of every square, through the lookup in use by
-    // this build, against a plain ray walk.
-    const int dirs[2][4][2] = {{{1, 0}, {-1, 0}, {0, 1}, {0, -1}}, {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}}};
-    for (int s = 0; s < 64; s++)
-        for (int kind = 0; kind < 2; kind++) {
-            const uint64_t mask = kind ? bishopLookup[s].mask : rookLookup[s].mask;
-            uint64_t sub = 0;
-            do {
-                uint64_t expected = 0;
-                for (auto& d : dirs[kind])
-                    for (int f = fileOf(s) + d[0], r = rankOf(s) + d[1]; f >= 0 && f < 8 && r >= 0 && r < 8;
-                         f += d[0], r += d[1]) {
-                        expected |= bit(r * 8 + f);
-                        if (sub & bit(r * 8 + f)) break;
-                    }
-                ASSERT_EQ(kind ? bishopAttacks(s, sub | bit(s)) : rookAttacks(s, sub), expected) << s << " " << kind;
-                sub = (sub - mask) & mask;
-            } while (sub);
-        }
-}
 
 TEST(Fen, RejectedWithAReasonOrFittedToTheBoard) {
     for (const char* fen : {
@@ -84,28 +59,6 @@ TEST(MoveText, WrittenAndRead) {
     EXPECT_EQ(p->board[56], WKNIGHT);
 }
 
-// The position as a FEN with the castling and en-passant state of `ply`.
-std::string toFen(const Position* pos, int ply) {
-    std::string s;
-    for (int r = 7; r >= 0; r--) {
-        for (int f = 0, empty = 0; f < 8; f++) {
-            const int code = pos->board[r * 8 + f];
-            if (code && empty) s += (char)('0' + empty);
-            empty = code ? 0 : empty + 1;
-            if (code) s += PIECE_LETTERS[code];
-            if (f == 7 && empty) s += (char)('0' + empty);
-        }
-        if (r) s += '/';
-    }
-    s += pos->sideToMove == WHITE ? " w " : " b ";
-    const int cr = pos->plyStack[ply].castlingRights, ep = pos->plyStack[ply].enpassantSquare;
-    const std::pair<int, char> rights[] = {{WHITE_OO, 'K'}, {WHITE_OOO, 'Q'}, {BLACK_OO, 'k'}, {BLACK_OOO, 'q'}};
-    for (auto [right, letter] : rights)
-        if (cr & right) s += letter;
-    if (!cr) s += '-';
-    return s + (ep ? " " + squareToString(pos->sideToMove == WHITE ? ep + 8 : ep - 8) : " -") + " 0 1";
-}
-
 // Everything a move updates incrementally, as one list of numbers.
 std::vector<int64_t> state(const Position* p) {
     std::vector<int64_t> s(p->board, p->board + 64);
@@ -147,15 +100,6 @@ void roundTrip(Position* pos, int ply, int depth, int& checked, int& checks) {
     }
 }
 
-// The positions of the perft regression file: positions whose every move
-// another engine has counted.
-std::vector<std::string> perftFileFens() {
-    std::ifstream in(TARNWICK_SOURCE_DIR "/data/perft.txt");
-    std::vector<std::string> fens;
-    for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
-    return fens;
-}
-
 TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
     std::vector<std::string> fens = perftFileFens();
     // Checks that only the special moves give: an en-passant capture that
@@ -188,51 +132,23 @@ TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
     EXPECT_EQ(d->hashKey, saved);
 }
 
-// perft's last ply counts moves without writing them; compare that count
-// (and the check flag it finds on the way) with the written lists, filtered
-// by moveIsLegal out of check, in every position down to `depth` plies below
-// the given one.
-void compareLastPlyCounts(Position* pos, int ply, int depth, int& compared) {
-    PlyEntry& c = pos->plyStack[ply];
-    const bool check = sideInCheck(pos, pos->sideToMove);
-    c.inCheck = check;
-    generateMovesCaptures(ply, c.moveListStart, pos);
-    int legal = (int)(c.moveListEnd - c.moveListStart);
-    if (!check) {
-        generateMovesQuiets(ply, c.moveListEnd, pos);
-        legal = 0;
-        for (Move* m = c.moveListStart; m < c.moveListEnd; m++) legal += moveIsLegal(pos, ply, *m);
-    }
-    Move* const end = c.moveListEnd;
-    ASSERT_EQ(countLegalMoves(ply, pos), legal) << toFen(pos, ply);
-    ASSERT_EQ(c.inCheck, check) << toFen(pos, ply);
-    compared++;
-    c.moveListEnd = check ? end : keepLegalMoves(pos, ply, c.moveListStart, end);
-    pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
-    if (depth == 0) return;
-    for (Move* m = c.moveListStart; m < c.moveListEnd; m++) {
-        makeMove(pos, ply, *m);
-        compareLastPlyCounts(pos, ply + 1, depth - 1, compared);
-        unmakeMove(pos, ply, *m);
-        if (::testing::Test::HasFatalFailure()) return;
-    }
-}
-
-TEST(Perft, LastPlyCountsAgreeWithTheTestedLists) {
-    std::vector<std::string> fens = perftFileFens();
-    // Pinned pawns: pushes along the pin, a capture of the pinner (with
-    // promotion), pushes and captures off the line; for both colours.
-    for (const char* fen : {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1",
-                            "b1n4k/1P6/8/8/4K3/8/8/8 w - - 0 1", "4k3/3pp3/2B5/8/8/8/8/3KR3 b - - 0 1",
-                            "8/8/8/4k3/8/8/1p6/B1N4K b - - 0 1"})
-        fens.push_back(fen);
-    int compared = 0;
-    for (const std::string& fen : fens) {
+TEST(Exchange, StaticExchangeTest) {
+    auto see = [](const char* fen, const char* text) {
         TestPosition p(fen);
-        compareLastPlyCounts(p.get(), 0, 3, compared);
-        if (HasFatalFailure()) return;
-    }
-    EXPECT_GT(compared, 300000);
+        Move m = findMove(p.get(), text);
+        EXPECT_NE(moveToWord(m), 0u) << text;
+        return seeNotLosing(p.get(), m);
+    };
+    EXPECT_FALSE(see("4k3/8/2b5/8/4r3/8/8/4Q1K1 w - - 0 1", "e1e4"));  // queen takes rook guarded by a bishop
+    EXPECT_TRUE(see("4k3/8/2b5/8/4n3/8/2B5/6K1 w - - 0 1", "c2e4"));   // bishop takes knight: even
+    EXPECT_FALSE(see("4k3/8/3p4/4p3/8/8/8/4R1K1 w - - 0 1", "e1e5"));  // rook takes a pawn guarded by a pawn
+    // The queen behind the capturing rook joins in (an x-ray).
+    EXPECT_TRUE(see("3r2k1/8/3p4/8/8/8/3R4/3Q2K1 w - - 0 1", "d2d6"));
+    EXPECT_FALSE(see("3r2k1/8/3p4/8/8/8/3R4/6K1 w - - 0 1", "d2d6"));
+    // Knight takes a pawn that only a rook defends, a bishop backing it up.
+    EXPECT_TRUE(see("3r2k1/8/8/3p4/8/2N2B2/8/6K1 w - - 0 1", "c3d5"));
+    EXPECT_TRUE(seeAtLeast(TestPosition("4k3/8/8/3p4/4P3/8/8/4K3 w - - 0 1").get(),
+                           findMove(TestPosition("4k3/8/8/3p4/4P3/8/8/4K3 w - - 0 1").get(), "e4d5"), 88));
 }
 
 }  // namespace

@@ -1,0 +1,83 @@
+// Bitboards: bit operations, the attack tables of every kind of man, the
+// slider lookup (magic multiplication, or PEXT in the BMI build) and the
+// geometry masks the evaluation reads.  Filled once by initBitboards at
+// start-up and read-only afterwards.
+#pragma once
+
+#include <cstdint>
+
+#if defined(TW_PEXT)
+#include <immintrin.h>
+#endif
+
+#include "types.h"
+
+// ---------------------------------------------------------------------------
+// Bit operations (the only code that differs between the three builds)
+// ---------------------------------------------------------------------------
+inline int popcount(uint64_t b) {
+#if defined(TW_NOPOPCNT)
+    b = b - ((b >> 1) & 0x5555555555555555ULL);
+    b = (b & 0x3333333333333333ULL) + ((b >> 2) & 0x3333333333333333ULL);
+    b = (b + (b >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+    return (int)((b * 0x0101010101010101ULL) >> 56);
+#else
+    return __builtin_popcountll(b);
+#endif
+}
+inline int lsb(uint64_t b) { return __builtin_ctzll(b); }
+inline int msb(uint64_t b) { return 63 - __builtin_clzll(b); }
+inline int popLsb(uint64_t& b) {
+    int s = lsb(b);
+    b &= b - 1;
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Attack tables and masks
+// ---------------------------------------------------------------------------
+struct SliderLookup {
+    uint64_t* table;
+    uint64_t mask;
+    uint64_t magic;
+    uint64_t shift;
+};
+
+extern uint64_t knightAttackTable[64];
+extern uint64_t kingAttackTable[64];
+extern uint64_t pawnAttackTable[2][64];
+extern uint64_t enpassantTable[64];
+extern uint64_t rookEmptyAttacks[64];
+extern uint64_t bishopEmptyAttacks[64];
+extern SliderLookup rookLookup[64];
+extern SliderLookup bishopLookup[64];
+extern uint64_t rookAttackTable[102400];
+extern uint64_t bishopAttackTable[5248];
+extern uint64_t inBetweenSquares[64][64];
+extern uint64_t inLineSquares[64][64];
+extern uint8_t squareDistance[64][64];
+extern uint64_t adjacentFiles[64];
+extern uint64_t passedPawnsMask[2][64];
+extern uint64_t ranksAtOrAbove[2][64];
+extern uint64_t kingSafetyArea[2][64];
+extern const uint64_t FILES[8];
+
+void initBitboards();
+// Fill the slider tables, from the stored multipliers or by a fresh search.
+void initSliderAttacks(bool searchMagics);
+extern const uint64_t ROOK_MAGICS[64];
+extern const uint64_t BISHOP_MAGICS[64];
+
+// The attack set of a slider from the occupancy of its relevant squares:
+// gathered by PEXT in the BMI build, hashed by magic multiplication in the
+// others.
+inline uint64_t sliderAttacks(const SliderLookup& l, uint64_t occ) {
+#if defined(TW_PEXT)
+    return l.table[_pext_u64(occ, l.mask)];
+#else
+    return l.table[((occ & l.mask) * l.magic) >> (l.shift & 63)];
+#endif
+}
+inline uint64_t rookAttacks(int sq, uint64_t occ) { return sliderAttacks(rookLookup[sq], occ); }
+inline uint64_t bishopAttacks(int sq, uint64_t occ) { return sliderAttacks(bishopLookup[sq], occ); }
+inline uint64_t queenAttacks(int sq, uint64_t occ) { return rookAttacks(sq, occ) | bishopAttacks(sq, occ); }

@@ -1,0 +1,15 @@
+// Perft: the number of leaves of the legal move tree, the move generator's
+// proof; and the regression check ("rtest") against a file of positions with
+// known counts.
+#pragma once
+
+#include <cstdint>
+
+#include "movegen.h"
+
+// Leaves of the tree `depth` plies below the position at `ply` (its move
+// list at plyStack[ply].moveListStart).
+int64_t perft(unsigned char ply, int depth, Position* pos);
+// The perft regression check: counts every record of the regression file and
+// prints one line each, then the verdict.
+void perftCheck();

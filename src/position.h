@@ -1,0 +1,464 @@
+// The position record and everything that reads or changes a position
+// directly: the attack, legality and check tests, making and unmaking moves
+// (with the incremental material, piece-square, phase and key sums), the
+// Zobrist keys, the FEN reader, the exchange test, the playability test of a
+// remembered move, and moves and boards as text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bitboard.h"
+#include "psqt.h"
+#include "types.h"
+
+// The caches of the evaluation (eval.h); each thread owns its own and its
+// position points at them.
+struct PawnHashEntry;
+struct EvalCacheEntry;
+
+// A continuation history: for the piece and target of an earlier move, a
+// score for each piece and target of the move now (movepick.h).
+typedef int16_t ContinuationTable[12][64][12][64];
+typedef int16_t ContinuationBlock[12][64];
+
+// ---------------------------------------------------------------------------
+// Position record
+// ---------------------------------------------------------------------------
+// The board and, beside it, the search state of the thread that owns the
+// record: one flat, trivially copyable record, so that a search thread's copy
+// of the game position is made with one memcpy, and the per-ply entries the
+// node search reads at every step lie next to the board.
+// Stages of the move picker in PlyEntry::moveStage.  The capture generator
+// switches a node in check to the evasion stage.
+enum : uint8_t {
+    STAGE_HASH = 0,
+    STAGE_GEN_CAPTURES = 1,
+    STAGE_GOOD_CAPTURES = 2,
+    STAGE_KILLER1 = 4,
+    STAGE_KILLER2 = 5,
+    STAGE_COUNTER = 6,
+    STAGE_BAD_CAPTURES = 7,
+    STAGE_GEN_QUIETS = 8,
+    STAGE_QUIETS = 9,
+    STAGE_EVASIONS = 99,
+    STAGE_DONE = 100
+};
+
+struct PlyEntry {
+    int32_t savedMaterialScore[2];
+    int32_t savedPieceSquareSum[2];
+    uint64_t savedHashKey;
+    uint64_t savedPawnHashKey;
+    Move* moveListEnd;
+    Move* moveListCurrent;
+    Move* quietListStart;
+    Move* captureListEnd;
+    Move* moveListStart;
+    uint32_t currentMove;
+    uint32_t hashMove;
+    uint32_t killerMove[2];
+    uint32_t counterMoveSlot;
+    Move pvMove;
+    uint64_t notPinnedMask;
+    int16_t staticEval;
+    uint16_t noNullMove;
+    int32_t savedFiftyMoveCounter;
+    int16_t savedGamePhase;
+    uint8_t capturedPiece;
+    uint8_t enpassantSquare;
+    uint8_t castlingRights;
+    uint8_t moveStage;
+    uint8_t inCheck;
+    // Up to 128 bytes: an entry is then found from the ply with one shift,
+    // which the search does at every step.
+    uint8_t unused[8];
+};
+static_assert(sizeof(PlyEntry) == 128, "a ply entry is 128 bytes");
+
+struct Position {
+    uint8_t board[64];
+    uint64_t hashKey;
+    uint64_t pawnHashKey;
+    uint64_t pieceBitboard[14];
+    uint8_t sideToMove;
+    int32_t materialScore[2];
+    int32_t pieceSquareSum[2];
+    int16_t gamePhase;
+    // search state, part 1: thread-owned tables and counters
+    PawnHashEntry* pawnHashTable;
+    EvalCacheEntry* evalCache;
+    ContinuationTable* followUpHistory;
+    ContinuationTable* counterMoveHistory;
+    uint64_t nodeCount;
+    uint64_t quiescenceNodeCount;
+    uint64_t tbHits;
+    // Nodes of this thread already added to the search's shared count for
+    // the "go nodes" limit; zero at the start of every search.
+    uint64_t nodesReported;
+    int16_t historyLength;
+    int16_t fiftyMoveCounter;
+    // search state, part 2: root bookkeeping
+    uint16_t rootBestMoveChanges;
+    int16_t rootBestMoveDepth;
+    uint8_t rootDepthComplete;
+    int32_t timeCheckCountdown;
+    uint32_t threadIndex;
+    uint8_t pvLastIndex;
+    // search state, part 3
+    uint8_t selDepth;
+    int16_t rootScore;
+    uint64_t keyHistory[KEY_HISTORY_SIZE];
+    PlyEntry plyStack[MAX_PLY + 1];
+    // search state, part 4
+    int16_t history[12][64];
+    uint32_t counterMoves[12][64];
+    // Bumped by every write to the history and the continuation histories,
+    // so that a node can tell whether its quiet-move scores still hold.
+    uint32_t historyWrites;
+
+    Position();
+};
+
+// ---------------------------------------------------------------------------
+// Zobrist keys
+// ---------------------------------------------------------------------------
+extern const uint64_t (&ZOBRIST_NUMBERS)[800];
+extern uint64_t zobristPiece[14][64];
+extern uint64_t zobristCastling[16];
+extern uint64_t zobristEnpassant[8];
+extern uint64_t zobristBlackToMove;
+// Lets the key of a pawn or king into the pawn key, by piece code.
+extern uint64_t pawnKeyMask[14];
+// The castling rights a move from or to a square leaves.
+extern uint8_t castlingMask[64];
+
+// The keys, the pawn-key mask and the castling masks.
+void initZobristKeys();
+uint64_t computeKey(const Position* pos);
+uint64_t computePawnKey(const Position* pos);
+
+// ---------------------------------------------------------------------------
+// Setting up a position, and text forms
+// ---------------------------------------------------------------------------
+extern const std::string PIECE_LETTERS;
+extern const std::string PROMOTION_LETTERS;
+extern const std::string START_FEN;
+
+// Checks a FEN before it is given to setPosition; returns an empty string when
+// the text describes a position the engine can work with, else the reason.
+std::string validateFen(const std::string& fen);
+// Set up a position from a FEN.  Trusts its text: check it with validateFen
+// first.  Only the board fields are set; the search state is left as it is.
+void setPosition(std::string fen, Position* pos);
+
+std::string boardToString(const Position* pos);
+std::string squareToString(int sq);
+// A move in long algebraic notation ("e2e4", "e7e8q") for the side to move.
+std::string moveToText(const Move* move, unsigned char side);
+// The principal variation kept in the ply entries, moves separated by blanks.
+std::string pvToText(const Position* pos);
+
+// ---------------------------------------------------------------------------
+// Exchange test and remembered moves
+// ---------------------------------------------------------------------------
+extern const int16_t SEE_VALUE[16];
+// Static exchange test against a threshold: does the capture gain at least
+// `threshold` by SEE_VALUE once the exchange on its square is played out?
+bool seeAtLeast(const Position* pos, Move move, int threshold);
+bool seeNotLosing(const Position* pos, Move move);
+// The quick answer of the exchange test: taking a man worth at least the
+// taker (less the threshold) never loses, whatever follows.
+inline bool exchangeQuickly(int victim, int mover, int threshold) {
+    return SEE_VALUE[victim] - SEE_VALUE[mover] >= threshold;
+}
+// The exchange test with its quick answer first; most captures are settled
+// without playing the exchange out.
+inline bool exchangeAtLeast(const Position* pos, Move m, int threshold) {
+    return exchangeQuickly(pos->board[m.to], pos->board[m.from], threshold) || seeAtLeast(pos, m, threshold);
+}
+// Is the remembered move (piece code in byte 3) playable on the board of this
+// ply?  Killers and counter moves must also be quiet.
+bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t move, bool quietOnly);
+
+// ---------------------------------------------------------------------------
+// Attack and legality tests
+// ---------------------------------------------------------------------------
+
+// Does a man of `colour` attack square s with occupancy occ?
+inline bool squareAttacked(const Position* pos, int s, int colour, uint64_t occ) {
+    const uint64_t* pb = pos->pieceBitboard;
+    if (bishopAttacks(s, occ) & (pb[BISHOP + colour] | pb[QUEEN + colour])) return true;
+    if (rookAttacks(s, occ) & (pb[ROOK + colour] | pb[QUEEN + colour])) return true;
+    if (pawnAttackTable[colour][s] & pb[PAWN + colour]) return true;
+    if (knightAttackTable[s] & pb[KNIGHT + colour]) return true;
+    return (kingAttackTable[s] & pb[KING + colour]) != 0;
+}
+
+inline int kingSquare(const Position* pos, int colour) { return lsb(pos->pieceBitboard[KING + colour]); }
+
+inline bool sideInCheck(const Position* pos, int side) {
+    return squareAttacked(pos, kingSquare(pos, side), side ^ 1, pos->pieceBitboard[0] | pos->pieceBitboard[1]);
+}
+
+// Legality of a pseudo-legal move when the side to move is not in check.
+inline bool moveIsLegal(const Position* pos, int ply, Move m) {
+    const uint64_t* pb = pos->pieceBitboard;
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const uint64_t occ = pb[0] | pb[1];
+    const int from = m.from, to = m.to;
+    if (pos->board[from] == KING + side) {
+        uint64_t occ2 = (occ ^ bit(from)) | bit(to);
+        return !squareAttacked(pos, to, opp, occ2);
+    }
+    const int k = lsb(pb[KING + side]);
+    const uint64_t diag = pb[BISHOP + opp] | pb[QUEEN + opp];
+    const uint64_t straight = pb[ROOK + opp] | pb[QUEEN + opp];
+    if (m.moveType == MT_ENPASSANT) {
+        const int land = side == WHITE ? to + 8 : to - 8;
+        uint64_t occ2 = (occ ^ bit(from) ^ bit(to)) | bit(land);
+        return !((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight));
+    }
+    if (bit(from) & pos->plyStack[ply].notPinnedMask) return true;
+    uint64_t occ2 = (occ ^ bit(from)) | bit(to);
+    uint64_t notTo = ~bit(to);
+    return !(((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight)) & notTo);
+}
+
+// ---------------------------------------------------------------------------
+// Making and unmaking moves
+// ---------------------------------------------------------------------------
+// The rook's squares of a castling move (the king's move from `from` to
+// `to`): it comes from the corner and lands on the square the king crossed.
+inline int castlingRookFrom(Move m) { return m.moveType == MT_CASTLE_K ? m.from + 3 : m.from - 4; }
+inline int castlingRookTo(Move m) { return m.moveType == MT_CASTLE_K ? m.to - 1 : m.to + 1; }
+
+// The squares from which a man of this kind and side would check a king on k
+// if nothing stood in between.
+inline uint64_t emptyBoardCheckSquares(int kind, int side, int k) {
+    switch (kind) {
+    case PAWN: return pawnAttackTable[side][k];
+    case KNIGHT: return knightAttackTable[k];
+    case BISHOP: return bishopEmptyAttacks[k];
+    case ROOK: return rookEmptyAttacks[k];
+    case QUEEN: return bishopEmptyAttacks[k] | rookEmptyAttacks[k];
+    default: return 0;  // a king never checks
+    }
+}
+
+// Does the move, not yet made, check on the board it would leave?  The
+// full test behind moveGivesCheck.
+bool checkOnBoardAfter(const Position* pos, Move m);
+
+// Would the move give check?  Asked before the move is made, for moves the
+// search may drop unless they check: it answers as the check test on the
+// board after the move would, without making and taking back the move.
+inline bool moveGivesCheck(const Position* pos, Move m) {
+    if (m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE) {
+        // Most moves are settled without the attack sets: a man checks only
+        // from a square that would see the king on an empty board, or by
+        // leaving a line between the king and a slider of its own side.
+        const uint64_t* pb = pos->pieceBitboard;
+        const int side = pos->sideToMove;
+        const int k = lsb(pb[KING + (side ^ 1)]);
+        const uint64_t F = bit(m.from);
+        const uint64_t diagLines = bishopEmptyAttacks[k], straightLines = rookEmptyAttacks[k];
+        const bool direct = (bit(m.to) & emptyBoardCheckSquares(pos->board[m.from] & ~1, side, k)) != 0;
+        const bool uncovers = ((F & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
+                              ((F & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
+        if (!direct && !uncovers) return false;
+    }
+    return checkOnBoardAfter(pos, m);
+}
+
+inline void makeMove(Position* pos, int ply, Move move) {
+    PlyEntry& c = pos->plyStack[ply];
+    PlyEntry& n = pos->plyStack[ply + 1];
+    const int side = pos->sideToMove, opp = side ^ 1;
+    const int from = move.from, to = move.to;
+    const int mover = pos->board[from];
+    const int captured = pos->board[to];
+    const uint64_t F = bit(from), T = bit(to);
+    uint64_t* pb = pos->pieceBitboard;
+
+    n.capturedPiece = (uint8_t)captured;
+    n.savedMaterialScore[0] = pos->materialScore[0];
+    n.savedMaterialScore[1] = pos->materialScore[1];
+    n.savedPieceSquareSum[0] = pos->pieceSquareSum[0];
+    n.savedPieceSquareSum[1] = pos->pieceSquareSum[1];
+    n.savedGamePhase = pos->gamePhase;
+    n.savedHashKey = pos->hashKey;
+    n.savedPawnHashKey = pos->pawnHashKey;
+
+    uint64_t key = pos->hashKey ^ zobristBlackToMove;
+    if (c.enpassantSquare) key ^= zobristEnpassant[c.enpassantSquare & 7];
+    const uint8_t oldRights = c.castlingRights;
+    const uint8_t newRights = oldRights & castlingMask[from] & castlingMask[to];
+    n.castlingRights = newRights;
+    key ^= zobristCastling[oldRights] ^ zobristCastling[newRights];  // nothing when they are equal
+    n.enpassantSquare = 0;
+    uint64_t pawnKey = pos->pawnHashKey;
+
+    if (captured) {
+        pos->materialScore[opp] -= materialByCode[captured];
+        pos->pieceSquareSum[opp] -= pieceSquareByCode[captured][to];
+        pos->gamePhase -= phaseByCode[captured];
+        pb[captured] ^= T;
+        pb[opp] ^= T;
+        key ^= zobristPiece[captured][to];
+        pawnKey ^= zobristPiece[captured][to] & pawnKeyMask[captured];
+    }
+
+    const int32_t* pst = pieceSquareByCode[mover];
+    if (move.moveType == MT_NORMAL || move.moveType == MT_DOUBLE) {
+        pos->pieceSquareSum[side] += pst[to] - pst[from];
+        pb[mover] ^= F | T;
+        pb[side] ^= F | T;
+        pos->board[to] = (uint8_t)mover;
+        const uint64_t moved = zobristPiece[mover][from] ^ zobristPiece[mover][to];
+        key ^= moved;
+        pawnKey ^= moved & pawnKeyMask[mover];
+        if (move.moveType == MT_DOUBLE) {
+            n.enpassantSquare = (uint8_t)to;
+            key ^= zobristEnpassant[to & 7];
+        }
+    } else if (move.moveType == MT_ENPASSANT) {
+        const int land = side == WHITE ? to + 8 : to - 8;
+        pos->pieceSquareSum[side] += pst[land] - pst[from];
+        pos->board[to] = 0;
+        pb[mover] ^= F | bit(land);
+        pb[side] ^= F | bit(land);
+        pos->board[land] = (uint8_t)mover;
+        key ^= zobristPiece[mover][from] ^ zobristPiece[mover][land];
+        pawnKey ^= zobristPiece[mover][from] ^ zobristPiece[mover][land];
+    } else if (move.moveType >= MT_CASTLE_K) {
+        const int rook = ROOK + side;
+        const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
+        const int32_t* rpst = pieceSquareByCode[rook];
+        pos->pieceSquareSum[side] += pst[to] - pst[from] - rpst[rFrom] + rpst[rTo];
+        pb[mover] ^= F | T;
+        pb[side] ^= F | T;
+        pos->board[to] = (uint8_t)mover;
+        key ^= zobristPiece[mover][from] ^ zobristPiece[mover][to];
+        pawnKey ^= zobristPiece[mover][from] ^ zobristPiece[mover][to];
+        pb[rook] ^= bit(rFrom) | bit(rTo);
+        pb[side] ^= bit(rFrom) | bit(rTo);
+        pos->board[rTo] = (uint8_t)rook;
+        pos->board[rFrom] = 0;
+        key ^= zobristPiece[rook][rFrom] ^ zobristPiece[rook][rTo];
+    } else {  // promotion
+        const int newPiece = side + move.moveType;
+        pos->materialScore[side] += materialByCode[newPiece] - materialByCode[mover];
+        pos->pieceSquareSum[side] += pieceSquareByCode[newPiece][to] - pst[from];
+        pos->gamePhase += phaseByCode[newPiece];
+        pb[mover] ^= F;
+        pb[newPiece] ^= T;
+        pb[side] ^= F | T;
+        pos->board[to] = (uint8_t)newPiece;
+        key ^= zobristPiece[mover][from] ^ zobristPiece[newPiece][to];
+        pawnKey ^= zobristPiece[mover][from];
+    }
+    pos->board[from] = 0;
+    pos->hashKey = key;
+    pos->pawnHashKey = pawnKey;
+    pos->keyHistory[pos->historyLength++] = key;
+    n.savedFiftyMoveCounter = pos->fiftyMoveCounter;
+    pos->fiftyMoveCounter = (captured || mover <= BPAWN) ? 0 : pos->fiftyMoveCounter + 1;
+    pos->sideToMove = (uint8_t)opp;
+}
+
+inline void unmakeMove(Position* pos, int ply, Move move) {
+    const PlyEntry& n = pos->plyStack[ply + 1];
+    const int side = pos->sideToMove ^ 1, opp = side ^ 1;
+    pos->sideToMove = (uint8_t)side;
+    pos->hashKey = n.savedHashKey;
+    pos->pawnHashKey = n.savedPawnHashKey;
+    pos->historyLength--;
+    pos->fiftyMoveCounter = (int16_t)n.savedFiftyMoveCounter;
+    const int from = move.from, to = move.to;
+    const uint64_t F = bit(from), T = bit(to);
+    uint64_t* pb = pos->pieceBitboard;
+    int mover;
+    switch (move.moveType) {
+    case MT_NORMAL:
+    case MT_DOUBLE:
+        mover = pos->board[to];
+        pb[mover] ^= F | T;
+        pb[side] ^= F | T;
+        break;
+    case MT_ENPASSANT: {
+        const int land = side == WHITE ? to + 8 : to - 8;
+        mover = PAWN + side;
+        pb[mover] ^= F | bit(land);
+        pb[side] ^= F | bit(land);
+        pos->board[land] = 0;
+        break;
+    }
+    case MT_CASTLE_K:
+    case MT_CASTLE_Q: {
+        const int rook = ROOK + side;
+        const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
+        mover = KING + side;
+        pb[mover] ^= F | T;
+        pb[side] ^= F | T;
+        pb[rook] ^= bit(rFrom) | bit(rTo);
+        pb[side] ^= bit(rFrom) | bit(rTo);
+        pos->board[rTo] = 0;
+        pos->board[rFrom] = (uint8_t)rook;
+        break;
+    }
+    default:  // promotion
+        mover = PAWN + side;
+        pb[mover] ^= F;
+        pb[side + move.moveType] ^= T;
+        pb[side] ^= F | T;
+        break;
+    }
+    pos->board[from] = (uint8_t)mover;
+    const int captured = n.capturedPiece;
+    pos->board[to] = (uint8_t)captured;
+    if (captured) {
+        pb[captured] ^= T;
+        pb[opp] ^= T;
+    }
+    pos->materialScore[0] = n.savedMaterialScore[0];
+    pos->materialScore[1] = n.savedMaterialScore[1];
+    pos->pieceSquareSum[0] = n.savedPieceSquareSum[0];
+    pos->pieceSquareSum[1] = n.savedPieceSquareSum[1];
+    pos->gamePhase = n.savedGamePhase;
+}
+
+inline uint64_t makeNullMove(Position* pos, int ply) {
+    const uint64_t savedKey = pos->hashKey;
+    const PlyEntry& c = pos->plyStack[ply];
+    pos->sideToMove ^= 1;
+    pos->hashKey ^= zobristBlackToMove;
+    if (c.enpassantSquare) pos->hashKey ^= zobristEnpassant[c.enpassantSquare & 7];
+    pos->plyStack[ply + 1] = c;
+    pos->plyStack[ply + 1].capturedPiece = 0;
+    pos->plyStack[ply + 1].enpassantSquare = 0;
+    return savedKey;
+}
+
+inline void unmakeNullMove(Position* pos, int /*ply*/, uint64_t savedKey) {
+    pos->sideToMove ^= 1;
+    pos->hashKey = savedKey;
+}
+
+// Does the side that just moved give check (the side to move is in check)?
+inline bool givesCheckAfterMove(const Position* pos) { return sideInCheck(pos, pos->sideToMove); }
+
+// The position key after an ordinary move, capture or double step, computed
+// before the move is made so that its table bucket can be fetched early; for
+// castling, en passant and promotions it is wrong, which costs only a useless
+// fetch.
+inline uint64_t keyAfterGuess(const Position* pos, int ply, Move m) {
+    const PlyEntry& c = pos->plyStack[ply];
+    const int mover = pos->board[m.from];
+    const uint8_t rights = c.castlingRights & castlingMask[m.from] & castlingMask[m.to];
+    uint64_t key = pos->hashKey ^ zobristBlackToMove ^ zobristPiece[mover][m.from] ^ zobristPiece[mover][m.to] ^
+              zobristPiece[pos->board[m.to]][m.to] ^ zobristCastling[c.castlingRights] ^ zobristCastling[rights];
+    if (c.enpassantSquare) key ^= zobristEnpassant[c.enpassantSquare & 7];
+    if (m.moveType == MT_DOUBLE) key ^= zobristEnpassant[m.to & 7];
+    return key;
+}

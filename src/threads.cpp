@@ -1,0 +1,734 @@
+// The search threads: the mate proof, the root search with iterative
+// deepening and its output, and the pool that runs them.
+#include "threads.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "movegen.h"
+#include "syzygy.h"
+#include "tt.h"
+#include "util.h"
+
+ThreadPool threadPool;
+
+uint64_t totalNodes() {
+    uint64_t n = 0;
+    for (SearchThread* w : threadPool.searchThreads())
+        n += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// Mate proof
+// ---------------------------------------------------------------------------
+// The node search prunes and reduces, so a mate score at the root can rest on
+// a defence it never looked at.  Before a mate is announced, and the search
+// ended on it, it is proven by a search that prunes nothing: the attacker
+// needs one move that works, and every defence is tried.  Only legal moves
+// are generated, and the table is read for move order but never written.
+namespace {
+
+enum ProofResult { PROOF_FAILED, PROOF_FOUND, PROOF_UNKNOWN };
+
+// Positions the proof may visit before it gives up (the claim is then not
+// announced and the search goes on as if it had found no mate).
+constexpr uint64_t MATE_PROOF_BUDGET = 400000;
+// Longest mate, in moves, a proof is tried for (its line must fit the ply
+// stack, and longer ones would not be proven within the budget anyway).
+constexpr int MATE_PROOF_LONGEST = 16;
+
+class MateProof {
+  public:
+    explicit MateProof(Position* p) : pos(p) {}
+
+    // Does the side to move mate within n of its moves?
+    ProofResult mates(int ply, int n) {
+        if (!visit()) return PROOF_UNKNOWN;
+        Move* start = legalMoves(ply);
+        Move* const end = pos->plyStack[ply].moveListEnd;
+        bool unknown = false;
+        for (Move* m = start; m < end; m++) {
+            makeMove(pos, ply, *m);
+            const bool check = sideInCheck(pos, pos->sideToMove);
+            // The last move of the mate must give check.
+            const ProofResult r = n == 1 && !check ? PROOF_FAILED : defenderLoses(ply + 1, n, check);
+            unmakeMove(pos, ply, *m);
+            if (r == PROOF_FOUND) {
+                if (ply == 0) firstMove = {m->from, m->to, m->moveType, 0};
+                return PROOF_FOUND;
+            }
+            if (r == PROOF_UNKNOWN) unknown = true;
+            if (exhausted) return PROOF_UNKNOWN;
+        }
+        return unknown ? PROOF_UNKNOWN : PROOF_FAILED;
+    }
+
+    // Is the side to move mated within n moves of its opponent, whatever it
+    // plays?  (n >= 1; the position is not yet mate.)
+    ProofResult isMated(int ply, int n) {
+        if (!visit()) return PROOF_UNKNOWN;
+        Move* start = legalMoves(ply);
+        Move* const end = pos->plyStack[ply].moveListEnd;
+        if (start == end) return PROOF_FAILED;
+        bool unknown = false;
+        for (Move* m = start; m < end; m++) {
+            makeMove(pos, ply, *m);
+            const ProofResult r = mates(ply + 1, n);
+            unmakeMove(pos, ply, *m);
+            if (r == PROOF_FAILED) return PROOF_FAILED;
+            if (r == PROOF_UNKNOWN) unknown = true;
+            if (exhausted) return PROOF_UNKNOWN;
+        }
+        return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
+    }
+
+    Move firstMove = NO_MOVE;
+
+  private:
+    // The attacker has just played the (n)th-last move of a mate in n.
+    ProofResult defenderLoses(int ply, int n, bool inCheck) {
+        if (!visit()) return PROOF_UNKNOWN;
+        Move* start = legalMoves(ply);
+        Move* const end = pos->plyStack[ply].moveListEnd;
+        if (start == end) return inCheck ? PROOF_FOUND : PROOF_FAILED;
+        if (n == 1) return PROOF_FAILED;
+        bool unknown = false;
+        for (Move* m = start; m < end; m++) {
+            makeMove(pos, ply, *m);
+            const ProofResult r = mates(ply + 1, n - 1);
+            unmakeMove(pos, ply, *m);
+            if (r == PROOF_FAILED) return PROOF_FAILED;
+            if (r == PROOF_UNKNOWN) unknown = true;
+            if (exhausted) return PROOF_UNKNOWN;
+        }
+        return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
+    }
+
+    // The legal moves of the ply, the table's move first (it is the search's
+    // best guess for either side).
+    Move* legalMoves(int ply) {
+        PlyEntry& e = pos->plyStack[ply];
+        generateMovesLegal((unsigned char)ply, e.moveListStart, pos);
+        pos->plyStack[ply + 1].moveListStart = e.moveListEnd;
+        const uint32_t hashMove = ttPeekMove(pos->hashKey);
+        if (hashMove)
+            for (Move* m = e.moveListStart; m < e.moveListEnd; m++)
+                if (sameMove(moveToWord(*m), hashMove)) {
+                    std::swap(*m, *e.moveListStart);
+                    break;
+                }
+        return e.moveListStart;
+    }
+
+    // Count a position; false once the budget is spent or the search must
+    // stop (a "stop", or the hard time limit).
+    bool visit() {
+        if (exhausted) return false;
+        if (++visited > MATE_PROOF_BUDGET) exhausted = true;
+        if ((visited & 1023) == 0 && (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
+            exhausted = true;
+        return !exhausted;
+    }
+
+    Position* pos;
+    uint64_t visited = 0;
+    bool exhausted = false;
+};
+
+// The mate a root score claims, in moves (negative: the side to move is
+// mated), or 0 when the score is no mate found within `depth` plies.
+int claimedMate(int score, int depth) {
+    if (score >= MATE_THRESHOLD && MATE_SCORE - score <= depth) return (MATE_SCORE - score + 1) / 2;
+    if (score <= -MATE_THRESHOLD && score + MATE_SCORE <= depth) return -(score + MATE_SCORE) / 2;
+    return 0;
+}
+
+}  // namespace
+
+int MainThread::provenRootMate(int s) {
+    Position* pos = searchPos;
+    const int claim = claimedMate(s, MAX_PLY);
+    if (claim == 0) return 0;
+    if (claim != lastMate.claim) {
+        lastMate = MateVerdict();
+        lastMate.claim = claim;
+        // One budget for the whole verdict.  Mates longer than the proof can
+        // follow within the ply stack are left unproven.
+        MateProof proof(pos);
+        if (claim > 0 && claim <= MATE_PROOF_LONGEST) {
+            // The claim itself first; then whether a shorter mate exists,
+            // which the pruned search may have missed.
+            if (proof.mates(0, claim) == PROOF_FOUND) {
+                lastMate.proven = claim;
+                for (int n = 1; n < claim; n++) {
+                    const ProofResult r = proof.mates(0, n);
+                    if (r == PROOF_FOUND) {
+                        lastMate.proven = n;
+                        lastMate.move = proof.firstMove;
+                        break;
+                    }
+                    if (r == PROOF_UNKNOWN) break;
+                }
+            }
+        } else if (claim < 0 && -claim <= MATE_PROOF_LONGEST && proof.isMated(0, -claim) == PROOF_FOUND) {
+            // Mated for sure; the opponent may even mate sooner.
+            lastMate.proven = claim;
+            for (int n = -claim - 1; n >= 1 && proof.isMated(0, n) == PROOF_FOUND; n--) lastMate.proven = -n;
+        }
+    }
+    if (lastMate.proven > 0 && moveToWord(lastMate.move) != 0) {
+        // A shorter mate than the search's: its first move is the answer.
+        pos->plyStack[0].pvMove = lastMate.move;
+        pos->pvLastIndex = 0;
+        pos->rootScore = (int16_t)(MATE_SCORE - (2 * lastMate.proven - 1));
+    }
+    return lastMate.proven;
+}
+
+// ---------------------------------------------------------------------------
+// Root search with iterative deepening
+// ---------------------------------------------------------------------------
+namespace {
+
+// Aspiration half-widths, one row per thread (index mod 32): the first
+// window, then the four widenings after a fail; rows differ so that the
+// threads' searches differ.
+const int16_t ASPIRATION_WIDTHS[32][5] = {
+    {15, 35, 40, 80, 160}, {9, 24, 34, 75, 113},  {15, 35, 40, 80, 160}, {54, 69, 79, 195, 15},
+    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 12}, {27, 37, 83, 117, 51}, {66, 76, 187, 169, 15},
+    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 48}, {63, 73, 179, 165, 15},
+    {30, 40, 91, 121, 18}, {33, 43, 99, 125, 15}, {35, 40, 80, 160, 45}, {60, 70, 171, 161, 21},
+    {36, 46, 107, 129, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 42}, {57, 67, 163, 157, 15},
+    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 24}, {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
+    {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 36}, {51, 61, 147, 149, 15},
+    {35, 40, 80, 160, 30}, {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33}, {48, 58, 139, 145, 0}};
+// Depth skipping of the helpers (index mod 16): every skipSize-th depth a
+// helper jumps skipPhase depths ahead.
+const int SKIP_SIZE[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
+const int SKIP_PHASE[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
+
+struct SearchTotals {
+    uint64_t nodes = 0;
+    uint64_t nps = 0;
+    uint64_t elapsed = 1;
+};
+
+SearchTotals gatherTotals() {
+    SearchTotals t;
+    uint64_t tb = 0;
+    for (SearchThread* w : threadPool.searchThreads()) {
+        t.nodes += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
+        tb += relaxedRead(w->position.tbHits);
+    }
+    threadPool.totalTbHits.store(tb, std::memory_order_relaxed);
+    t.elapsed = threadPool.elapsedMs.load(std::memory_order_relaxed);
+    if (t.elapsed == 0) {
+        t.elapsed = 1;
+        threadPool.elapsedMs.store(1, std::memory_order_relaxed);
+    }
+    t.nps = t.nodes * 1000 / t.elapsed;
+    return t;
+}
+
+// One line of search output: the score ("cp 25" or "mate 3"), the depth,
+// the selective depth when given (not for mate lines), the totals of all
+// threads and the PV.
+void printSearchLine(Position* pos, const std::string& score, int depth, int selDepth) {
+    if (threadPool.silent) return;
+    const SearchTotals t = gatherTotals();
+    std::string line = "info score " + score + " depth " + std::to_string(depth);
+    if (selDepth >= 0) line += " seldepth " + std::to_string(selDepth);
+    line += " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " +
+            std::to_string(t.elapsed) + " tbhits " +
+            std::to_string(threadPool.totalTbHits.load(std::memory_order_relaxed)) + " pv " + pvToText(pos);
+    printLine(line);
+}
+
+void printInfoLine(Position* pos, int score, int depth, int selDepth) {
+    printSearchLine(pos, "cp " + std::to_string((int16_t)score), depth, selDepth);
+}
+
+// `mate` is in moves: positive when the side to move mates, negative when it
+// is mated (mated in 2: it has two moves before the mating one).
+void printMateLine(Position* pos, int mate, int depth) {
+    printSearchLine(pos, "mate " + std::to_string(mate), depth, -1);
+}
+
+void setElapsed() {
+    int64_t ms = elapsedMs(searchControl.budget);
+    threadPool.elapsedMs.store(ms < 0 ? 0 : (uint64_t)ms, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+namespace {
+
+Move fallbackRootMove(Position* pos) {
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    if (pos->plyStack[0].moveListEnd == pos->plyStack[0].moveListStart) return NO_MOVE;
+    const uint32_t hashMove = ttEntryMove(ttProbe(pos->hashKey));
+    for (Move* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
+        if (hashMove && sameMove(moveToWord(*l), hashMove)) return *l;
+    return *pos->plyStack[0].moveListStart;
+}
+
+// Is `reply` legal after `m` has been played at the root?
+bool isLegalReply(Position* pos, Move m, Move reply) {
+    Move made = m;
+    made.score = 0;
+    makeMove(pos, 0, made);
+    const bool found = isLegalMoveAt(pos, 1, reply);
+    unmakeMove(pos, 0, made);
+    return found;
+}
+
+}  // namespace
+
+namespace {
+
+// Iterations from this depth on print their line; helpers below it never
+// skip a depth.
+constexpr int OUTPUT_DEPTH = 10;
+// From this depth on an iteration starts inside an aspiration window around
+// the previous score, and the time scale follows the root's instability.
+constexpr int ASPIRATION_DEPTH = 6;
+// Fails low or high that widen the window step by step; after them the
+// window opens to the mate bound.
+constexpr int ASPIRATION_STEPS = 4;
+// A root with a single legal move is searched this deep, for a score and a
+// ponder move, and no deeper.
+constexpr int SINGLE_MOVE_DEPTH = 3;
+
+
+// A depth counts as a record (which lets a helper decide on time) only
+// after this share of the soft time, and at least this many milliseconds.
+constexpr int RECORD_TIME_FRACTION = 16;
+constexpr int RECORD_MIN_MS = 100;
+
+}  // namespace
+
+bool MainThread::settledAtTheRoot(int rootMoves) {
+    Position* pos = searchPos;
+    // Checkmated: nothing to search.
+    if (pos->plyStack[0].inCheck && rootMoves == 0) {
+        searchControl.stop.store(1, std::memory_order_relaxed);
+        if (!threadPool.silent) printLine("info score mate 0");
+        scoreReported = true;
+        pos->plyStack[0].pvMove = NO_MOVE;
+        pos->pvLastIndex = 0;
+        threadPool.elapsedMs.store(1, std::memory_order_relaxed);
+        return true;
+    }
+    // A tablebase position: the distance tables name the move (and the probe
+    // prints its line).
+    if (tb::largestMen > 0 && pos->plyStack[0].castlingRights == 0 &&
+        popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= tb::largestMen) {
+        const uint32_t m = probeRootTablebase(pos);
+        if (m) {
+            scoreReported = true;
+            searchControl.stop.store(1, std::memory_order_relaxed);
+            pos->plyStack[0].pvMove = wordToMove(m);
+            pos->pvLastIndex = 0;
+            threadPool.elapsedMs.store(1, std::memory_order_relaxed);
+            pos->rootDepthComplete = 1;
+            pos->rootBestMoveDepth = MAX_PLY - 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+int SearchThread::helperDepth(int next) const {
+    const int i = threadIndex % 16;
+    if ((i + next) % SKIP_SIZE[i] == 0) next = std::min(next + SKIP_PHASE[i], MAX_PLY - 1);
+    return next;
+}
+
+bool SearchThread::othersAreAt(int depth, int need) const {
+    if (depth < OUTPUT_DEPTH) return false;
+    int count = 0;
+    for (SearchThread* other : threadPool.searchThreads())
+        if (other != this && other->currentDepth.load(std::memory_order_relaxed) >= depth && ++count >= need) break;
+    return count >= need;
+}
+
+SearchThread::Iteration SearchThread::aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch,
+                                           double scaleAtStart) {
+    // clockWatch: the main thread of a search without a depth limit, which may stop
+    // after a fail high once it is no longer pondering.
+    Position* pos = searchPos;
+    const int16_t* w = ASPIRATION_WIDTHS[threadIndex % 32];
+    Iteration it;
+    if (d >= ASPIRATION_DEPTH) {
+        alpha = std::max(s - w[0], -32767);
+        beta = std::min(s + w[0], 32767);
+    }
+    while (!stopRequested()) {
+        it.score = alphaBeta(0, std::max(d - k, 1), alpha, beta, pos);
+        if (stopRequested()) break;
+        if (it.score <= alpha) {
+            // Fail low: the search restarts at the full depth below a
+            // lowered alpha, the window widening step by step.
+            beta = (int16_t)((alpha + beta) / 2);
+            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - w[it.failsLow + 1], -32767) : -MATE_SCORE;
+            it.failsLow++;
+            k = 0;
+        } else if (it.score >= beta) {
+            // Fail high: one ply shallower each time, alpha stays.
+            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + w[it.failsHigh + 1], 32767) : MATE_SCORE;
+            it.failsHigh++;
+            k++;
+        } else {
+            it.complete = true;
+            break;
+        }
+        // After fails high only, the main thread may call it a move when the soft
+        // time is gone: the move that failed high is already the best.
+        if (clockWatch && !ponderingOrInfinite() && it.failsLow == 0) {
+            setElapsed();
+            if ((double)threadPool.elapsedMs.load(std::memory_order_relaxed) > searchControl.budget.soft * scaleAtStart) {
+                searchControl.stop.store(1, std::memory_order_relaxed);
+                break;
+            }
+        }
+    }
+    return it;
+}
+
+void MainThread::reportIteration(int s, int d) {
+    Position* pos = searchPos;
+    getPVFromHashTable(pos, d);
+    if (!stopRequested() && pos->pvLastIndex != 0) {
+        savedBestMove = pos->plyStack[0].pvMove;
+        savedPonderMove = pos->plyStack[1].pvMove;
+    }
+    printInfoLine(pos, s, d, pos->selDepth);
+    scoreReported = true;
+}
+
+bool MainThread::mateEndsSearch(int s, int d, bool pvRebuilt) {
+    if (stopRequested() || claimedMate(s, d) == 0) return false;
+    if (!pvRebuilt) getPVFromHashTable(searchPos, d);
+    const int mate = provenRootMate(s);
+    if (mate == 0) return false;
+    printMateLine(searchPos, mate, d);
+    scoreReported = true;
+    // "go mate N" asks for a mate in N or fewer for the side to move;
+    // anything else goes on under the other limits.
+    const bool wanted = searchControl.limits.mate == 0 || (mate > 0 && mate <= searchControl.limits.mate);
+    return wanted && !ponderingOrInfinite();
+}
+
+void SearchThread::searchRoot() {
+    Position* pos = searchPos;
+    const bool isBoss = threadIndex == 0;
+    MainThread* const b = isBoss ? static_cast<MainThread*>(this) : nullptr;
+    const int minReport =
+        searchControl.budget.soft >= RECORD_TIME_FRACTION * RECORD_MIN_MS ? searchControl.budget.soft / RECORD_TIME_FRACTION : RECORD_MIN_MS;
+    int limit = searchControl.limits.depth;
+    pos->timeCheckCountdown = searchControl.timeCheckInterval;
+    pos->plyStack[0].killerMove[0] = pos->plyStack[0].killerMove[1] = 0;
+    threadPool.searchFinished.store(0, std::memory_order_relaxed);
+
+    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+    const int rootMoves = (int)(pos->plyStack[0].moveListEnd - pos->plyStack[0].moveListStart);
+    pos->rootDepthComplete = 1;
+    pos->rootBestMoveDepth = 0;
+    pos->rootScore = -32767;
+    completedDepth = 0;
+    if (isBoss && b->settledAtTheRoot(rootMoves)) return;
+    if (rootMoves == 1) limit = SINGLE_MOVE_DEPTH;
+    // Other threads that must already be at a depth for a helper to skip it.
+    const int nofThreads = threadPool.threadsInSearch;
+    const int need = (nofThreads > 3 ? 1 : 0) + nofThreads / 2;
+
+    pos->plyStack[0].staticEval = 0;
+    pos->plyStack[1].staticEval = 0;
+    int alpha = -32767, beta = 32767;
+    int s = -32767;
+    double timeScale = 1.0;
+    int d = 0, k = 0;
+    bool cont = true;
+
+    for (;;) {
+        d = isBoss ? d + 1 : helperDepth(d + 1);
+        // A helper leaves a depth to the threads already at it.
+        if (isBoss || !othersAreAt(d, need)) {
+            currentDepth.store(d, std::memory_order_relaxed);
+            pos->rootBestMoveChanges = 0;
+            const bool output = isBoss && d >= OUTPUT_DEPTH;
+            const Iteration it =
+                aspirationSearch(d, s, alpha, beta, k, isBoss && limit == 0, timeScale);
+            if (it.complete) {
+                pos->rootScore = (int16_t)it.score;
+                if (output)
+                    ttStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToTable(it.score, 0), d,
+                              BOUND_EXACT);
+                pos->rootDepthComplete = 1;
+                pos->rootBestMoveDepth = (int16_t)d;
+                completedDepth = d;
+                s = it.score;
+            }
+
+            // End of the iteration (also after a stop, with the last score).
+            int instability = pos->rootBestMoveChanges;
+            if (it.failsLow > 1 || it.failsHigh > 1) instability += std::max(it.failsLow, it.failsHigh) - 1;
+            setElapsed();
+            if (output) b->reportIteration(s, d);
+            if (isBoss && b->mateEndsSearch(s, d, output)) break;
+            bool newRecord = false;
+            if ((int64_t)threadPool.elapsedMs.load(std::memory_order_relaxed) > minReport &&
+                d > threadPool.maxDepthReached.load(std::memory_order_relaxed)) {
+                threadPool.maxDepthReached.store(d, std::memory_order_relaxed);
+                newRecord = true;
+            }
+            timeScale = nextTimeScale(timeScale, d, instability);
+            // The main thread decides on every depth, a helper only on a record
+            // depth; a soft stop found by any thread ends every loop.
+            if (isBoss || newRecord) {
+                if (limit != 0) {
+                    cont = d < limit;
+                } else {
+                    if (softLimitPassed(searchControl.budget, threadPool.elapsedMs.load(std::memory_order_relaxed), timeScale)) threadPool.searchFinished.store(1, std::memory_order_relaxed);
+                    cont = searchControl.pondering.load(std::memory_order_relaxed) ||
+                           !threadPool.searchFinished.load(std::memory_order_relaxed);
+                }
+                if (searchControl.limits.infinite) cont = true;
+            }
+        }
+        if (!cont || d >= MAX_PLY - 1 || stopRequested()) break;
+    }
+    setElapsed();
+    if (!cont) searchControl.stop.store(1, std::memory_order_relaxed);
+}
+
+// Hold the answer of a ponder or infinite search until the GUI asks for it:
+// "bestmove" must not come before "stop" or "ponderhit", however early the
+// search itself was done.
+static void holdWhilePonderingOrInfinite() {
+    while ((searchControl.limits.infinite || searchControl.pondering.load(std::memory_order_relaxed)) &&
+           !threadPool.stopCommanded.load(std::memory_order_relaxed))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void MainThread::searchRoot() {
+    // However the search ends, the table's helper may go on afterwards.
+    struct EndNotice {
+        ~EndNotice() {
+            threadPool.answered.store(1, std::memory_order_release);
+            ttSearchEnded();
+        }
+    } notice;
+    savedBestMove = savedPonderMove = NO_MOVE;
+    scoreReported = false;
+    lastMate = MateVerdict();
+    if (threadPool.noPosition) {
+        threadPool.searchFinished.store(1, std::memory_order_relaxed);
+        holdWhilePonderingOrInfinite();
+        threadPool.lastBestMove = NO_MOVE;
+        threadPool.answered.store(1, std::memory_order_release);
+        if (!threadPool.silent) printLine("bestmove 0000");
+        return;
+    }
+    for (int i = 1; i < threadPool.threadsInSearch; i++) threadPool.workers[i]->wake();
+    SearchThread::searchRoot();
+    threadPool.searchFinished.store(1, std::memory_order_relaxed);
+    holdWhilePonderingOrInfinite();
+    searchControl.stop.store(1, std::memory_order_relaxed);
+    for (int i = 1; i < threadPool.threadsInSearch; i++) threadPool.workers[i]->waitIdle();
+
+    SearchThread* best = this;
+    if (threadPool.threadsInSearch > 1 && searchControl.limits.depth == 0) {
+        int bestKey = 2 * position.rootBestMoveDepth + position.rootDepthComplete;
+        for (SearchThread* w : threadPool.searchThreads()) {
+            const int key = 2 * w->position.rootBestMoveDepth + w->position.rootDepthComplete;
+            if (key == bestKey || w->position.rootScore >= MATE_THRESHOLD) {
+                if (w->position.rootScore > best->position.rootScore) {
+                    best = w;
+                    bestKey = key;
+                }
+            } else if (key > bestKey) {
+                best = w;
+                bestKey = key;
+            }
+        }
+    }
+    Position* bp = best->searchPos;
+    if (best != this && !threadPool.silent) {
+        getPVFromHashTable(bp, bp->rootBestMoveDepth);
+        printInfoLine(bp, bp->rootScore, bp->rootBestMoveDepth, bp->selDepth);
+        scoreReported = true;
+    }
+    Move bestMove = bp->plyStack[0].pvMove;
+    Move ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : NO_MOVE;
+    if (moveToWord(ponder) == 0 && sameMove(moveToWord(bestMove), moveToWord(savedBestMove))) ponder = savedPonderMove;
+    if (!isLegalMoveAt(bp, 0, bestMove)) {
+        // Stopped before any root move was searched: answer with a legal
+        // move all the same (the table's move, else the first one).  Only a
+        // side without moves answers with the empty move.
+        bestMove = fallbackRootMove(bp);
+        ponder = NO_MOVE;
+    }
+    threadPool.lastBestMove = bestMove;
+    if (threadPool.silent) return;
+    if (!scoreReported) {
+        printFinalReport(bestMove);
+        if (bp->pvLastIndex != 0 && moveToWord(ponder) == 0) ponder = bp->plyStack[1].pvMove;
+    }
+    std::string line = "bestmove " + moveToText(&bestMove, bp->sideToMove);
+    if (moveToWord(ponder) != 0 && isLegalReply(bp, bestMove, ponder))
+        line += " ponder " + moveToText(&ponder, bp->sideToMove ^ 1);
+    // Marked before it is printed: a "stop" that follows the answer is for
+    // the next search.
+    threadPool.answered.store(1, std::memory_order_release);
+    printLine(line);
+}
+
+// The search printed no line with a score (it ended before the depths that
+// report, or it had a single legal move): one ordinary line for the last
+// completed depth, whose PV starts with the move about to be played.
+void MainThread::printFinalReport(Move bestMove) {
+    Position* pos = searchPos;
+    int score = pos->rootScore;
+    if (completedDepth > 0) {
+        getPVFromHashTable(pos, completedDepth);
+        if (!sameMove(moveToWord(pos->plyStack[0].pvMove), moveToWord(bestMove))) pos->pvLastIndex = 0;
+    } else {
+        // Not even the first depth was completed: the static evaluation is
+        // the best estimate there is.
+        pos->pvLastIndex = 0;
+        score = pos->plyStack[0].inCheck ? 0 : evaluate(pos);
+    }
+    pos->plyStack[0].pvMove = bestMove;
+    printInfoLine(pos, score, completedDepth, pos->selDepth);
+}
+
+// ---------------------------------------------------------------------------
+// Search threads
+// ---------------------------------------------------------------------------
+SearchThread::SearchThread(int index) : threadIndex(index) {
+    std::memset(static_cast<void*>(followUpTable), 0, sizeof followUpTable);
+    std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
+    std::memset(static_cast<void*>(pawnHashTable), 0, sizeof pawnHashTable);
+    std::memset(static_cast<void*>(evalCache), 0, sizeof evalCache);
+    searchPos = &position;
+    linkPosition();
+    try {
+        thread = std::thread(&SearchThread::idleLoop, this);
+    } catch (const std::system_error&) {
+        std::fputs("thread constructor failed\n", stderr);
+        std::exit(1);
+    }
+    waitIdle();
+}
+
+SearchThread::~SearchThread() {
+    requestQuit();
+    if (thread.joinable()) thread.join();
+}
+
+void SearchThread::idleLoop() {
+    while (park()) searchRoot();
+}
+
+void SearchThread::linkPosition() {
+    position.plyStack[0].moveListStart = moveStack;
+    position.threadIndex = (uint32_t)threadIndex;
+    position.pawnHashTable = pawnHashTable;
+    position.evalCache = evalCache;
+    position.followUpHistory = &followUpTable;
+    position.counterMoveHistory = &counterMoveTable;
+}
+
+void SearchThread::clearHistoryTables() {
+    std::memset(static_cast<void*>(followUpTable), 0, sizeof followUpTable);
+    std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
+}
+
+void ThreadPool::waitForSearch() {
+    if (!workers.empty()) workers[0]->waitIdle();
+}
+
+bool ThreadPool::searching() {
+    if (workers.empty()) return false;
+    std::lock_guard<std::mutex> lock(workers[0]->mutex);
+    return workers[0]->busy != 0;
+}
+
+bool ThreadPool::searchingWithoutEnd() { return searching() && ponderingOrInfinite(); }
+
+void ThreadPool::setThreads(int n) {
+    waitForSearch();
+    while (!workers.empty()) {
+        delete workers.back();
+        workers.pop_back();
+    }
+    for (int i = 0; i < n; i++) {
+        SearchThread* w;
+        try {
+            w = i == 0 ? new MainThread(0) : new SearchThread(i);
+        } catch (const std::bad_alloc&) {
+            std::fputs("not enough memory for the search threads\n", stderr);
+            std::exit(1);
+        }
+        workers.push_back(w);
+    }
+    threadsInSearch = n;
+    for (SearchThread* w : workers) w->clearHistoryTables();
+}
+
+void ThreadPool::commandStop() {
+    stopCommanded.store(1, std::memory_order_relaxed);
+    searchControl.stop.store(1, std::memory_order_relaxed);
+}
+
+void ThreadPool::ponderhit() {
+    // After the search has finished, the held answer is wanted at once;
+    // before, the search goes on under its own clock.
+    if (searchFinished.load(std::memory_order_relaxed))
+        commandStop();
+    else
+        searchControl.pondering.store(0, std::memory_order_relaxed);
+}
+
+void ThreadPool::clearHistories() {
+    for (SearchThread* w : workers) w->clearHistoryTables();
+}
+
+void ThreadPool::startSearch(const Position* position, const SearchLimits& limits, const TimeBudget& budget,
+                             int threads, bool silentSearch) {
+    waitForSearch();
+    threadsInSearch = threads > 0 && threads < (int)workers.size() ? threads : (int)workers.size();
+    silent = silentSearch;
+    noPosition = position == nullptr;
+    searchControl.limits = limits;
+    searchControl.budget = budget;
+    // With a node limit the counter is gathered more often, so that small
+    // limits are met closely.
+    searchControl.timeCheckInterval =
+        limits.nodes ? (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, limits.nodes / 64)) : 4096;
+    searchControl.pondering.store(limits.ponder ? 1 : 0, std::memory_order_relaxed);
+    searchControl.stop.store(0, std::memory_order_relaxed);
+    stopCommanded.store(0, std::memory_order_relaxed);
+    searchFinished.store(0, std::memory_order_relaxed);
+    answered.store(0, std::memory_order_relaxed);
+    maxDepthReached.store(0, std::memory_order_relaxed);
+    searchControl.nodesCounted.store(0, std::memory_order_relaxed);
+    totalTbHits.store(0, std::memory_order_relaxed);
+    elapsedMs.store(0, std::memory_order_relaxed);
+    ttNewSearch();
+    for (SearchThread* w : searchThreads()) {
+        if (position) std::memcpy(static_cast<void*>(&w->position), position, sizeof(Position));
+        w->linkPosition();
+        // The counters are this search's own (the "go nodes" limit reads them).
+        w->position.nodeCount = w->position.quiescenceNodeCount = w->position.tbHits = 0;
+        w->position.nodesReported = 0;
+        w->currentDepth.store(0, std::memory_order_relaxed);
+    }
+    workers[0]->wake();
+}

@@ -1,0 +1,163 @@
+// The search threads: a pool of long-lived threads, each with its own
+// position, move buffer, histories and evaluation caches, that sleep between
+// searches.  Thread 0, the main thread, runs the root search like the others
+// and also decides when to stop, prints the "info" lines and the "bestmove".
+// The command loop hands a search over with the position and the limits; the
+// pool's flags are how "stop", "ponderhit" and "quit" reach a running search.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "eval.h"
+#include "parking.h"
+#include "position.h"
+#include "search.h"
+#include "timeman.h"
+
+// ---------------------------------------------------------------------------
+// Search threads
+// ---------------------------------------------------------------------------
+class SearchThread : public ThreadParking {
+  public:
+    explicit SearchThread(int index);
+    virtual ~SearchThread();
+    virtual void searchRoot();
+
+    Move moveStack[MOVE_BUFFER_SIZE];
+    ContinuationTable followUpTable;
+    ContinuationTable counterMoveTable;
+    PawnHashEntry pawnHashTable[PAWN_HASH_ENTRIES];
+    EvalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
+    int32_t threadIndex;
+    std::atomic<int32_t> currentDepth{0};
+    // Depth of the last iteration this thread completed in the current search
+    // (0: none yet); read by the main thread once the thread is idle.
+    int32_t completedDepth = 0;
+    std::thread thread;
+    Position position;
+    Position* searchPos;
+
+    // Link the private position to this thread's storage (after a copy).
+    void linkPosition();
+    void clearHistoryTables();
+
+  protected:
+    // The result of one iteration's aspiration loop.
+    struct Iteration {
+        int score = 0;
+        int failsLow = 0, failsHigh = 0;
+        bool complete = false;  // a score inside the window was found
+    };
+    // Searches depth d around the previous score s; alpha, beta and the
+    // fail-high reduction k carry over between iterations.
+    Iteration aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch, double scaleAtStart);
+    // The depth a helper searches after next - 1: some helpers jump ahead,
+    // each by its own pattern, so that the threads spread over the depths.
+    int helperDepth(int next) const;
+    // Are enough other threads at this depth already for a helper to skip it?
+    bool othersAreAt(int depth, int need) const;
+
+  private:
+    void idleLoop();
+};
+
+class MainThread : public SearchThread {
+  public:
+    explicit MainThread(int index) : SearchThread(index) {}
+    void searchRoot() override;
+    Move savedBestMove = NO_MOVE;
+    Move savedPonderMove = NO_MOVE;
+    // A line with a score (info, mate or tablebase line) has been printed in
+    // this search; GUIs read the score and PV from it, so every search prints
+    // one before its "bestmove".
+    bool scoreReported = false;
+
+    // The mate the root search claims is proven before it is announced; the
+    // proof of the last claim is kept, since the following iterations usually
+    // repeat it.
+    struct MateVerdict {
+        int claim = 0;     // claimed mate in moves (negative: mated), 0 none
+        int proven = 0;    // proven mate in moves, 0 when not proven
+        Move move = NO_MOVE;  // first move of a proven shorter mate
+    } lastMate;
+    // Announce the root's mate score `s` if it can be proven: the proven
+    // mate in moves (negative when the side to move is mated), or 0.
+    int provenRootMate(int s);
+
+    // The root needs no search: checkmated, or a tablebase position.
+    bool settledAtTheRoot(int rootMoves);
+    // Rebuild the PV of an iteration and print its line.
+    void reportIteration(int s, int d);
+    // Announce a mate the iteration found, if it can be proven; true when
+    // that ends the search.
+    bool mateEndsSearch(int s, int d, bool pvRebuilt);
+
+  private:
+    void printFinalReport(Move bestMove);
+};
+
+class ThreadPool {
+  public:
+    std::vector<SearchThread*> workers;
+    // "stop", "quit" or a "ponderhit" after the search has finished: the GUI
+    // wants the answer now.  A search may end by itself (a depth limit, a
+    // single legal move, a proven mate) and sets only the stop flag; a ponder
+    // or infinite search then still holds its answer until this is set.
+    std::atomic<uint8_t> stopCommanded{0};
+    std::atomic<uint8_t> searchFinished{0};
+    // The running search has given its answer ("bestmove"); its threads may
+    // still be on their way to sleep.
+    std::atomic<uint8_t> answered{0};
+    std::atomic<int32_t> maxDepthReached{0};
+    std::atomic<uint64_t> totalTbHits{0};
+    // Milliseconds since the search started, as the main thread last read
+    // the clock.
+    std::atomic<uint64_t> elapsedMs{0};
+    // The threads taking part in the running search: the first ones.
+    int threadsInSearch = 1;
+    // The search prints nothing and leaves its move in lastBestMove (bench).
+    bool silent = false;
+    // The last "position" was rejected: there is nothing to search, and the
+    // answer is the null move "0000".
+    bool noPosition = false;
+    Move lastBestMove = NO_MOVE;
+
+    // The threads of the running (or last) search.
+    struct Range {
+        SearchThread* const* first;
+        SearchThread* const* last;
+        SearchThread* const* begin() const { return first; }
+        SearchThread* const* end() const { return last; }
+    };
+    Range searchThreads() const { return {workers.data(), workers.data() + threadsInSearch}; }
+
+    // Replace the threads by `n` fresh ones (waits for a running search).
+    void setThreads(int n);
+    // Wait until the main thread has finished the running search (if any).
+    void waitForSearch();
+    bool searching();
+    // The running search is an infinite or pondering one, which would not
+    // end by itself.
+    bool searchingWithoutEnd();
+    // The GUI's stop: end the running search and have it answer.
+    void commandStop();
+    // The GUI's ponderhit: the move pondered on was played.
+    void ponderhit();
+    // Clear every thread's histories (a new game).
+    void clearHistories();
+    // Start a search of `position` (nullptr: there is no valid position, and
+    // the answer is "bestmove 0000") under `limits` and `budget`, with the
+    // first `threads` threads of the pool (0: all of them); a `silent` search
+    // prints nothing.  Each thread searches its own copy of the position.
+    void startSearch(const Position* position, const SearchLimits& limits, const TimeBudget& budget,
+                     int threads = 0, bool silent = false);
+};
+
+extern ThreadPool threadPool;
+
+// Sum of the node counters of the threads of the search (may be slightly
+// stale while a search runs).
+uint64_t totalNodes();
