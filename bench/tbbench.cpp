@@ -63,7 +63,7 @@ bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::Board* ou
         *kindBoard(p, c) |= 1ULL << sq;
     }
     const int wk = lsb(p.kings & p.white), bk = lsb(p.kings & p.black);
-    if (kingAttackTable[wk] & (1ULL << bk)) return false;
+    if (KING_ATTACKS[wk] & (1ULL << bk)) return false;
     const uint64_t other = p.turn ? p.black : p.white, mover = p.turn ? p.white : p.black;
     if (tb::attacked(&p, lsb(p.kings & other), mover, p.turn ? 0 : 1)) return false;
     *out = p;

@@ -1,32 +1,16 @@
-// Bitboard tables: piece attacks, slider lookup (magic multiplication or
-// PEXT) and geometry masks.  Filled once at start-up by initBitboards and
-// read-only afterwards.
+// Bitboard tables: piece attacks and geometry masks, worked out at compile
+// time, and the slider lookup (magic multiplication or PEXT), filled once at
+// start-up by initBitboards and read-only afterwards.
 #include "bitboard.h"
 
 #include <cstdlib>
 #include <cstring>
 
-uint64_t knightAttackTable[64];
-uint64_t kingAttackTable[64];
-uint64_t pawnAttackTable[2][64];
-uint64_t enpassantTable[64];
-uint64_t rookEmptyAttacks[64];
-uint64_t bishopEmptyAttacks[64];
 SliderLookup rookLookup[64];
 SliderLookup bishopLookup[64];
 uint64_t rookAttackTable[102400];
 uint64_t bishopAttackTable[5248];
-uint64_t inBetweenSquares[64][64];
-uint64_t inLineSquares[64][64];
-uint8_t squareDistance[64][64];
-uint64_t adjacentFiles[64];
-uint64_t passedPawnsMask[2][64];
-uint64_t ranksAtOrAbove[2][64];
-uint64_t kingSafetyArea[2][64];
 
-const uint64_t FILES[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x0101010101010101ULL << 2,
-                      0x0101010101010101ULL << 3, 0x0101010101010101ULL << 4, 0x0101010101010101ULL << 5,
-                      0x0101010101010101ULL << 6, 0x0101010101010101ULL << 7};
 
 // Multipliers that the magic search below finds with the C library's rand()
 // from its initial state.  Start-up tries each stored multiplier first (one
@@ -71,13 +55,17 @@ const uint64_t BISHOP_MAGICS[64] = {
 
 namespace {
 
-int kingDistance(int a, int b) {
-    int df = std::abs(fileOf(a) - fileOf(b)), dr = std::abs(rankOf(a) - rankOf(b));
+constexpr int kingDistance(int a, int b) {
+    const int df = fileOf(a) > fileOf(b) ? fileOf(a) - fileOf(b) : fileOf(b) - fileOf(a);
+    const int dr = rankOf(a) > rankOf(b) ? rankOf(a) - rankOf(b) : rankOf(b) - rankOf(a);
     return df > dr ? df : dr;
 }
 
+constexpr int ROOK_DIRECTIONS[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+constexpr int BISHOP_DIRECTIONS[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
+
 // Attack set of a slider on sq for the given occupancy, by walking its rays.
-uint64_t slowSliderAttacks(int sq, uint64_t occ, const int (*dirs)[2]) {
+constexpr uint64_t slowSliderAttacks(int sq, uint64_t occ, const int (*dirs)[2]) {
     uint64_t att = 0;
     for (int d = 0; d < 4; d++) {
         int f = fileOf(sq) + dirs[d][0], r = rankOf(sq) + dirs[d][1];
@@ -91,9 +79,6 @@ uint64_t slowSliderAttacks(int sq, uint64_t occ, const int (*dirs)[2]) {
     }
     return att;
 }
-
-const int ROOK_DIRECTIONS[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-const int BISHOP_DIRECTIONS[4][2] = {{1, 1}, {1, -1}, {-1, 1}, {-1, -1}};
 
 // Relevant occupancy: the rays without their last square.
 uint64_t relevantMask(int sq, const int (*dirs)[2]) {
@@ -204,6 +189,100 @@ void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
 
 }  // namespace
 
+namespace {
+
+// The tables that depend on nothing but the board's geometry, worked out by
+// the compiler: attacks of knights, kings and pawns, slider rays on an empty
+// board, the squares between and on a line through two squares, distances,
+// and the masks of the pawn structure and king safety.
+struct Geometry {
+    std::array<uint64_t, 64> knight{}, king{}, enpassant{}, rookEmpty{}, bishopEmpty{}, adjacent{};
+    std::array<std::array<uint64_t, 64>, 2> pawn{}, passed{}, ranksAbove{}, kingArea{};
+    std::array<std::array<uint64_t, 64>, 64> between{}, line{};
+    std::array<std::array<uint8_t, 64>, 64> distance{};
+
+    constexpr Geometry() {
+        constexpr int knightOffsets[8] = {17, 15, 10, 6, -6, -10, -15, -17};
+        constexpr int kingOffsets[8] = {9, 8, 7, 1, -1, -7, -8, -9};
+        for (int s = 0; s < 64; s++) {
+            for (int o : knightOffsets) {
+                const int t = s + o;
+                if (t >= 0 && t < 64 && kingDistance(s, t) <= 2) knight[s] |= bit(t);
+            }
+            for (int o : kingOffsets) {
+                const int t = s + o;
+                if (t >= 0 && t < 64 && kingDistance(s, t) <= 1) king[s] |= bit(t);
+            }
+            if (s >= 24 && s <= 39) {
+                if (fileOf(s) > 0) enpassant[s] |= bit(s - 1);
+                if (fileOf(s) < 7) enpassant[s] |= bit(s + 1);
+            }
+            if (s >= 16) {
+                if (fileOf(s) != 7) pawn[WHITE][s] |= bit(s - 7);
+                if (fileOf(s) != 0) pawn[WHITE][s] |= bit(s - 9);
+            }
+            if (s <= 47) {
+                if (fileOf(s) != 0) pawn[BLACK][s] |= bit(s + 7);
+                if (fileOf(s) != 7) pawn[BLACK][s] |= bit(s + 9);
+            }
+            rookEmpty[s] = slowSliderAttacks(s, 0, ROOK_DIRECTIONS);
+            bishopEmpty[s] = slowSliderAttacks(s, 0, BISHOP_DIRECTIONS);
+        }
+        for (int a = 0; a < 64; a++) {
+            for (int b = 0; b < 64; b++) {
+                // Between: what a slider on a sees towards b and one on b
+                // sees towards a, each with the other square occupied.
+                uint64_t squaresBetween = 0, squaresOnLine = 0;
+                if (rookEmpty[a] & bit(b))
+                    squaresBetween |= slowSliderAttacks(b, bit(a), ROOK_DIRECTIONS) &
+                                      slowSliderAttacks(a, bit(b), ROOK_DIRECTIONS);
+                if (bishopEmpty[a] & bit(b))
+                    squaresBetween |= slowSliderAttacks(b, bit(a), BISHOP_DIRECTIONS) &
+                                      slowSliderAttacks(a, bit(b), BISHOP_DIRECTIONS);
+                if (bishopEmpty[a] & bit(b))
+                    squaresOnLine = bit(a) | bit(b) | (bishopEmpty[a] & bishopEmpty[b]);
+                else if (rookEmpty[a] & bit(b))
+                    squaresOnLine = bit(a) | bit(b) | (rookEmpty[a] & rookEmpty[b]);
+                between[a][b] = squaresBetween;
+                line[a][b] = squaresOnLine;
+                distance[a][b] = (uint8_t)kingDistance(a, b);
+            }
+        }
+        for (int s = 0; s < 64; s++) {
+            const int r = rankOf(s), f = fileOf(s);
+            ranksAbove[WHITE][s] = ~0ULL << (8 * r);
+            ranksAbove[BLACK][s] = ~0ULL >> (8 * (7 - r));
+            adjacent[s] = (f > 0 ? FILES[f - 1] : 0) | (f < 7 ? FILES[f + 1] : 0);
+            const uint64_t front3 = FILES[f] | adjacent[s];
+            passed[WHITE][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL << (8 * (r + 1))) : 0;
+            passed[BLACK][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL >> (8 * (8 - r))) : 0;
+            const int fc = f < 1 ? 1 : (f > 6 ? 6 : f);
+            const int rw = r < 1 ? 1 : (r > 5 ? 5 : r);
+            const int rb = r < 2 ? 2 : (r > 6 ? 6 : r);
+            kingArea[WHITE][s] = 0x07070707ULL << (8 * (rw - 1) + fc - 1);
+            kingArea[BLACK][s] = 0x07070707ULL << (8 * (rb - 2) + fc - 1);
+        }
+    }
+};
+
+constexpr Geometry GEOMETRY;
+
+}  // namespace
+
+constexpr std::array<uint64_t, 64> KNIGHT_ATTACKS = GEOMETRY.knight;
+constexpr std::array<uint64_t, 64> KING_ATTACKS = GEOMETRY.king;
+constexpr std::array<std::array<uint64_t, 64>, 2> PAWN_ATTACKS = GEOMETRY.pawn;
+constexpr std::array<uint64_t, 64> EN_PASSANT_NEIGHBOURS = GEOMETRY.enpassant;
+constexpr std::array<uint64_t, 64> ROOK_RAYS = GEOMETRY.rookEmpty;
+constexpr std::array<uint64_t, 64> BISHOP_RAYS = GEOMETRY.bishopEmpty;
+constexpr std::array<std::array<uint64_t, 64>, 64> BETWEEN_SQUARES = GEOMETRY.between;
+constexpr std::array<std::array<uint64_t, 64>, 64> LINE_SQUARES = GEOMETRY.line;
+constexpr std::array<std::array<uint8_t, 64>, 64> DISTANCE = GEOMETRY.distance;
+constexpr std::array<uint64_t, 64> ADJACENT_FILES = GEOMETRY.adjacent;
+constexpr std::array<std::array<uint64_t, 64>, 2> PASSED_PAWN_SPAN = GEOMETRY.passed;
+constexpr std::array<std::array<uint64_t, 64>, 2> RANKS_AT_OR_ABOVE = GEOMETRY.ranksAbove;
+constexpr std::array<std::array<uint64_t, 64>, 2> KING_ZONE = GEOMETRY.kingArea;
+
 void initSliderAttacks(bool searchMagics) {
     fillRays();
     std::memset(attemptStamp, 0, sizeof attemptStamp);
@@ -223,87 +302,11 @@ void initSliderAttacks(bool searchMagics) {
 }
 
 void initBitboards() {
-    static const int KNIGHT_OFFSETS[8] = {17, 15, 10, 6, -6, -10, -15, -17};
-    static const int KING_OFFSETS[8] = {9, 8, 7, 1, -1, -7, -8, -9};
-    for (int s = 0; s < 64; s++) {
-        knightAttackTable[s] = kingAttackTable[s] = 0;
-        for (int o : KNIGHT_OFFSETS) {
-            int t = s + o;
-            if (t >= 0 && t < 64 && kingDistance(s, t) <= 2) knightAttackTable[s] |= bit(t);
-        }
-        for (int o : KING_OFFSETS) {
-            int t = s + o;
-            if (t >= 0 && t < 64 && kingDistance(s, t) <= 1) kingAttackTable[s] |= bit(t);
-        }
-    }
-
-    for (int s = 0; s < 64; s++) {
-        enpassantTable[s] = 0;
-        if (s >= 24 && s <= 39) {
-            if (fileOf(s) > 0) enpassantTable[s] |= bit(s - 1);
-            if (fileOf(s) < 7) enpassantTable[s] |= bit(s + 1);
-        }
-    }
-
-    for (int s = 0; s < 64; s++) {
-        pawnAttackTable[WHITE][s] = pawnAttackTable[BLACK][s] = 0;
-        if (s >= 16) {
-            if (fileOf(s) != 7) pawnAttackTable[WHITE][s] |= bit(s - 7);
-            if (fileOf(s) != 0) pawnAttackTable[WHITE][s] |= bit(s - 9);
-        }
-        if (s <= 47) {
-            if (fileOf(s) != 0) pawnAttackTable[BLACK][s] |= bit(s + 7);
-            if (fileOf(s) != 7) pawnAttackTable[BLACK][s] |= bit(s + 9);
-        }
-    }
-
-    for (int s = 0; s < 64; s++) {
-        rookEmptyAttacks[s] = slowSliderAttacks(s, 0, ROOK_DIRECTIONS);
-        bishopEmptyAttacks[s] = slowSliderAttacks(s, 0, BISHOP_DIRECTIONS);
-    }
-
     for (int s = 0; s < 64; s++) {
         rookLookup[s].mask = relevantMask(s, ROOK_DIRECTIONS);
         rookLookup[s].shift = 64 - popcount(rookLookup[s].mask);
-    }
-    for (int s = 0; s < 64; s++) {
         bishopLookup[s].mask = relevantMask(s, BISHOP_DIRECTIONS);
         bishopLookup[s].shift = 64 - popcount(bishopLookup[s].mask);
     }
-
     initSliderAttacks(false);
-
-    for (int a = 0; a < 64; a++) {
-        for (int b = 0; b < 64; b++) {
-            uint64_t between = 0, line = 0;
-            if (rookEmptyAttacks[a] & bit(b)) {
-                between |= rookAttacks(b, bit(a)) & rookAttacks(a, bit(b));
-            }
-            if (bishopEmptyAttacks[a] & bit(b)) {
-                between |= bishopAttacks(b, bit(a)) & bishopAttacks(a, bit(b));
-            }
-            if (bishopEmptyAttacks[a] & bit(b))
-                line = bit(a) | bit(b) | (bishopEmptyAttacks[a] & bishopEmptyAttacks[b]);
-            else if (rookEmptyAttacks[a] & bit(b))
-                line = bit(a) | bit(b) | (rookEmptyAttacks[a] & rookEmptyAttacks[b]);
-            inBetweenSquares[a][b] = between;
-            inLineSquares[a][b] = line;
-            squareDistance[a][b] = (uint8_t)kingDistance(a, b);
-        }
-    }
-
-    for (int s = 0; s < 64; s++) {
-        const int r = rankOf(s), f = fileOf(s);
-        ranksAtOrAbove[WHITE][s] = ~0ULL << (8 * r);
-        ranksAtOrAbove[BLACK][s] = ~0ULL >> (8 * (7 - r));
-        adjacentFiles[s] = (f > 0 ? FILES[f - 1] : 0) | (f < 7 ? FILES[f + 1] : 0);
-        uint64_t front3 = FILES[f] | adjacentFiles[s];
-        passedPawnsMask[WHITE][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL << (8 * (r + 1))) : 0;
-        passedPawnsMask[BLACK][s] = (r >= 1 && r <= 6) ? front3 & (~0ULL >> (8 * (8 - r))) : 0;
-        const int fc = f < 1 ? 1 : (f > 6 ? 6 : f);
-        const int rw = r < 1 ? 1 : (r > 5 ? 5 : r);
-        const int rb = r < 2 ? 2 : (r > 6 ? 6 : r);
-        kingSafetyArea[WHITE][s] = 0x07070707ULL << (8 * (rw - 1) + fc - 1);
-        kingSafetyArea[BLACK][s] = 0x07070707ULL << (8 * (rb - 2) + fc - 1);
-    }
 }

@@ -4,6 +4,7 @@
 // start-up and read-only afterwards.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #if defined(TW_PEXT)
@@ -43,25 +44,40 @@ struct SliderLookup {
     uint64_t shift;
 };
 
-extern uint64_t knightAttackTable[64];
-extern uint64_t kingAttackTable[64];
-extern uint64_t pawnAttackTable[2][64];
-extern uint64_t enpassantTable[64];
-extern uint64_t rookEmptyAttacks[64];
-extern uint64_t bishopEmptyAttacks[64];
+// Attacks of knights, kings and pawns ([colour][square]: the squares a pawn
+// there attacks), the squares beside a pawn that could take en passant, and
+// slider rays on an empty board.
+extern const std::array<uint64_t, 64> KNIGHT_ATTACKS;
+extern const std::array<uint64_t, 64> KING_ATTACKS;
+extern const std::array<std::array<uint64_t, 64>, 2> PAWN_ATTACKS;
+extern const std::array<uint64_t, 64> EN_PASSANT_NEIGHBOURS;
+extern const std::array<uint64_t, 64> ROOK_RAYS;
+extern const std::array<uint64_t, 64> BISHOP_RAYS;
+// The squares strictly between two squares on a line, and the whole line
+// through them (0 when they share none); the king distance.
+extern const std::array<std::array<uint64_t, 64>, 64> BETWEEN_SQUARES;
+extern const std::array<std::array<uint64_t, 64>, 64> LINE_SQUARES;
+extern const std::array<std::array<uint8_t, 64>, 64> DISTANCE;
+// Pawn structure and king safety: the files beside a square's, the squares
+// in front of a pawn on its own and the adjacent files, the ranks at or
+// above a square from a colour's side, and the zone around a king.
+extern const std::array<uint64_t, 64> ADJACENT_FILES;
+extern const std::array<std::array<uint64_t, 64>, 2> PASSED_PAWN_SPAN;
+extern const std::array<std::array<uint64_t, 64>, 2> RANKS_AT_OR_ABOVE;
+extern const std::array<std::array<uint64_t, 64>, 2> KING_ZONE;
+
+constexpr uint64_t FILES[8] = {0x0101010101010101ULL,      0x0101010101010101ULL << 1, 0x0101010101010101ULL << 2,
+                               0x0101010101010101ULL << 3, 0x0101010101010101ULL << 4, 0x0101010101010101ULL << 5,
+                               0x0101010101010101ULL << 6, 0x0101010101010101ULL << 7};
+
+// The slider lookup: for each square, its attack table, relevant-occupancy
+// mask, multiplier and shift (filled by initBitboards).
 extern SliderLookup rookLookup[64];
 extern SliderLookup bishopLookup[64];
 extern uint64_t rookAttackTable[102400];
 extern uint64_t bishopAttackTable[5248];
-extern uint64_t inBetweenSquares[64][64];
-extern uint64_t inLineSquares[64][64];
-extern uint8_t squareDistance[64][64];
-extern uint64_t adjacentFiles[64];
-extern uint64_t passedPawnsMask[2][64];
-extern uint64_t ranksAtOrAbove[2][64];
-extern uint64_t kingSafetyArea[2][64];
-extern const uint64_t FILES[8];
 
+// Fill the slider lookup.
 void initBitboards();
 // Fill the slider tables, from the stored multipliers or by a fresh search.
 void initSliderAttacks(bool searchMagics);

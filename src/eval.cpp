@@ -236,7 +236,7 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
 
     // Storm: how far the nearest enemy pawn on each king file has come, and
     // whether one of our pawns stands right in its way.
-    const uint64_t ahead = ranksAtOrAbove[C][k];
+    const uint64_t ahead = RANKS_AT_OR_ABOVE[C][k];
     const int storm = 2 * sameWing;
     for (int g = f - 1; g <= f + 1; g++) {
         const uint64_t e = enemy & FILES[g] & ahead;
@@ -254,23 +254,23 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
         const int rr = C == WHITE ? rankOf(s) : 7 - rankOf(s);
         const int fl = fileOf(s);
         const uint64_t sBit = bit(s);
-        const uint64_t stopAttackers = pawnAttackTable[Them][stop] & enemy;
-        const uint64_t defenders = pawnAttackTable[C][s] & own;
-        const uint64_t neighbours = pawnAttackTable[C][stop] & own;
-        const uint64_t inFront = passedPawnsMask[C][s] & enemy;
+        const uint64_t stopAttackers = PAWN_ATTACKS[Them][stop] & enemy;
+        const uint64_t defenders = PAWN_ATTACKS[C][s] & own;
+        const uint64_t neighbours = PAWN_ATTACKS[C][stop] & own;
+        const uint64_t inFront = PASSED_PAWN_SPAN[C][s] & enemy;
 
         if (!inFront) {
             passed |= sBit;
-            sum += PAWN_PASSED[relSq(s, C)] + squareDistance[stop][kingSq[Them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
-                   squareDistance[stop][k] * PASSED_OWN_KING_DISTANCE[rr];
+            sum += PAWN_PASSED[relSq(s, C)] + DISTANCE[stop][kingSq[Them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
+                   DISTANCE[stop][k] * PASSED_OWN_KING_DISTANCE[rr];
         } else {
             // Candidate: the only pawns in its way are the ones guarding the
             // stop square, and it has as many helpers beside it.
-            const uint64_t attackers = pawnAttackTable[Them][s] & enemy;
+            const uint64_t attackers = PAWN_ATTACKS[Them][s] & enemy;
             if ((inFront & ~attackers) == stopAttackers && popcount(stopAttackers) <= popcount(neighbours))
                 sum += PAWN_CANDIDATE[popcount(attackers) <= popcount(defenders)][rr];
         }
-        if (!(adjacentFiles[s] & own)) {
+        if (!(ADJACENT_FILES[s] & own)) {
             sum += PAWN_ISOLATED[fl];
             if (sBit & kingFiles) sum += S(-6, 2);
         }
@@ -278,7 +278,7 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
             sum += PAWN_DOUBLED[fl];
             if (sBit & kingFiles) sum += S(9, -2);
         }
-        if (stopAttackers && !(passedPawnsMask[Them][s] & own)) {
+        if (stopAttackers && !(PASSED_PAWN_SPAN[Them][s] & own)) {
             if (sBit & kingFiles) sum += S(-2, 6);
             if (!(enemy & FILES[fl])) sum += PAWN_BACKWARD[fl];
         }
@@ -330,11 +330,11 @@ inline void pinSets(EvalState& st) {
     constexpr int Them = K ^ 1;
     const int k = st.kingSq[K];
     const uint64_t* pb = st.pb;
-    uint64_t snipers = (rookEmptyAttacks[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
-                  (bishopEmptyAttacks[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
+    uint64_t snipers = (ROOK_RAYS[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
+                  (BISHOP_RAYS[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
     while (snipers) {
         const int s = popLsb(snipers);
-        const uint64_t between = inBetweenSquares[k][s] & st.occupied;
+        const uint64_t between = BETWEEN_SQUARES[k][s] & st.occupied;
         if (between && !(between & (between - 1))) {
             if (between & pb[K])
                 st.pinned[K] |= between;
@@ -354,7 +354,7 @@ template <int C, int Kind>
 inline uint64_t pieceAttacks(const EvalState& st, int s) {
     const uint64_t* pb = st.pb;
     if constexpr (Kind == KNIGHT) {
-        return knightAttackTable[s];
+        return KNIGHT_ATTACKS[s];
     } else if constexpr (Kind == BISHOP) {
         return bishopAttacks(s, st.occupied & ~pb[QUEEN + C]);
     } else if constexpr (Kind == ROOK) {
@@ -389,7 +389,7 @@ inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
     const uint64_t* pb = st.pb;
     const uint64_t enemyPawns = pb[PAWN + Them];
     const uint64_t zoneThem = st.kingZone[Them];
-    const uint64_t kingRingThem = kingAttackTable[st.kingSq[Them]];
+    const uint64_t kingRingThem = KING_ATTACKS[st.kingSq[Them]];
     // The enemy king is still on its own first two ranks: the seventh rank bites.
     const uint64_t seventh = (Kind == ROOK || Kind == QUEEN) &&
                                 (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)))
@@ -404,18 +404,18 @@ inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
         uint64_t A = pieceAttacks<C, Kind>(st, s);
 
         if (sBit & st.pinned[C]) {
-            A &= inLineSquares[st.kingSq[C]][s];
+            A &= LINE_SQUARES[st.kingSq[C]][s];
             P += (sBit & st.pawnAttacks[Them]) ? pinnedByPawn : pinnedFree;
         }
         if (sBit & st.discoverers[C]) P += discoverer;
         st.attackedBy[C][slot] |= A;
 
         if constexpr (Kind == KNIGHT || Kind == BISHOP) {
-            if ((sBit & OUTPOST_RANKS[C]) && !(enemyPawns & passedPawnsMask[C][s] & ~FILES[fileOf(s)])) {
+            if ((sBit & OUTPOST_RANKS[C]) && !(enemyPawns & PASSED_PAWN_SPAN[C][s] & ~FILES[fileOf(s)])) {
                 const int defended = (sBit & st.pawnAttacks[C]) != 0;
                 P += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
             }
-            P -= 3 * squareDistance[s][st.kingSq[C]];
+            P -= 3 * DISTANCE[s][st.kingSq[C]];
         }
         if constexpr (Kind == BISHOP) {
             const uint64_t sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
@@ -463,7 +463,7 @@ int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
     st.kingAttackWeight[C] = 0;
     st.kingAdjacentAttacks[C] = 0;
 
-    const uint64_t kingRing = kingAttackTable[k];
+    const uint64_t kingRing = KING_ATTACKS[k];
     st.attacksTwice[C] |= st.attacks[C] & kingRing;
     st.attacks[C] |= kingRing;
     st.attackedBy[C][AB_KING] = kingRing;
@@ -559,7 +559,7 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
             kd += KD_SAFE_BISHOP_CHECK;
         else
             unsafeChecks |= bishopChecks;
-        const uint64_t knightChecks = knightAttackTable[k] & st.attackedBy[Them][AB_KNIGHT];
+        const uint64_t knightChecks = KNIGHT_ATTACKS[k] & st.attackedBy[Them][AB_KNIGHT];
         if (knightChecks & safe)
             kd += KD_SAFE_KNIGHT_CHECK;
         else
@@ -626,8 +626,8 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
     st.discoverers[WHITE] = st.discoverers[BLACK] = 0;
     pinSets<WHITE>(st);
     pinSets<BLACK>(st);
-    st.kingZone[WHITE] = kingSafetyArea[WHITE][st.kingSq[WHITE]];
-    st.kingZone[BLACK] = kingSafetyArea[BLACK][st.kingSq[BLACK]];
+    st.kingZone[WHITE] = KING_ZONE[WHITE][st.kingSq[WHITE]];
+    st.kingZone[BLACK] = KING_ZONE[BLACK][st.kingSq[BLACK]];
     for (int c = 0; c < 2; c++) {
         st.attacks[c] = st.pawnAttacks[c];
         st.attacksTwice[c] = st.pawnAttacksTwice[c];

@@ -58,12 +58,12 @@ inline uint64_t notPinnedMen(const Position* pos, int side) {
     const int opp = side ^ 1;
     const int k = lsb(pb[KING + side]);
     const uint64_t occ = pb[0] | pb[1];
-    uint64_t snipers = (bishopEmptyAttacks[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (rookEmptyAttacks[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    uint64_t snipers = (BISHOP_RAYS[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
     uint64_t pinned = 0;
     while (snipers) {
         int s = popLsb(snipers);
-        uint64_t b = inBetweenSquares[k][s] & occ;
+        uint64_t b = BETWEEN_SQUARES[k][s] & occ;
         if (b && !(b & (b - 1))) pinned |= b;
     }
     return ~(pinned & pb[side]);
@@ -187,14 +187,14 @@ class MoveCounter {
 
   private:
     // The squares a man on `from` may move to as far as pins go.
-    uint64_t along(int from) const { return Pins && (pinned & bit(from)) ? inLineSquares[king][from] : ~0ULL; }
+    uint64_t along(int from) const { return Pins && (pinned & bit(from)) ? LINE_SQUARES[king][from] : ~0ULL; }
     // squareAttacked with the king lifted, as moveIsLegal asks it, but with
     // the plain table lookups before the slider lookups.
     bool kingMayGo(int from, int to) const {
         const uint64_t* pb = pos->pieceBitboard;
         const int opp = side ^ 1;
-        if ((pawnAttackTable[opp][to] & pb[PAWN + opp]) | (knightAttackTable[to] & pb[KNIGHT + opp]) |
-            (kingAttackTable[to] & pb[KING + opp]))
+        if ((PAWN_ATTACKS[opp][to] & pb[PAWN + opp]) | (KNIGHT_ATTACKS[to] & pb[KNIGHT + opp]) |
+            (KING_ATTACKS[to] & pb[KING + opp]))
             return false;
         const uint64_t o = (occ ^ bit(from)) | bit(to);
         return !((bishopAttacks(to, o) & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
@@ -208,7 +208,7 @@ class MoveCounter {
         if (!Pins || !pinnedPawns) return;
         for (uint64_t t = targets & (back < 0 ? pinnedPawns << -back : pinnedPawns >> back); t;) {
             const int to = popLsb(t);
-            if (!(inLineSquares[king][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
+            if (!(LINE_SQUARES[king][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
         }
     }
 
@@ -238,7 +238,7 @@ Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
 
     for (uint64_t pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
-        out.captures(from, 4, knightAttackTable[from] & them);
+        out.captures(from, 4, KNIGHT_ATTACKS[from] & them);
     }
     for (uint64_t pieces = pb[BISHOP + Side]; pieces;) {
         const int from = popLsb(pieces);
@@ -253,10 +253,10 @@ Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
         out.captures(from, 10, out.template attacks<QUEEN>(from, occ) & them);
     }
     const int king = lsb(pb[KING + Side]);
-    if (Quiescence) out.kingCaptures(king, kingAttackTable[king] & them);
+    if (Quiescence) out.kingCaptures(king, KING_ATTACKS[king] & them);
     if (c.enpassantSquare) {
         const int e = c.enpassantSquare;
-        for (uint64_t p = enpassantTable[e] & pawns; p;) out.enPassant(popLsb(p), e);
+        for (uint64_t p = EN_PASSANT_NEIGHBOURS[e] & pawns; p;) out.enPassant(popLsb(p), e);
     }
     if constexpr (Quiescence) {
         constexpr int back = Side == WHITE ? -8 : 8;
@@ -266,7 +266,7 @@ Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
         }
         return out;
     }
-    out.kingCaptures(king, kingAttackTable[king] & them);
+    out.kingCaptures(king, KING_ATTACKS[king] & them);
     return out;
 }
 
@@ -299,7 +299,7 @@ Emit quietsOf(const PlyEntry& c, Emit out, const Position* pos) {
 
     for (uint64_t pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
-        out.quiets(from, knightAttackTable[from] & empty);
+        out.quiets(from, KNIGHT_ATTACKS[from] & empty);
     }
     for (uint64_t pieces = pb[BISHOP + Side]; pieces;) {
         const int from = popLsb(pieces);
@@ -314,7 +314,7 @@ Emit quietsOf(const PlyEntry& c, Emit out, const Position* pos) {
         out.quiets(from, out.template attacksAgain<QUEEN>(from, occ) & empty);
     }
     const int king = lsb(pb[KING + Side]);
-    out.kingQuiets(king, kingAttackTable[king] & empty);
+    out.kingQuiets(king, KING_ATTACKS[king] & empty);
     return out;
 }
 
@@ -352,14 +352,14 @@ Move* generateRecaptures(unsigned char ply, int target, Move* list, const Positi
     // Pawns in the order of their squares; a pawn reaching the last rank
     // becomes a queen.
     const bool lastRank = (only & (RANK_8 | RANK_1)) != 0;
-    for (uint64_t p = pawnAttackTable[side][target] & pb[PAWN + side]; p;)
+    for (uint64_t p = PAWN_ATTACKS[side][target] & pb[PAWN + side]; p;)
         list = addMove(list, popLsb(p), target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
-    for (uint64_t p = knightAttackTable[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask; p;)
+    for (uint64_t p = KNIGHT_ATTACKS[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask; p;)
         list = emitCaptures(list, popLsb(p), 4, only, board);
     for (uint64_t p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;) list = emitCaptures(list, popLsb(p), 6, only, board);
     for (uint64_t p = rookAttacks(target, occ) & pb[ROOK + side]; p;) list = emitCaptures(list, popLsb(p), 8, only, board);
     for (uint64_t p = queenAttacks(target, occ) & pb[QUEEN + side]; p;) list = emitCaptures(list, popLsb(p), 10, only, board);
-    for (uint64_t p = kingAttackTable[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
+    for (uint64_t p = KING_ATTACKS[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
     return list;
 }
 
@@ -371,7 +371,7 @@ Move* keepLegalMoves(const Position* pos, int ply, Move* start, Move* end) {
     const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove;
     uint64_t suspects = ~c.notPinnedMask | pb[KING + side];
-    if (c.enpassantSquare) suspects |= enpassantTable[c.enpassantSquare] & pb[PAWN + side];
+    if (c.enpassantSquare) suspects |= EN_PASSANT_NEIGHBOURS[c.enpassantSquare] & pb[PAWN + side];
     Move* m = start;
     while (m < end) {
         if (((suspects >> m->from) & 1) && !moveIsLegal(pos, ply, *m))
@@ -410,13 +410,13 @@ int countLegalMoves(unsigned char ply, Position* pos) {
     // One walk over the enemy sliders on the king's lines finds both the
     // pinned men (one man between) and the sliders giving check (none
     // between): the check test of sideInCheck without its slider lookups.
-    uint64_t snipers = (bishopEmptyAttacks[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (rookEmptyAttacks[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+    uint64_t snipers = (BISHOP_RAYS[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
+                  (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
     uint64_t pinned = 0;
-    bool check = (pawnAttackTable[opp][k] & pb[PAWN + opp]) | (knightAttackTable[k] & pb[KNIGHT + opp]) |
-                 (kingAttackTable[k] & pb[KING + opp]);
+    bool check = (PAWN_ATTACKS[opp][k] & pb[PAWN + opp]) | (KNIGHT_ATTACKS[k] & pb[KNIGHT + opp]) |
+                 (KING_ATTACKS[k] & pb[KING + opp]);
     while (snipers) {
-        const uint64_t b = inBetweenSquares[k][popLsb(snipers)] & occ;
+        const uint64_t b = BETWEEN_SQUARES[k][popLsb(snipers)] & occ;
         check |= !b;
         if (b && !(b & (b - 1))) pinned |= b;
     }
@@ -440,14 +440,14 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
     const uint64_t own = pb[side];
     const int k = lsb(pb[KING + side]);
 
-    const uint64_t checkers = (knightAttackTable[k] & pb[KNIGHT + opp]) | (pawnAttackTable[opp][k] & pb[PAWN + opp]) |
+    const uint64_t checkers = (KNIGHT_ATTACKS[k] & pb[KNIGHT + opp]) | (PAWN_ATTACKS[opp][k] & pb[PAWN + opp]) |
                          (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
                          (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
 
     // King moves, tested with the king lifted off the board so that it does
     // not hide the squares behind it on a checking slider's line.
     const uint64_t occNoKing = occ ^ bit(k);
-    uint64_t t = kingAttackTable[k] & ~own;
+    uint64_t t = KING_ATTACKS[k] & ~own;
     while (t) {
         int to = popLsb(t);
         if (squareAttacked(pos, to, opp, occNoKing)) continue;
@@ -463,7 +463,7 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
         list = pawnCapturesTo(list, pos, shiftNine(pawns, side) & checkers, 9, side, true);
         list = pawnCapturesTo(list, pos, shiftSeven(pawns, side) & checkers, 7, side, true);
 
-        const uint64_t block = inBetweenSquares[k][checker];
+        const uint64_t block = BETWEEN_SQUARES[k][checker];
         const int epLand = side == WHITE ? c.enpassantSquare + 8 : c.enpassantSquare - 8;
         // En passant resolves the check when it takes the checking pawn, or
         // (in a set-up position only) when the capturing pawn lands on the
@@ -475,7 +475,7 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
             const int victim = c.enpassantSquare;
             const uint64_t diag = pb[BISHOP + opp] | pb[QUEEN + opp];
             const uint64_t straight = pb[ROOK + opp] | pb[QUEEN + opp];
-            uint64_t p = enpassantTable[victim] & pawns;
+            uint64_t p = EN_PASSANT_NEIGHBOURS[victim] & pawns;
             while (p) {
                 int from = popLsb(p);
                 uint64_t occ2 = (occ ^ bit(from) ^ bit(victim)) | bit(land);
@@ -512,7 +512,7 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
                 int from = popLsb(pieces);
                 uint64_t att;
                 switch (kinds[i]) {
-                case KNIGHT: att = knightAttackTable[from]; break;
+                case KNIGHT: att = KNIGHT_ATTACKS[from]; break;
                 case BISHOP: att = bishopAttacks(from, occ); break;
                 case ROOK: att = rookAttacks(from, occ); break;
                 default: att = queenAttacks(from, occ); break;

@@ -3,6 +3,7 @@
 // moveGivesCheck, and the text forms of boards and moves.
 #include "position.h"
 
+#include <array>
 #include <memory>
 #include <string_view>
 
@@ -41,45 +42,54 @@ struct RandomTable {
 };
 constexpr RandomTable ZOBRIST_SOURCE;
 
+// The keys by piece code and square (none for the empty codes 0 and 1), by
+// castling rights and en-passant file, and for Black to move; the pawn-key
+// mask and the castling masks.
+struct ZobristKeys {
+    std::array<std::array<uint64_t, 64>, 14> piece{};
+    std::array<uint64_t, 16> castling{};
+    std::array<uint64_t, 8> enpassant{};
+    uint64_t blackToMove = 0;
+    std::array<uint64_t, 14> pawnMask{};
+    std::array<uint8_t, 64> CASTLING_MASK{};
+
+    constexpr ZobristKeys() {
+        const uint64_t* numbers = ZOBRIST_SOURCE.v;
+        for (int code = 2; code < 14; code++)
+            for (int s = 0; s < 64; s++) piece[code][s] = numbers[(code - 2) * 64 + s];
+        for (int r = 0; r < 16; r++) castling[r] = numbers[768 + r];
+        for (int f = 0; f < 8; f++) enpassant[f] = numbers[784 + f];
+        blackToMove = numbers[792];
+        for (int code = WPAWN; code <= BKING; code++) pawnMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
+        for (int s = 0; s < 64; s++) CASTLING_MASK[s] = 15;
+        CASTLING_MASK[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
+        CASTLING_MASK[H1] = 15 & ~WHITE_OO;
+        CASTLING_MASK[A1] = 15 & ~WHITE_OOO;
+        CASTLING_MASK[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
+        CASTLING_MASK[H8] = 15 & ~BLACK_OO;
+        CASTLING_MASK[A8] = 15 & ~BLACK_OOO;
+    }
+};
+constexpr ZobristKeys ZOBRIST;
+
 }  // namespace
 
-const uint64_t (&ZOBRIST_NUMBERS)[800] = ZOBRIST_SOURCE.v;
-
-uint64_t zobristPiece[14][64];
-uint64_t zobristCastling[16];
-uint64_t zobristEnpassant[8];
-uint64_t zobristBlackToMove;
-uint64_t pawnKeyMask[14];
-uint8_t castlingMask[64];
-
-void initZobristKeys() {
-    for (int code = 2; code < 14; code++)
-        for (int s = 0; s < 64; s++) zobristPiece[code][s] = ZOBRIST_NUMBERS[(code - 2) * 64 + s];
-    for (int s = 0; s < 64; s++) zobristPiece[0][s] = zobristPiece[1][s] = 0;
-    for (int r = 0; r < 16; r++) zobristCastling[r] = ZOBRIST_NUMBERS[768 + r];
-    for (int f = 0; f < 8; f++) zobristEnpassant[f] = ZOBRIST_NUMBERS[784 + f];
-    zobristBlackToMove = ZOBRIST_NUMBERS[792];
-
-    for (int code = WPAWN; code <= BKING; code++) pawnKeyMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
-
-    for (int s = 0; s < 64; s++) castlingMask[s] = 15;
-    castlingMask[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
-    castlingMask[H1] = 15 & ~WHITE_OO;
-    castlingMask[A1] = 15 & ~WHITE_OOO;
-    castlingMask[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
-    castlingMask[H8] = 15 & ~BLACK_OO;
-    castlingMask[A8] = 15 & ~BLACK_OOO;
-}
+constexpr std::array<std::array<uint64_t, 64>, 14> ZOBRIST_PIECE = ZOBRIST.piece;
+constexpr std::array<uint64_t, 16> ZOBRIST_CASTLING = ZOBRIST.castling;
+constexpr std::array<uint64_t, 8> ZOBRIST_EN_PASSANT = ZOBRIST.enpassant;
+constexpr uint64_t ZOBRIST_BLACK_TO_MOVE = ZOBRIST.blackToMove;
+constexpr std::array<uint64_t, 14> PAWN_KEY_MASK = ZOBRIST.pawnMask;
+constexpr std::array<uint8_t, 64> CASTLING_MASK = ZOBRIST.CASTLING_MASK;
 
 uint64_t computeKey(const Position* pos) {
     uint64_t key = 0;
     for (int code = 2; code < 14; code++) {
         uint64_t b = pos->pieceBitboard[code];
-        while (b) key ^= zobristPiece[code][popLsb(b)];
+        while (b) key ^= ZOBRIST_PIECE[code][popLsb(b)];
     }
-    key ^= zobristCastling[pos->plyStack[0].castlingRights & 15];
-    if (pos->plyStack[0].enpassantSquare) key ^= zobristEnpassant[pos->plyStack[0].enpassantSquare & 7];
-    if (pos->sideToMove == BLACK) key ^= zobristBlackToMove;
+    key ^= ZOBRIST_CASTLING[pos->plyStack[0].castlingRights & 15];
+    if (pos->plyStack[0].enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->sideToMove == BLACK) key ^= ZOBRIST_BLACK_TO_MOVE;
     return key;
 }
 
@@ -87,7 +97,7 @@ uint64_t computePawnKey(const Position* pos) {
     uint64_t key = 0;
     for (int code : {WPAWN, BPAWN, WKING, BKING}) {
         uint64_t b = pos->pieceBitboard[code];
-        while (b) key ^= zobristPiece[code][popLsb(b)];
+        while (b) key ^= ZOBRIST_PIECE[code][popLsb(b)];
     }
     return key;
 }
@@ -132,13 +142,12 @@ FenFields splitFenFields(std::string_view fen) {
 struct PieceLetterTable {
     uint8_t code[256];
     constexpr PieceLetterTable() : code() {
-        const char letters[] = "  PpNnBbRrQqKk";
-        for (int c = 2; c < 14; c++) code[(unsigned char)letters[c]] = (uint8_t)c;
+        for (int c = 2; c < 14; c++) code[(unsigned char)PIECE_LETTERS[c]] = (uint8_t)c;
     }
 };
-constexpr PieceLetterTable pieceLetters;
+constexpr PieceLetterTable PIECE_LETTER_CODES;
 
-inline int pieceCodeOfLetter(char ch) { return pieceLetters.code[(unsigned char)ch]; }
+inline int pieceCodeOfLetter(char ch) { return PIECE_LETTER_CODES.code[(unsigned char)ch]; }
 
 // What is wrong with a FEN's board field, if anything.
 struct BoardFieldFault {
@@ -257,8 +266,8 @@ void setPosition(std::string fen, Position* pos) {
         pos->board[sq] = (uint8_t)code;
         pos->pieceBitboard[code] |= bit(sq);
         pos->pieceBitboard[c] |= bit(sq);
-        key ^= zobristPiece[code][sq];
-        if (t == 0 || t == 5) pawnKey ^= zobristPiece[code][sq];
+        key ^= ZOBRIST_PIECE[code][sq];
+        if (t == 0 || t == 5) pawnKey ^= ZOBRIST_PIECE[code][sq];
         if (t != 5) material[c] += PIECE_VALUE[t];
         if (t != 0 && t != 5) phase += PHASE_WEIGHT[t];
         pst[c] += PIECE_SQUARE[t][relSq(sq, c)];
@@ -297,9 +306,9 @@ void setPosition(std::string fen, Position* pos) {
     if (gamePly > 512) gamePly = 512;
     for (int i = 0; i < gamePly; i++) pos->keyHistory[i] = 0;
 
-    key ^= zobristCastling[rights];
-    if (pos->plyStack[0].enpassantSquare) key ^= zobristEnpassant[pos->plyStack[0].enpassantSquare & 7];
-    if (pos->sideToMove == BLACK) key ^= zobristBlackToMove;
+    key ^= ZOBRIST_CASTLING[rights];
+    if (pos->plyStack[0].enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->sideToMove == BLACK) key ^= ZOBRIST_BLACK_TO_MOVE;
     pos->hashKey = key;
     pos->pawnHashKey = pawnKey;
     pos->keyHistory[gamePly] = pos->hashKey;
@@ -334,9 +343,9 @@ bool seeAtLeast(const Position* pos, Move move, int threshold) {
     const uint64_t diag = pb[WBISHOP] | pb[BBISHOP] | pb[WQUEEN] | pb[BQUEEN];
     const uint64_t straight = pb[WROOK] | pb[BROOK] | pb[WQUEEN] | pb[BQUEEN];
     uint64_t attackers = (bishopAttacks(t, occ) & diag) | (rookAttacks(t, occ) & straight) |
-                    (pawnAttackTable[WHITE][t] & pb[WPAWN]) | (pawnAttackTable[BLACK][t] & pb[BPAWN]) |
-                    (knightAttackTable[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
-                    (kingAttackTable[t] & (pb[WKING] | pb[BKING]));
+                    (PAWN_ATTACKS[WHITE][t] & pb[WPAWN]) | (PAWN_ATTACKS[BLACK][t] & pb[BPAWN]) |
+                    (KNIGHT_ATTACKS[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
+                    (KING_ATTACKS[t] & (pb[WKING] | pb[BKING]));
     attackers &= occ;
     int side = pos->sideToMove ^ 1;
     int result = 1;
@@ -386,7 +395,7 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
         const int lastRankTo = side == WHITE ? 7 : 0;
         if (type == MT_ENPASSANT) {
             const int ep = pos->plyStack[ply].enpassantSquare;
-            if (!ep || to != ep || !(enpassantTable[ep] & bit(from))) return false;
+            if (!ep || to != ep || !(EN_PASSANT_NEIGHBOURS[ep] & bit(from))) return false;
             return pos->board[to] == PAWN + (side ^ 1) && pos->board[to + fwd] == EMPTY;
         }
         const bool promoting = rankOf(to) == lastRankTo;
@@ -397,7 +406,7 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
         }
         if (type != MT_NORMAL && !promoting) return false;
         if (to == from + fwd) return target == EMPTY;
-        return (pawnAttackTable[side ^ 1][from] & bit(to)) && target != EMPTY;
+        return (PAWN_ATTACKS[side ^ 1][from] & bit(to)) && target != EMPTY;
     }
     if (type == MT_CASTLE_K || type == MT_CASTLE_Q) {
         if (piece != KING + side) return false;
@@ -416,12 +425,12 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
     }
     if (type != MT_NORMAL) return false;
     switch (piece & ~1) {
-    case KNIGHT: return (knightAttackTable[from] & bit(to)) != 0;
-    case KING: return (kingAttackTable[from] & bit(to)) != 0;
-    case BISHOP: return (bishopEmptyAttacks[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
-    case ROOK: return (rookEmptyAttacks[from] & bit(to)) && !(inBetweenSquares[from][to] & occ);
+    case KNIGHT: return (KNIGHT_ATTACKS[from] & bit(to)) != 0;
+    case KING: return (KING_ATTACKS[from] & bit(to)) != 0;
+    case BISHOP: return (BISHOP_RAYS[from] & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
+    case ROOK: return (ROOK_RAYS[from] & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
     default:
-        return ((bishopEmptyAttacks[from] | rookEmptyAttacks[from]) & bit(to)) && !(inBetweenSquares[from][to] & occ);
+        return ((BISHOP_RAYS[from] | ROOK_RAYS[from]) & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
     }
 }
 
@@ -472,15 +481,12 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
         occ = (occ ^ F) | T;
     }
     return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
-           (pawnAttackTable[side][k] & pawns) || (knightAttackTable[k] & knights) || (kingAttackTable[k] & king);
+           (PAWN_ATTACKS[side][k] & pawns) || (KNIGHT_ATTACKS[k] & knights) || (KING_ATTACKS[k] & king);
 }
 
 // ---------------------------------------------------------------------------
 // Text forms
 // ---------------------------------------------------------------------------
-const std::string PIECE_LETTERS = "  PpNnBbRrQqKk";
-const std::string PROMOTION_LETTERS = "  ppnnbbrrqq";
-const std::string START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
 std::string squareToString(int sq) {
     std::string s;

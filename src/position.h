@@ -5,6 +5,7 @@
 // remembered move, and moves and boards as text.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -123,27 +124,27 @@ struct Position {
 // ---------------------------------------------------------------------------
 // Zobrist keys
 // ---------------------------------------------------------------------------
-extern const uint64_t (&ZOBRIST_NUMBERS)[800];
-extern uint64_t zobristPiece[14][64];
-extern uint64_t zobristCastling[16];
-extern uint64_t zobristEnpassant[8];
-extern uint64_t zobristBlackToMove;
+// Worked out at compile time from a fixed table of numbers, so that keys are
+// the same in every run and every build.
+extern const std::array<std::array<uint64_t, 64>, 14> ZOBRIST_PIECE;
+extern const std::array<uint64_t, 16> ZOBRIST_CASTLING;
+extern const std::array<uint64_t, 8> ZOBRIST_EN_PASSANT;
+extern const uint64_t ZOBRIST_BLACK_TO_MOVE;
 // Lets the key of a pawn or king into the pawn key, by piece code.
-extern uint64_t pawnKeyMask[14];
+extern const std::array<uint64_t, 14> PAWN_KEY_MASK;
 // The castling rights a move from or to a square leaves.
-extern uint8_t castlingMask[64];
+extern const std::array<uint8_t, 64> CASTLING_MASK;
 
-// The keys, the pawn-key mask and the castling masks.
-void initZobristKeys();
 uint64_t computeKey(const Position* pos);
 uint64_t computePawnKey(const Position* pos);
 
 // ---------------------------------------------------------------------------
 // Setting up a position, and text forms
 // ---------------------------------------------------------------------------
-extern const std::string PIECE_LETTERS;
-extern const std::string PROMOTION_LETTERS;
-extern const std::string START_FEN;
+// FEN letters by piece code, and the letter of a promotion by move type.
+constexpr char PIECE_LETTERS[] = "  PpNnBbRrQqKk";
+constexpr char PROMOTION_LETTERS[] = "  ppnnbbrrqq";
+constexpr char START_FEN[] = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
 // Checks a FEN before it is given to setPosition; returns an empty string when
 // the text describes a position the engine can work with, else the reason.
@@ -190,9 +191,9 @@ inline bool squareAttacked(const Position* pos, int s, int colour, uint64_t occ)
     const uint64_t* pb = pos->pieceBitboard;
     if (bishopAttacks(s, occ) & (pb[BISHOP + colour] | pb[QUEEN + colour])) return true;
     if (rookAttacks(s, occ) & (pb[ROOK + colour] | pb[QUEEN + colour])) return true;
-    if (pawnAttackTable[colour][s] & pb[PAWN + colour]) return true;
-    if (knightAttackTable[s] & pb[KNIGHT + colour]) return true;
-    return (kingAttackTable[s] & pb[KING + colour]) != 0;
+    if (PAWN_ATTACKS[colour][s] & pb[PAWN + colour]) return true;
+    if (KNIGHT_ATTACKS[s] & pb[KNIGHT + colour]) return true;
+    return (KING_ATTACKS[s] & pb[KING + colour]) != 0;
 }
 
 inline int kingSquare(const Position* pos, int colour) { return lsb(pos->pieceBitboard[KING + colour]); }
@@ -237,11 +238,11 @@ inline int castlingRookTo(Move m) { return m.moveType == MT_CASTLE_K ? m.to - 1 
 // if nothing stood in between.
 inline uint64_t emptyBoardCheckSquares(int kind, int side, int k) {
     switch (kind) {
-    case PAWN: return pawnAttackTable[side][k];
-    case KNIGHT: return knightAttackTable[k];
-    case BISHOP: return bishopEmptyAttacks[k];
-    case ROOK: return rookEmptyAttacks[k];
-    case QUEEN: return bishopEmptyAttacks[k] | rookEmptyAttacks[k];
+    case PAWN: return PAWN_ATTACKS[side][k];
+    case KNIGHT: return KNIGHT_ATTACKS[k];
+    case BISHOP: return BISHOP_RAYS[k];
+    case ROOK: return ROOK_RAYS[k];
+    case QUEEN: return BISHOP_RAYS[k] | ROOK_RAYS[k];
     default: return 0;  // a king never checks
     }
 }
@@ -262,7 +263,7 @@ inline bool moveGivesCheck(const Position* pos, Move m) {
         const int side = pos->sideToMove;
         const int k = lsb(pb[KING + (side ^ 1)]);
         const uint64_t F = bit(m.from);
-        const uint64_t diagLines = bishopEmptyAttacks[k], straightLines = rookEmptyAttacks[k];
+        const uint64_t diagLines = BISHOP_RAYS[k], straightLines = ROOK_RAYS[k];
         const bool direct = (bit(m.to) & emptyBoardCheckSquares(pos->board[m.from] & ~1, side, k)) != 0;
         const bool uncovers = ((F & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
                               ((F & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
@@ -290,37 +291,37 @@ inline void makeMove(Position* pos, int ply, Move move) {
     n.savedHashKey = pos->hashKey;
     n.savedPawnHashKey = pos->pawnHashKey;
 
-    uint64_t key = pos->hashKey ^ zobristBlackToMove;
-    if (c.enpassantSquare) key ^= zobristEnpassant[c.enpassantSquare & 7];
+    uint64_t key = pos->hashKey ^ ZOBRIST_BLACK_TO_MOVE;
+    if (c.enpassantSquare) key ^= ZOBRIST_EN_PASSANT[c.enpassantSquare & 7];
     const uint8_t oldRights = c.castlingRights;
-    const uint8_t newRights = oldRights & castlingMask[from] & castlingMask[to];
+    const uint8_t newRights = oldRights & CASTLING_MASK[from] & CASTLING_MASK[to];
     n.castlingRights = newRights;
-    key ^= zobristCastling[oldRights] ^ zobristCastling[newRights];  // nothing when they are equal
+    key ^= ZOBRIST_CASTLING[oldRights] ^ ZOBRIST_CASTLING[newRights];  // nothing when they are equal
     n.enpassantSquare = 0;
     uint64_t pawnKey = pos->pawnHashKey;
 
     if (captured) {
-        pos->materialScore[opp] -= materialByCode[captured];
-        pos->pieceSquareSum[opp] -= pieceSquareByCode[captured][to];
-        pos->gamePhase -= phaseByCode[captured];
+        pos->materialScore[opp] -= MATERIAL_BY_CODE[captured];
+        pos->pieceSquareSum[opp] -= PIECE_SQUARE_BY_CODE[captured][to];
+        pos->gamePhase -= PHASE_BY_CODE[captured];
         pb[captured] ^= T;
         pb[opp] ^= T;
-        key ^= zobristPiece[captured][to];
-        pawnKey ^= zobristPiece[captured][to] & pawnKeyMask[captured];
+        key ^= ZOBRIST_PIECE[captured][to];
+        pawnKey ^= ZOBRIST_PIECE[captured][to] & PAWN_KEY_MASK[captured];
     }
 
-    const int32_t* pst = pieceSquareByCode[mover];
+    const int32_t* pst = PIECE_SQUARE_BY_CODE[mover].data();
     if (move.moveType == MT_NORMAL || move.moveType == MT_DOUBLE) {
         pos->pieceSquareSum[side] += pst[to] - pst[from];
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)mover;
-        const uint64_t moved = zobristPiece[mover][from] ^ zobristPiece[mover][to];
+        const uint64_t moved = ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
         key ^= moved;
-        pawnKey ^= moved & pawnKeyMask[mover];
+        pawnKey ^= moved & PAWN_KEY_MASK[mover];
         if (move.moveType == MT_DOUBLE) {
             n.enpassantSquare = (uint8_t)to;
-            key ^= zobristEnpassant[to & 7];
+            key ^= ZOBRIST_EN_PASSANT[to & 7];
         }
     } else if (move.moveType == MT_ENPASSANT) {
         const int land = side == WHITE ? to + 8 : to - 8;
@@ -329,34 +330,34 @@ inline void makeMove(Position* pos, int ply, Move move) {
         pb[mover] ^= F | bit(land);
         pb[side] ^= F | bit(land);
         pos->board[land] = (uint8_t)mover;
-        key ^= zobristPiece[mover][from] ^ zobristPiece[mover][land];
-        pawnKey ^= zobristPiece[mover][from] ^ zobristPiece[mover][land];
+        key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][land];
+        pawnKey ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][land];
     } else if (move.moveType >= MT_CASTLE_K) {
         const int rook = ROOK + side;
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
-        const int32_t* rpst = pieceSquareByCode[rook];
+        const int32_t* rpst = PIECE_SQUARE_BY_CODE[rook].data();
         pos->pieceSquareSum[side] += pst[to] - pst[from] - rpst[rFrom] + rpst[rTo];
         pb[mover] ^= F | T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)mover;
-        key ^= zobristPiece[mover][from] ^ zobristPiece[mover][to];
-        pawnKey ^= zobristPiece[mover][from] ^ zobristPiece[mover][to];
+        key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
+        pawnKey ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
         pb[rook] ^= bit(rFrom) | bit(rTo);
         pb[side] ^= bit(rFrom) | bit(rTo);
         pos->board[rTo] = (uint8_t)rook;
         pos->board[rFrom] = 0;
-        key ^= zobristPiece[rook][rFrom] ^ zobristPiece[rook][rTo];
+        key ^= ZOBRIST_PIECE[rook][rFrom] ^ ZOBRIST_PIECE[rook][rTo];
     } else {  // promotion
         const int newPiece = side + move.moveType;
-        pos->materialScore[side] += materialByCode[newPiece] - materialByCode[mover];
-        pos->pieceSquareSum[side] += pieceSquareByCode[newPiece][to] - pst[from];
-        pos->gamePhase += phaseByCode[newPiece];
+        pos->materialScore[side] += MATERIAL_BY_CODE[newPiece] - MATERIAL_BY_CODE[mover];
+        pos->pieceSquareSum[side] += PIECE_SQUARE_BY_CODE[newPiece][to] - pst[from];
+        pos->gamePhase += PHASE_BY_CODE[newPiece];
         pb[mover] ^= F;
         pb[newPiece] ^= T;
         pb[side] ^= F | T;
         pos->board[to] = (uint8_t)newPiece;
-        key ^= zobristPiece[mover][from] ^ zobristPiece[newPiece][to];
-        pawnKey ^= zobristPiece[mover][from];
+        key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[newPiece][to];
+        pawnKey ^= ZOBRIST_PIECE[mover][from];
     }
     pos->board[from] = 0;
     pos->hashKey = key;
@@ -432,8 +433,8 @@ inline uint64_t makeNullMove(Position* pos, int ply) {
     const uint64_t savedKey = pos->hashKey;
     const PlyEntry& c = pos->plyStack[ply];
     pos->sideToMove ^= 1;
-    pos->hashKey ^= zobristBlackToMove;
-    if (c.enpassantSquare) pos->hashKey ^= zobristEnpassant[c.enpassantSquare & 7];
+    pos->hashKey ^= ZOBRIST_BLACK_TO_MOVE;
+    if (c.enpassantSquare) pos->hashKey ^= ZOBRIST_EN_PASSANT[c.enpassantSquare & 7];
     pos->plyStack[ply + 1] = c;
     pos->plyStack[ply + 1].capturedPiece = 0;
     pos->plyStack[ply + 1].enpassantSquare = 0;
@@ -455,10 +456,10 @@ inline bool givesCheckAfterMove(const Position* pos) { return sideInCheck(pos, p
 inline uint64_t keyAfterGuess(const Position* pos, int ply, Move m) {
     const PlyEntry& c = pos->plyStack[ply];
     const int mover = pos->board[m.from];
-    const uint8_t rights = c.castlingRights & castlingMask[m.from] & castlingMask[m.to];
-    uint64_t key = pos->hashKey ^ zobristBlackToMove ^ zobristPiece[mover][m.from] ^ zobristPiece[mover][m.to] ^
-              zobristPiece[pos->board[m.to]][m.to] ^ zobristCastling[c.castlingRights] ^ zobristCastling[rights];
-    if (c.enpassantSquare) key ^= zobristEnpassant[c.enpassantSquare & 7];
-    if (m.moveType == MT_DOUBLE) key ^= zobristEnpassant[m.to & 7];
+    const uint8_t rights = c.castlingRights & CASTLING_MASK[m.from] & CASTLING_MASK[m.to];
+    uint64_t key = pos->hashKey ^ ZOBRIST_BLACK_TO_MOVE ^ ZOBRIST_PIECE[mover][m.from] ^ ZOBRIST_PIECE[mover][m.to] ^
+              ZOBRIST_PIECE[pos->board[m.to]][m.to] ^ ZOBRIST_CASTLING[c.castlingRights] ^ ZOBRIST_CASTLING[rights];
+    if (c.enpassantSquare) key ^= ZOBRIST_EN_PASSANT[c.enpassantSquare & 7];
+    if (m.moveType == MT_DOUBLE) key ^= ZOBRIST_EN_PASSANT[m.to & 7];
     return key;
 }

@@ -5,11 +5,13 @@
 // on s reads entry s ^ 56 and a black man entry s.
 #include "psqt.h"
 
-const int32_t PIECE_VALUE[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
+#include <array>
 
-const uint16_t PHASE_WEIGHT[8] = {82, 343, 377, 478, 1079, 12000, 0, 0};
+constexpr int32_t PIECE_VALUE[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
 
-const int32_t PIECE_SQUARE[6][64] = {
+constexpr uint16_t PHASE_WEIGHT[8] = {82, 343, 377, 478, 1079, 12000, 0, 0};
+
+constexpr int32_t PIECE_SQUARE[6][64] = {
     // pawn
     {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(15, 143), S(-16, 152), S(22, 138), S(13, 137), S(26, 134), S(-29, 150), S(-7, 143), S(-14, 141),
@@ -65,15 +67,26 @@ const int32_t PIECE_SQUARE[6][64] = {
     S(11, -17), S(-1, 5), S(-19, 3), S(-19, -1), S(-29, 4), S(-13, 0), S(12, -2), S(11, -18),
     S(1, -40), S(15, -22), S(0, -17), S(-44, -10), S(-9, -17), S(-25, -10), S(23, -23), S(20, -49)}};
 
-int32_t pieceSquareByCode[14][64];
-int32_t materialByCode[14];
-int16_t phaseByCode[14];
+namespace {
 
-void initPieceTables() {
-    for (int code = WPAWN; code <= BKING; code++) {
-        const int t = typeOf(code), colour = code & 1;
-        for (int s = 0; s < 64; s++) pieceSquareByCode[code][s] = PIECE_SQUARE[t][relSq(s, colour)];
-        materialByCode[code] = PIECE_VALUE[t];
-        phaseByCode[code] = t == 0 ? 0 : (int16_t)PHASE_WEIGHT[t];
+struct ByCode {
+    std::array<std::array<int32_t, 64>, 14> pieceSquare{};
+    std::array<int32_t, 14> material{};
+    std::array<int16_t, 14> phase{};
+
+    constexpr ByCode() {
+        for (int code = WPAWN; code <= BKING; code++) {
+            const int t = typeOf(code), colour = code & 1;
+            for (int s = 0; s < 64; s++) pieceSquare[code][s] = PIECE_SQUARE[t][relSq(s, colour)];
+            material[code] = PIECE_VALUE[t];
+            phase[code] = t == 0 ? 0 : (int16_t)PHASE_WEIGHT[t];
+        }
     }
-}
+};
+constexpr ByCode BY_CODE;
+
+}  // namespace
+
+constexpr std::array<std::array<int32_t, 64>, 14> PIECE_SQUARE_BY_CODE = BY_CODE.pieceSquare;
+constexpr std::array<int32_t, 14> MATERIAL_BY_CODE = BY_CODE.material;
+constexpr std::array<int16_t, 14> PHASE_BY_CODE = BY_CODE.phase;

@@ -3,6 +3,7 @@
 // and, filled from them at start-up, by piece code.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "types.h"
@@ -14,11 +15,9 @@ extern const int32_t PIECE_VALUE[8];
 extern const int32_t PIECE_SQUARE[6][64];
 extern const uint16_t PHASE_WEIGHT[8];
 
-// The same by piece code, as making a move needs them: the piece-square
-// score of a man of that code on each square, its material, and its share
-// of the game phase (none for pawns).
-extern int32_t pieceSquareByCode[14][64];
-extern int32_t materialByCode[14];
-extern int16_t phaseByCode[14];
-
-void initPieceTables();
+// The same by piece code, as making a move needs them (worked out at compile
+// time): the piece-square score of a man of that code on each square, its
+// material, and its share of the game phase (none for pawns).
+extern const std::array<std::array<int32_t, 64>, 14> PIECE_SQUARE_BY_CODE;
+extern const std::array<int32_t, 14> MATERIAL_BY_CODE;
+extern const std::array<int16_t, 14> PHASE_BY_CODE;

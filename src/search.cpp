@@ -3,6 +3,7 @@
 #include "search.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -13,22 +14,28 @@
 #include "tt.h"
 
 SearchControl searchControl;
-uint8_t reductionTable[128][256];
+namespace {
 
-void initSearch() {
-    // reductionTable[d][m] = integer square root of d * (m - 2) / 9 from
-    // m = 4 on; the root only grows with m, so each row carries it forward.
-    for (int d = 0; d < 128; d++) {
-        reductionTable[d][0] = reductionTable[d][1] = reductionTable[d][2] = 0;
-        reductionTable[d][3] = 1;
-        unsigned root = 0;
-        for (int m = 4; m < 256; m++) {
-            const unsigned v = (unsigned)(d * (m - 2) / 9);
-            while ((root + 1) * (root + 1) <= v) root++;
-            reductionTable[d][m] = (uint8_t)root;
+// reductionTable[d][m] = integer square root of d * (m - 2) / 9 from m = 4
+// on; the root only grows with m, so each row carries it forward.
+struct Reductions {
+    std::array<std::array<uint8_t, 256>, 128> r{};
+    constexpr Reductions() {
+        for (int d = 0; d < 128; d++) {
+            r[d][3] = 1;
+            unsigned root = 0;
+            for (int m = 4; m < 256; m++) {
+                const unsigned v = (unsigned)(d * (m - 2) / 9);
+                while ((root + 1) * (root + 1) <= v) root++;
+                r[d][m] = (uint8_t)root;
+            }
         }
     }
-}
+};
+
+}  // namespace
+
+constexpr std::array<std::array<uint8_t, 256>, 128> REDUCTIONS = Reductions().r;
 
 namespace {
 
@@ -540,14 +547,14 @@ inline int reduction(const Position* pos, int ply, int depth, int searchedCount,
                      Move m, int piece, const Continuation& cont) {
     const PlyEntry& e = pos->plyStack[ply];
     const int side = pos->sideToMove ^ 1;
-    int R = reductionTable[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
+    int R = REDUCTIONS[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
     if (allHistoriesNegative(pos, cont, piece, m.to)) R++;
     if (R && pvNode) R--;
     if (pos->board[m.to] == PAWN + side) {
         if (R && rankOf(m.to) == seventhRank(side)) R--;
         const uint32_t w = e.currentMove;
         if ((sameMove(w, e.killerMove[0]) || sameMove(w, e.killerMove[1])) &&
-            !(passedPawnsMask[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
+            !(PASSED_PAWN_SPAN[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
             R--;
     }
     return R;

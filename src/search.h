@@ -4,6 +4,7 @@
 // what they share is the table and the control block below.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -35,8 +36,7 @@ inline bool ponderingOrInfinite() {
 }
 
 // Late-move reductions by depth and move number.
-extern uint8_t reductionTable[128][256];
-void initSearch();
+extern const std::array<std::array<uint8_t, 256>, 128> REDUCTIONS;
 
 int alphaBeta(unsigned char ply, int depth, int alpha, int beta, Position* pos);
 int quiescence(unsigned char ply, int depth, int alpha, int beta, Position* pos);

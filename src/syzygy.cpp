@@ -13,7 +13,7 @@ constexpr uint64_t RANKS_1_AND_8 = 0xff000000000000ffULL;
 
 // Moves types of the engine for the prober's promotion codes (queen, rook,
 // bishop, knight).
-const uint8_t convPromotion[5] = {0, MT_PROMO_Q, MT_PROMO_R, MT_PROMO_B, MT_PROMO_N};
+const uint8_t PROMOTION_MOVE_TYPE[5] = {0, MT_PROMO_Q, MT_PROMO_R, MT_PROMO_B, MT_PROMO_N};
 
 // A position the prober can be trusted with: one king each, no man on two
 // kinds, colours that match the men, no pawn on the first or last rank, and
@@ -123,7 +123,7 @@ uint32_t probeRootTablebase(Position* pos) {
         } else if (to - from == 16 || from - to == 16) {
             m.moveType = MT_DOUBLE;
         } else if (promotion) {
-            m.moveType = convPromotion[promotion];
+            m.moveType = PROMOTION_MOVE_TYPE[promotion];
         }
     }
     if (!isLegalMoveAt(pos, 0, m)) return 0;

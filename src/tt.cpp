@@ -114,7 +114,7 @@ uint64_t memoryLimit() {
 
 namespace {
 size_t ttBytes = 0;
-constexpr size_t hugePageBytes = 2u << 20;
+constexpr size_t HUGE_PAGE_BYTES = 2u << 20;
 
 // The background thread that brings the pages of a new table in.
 std::atomic<bool> populateCancel{false};
@@ -142,7 +142,7 @@ std::atomic<bool> populateDone{false};
 // under way.
 std::atomic<int64_t> lastSearchStartMs{INT64_MIN / 2};
 std::atomic<bool> searchUnderWay{false};
-constexpr int64_t keepClearOfSearchMs = 100;
+constexpr int64_t KEEP_CLEAR_OF_SEARCH_MS = 100;
 
 // A page the search reads first is mapped to the kernel's shared zero page;
 // when the search then writes it, the kernel replaces that mapping and must
@@ -156,7 +156,7 @@ constexpr int64_t keepClearOfSearchMs = 100;
 bool keptClearOfSearch() {
     for (;;) {
         if (populateCancelled()) return false;
-        const int64_t wait = lastSearchStartMs.load(std::memory_order_relaxed) + keepClearOfSearchMs - nowMs();
+        const int64_t wait = lastSearchStartMs.load(std::memory_order_relaxed) + KEEP_CLEAR_OF_SEARCH_MS - nowMs();
         if (wait <= 0) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(wait, 5)));
     }
@@ -208,9 +208,9 @@ void populateAndCollapse(char* table, size_t bytes, size_t from) {
 #ifdef MADV_HUGEPAGE
     if (populateCancelled()) return;
     madvise(table, bytes, MADV_HUGEPAGE);
-    for (size_t done = 0; done + hugePageBytes <= bytes; done += hugePageBytes) {
+    for (size_t done = 0; done + HUGE_PAGE_BYTES <= bytes; done += HUGE_PAGE_BYTES) {
         if (!noSearchUnderWay()) return;
-        if (madvise(table + done, hugePageBytes, MADV_COLLAPSE) != 0 && errno == EINVAL)
+        if (madvise(table + done, HUGE_PAGE_BYTES, MADV_COLLAPSE) != 0 && errno == EINVAL)
             break;  // no synchronous collapse: the kernel's own scanner does it in time
     }
 #endif
@@ -239,11 +239,11 @@ void startPopulating(char* table, size_t bytes, size_t from) {
 // An anonymous mapping of `bytes` that starts on a huge-page boundary, so
 // that every 2 MB of the table can become one huge page.
 void* mapAligned(size_t bytes) {
-    const size_t span = bytes + hugePageBytes;
+    const size_t span = bytes + HUGE_PAGE_BYTES;
     void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
     const uintptr_t start = (uintptr_t)p;
-    const uintptr_t aligned = (start + hugePageBytes - 1) & ~(uintptr_t)(hugePageBytes - 1);
+    const uintptr_t aligned = (start + HUGE_PAGE_BYTES - 1) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
     const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
     const uintptr_t end = (aligned + bytes + page - 1) & ~(uintptr_t)(page - 1);
     if (aligned > start) munmap(p, aligned - start);
@@ -253,7 +253,7 @@ void* mapAligned(size_t bytes) {
 
 // Tables up to this size are brought into memory before the command that
 // made them returns (and so before "readyok"); larger ones in the background.
-constexpr size_t synchronousPopulateBytes = (size_t)64 << 20;
+constexpr size_t SYNCHRONOUS_POPULATE_BYTES = (size_t)64 << 20;
 
 void populateNow(char* table, size_t bytes) {
 #ifdef MADV_HUGEPAGE
@@ -296,7 +296,7 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault) {
         const size_t bytes = buckets * sizeof(HashBucket) + sizeof(HashBucket);
         void* p = mapAligned(bytes);
         if (!p) continue;
-        if (prefault && bytes <= synchronousPopulateBytes) {
+        if (prefault && bytes <= SYNCHRONOUS_POPULATE_BYTES) {
             // Small enough to bring in at once (a few milliseconds): the
             // first search then takes no page faults in the table at all.
             populateNow(static_cast<char*>(p), bytes);

@@ -107,6 +107,6 @@ constexpr int MATE_SCORE = 32000;
 constexpr int MATE_THRESHOLD = 31872;
 
 // The kind of a piece code (0 pawn .. 5 king).
-inline int typeOf(int code) { return code / 2 - 1; }
+inline constexpr int typeOf(int code) { return code / 2 - 1; }
 // Piece-square index of a man of colour c on square s.
-inline int relSq(int s, int c) { return c == WHITE ? s ^ 56 : s; }
+inline constexpr int relSq(int s, int c) { return c == WHITE ? s ^ 56 : s; }

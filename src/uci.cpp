@@ -69,7 +69,7 @@ void dropImpossibleEnpassant(Position* pos) {
     generateMovesLegal(0, root.moveListStart, pos);
     for (const Move* m = root.moveListStart; m < root.moveListEnd; m++)
         if (m->moveType == MT_ENPASSANT) return;
-    pos->hashKey ^= zobristEnpassant[root.enpassantSquare & 7];
+    pos->hashKey ^= ZOBRIST_EN_PASSANT[root.enpassantSquare & 7];
     root.enpassantSquare = 0;
     pos->keyHistory[pos->historyLength - 1] = pos->hashKey;
 }
@@ -200,12 +200,7 @@ void uciHelp() {
 // ---------------------------------------------------------------------------
 // Start-up, shut-down and search control
 // ---------------------------------------------------------------------------
-void initEngineTables() {
-    initBitboards();
-    initPieceTables();
-    initZobristKeys();
-    initSearch();
-}
+void initEngineTables() { initBitboards(); }
 
 const EngineOptions& engineOptions() { return options; }
 

@@ -14,8 +14,8 @@
 // search to print its move, then ends the threads and frees the table.
 void engineStartup();
 void engineShutdown();
-// Fill every table computed at start-up (attack sets, piece tables by code,
-// Zobrist keys, reductions).
+// Fill the tables computed at start-up (the slider lookup; every other table
+// is worked out at compile time).
 void initEngineTables();
 const EngineOptions& engineOptions();
 

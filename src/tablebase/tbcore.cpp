@@ -164,7 +164,7 @@ static_assert(LOWER.v[1] == 0 && LOWER.v[7] == 6 && LOWER.v[10] == 7 && LOWER.v[
 static_assert(PTWIST.v[8] == 47 && PTWIST.v[52] == 0 && PTWIST.v[55] == 36, "pawn twist");
 static_assert(FLAP_TABLE.v[8] == 0 && FLAP_TABLE.v[9] == 6 && FLAP_TABLE.v[55] == 5, "pawn files");
 
-constexpr uint32_t pivfac[3] = {31332, 28056, 462};
+constexpr uint32_t PIVOT_FACTOR[3] = {31332, 28056, 462};
 
 // ---------------------------------------------------------------------------
 // Little helpers for reading the files byte by byte (no alignment assumed).
@@ -532,7 +532,7 @@ uint64_t setupLayout(const WdlTable& info, SubTable& st, int side, int order, in
     if (!info.pawnTable) {
         if (info.encoding > 2) return 0;
         norm[0] = info.encoding == 0 ? 3 : 2;
-        leadFactor = pivfac[info.encoding];
+        leadFactor = PIVOT_FACTOR[info.encoding];
         start = norm[0];
     } else {
         const int k0 = info.pawnCount[0];

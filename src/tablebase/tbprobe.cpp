@@ -14,8 +14,8 @@ const int WDL_TO_DTZ[5] = {-1, -101, 0, 101, 1};
 
 namespace {
 
-const int wdlToMap[5] = {1, 3, 0, 2, 0};
-const uint8_t paFlags[5] = {8, 0, 0, 0, 4};
+const int WDL_TO_MAP[5] = {1, 3, 0, 2, 0};
+const uint8_t PA_FLAGS[5] = {8, 0, 0, 0, 4};
 
 constexpr uint64_t RANK_1 = 0xffULL;
 constexpr uint64_t RANK_8 = 0xffULL << 56;
@@ -45,8 +45,8 @@ inline uint64_t piecesOf(const Board* p, int code) {
 
 bool attacked(const Board* p, int sq, uint64_t by, int side) {
     const uint64_t occ = p->white | p->black;
-    if (kingAttackTable[sq] & p->kings & by) return true;
-    if (knightAttackTable[sq] & p->knights & by) return true;
+    if (KING_ATTACKS[sq] & p->kings & by) return true;
+    if (KNIGHT_ATTACKS[sq] & p->knights & by) return true;
     if (pawnAttacks[side][sq] & p->pawns & by) return true;
     if (rookAttacks(sq, occ) & (p->rooks | p->queens) & by) return true;
     return (bishopAttacks(sq, occ) & (p->bishops | p->queens) & by) != 0;
@@ -75,7 +75,7 @@ uint16_t* generate(const Board* p, uint16_t* out) {
 
     for (b = p->kings & us; b;) {
         const int from = popLsb(b);
-        out = addTargets(out, from, kingAttackTable[from] & targets);
+        out = addTargets(out, from, KING_ATTACKS[from] & targets);
     }
     for (b = p->queens & us; b;) {
         const int from = popLsb(b);
@@ -91,7 +91,7 @@ uint16_t* generate(const Board* p, uint16_t* out) {
     }
     for (b = p->knights & us; b;) {
         const int from = popLsb(b);
-        out = addTargets(out, from, knightAttackTable[from] & targets);
+        out = addTargets(out, from, KNIGHT_ATTACKS[from] & targets);
     }
 
     const int side = p->turn ? 1 : 0;
@@ -307,14 +307,14 @@ int probeDtzTable(const Board* p, int wdl, int* success) {
         return 0;
     }
     if (flags & 2) {
-        const int run = wdlToMap[wdl + 2];
+        const int run = WDL_TO_MAP[wdl + 2];
         if (value >= st->mapLength[run]) {
             *success = 0;
             return 0;
         }
         value = st->map[st->mapIndex[run] + value];
     }
-    if (!(flags & paFlags[wdl + 2]) || (wdl & 1)) value *= 2;
+    if (!(flags & PA_FLAGS[wdl + 2]) || (wdl & 1)) value *= 2;
     return value;
 }
 
