@@ -34,9 +34,10 @@ for f in "$seeds"/* "${inputs[@]}"; do cp "$f" "$work/corpus/" || exit 1; done
 status=$?
 findings=("$work/findings"/*)
 if [ $status -ne 0 ] || [ ${#findings[@]} -gt 0 ]; then
-    tail -n 60 "$work/fuzz.log"
-    echo "FAILED: $name exited with status $status; finding(s): ${findings[*]:-none written}"
-    echo "Reproduce with: $harness <finding file>"
+    tail -n 100 "$work/fuzz.log"
+    echo "FAILED: $name exited with status $status (whole log: $work/fuzz.log)"
+    for f in "${findings[@]}"; do echo "Reproduce with: $harness $f"; done
+    echo "(the next run of this test clears $work: copy the finding elsewhere)"
     exit 1
 fi
 # "Done N runs in S second(s)" and the coverage reached.
