@@ -29,7 +29,9 @@ struct target {
     const char* fens[2];   // positions always probed (nullptr: none)
 };
 
-// Small piece and pawn tables, WDL and DTZ files.
+// Small piece and pawn tables, WDL and DTZ files.  The seed inputs
+// (corpus/tables/) are the sound files, each after its index in this list:
+// new tables go at the end.
 const target targets[] = {
     {"KQvK.rtbw", "KQvK", {"8/8/8/3k4/8/8/8/KQ6 w - - 0 1", "8/8/8/3k4/8/8/8/KQ6 b - - 0 1"}},
     {"KQvK.rtbz", "KQvK", {"8/8/8/3k4/8/8/8/KQ6 w - - 0 1", "8/8/8/3k4/8/8/8/KQ6 b - - 0 1"}},
