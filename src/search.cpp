@@ -1999,6 +1999,7 @@ void boss::searchRoot() {
         theWorkForce.searchFinished.store(1, std::memory_order_relaxed);
         holdWhilePonderingOrInfinite();
         theWorkForce.lastBestMove = EMPTYMOVE;
+        theWorkForce.answered.store(1);
         if (!theWorkForce.silent) printLine("bestmove 0000");
         return;
     }
@@ -2042,6 +2043,7 @@ void boss::searchRoot() {
         ponder = EMPTYMOVE;
     }
     theWorkForce.lastBestMove = bestMove;
+    theWorkForce.answered.store(1);
     if (theWorkForce.silent) return;
     if (!scoreReported) {
         printFinalReport(bestMove);
@@ -2152,6 +2154,7 @@ void workForce::startSearch() {
     waitForSearch();
     stopSearch.store(0, std::memory_order_relaxed);
     stopCommanded.store(0, std::memory_order_relaxed);
+    answered.store(0);
     searchFinished.store(0, std::memory_order_relaxed);
     maxDepthReached.store(0, std::memory_order_relaxed);
     nodesCounted.store(0, std::memory_order_relaxed);

@@ -159,6 +159,10 @@ class workForce {
     // single legal move, a proven mate) and sets only stopSearch; a ponder
     // or infinite search then still holds its answer until this is set.
     std::atomic<uint8_t> stopCommanded{0};
+    // The search has given its answer ("bestmove" printed, or left in
+    // lastBestMove): its thread may still be winding down, but a "stop" can
+    // no longer be meant for it.  Set before the answer goes out.
+    std::atomic<uint8_t> answered{0};
     std::atomic<uint8_t> pondering{0};
     std::atomic<uint8_t> searchFinished{0};
     std::atomic<int32_t> maxDepthReached{0};

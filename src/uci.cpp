@@ -263,6 +263,13 @@ std::string firstWord(const std::string& line) {
 // that sends "isready" expects "readyok" at once, also when the command
 // before it waits for a search, and "stop" and "quit" end that search as
 // they would at any other time.  Every other line waits its turn.
+//
+// A search that has already been told to stop, or has already answered
+// (its thread winding down after "bestmove"), has no use for a "stop": that
+// one is meant for the search the waiting command is about to start ("go
+// infinite", "go infinite", "stop"; or "go depth 5", its "bestmove", "go
+// infinite", "stop"), so it waits its turn too.  Swallowed here, it would
+// leave an infinite or ponder search running for ever.
 void waitForSearchAnswering() {
     commandInput& input = theCommandInput();
     while (theWorkForce.searching()) {
@@ -271,6 +278,11 @@ void waitForSearchAnswering() {
         const std::string word = firstWord(line);
         if (word == "isready") {
             printLine("readyok");
+            continue;
+        }
+        const bool ending = theWorkForce.answered.load() || theWorkForce.stopCommanded.load();
+        if (word == "stop" && ending) {
+            input.hold(line);
             continue;
         }
         if (word == "stop" || word == "quit") theWorkForce.commandStop();
