@@ -233,12 +233,16 @@ void waitForSearchAnswering() {
             printLine("readyok");
             continue;
         }
-        // A stop is for the search still to answer; once it has answered, the
-        // stop belongs to the command that waits (a "go" starts the search
-        // it will stop).
-        const bool unanswered = !threadPool.answered.load(std::memory_order_acquire);
-        if ((word == "stop" || word == "quit") && unanswered) threadPool.commandStop();
-        if (word != "stop" || !unanswered) input.hold(line);
+        // A search that has answered (its threads winding down after
+        // "bestmove"), or has been told to stop already, has no use for a
+        // "stop": that one is meant for the search the waiting command is
+        // about to start ("go infinite", "go infinite", "stop"; or "go depth
+        // 5", its "bestmove", "go infinite", "stop"), so it waits its turn.
+        // Swallowed here, it would leave an infinite search running for ever.
+        const bool ending = threadPool.answered.load(std::memory_order_acquire) ||
+                            threadPool.stopCommanded.load(std::memory_order_relaxed);
+        if ((word == "stop" || word == "quit") && !ending) threadPool.commandStop();
+        if (word != "stop" || ending) input.hold(line);
     }
     threadPool.waitForSearch();
 }

@@ -494,8 +494,8 @@ TEST(UciContract, EverySearchReportsAScoreBeforeItsMove) {
 
 // A command that has to wait for the running search (a second "go", a new
 // thread count) must not stop the loop: "isready" is still answered at once,
-// "stop" and "quit" still act on the running search, and the waiting command
-// runs after it.
+// "stop" and "quit" still act on the running search (unless it is already
+// ending), and the waiting command runs after it.
 TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
     {
         Engine e;
@@ -541,6 +541,21 @@ TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
         ASSERT_GE(rest.size(), 2u);
         EXPECT_TRUE(startsWith(rest[rest.size() - 2], "bestmove ")) << rest[rest.size() - 2];
         EXPECT_EQ(rest.back(), "info string Number of threads set to : 2");
+        EXPECT_EQ(e.waitExit(), 0);
+    }
+    {
+        // A "stop" that comes while a "go" waits for a search that is already
+        // ending is for the new search: an infinite search must not be left
+        // running.
+        Engine e;
+        e.write("position startpos\ngo infinite\ngo infinite\nstop\n");
+        auto lines = e.readUntil("bestmove", 5000);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the first search";
+        lines = e.readUntil("bestmove", 5000);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the second search ignored its stop";
+        e.send("quit");
         EXPECT_EQ(e.waitExit(), 0);
     }
     {

@@ -12,6 +12,15 @@ if [ "${1:-}" = tests ]; then
         [ -e "$f" ] && found=yes
     done
     [ "$found" = yes ] || missing+=(libgtest-dev)
+    # The fuzzing harnesses: clang++ and its libFuzzer runtime, which Debian
+    # ships apart from the compiler (libclang-rt-<version>-dev).
+    if command -v clang++ >/dev/null 2>&1; then
+        version=$(clang++ -dumpversion 2>/dev/null)
+        runtime=$(clang++ -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-x86_64.a
+        [ -e "$runtime" ] || missing+=("libclang-rt-${version%%.*}-dev")
+    else
+        missing+=(clang libclang-rt-14-dev)
+    fi
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Missing Debian package(s): ${missing[*]}" >&2
