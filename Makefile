@@ -62,17 +62,18 @@ BUILDDIR ?= build-make/$(arch)-$(notdir $(firstword $(CXX)))
 COMMON := -O3 -DNDEBUG -std=c++17 -Wall -Wextra -Wno-missing-field-initializers -fno-pie
 DEFS := $(ARCH_DEFS) -DTARNWICK_PERFT_FILE=\"$(CURDIR)/data/perft.txt\" -Isrc
 
-# The engine's sources (comment lines dropped), the entry and the processor
-# check; the check is compiled for plain x86-64 whatever ARCH is.
+# The engine's sources (comment lines dropped) and the entry, then the files
+# compiled for plain x86-64 whatever ARCH is: the platform layer and the
+# processor check.
 HASH := \#
 SOURCES := $(addprefix src/,$(shell sed -e '/^[[:space:]]*$(HASH)/d' src/sources.txt)) src/tarnwick.cpp
 OBJECTS := $(patsubst %.cpp,$(BUILDDIR)/%.o,$(SOURCES))
-CHECK_OBJECT := $(BUILDDIR)/src/cpuCheck.o
+BASE_OBJECTS := $(BUILDDIR)/base/platform.o $(BUILDDIR)/base/cpuCheck.o
 
 .PHONY: all clean
 all: $(EXE)
 
-$(EXE): $(OBJECTS) $(CHECK_OBJECT)
+$(EXE): $(OBJECTS) $(BASE_OBJECTS)
 	@mkdir -p $(dir $@)
 	$(CXX) -o $@ $^ -pthread -no-pie
 	@echo "built $@ (ARCH=$(arch), $(CXX))"
@@ -81,11 +82,11 @@ $(BUILDDIR)/%.o: %.cpp
 	@mkdir -p $(dir $@)
 	$(CXX) $(DEFS) $(COMMON) $(ARCH_FLAGS) -MMD -MP -c $< -o $@
 
-$(CHECK_OBJECT): src/cpuCheck.cpp
+$(BUILDDIR)/base/%.o: src/%.cpp
 	@mkdir -p $(dir $@)
 	$(CXX) $(ARCH_DEFS) -DTW_CPU_CHECK $(COMMON) $(BASE_FLAGS) -MMD -MP -c $< -o $@
 
 clean:
 	rm -rf $(BUILDDIR) build-make $(EXE)
 
--include $(OBJECTS:.o=.d) $(CHECK_OBJECT:.o=.d)
+-include $(OBJECTS:.o=.d) $(BASE_OBJECTS:.o=.d)

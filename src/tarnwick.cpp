@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "platform.h"
 #include "search.h"
 #include "tarnwick.h"
 #include "uci.h"
@@ -48,5 +49,5 @@ int main(int argc, char** argv) {
         }
     }
     engineShutdown();
-    return 0;
+    platform::endProgram(0);
 }

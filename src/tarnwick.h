@@ -691,11 +691,9 @@ U64 hashBucketsForSize(int64_t mb);
 // as needed (but not below 16384), whose table leaves the rest of a machine
 // or container of `memoryBytes` enough room.
 U64 hashBucketsWithinMemory(U64 wantedBuckets, U64 memoryBytes);
-// Memory this process can have: physical memory, or less when a cgroup
-// (v1 or v2) above the process sets a limit.  The second form reads the given
-// files in place of /proc/self/cgroup and /sys/fs/cgroup.
+// Memory this process can have: physical memory, or less when a Linux cgroup
+// (v1 or v2) or a Windows job above the process sets a limit.
 U64 hashMemoryLimit();
-U64 hashMemoryLimit(U64 physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot);
 // Replace the table by one of the given number of buckets.  When memory for it
 // cannot be had, smaller powers of two are tried; returns the buckets obtained.
 // With `prefault` a background thread brings the pages in and then turns them

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "platform.h"
 #include "tarnwick.h"
 
 namespace {
@@ -56,7 +57,7 @@ struct FakeCgroups {
         std::filesystem::create_directories(std::filesystem::path(dir + path).parent_path());
         std::ofstream(dir + path) << text;
     }
-    U64 limit(U64 physical) { return hashMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
+    U64 limit(U64 physical) { return platform::cgroupMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
 };
 
 TEST(HashMemory, ContainerLimitsBoundTheMemory) {
@@ -84,6 +85,7 @@ TEST(HashMemory, ContainerLimitsBoundTheMemory) {
         EXPECT_EQ(f.limit(24 * GiB), 3 * GiB);
     }
     const U64 physical = (U64)sysconf(_SC_PHYS_PAGES) * (U64)sysconf(_SC_PAGE_SIZE);
+    EXPECT_EQ(platform::physicalMemory(), physical);
     EXPECT_GT(hashMemoryLimit(), 0u);
     EXPECT_LE(hashMemoryLimit(), physical);
 }

@@ -136,7 +136,8 @@ extern const uint64_t material_multiplier[2][5];  // [colour][Q R B N P]
 // reads in the slack of its last page).
 extern bool read_files_to_heap;
 
-// (Re)initialise from a list of directories separated by ':'.  An empty list
+// (Re)initialise from a list of directories separated by ':' (';' on
+// Windows, platform::pathListSeparator).  An empty list
 // or "<empty>" leaves no table registered.  Must not run during a search.
 void init_tablebases(const char* path);
 
