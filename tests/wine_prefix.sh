@@ -24,7 +24,7 @@ setup)
     # would wait for them.
     mkdir -p "$WINEPREFIX" || fail "cannot make $WINEPREFIX"
     wineserver -k >/dev/null 2>&1
-    wineserver -p 900 </dev/null >/dev/null 2>&1 || fail "wineserver does not start"
+    wineserver -p900 </dev/null >/dev/null 2>&1 || fail "wineserver does not start"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         timeout 300 wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1 || { cat "$WINEPREFIX.log"; fail "wineboot --init"; }
     fi
