@@ -137,8 +137,8 @@ extern const uint64_t material_multiplier[2][5];  // [colour][Q R B N P]
 extern bool read_files_to_heap;
 
 // (Re)initialise from a list of directories separated by ':' (';' on
-// Windows, platform::pathListSeparator).  An empty list
-// or "<empty>" leaves no table registered.  Must not run during a search.
+// Windows: platform::pathListSeparator).  An empty list or "<empty>" leaves
+// no table registered.  Must not run during a search.
 void init_tablebases(const char* path);
 
 // Lazy load of a registered WDL entry, called with TB_MUTEX held; `name` is
