@@ -101,7 +101,7 @@ BUILDDIR ?= build-make/$(arch)-$(notdir $(firstword $(CXX)))
 COMMON := -O3 -DNDEBUG -std=c++17 -Wall -Wextra -Wno-missing-field-initializers
 DEFS := $(ARCH_DEFS) -Isrc
 ifdef target_windows
-  LINK := -static
+  LINK := -static -Wl,--no-insert-timestamp
 else ifeq ($(target_cpu),arm64)
   COMMON += -fno-pie
   LINK := -static -no-pie
