@@ -24,8 +24,11 @@ version=$(sed -n 's/^project(tarnwick VERSION \([0-9][0-9.]*\).*/\1/p' "$src/CMa
 echo "Tarnwick $version from $src into $out"
 
 # The archives' files carry the time of the last commit (or now), and no
-# owner: the same tree gives the same archives.
-stamp=$(git -C "$src" log -1 --format=%cI 2>/dev/null || date -u +%Y-%m-%dT%H:%M:%SZ)
+# owner; so does the header of a Windows program that strip rewrites
+# (SOURCE_DATE_EPOCH): the same tree gives the same archives.
+epoch=$(git -C "$src" log -1 --format=%ct 2>/dev/null || date +%s)
+export SOURCE_DATE_EPOCH=$epoch
+stamp=@$epoch
 
 build() {
     local dir=$1
