@@ -4,16 +4,16 @@
 // program's own -mpopcnt/-mbmi2/-mavx2: the compiler is free to use those
 // instructions anywhere in code built with them, static initialisers
 // included, so the check must live apart from that code and run before it.
-// It runs from the executable's .preinit_array, which the dynamic loader
-// calls before the initialisers of any library and of the program itself.
-// Nothing in it may depend on initialised C++ state: no streams, no
-// allocation; the message is written with write(2).
+// It runs before the initialisers of any library and of the program itself
+// (TW_RUN_BEFORE_CONSTRUCTORS: from .preinit_array on Linux, from the C
+// runtime's initialiser table on Windows).  Nothing in it may depend on
+// initialised C++ state: no streams, no allocation; the platform layer, also
+// built for plain x86-64, names the program and writes the message.
 #include "cpucheck.h"
 
 #include <cpuid.h>
-#include <unistd.h>
 
-#include <cstring>
+#include "platform.h"
 
 unsigned cpuFeaturesPresent() {
     unsigned eax, ebx, ecx, edx, features = 0;
@@ -84,27 +84,17 @@ constexpr unsigned REQUIRED_FEATURES = CPU_POPCNT;
 constexpr const char* PROGRAM_NAME = "tarnwick";
 #endif
 
-// The loader passes the program's arguments to .preinit_array functions;
-// the message names the program as it was started, without its directory.
-void checkProcessor(int argc, char** argv, char**) {
+// The message names the program as it was started, without its directory.
+void checkProcessor(const char* argv0) {
+    char program[128];
+    platform::programName(argv0, program, sizeof program);
     char message[256];
-    const char* program = PROGRAM_NAME;
-    if (argc > 0 && argv && argv[0] && argv[0][0]) {
-        const char* slash = std::strrchr(argv[0], '/');
-        program = slash ? slash + 1 : argv[0];
-    }
-    if (!cpuMismatchMessage(program, REQUIRED_FEATURES, cpuFeaturesPresent(), message, sizeof message - 1)) return;
-    size_t n = std::strlen(message);
-    message[n++] = '\n';
-    for (size_t done = 0; done < n;) {
-        ssize_t w = write(2, message + done, n - done);
-        if (w <= 0) break;
-        done += (size_t)w;
-    }
-    _exit(1);
+    if (!cpuMismatchMessage(program[0] ? program : PROGRAM_NAME, REQUIRED_FEATURES, cpuFeaturesPresent(), message, sizeof message))
+        return;
+    platform::failAtStart(message);
 }
 
-__attribute__((section(".preinit_array"), used)) void (*checkProcessorAtStart)(int, char**, char**) = checkProcessor;
+TW_RUN_BEFORE_CONSTRUCTORS(checkProcessor)
 
 }  // namespace
 

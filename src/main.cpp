@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "input.h"
+#include "platform.h"
 #include "types.h"
 #include "util.h"
 
@@ -43,5 +44,5 @@ int main(int argc, char** argv) {
         }
     }
     stopEngine();
-    return 0;
+    platform::endProgram(0);
 }

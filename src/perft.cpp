@@ -7,9 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include <unistd.h>
-
 #include "perft.h"
+#include "platform.h"
 #include "tt.h"
 #include "util.h"
 
@@ -51,24 +50,13 @@ bool readField(std::string_view text, long long lo, long long hi, long long& val
     return parseInteger(text, LLONG_MIN, LLONG_MAX, value) && value >= lo && value <= hi;
 }
 
-// The directory of the running program, with a trailing '/', or "" when the
-// system does not tell it.
-std::string programDirectory() {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "";
-    std::string p(path, (size_t)n);
-    size_t slash = p.rfind('/');
-    return slash == std::string::npos ? "" : p.substr(0, slash + 1);
-}
-
 // The places of the regression file, in the order they are tried: a file of
 // the user's own in the working directory, one carried along beside the
 // program, the one installed with it (share/tarnwick beside the directory of
 // the program, for any installation prefix), and the source tree's.
 std::vector<std::string> perftFileCandidates() {
     std::vector<std::string> places = {"perft.txt", "data/perft.txt"};
-    const std::string dir = programDirectory();
+    const std::string dir = platform::programDirectory();
     if (!dir.empty()) {
         places.push_back(dir + "perft.txt");
         places.push_back(dir + "data/perft.txt");
@@ -84,8 +72,7 @@ void perftCheck() {
     std::ifstream in;
     const std::vector<std::string> places = perftFileCandidates();
     for (const std::string& place : places) {
-        in.open(place);
-        if (in) break;
+        if (platform::openForReading(in, place)) break;
         in.clear();
     }
     if (!in.is_open()) {

@@ -2,21 +2,16 @@
 // bringing its pages in, clearing it, and its age between searches.
 #include "tt.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include "platform.h"
 #include "util.h"
 
 // ---------------------------------------------------------------------------
@@ -43,74 +38,13 @@ uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes) {
     return buckets;
 }
 
-namespace {
-
-// The first number in a cgroup limit file; "max" (no limit), a missing file
-// or anything unreadable gives no limit.
-uint64_t readCgroupLimit(const std::string& file) {
-    std::ifstream in(file);
-    uint64_t v = 0;
-    if (!(in >> v)) return ~0ULL;
-    return v;
-}
-
-// The smallest limit of the cgroup at `path` (as listed in /proc/self/cgroup)
-// and its ancestors, under the hierarchy mounted at `mount`.  A process in a
-// cgroup namespace sees its own group as the root of the mount, so the mount
-// root itself is always looked at.
-uint64_t cgroupTreeLimit(const std::string& mount, std::string path, const char* fileName) {
-    uint64_t limit = ~0ULL;
-    for (int depth = 0; depth < 64; depth++) {
-        while (!path.empty() && path.back() == '/') path.pop_back();
-        limit = std::min(limit, readCgroupLimit(mount + path + "/" + fileName));
-        if (path.empty()) break;
-        const size_t slash = path.rfind('/');
-        path.erase(slash == std::string::npos ? 0 : slash);
-    }
-    return limit;
-}
-
-}  // namespace
-
-uint64_t memoryLimit(uint64_t physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot) {
-    uint64_t limit = physicalBytes;
-    std::ifstream in(procCgroupFile);
-    std::string line;
-    while (std::getline(in, line)) {
-        // "hierarchy-id:controllers:path"; the unified hierarchy has id 0 and
-        // no controller list, the older one lists "memory" among others.
-        const size_t a = line.find(':');
-        const size_t b = a == std::string::npos ? a : line.find(':', a + 1);
-        if (b == std::string::npos) continue;
-        const std::string controllers = line.substr(a + 1, b - a - 1);
-        const std::string path = line.substr(b + 1);
-        if (line.compare(0, a, "0") == 0 && controllers.empty()) {
-            limit = std::min(limit, cgroupTreeLimit(cgroupRoot, path, "memory.max"));
-        } else {
-            std::istringstream list(controllers);
-            std::string c;
-            while (std::getline(list, c, ','))
-                if (c == "memory")
-                    limit = std::min(limit, cgroupTreeLimit(cgroupRoot + "/memory", path, "memory.limit_in_bytes"));
-        }
-    }
-    return limit;
-}
-
-uint64_t memoryLimit() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    const uint64_t physical = pages > 0 && pageSize > 0 ? (uint64_t)pages * (uint64_t)pageSize : ~0ULL;
-    return memoryLimit(physical, "/proc/self/cgroup", "/sys/fs/cgroup");
-}
+// Physical memory, or less when a Linux control group or a Windows job above
+// the process sets a limit.
+uint64_t memoryLimit() { return platform::processMemoryLimit(); }
 
 // ---------------------------------------------------------------------------
 // Mapping the table and bringing its pages in
 // ---------------------------------------------------------------------------
-
-#ifndef MADV_COLLAPSE
-#define MADV_COLLAPSE 25
-#endif
 
 namespace {
 size_t ttBytes = 0;
@@ -194,26 +128,21 @@ bool noSearchUnderWay() {
 // stores never depends on how far it has got; freeing the table stops it
 // after the step at hand.
 void populateAndCollapse(char* table, size_t bytes, size_t from) {
-#ifdef MADV_POPULATE_WRITE
+    using platform::PageRequest;
     const size_t slice = 1u << 20;
     for (size_t done = from; done < bytes; done += slice) {
         if (!keptClearOfSearch()) return;
-        if (madvise(table + done, std::min(slice, bytes - done), MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
-            break;  // an older kernel: the search faults the pages in
+        if (platform::populatePages(table + done, std::min(slice, bytes - done)) == PageRequest::UNSUPPORTED)
+            break;  // an older kernel, or Windows: the search faults the pages in
         populatedBytes.store(std::min(done + slice, bytes), std::memory_order_relaxed);
     }
-#else
-    (void)from;
-#endif
-#ifdef MADV_HUGEPAGE
     if (populateCancelled()) return;
-    madvise(table, bytes, MADV_HUGEPAGE);
+    platform::preferHugePages(table, bytes);
     for (size_t done = 0; done + HUGE_PAGE_BYTES <= bytes; done += HUGE_PAGE_BYTES) {
         if (!noSearchUnderWay()) return;
-        if (madvise(table + done, HUGE_PAGE_BYTES, MADV_COLLAPSE) != 0 && errno == EINVAL)
+        if (platform::collapseHugePages(table + done, HUGE_PAGE_BYTES) == PageRequest::UNSUPPORTED)
             break;  // no synchronous collapse: the kernel's own scanner does it in time
     }
-#endif
     populateDone.store(true, std::memory_order_relaxed);
 }
 
@@ -230,25 +159,8 @@ void startPopulating(char* table, size_t bytes, size_t from) {
         populateThread.thread = std::thread(populateAndCollapse, table, bytes, from);
     } catch (const std::system_error&) {
         // Without the helper thread the pages are faulted in by use.
-#ifdef MADV_HUGEPAGE
-        madvise(table, bytes, MADV_HUGEPAGE);
-#endif
+        platform::preferHugePages(table, bytes);
     }
-}
-
-// An anonymous mapping of `bytes` that starts on a huge-page boundary, so
-// that every 2 MB of the table can become one huge page.
-void* mapAligned(size_t bytes) {
-    const size_t span = bytes + HUGE_PAGE_BYTES;
-    void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
-    const uintptr_t start = (uintptr_t)p;
-    const uintptr_t aligned = (start + HUGE_PAGE_BYTES - 1) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
-    const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
-    const uintptr_t end = (aligned + bytes + page - 1) & ~(uintptr_t)(page - 1);
-    if (aligned > start) munmap(p, aligned - start);
-    if (start + span > end) munmap((void*)end, start + span - end);
-    return (void*)aligned;
 }
 
 // Tables up to this size are brought into memory before the command that
@@ -256,15 +168,11 @@ void* mapAligned(size_t bytes) {
 constexpr size_t SYNCHRONOUS_POPULATE_BYTES = (size_t)64 << 20;
 
 void populateNow(char* table, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-    madvise(table, bytes, MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-    if (madvise(table, bytes, MADV_POPULATE_WRITE) == 0) return;
-#endif
-    // An older kernel: one write a page faults it in (the mapping is zero,
-    // and so is what is written).
-    const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
+    platform::preferHugePages(table, bytes);
+    if (platform::populatePages(table, bytes) == platform::PageRequest::DONE) return;
+    // An older kernel, or Windows: one write a page faults it in (the memory
+    // is zero, and so is what is written).
+    const size_t page = platform::pageBytes();
     for (size_t at = 0; at < bytes; at += page) static_cast<volatile char*>(table)[at] = 0;
 }
 
@@ -282,33 +190,29 @@ uint64_t ttBucketsForSize(int64_t mb) {
 
 void ttFree() {
     stopPopulating();
-    if (ttBuckets && ttBytes) munmap(ttBuckets, ttBytes);
+    if (ttBuckets && ttBytes) platform::releaseMemory(ttBuckets, ttBytes);
     ttBuckets = nullptr;
     ttBytes = 0;
     ttMask = 0;
 }
 
-// Fresh anonymous mappings are zero-filled by the kernel, so a new table needs
-// no clearing pass.
+// Fresh memory from the system is zero-filled, so a new table needs no
+// clearing pass.
 uint64_t ttAllocate(uint64_t buckets, bool prefault) {
     ttFree();
     for (; buckets >= 2048; buckets /= 2) {
         const size_t bytes = buckets * sizeof(HashBucket) + sizeof(HashBucket);
-        void* p = mapAligned(bytes);
+        void* p = platform::allocateZeroed(bytes);
         if (!p) continue;
         if (prefault && bytes <= SYNCHRONOUS_POPULATE_BYTES) {
             // Small enough to bring in at once (a few milliseconds): the
             // first search then takes no page faults in the table at all.
             populateNow(static_cast<char*>(p), bytes);
         } else if (prefault) {
-#ifdef MADV_NOHUGEPAGE
-            madvise(p, bytes, MADV_NOHUGEPAGE);  // small pages until the table is in
-#endif
+            platform::preferSmallPages(p, bytes);  // small pages until the table is in
             startPopulating(static_cast<char*>(p), bytes, 0);
         } else {
-#ifdef MADV_HUGEPAGE
-            madvise(p, bytes, MADV_HUGEPAGE);
-#endif
+            platform::preferHugePages(p, bytes);
         }
         ttBuckets = static_cast<HashBucket*>(p);
         ttBytes = bytes;
@@ -339,7 +243,7 @@ void ttClear(int threads) {
         stopPopulating();
         resumeFrom = populatedBytes.load(std::memory_order_relaxed);
         if (resumeFrom < ttBytes) {
-            madvise(reinterpret_cast<char*>(ttBuckets) + resumeFrom, ttBytes - resumeFrom, MADV_DONTNEED);
+            platform::discardPages(reinterpret_cast<char*>(ttBuckets) + resumeFrom, ttBytes - resumeFrom);
             buckets = (resumeFrom + sizeof(HashBucket) - 1) / sizeof(HashBucket);
         }
     }

@@ -35,11 +35,9 @@ uint64_t ttBucketsForSize(int64_t mb);
 // as needed (but not below 16384), whose table leaves the rest of a machine
 // or container of `memoryBytes` enough room.
 uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes);
-// Memory this process can have: physical memory, or less when a cgroup
-// (v1 or v2) above the process sets a limit.  The second form reads the given
-// files in place of /proc/self/cgroup and /sys/fs/cgroup.
+// Memory this process can have: physical memory, or less when a Linux cgroup
+// (v1 or v2) or a Windows job above the process sets a limit.
 uint64_t memoryLimit();
-uint64_t memoryLimit(uint64_t physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot);
 // Replace the table by one of the given number of buckets.  When memory for it
 // cannot be had, smaller powers of two are tried; returns the buckets obtained.
 // With `prefault` a background thread brings the pages in and then turns them

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "platform.h"
 #include "tt.h"
 
 namespace {
@@ -56,7 +57,7 @@ struct FakeCgroups {
         std::filesystem::create_directories(std::filesystem::path(dir + path).parent_path());
         std::ofstream(dir + path) << text;
     }
-    uint64_t limit(uint64_t physical) { return memoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
+    uint64_t limit(uint64_t physical) { return platform::cgroupMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
 };
 
 TEST(HashMemory, ContainerLimitsBoundTheMemory) {
@@ -84,6 +85,7 @@ TEST(HashMemory, ContainerLimitsBoundTheMemory) {
         EXPECT_EQ(f.limit(24 * GiB), 3 * GiB);
     }
     const uint64_t physical = (uint64_t)sysconf(_SC_PHYS_PAGES) * (uint64_t)sysconf(_SC_PAGE_SIZE);
+    EXPECT_EQ(platform::physicalMemory(), physical);
     EXPECT_GT(memoryLimit(), 0u);
     EXPECT_LE(memoryLimit(), physical);
 }

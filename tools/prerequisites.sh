@@ -1,29 +1,84 @@
 #!/usr/bin/env bash
-# Checks for the Debian packages the build needs and names any that is missing.
-#   tools/prerequisites.sh [tests]
+# Makes sure the Debian packages that a task needs are installed, and installs
+# the missing ones: with apt-get when run as root, through "sudo -n" when sudo
+# works without a password; otherwise names the command to run and fails.
+#   tools/prerequisites.sh            building the programs (./run.sh)
+#   tools/prerequisites.sh tests      the test suite (./test.sh): also
+#                                     GoogleTest, clang with its fuzzing
+#                                     runtime, the cross compilers, Wine and
+#                                     qemu-user
+#   tools/prerequisites.sh release    the release archives (tools/release.sh)
+# When everything is there it only looks (no apt call, a few milliseconds).
+set -u
+mode=${1:-build}
+case $mode in build | tests | release) ;; *) echo "usage: $0 [tests|release]" >&2; exit 2 ;; esac
+
+have() { command -v "$1" >/dev/null 2>&1; }
+exists() { for f in "$@"; do [ -e "$f" ] && return 0; done; return 1; }
+
+# missing: the packages of which something is not found.
 missing=()
-command -v cmake >/dev/null 2>&1 || missing+=(cmake)
-command -v g++ >/dev/null 2>&1 || missing+=(g++)
-command -v make >/dev/null 2>&1 || missing+=(make)
-if [ "${1:-}" = tests ]; then
-    found=no
-    for f in /usr/lib/*/cmake/GTest/GTestConfig.cmake /usr/lib/cmake/GTest/GTestConfig.cmake \
-             /usr/lib/*/libgtest.a /usr/lib/libgtest.a; do
-        [ -e "$f" ] && found=yes
-    done
-    [ "$found" = yes ] || missing+=(libgtest-dev)
-    # The fuzzing harnesses: clang++ and its libFuzzer runtime, which Debian
-    # ships apart from the compiler (libclang-rt-<version>-dev).
-    if command -v clang++ >/dev/null 2>&1; then
-        version=$(clang++ -dumpversion 2>/dev/null)
-        runtime=$(clang++ -print-resource-dir 2>/dev/null)/lib/linux/libclang_rt.fuzzer-x86_64.a
-        [ -e "$runtime" ] || missing+=("libclang-rt-${version%%.*}-dev")
-    else
-        missing+=(clang libclang-rt-14-dev)
+check() {
+    local package=$1
+    shift
+    "$@" || missing+=("$package")
+}
+probe() {
+    missing=()
+    check cmake have cmake
+    check g++ have g++
+    check make have make
+    check gzip have gzip
+    if [ "$mode" != build ]; then
+        check g++-mingw-w64-x86-64-posix have x86_64-w64-mingw32-g++-posix
+        check g++-aarch64-linux-gnu have aarch64-linux-gnu-g++
+        check dpkg-dev have dpkg-shlibdeps
     fi
+    if [ "$mode" = tests ]; then
+        check libgtest-dev exists /usr/lib/*/cmake/GTest/GTestConfig.cmake /usr/lib/cmake/GTest/GTestConfig.cmake \
+            /usr/lib/*/libgtest.a /usr/lib/libgtest.a
+        check clang have clang
+        check libclang-rt-14-dev exists /usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a
+        check wine have wine
+        check wine64 exists /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64
+        check qemu-user have qemu-aarch64
+        check qemu-user have qemu-x86_64
+    fi
+    if [ "$mode" = release ]; then
+        check zip have zip
+    fi
+    # Each package once, in the order found.
+    local unique=() p
+    for p in "${missing[@]}"; do
+        [[ " ${unique[*]} " == *" $p "* ]] || unique+=("$p")
+    done
+    missing=("${unique[@]}")
+}
+
+probe
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+command="apt-get install -y ${missing[*]}"
+if ! have apt-get; then
+    echo "Missing: ${missing[*]} (Debian package names); this system has no apt-get to install them." >&2
+    exit 1
 fi
-if [ ${#missing[@]} -gt 0 ]; then
+if [ "$(id -u)" = 0 ]; then
+    as_root=()
+elif have sudo && sudo -n true 2>/dev/null; then
+    as_root=(sudo -n)
+else
     echo "Missing Debian package(s): ${missing[*]}" >&2
-    echo "Install them with:  sudo apt-get install ${missing[*]}" >&2
+    echo "Install them with:  sudo $command" >&2
+    exit 1
+fi
+echo "Installing the missing Debian package(s): ${missing[*]}" >&2
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq >&2 &&
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2 ||
+    { echo "Could not install them; run:  sudo $command" >&2; exit 1; }
+probe
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Still missing after the installation: ${missing[*]}" >&2
     exit 1
 fi

@@ -2,16 +2,13 @@
 // decompression of stored values.  See tbcore.h for the overall picture.
 #include "tablebase/tbcore.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform.h"
 
 namespace tb {
 
@@ -184,62 +181,47 @@ bool initialized = false;
 std::string pathString;
 std::vector<std::string> paths;
 
-PieceWdlTable TB_piece[TBMAX_PIECE];
-PawnWdlTable TB_pawn[TBMAX_PAWN];
+PieceWdlTable pieceTables[TBMAX_PIECE];
+PawnWdlTable pawnTables[TBMAX_PAWN];
 
 // Only a regular file can be a table.  A FIFO, a device or a directory that
-// happens to carry a table's name is passed over: opening is non-blocking, so
-// a FIFO without a writer cannot hang the engine, and fstat rejects the rest
-// before anything is read or mapped.
-int openTb(const char* name, const char* suffix) {
-    for (const std::string& dir : paths) {
-        std::string file = dir + "/" + name + suffix;
-        int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) continue;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
-        close(fd);
-    }
-    return -1;
+// happens to carry a table's name is passed over (platform::ReadOnlyFile
+// opens nothing else, and never waits on a FIFO).
+bool openTb(const char* name, const char* suffix, platform::ReadOnlyFile& file) {
+    for (const std::string& dir : paths)
+        if (file.open(dir + "/" + name + suffix)) return true;
+    return false;
 }
 
 enum MapStatus { MAP_OK, MAP_NOT_FOUND, MAP_FAILED_TO_MAP };
 
 const uint8_t* mapFile(const char* name, const char* suffix, uint64_t* size, MapStatus* status) {
     *size = 0;
-    int fd = openTb(name, suffix);
-    if (fd < 0) {
-        *status = MAP_NOT_FOUND;
-        return nullptr;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        std::perror("fstat");
-        close(fd);
+    platform::ReadOnlyFile file;
+    if (!openTb(name, suffix, file)) {
         *status = MAP_NOT_FOUND;
         return nullptr;
     }
     // A mapping that cannot be made (an empty or unreadable file, no address
     // space left) costs the engine this table, not the game.
-    void* data = MAP_FAILED;
-    if (st.st_size > 0 && readFilesToHeap) {
-        uint8_t* copy = new uint8_t[(size_t)st.st_size];
-        if (pread(fd, copy, (size_t)st.st_size, 0) == st.st_size)
+    const uint8_t* data = nullptr;
+    if (file.size() > 0 && readFilesToHeap) {
+        uint8_t* copy = new uint8_t[(size_t)file.size()];
+        if (file.readAll(copy))
             data = copy;
         else
             delete[] copy;
-    } else if (st.st_size > 0) {
-        data = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_SHARED, fd, 0);
+    } else if (file.size() > 0) {
+        data = file.mapAll();
     }
-    close(fd);
-    if (data == MAP_FAILED) {
+    if (!data) {
         std::fprintf(stderr, "Could not mmap() %s%s.\n", name, suffix);
         *status = MAP_FAILED_TO_MAP;
         return nullptr;
     }
-    *size = (uint64_t)st.st_size;
+    *size = file.size();
     *status = MAP_OK;
-    return static_cast<const uint8_t*>(data);
+    return data;
 }
 
 void unmapFile(const uint8_t* data, uint64_t size) {
@@ -248,7 +230,7 @@ void unmapFile(const uint8_t* data, uint64_t size) {
         delete[] data;
         return;
     }
-    if (munmap(const_cast<uint8_t*>(data), (size_t)size) != 0) std::perror("munmap");
+    platform::unmapFile(data, size);
 }
 
 void clearSubtable(SubTable& st) {
@@ -316,9 +298,10 @@ int pieceCode(char c) {
 }
 
 void initTb(const char* name) {
-    int fd = openTb(name, ".rtbw");
-    if (fd < 0) return;
-    close(fd);
+    {
+        platform::ReadOnlyFile file;
+        if (!openTb(name, ".rtbw", file)) return;
+    }
 
     uint8_t count[16] = {};
     int colour = 0;
@@ -338,13 +321,13 @@ void initTb(const char* name) {
             std::fprintf(stderr, "TBMAX_PAWN limit too low!\n");
             std::exit(1);
         }
-        entry = &TB_pawn[pawnTableCount++];
+        entry = &pawnTables[pawnTableCount++];
     } else {
         if (pieceTableCount == TBMAX_PIECE) {
             std::fprintf(stderr, "TBMAX_PIECE limit too low!\n");
             std::exit(1);
         }
-        entry = &TB_piece[pieceTableCount++];
+        entry = &pieceTables[pieceTableCount++];
     }
     clearHead(*entry);
     entry->key = key;
@@ -686,8 +669,8 @@ void initTablebases(const char* path) {
     } else {
         pathString.clear();
         paths.clear();
-        for (int i = 0; i < pieceTableCount; i++) freeWdlEntry(TB_piece[i], &TB_piece[i].st, 1);
-        for (int i = 0; i < pawnTableCount; i++) freeWdlEntry(TB_pawn[i], TB_pawn[i].st, 4);
+        for (int i = 0; i < pieceTableCount; i++) freeWdlEntry(pieceTables[i], &pieceTables[i].st, 1);
+        for (int i = 0; i < pawnTableCount; i++) freeWdlEntry(pawnTables[i], pawnTables[i].st, 4);
         for (int i = 0; i < DTZ_ENTRIES; i++)
             if (dtzCache[i].entry) freeDtzTable(dtzCache[i].entry);
     }
@@ -704,7 +687,7 @@ void initTablebases(const char* path) {
     pathString = path;
     size_t start = 0;
     while (start <= pathString.size()) {
-        size_t end = pathString.find(':', start);
+        size_t end = pathString.find(platform::PATH_LIST_SEPARATOR, start);
         if (end == std::string::npos) end = pathString.size();
         if (end > start) paths.push_back(pathString.substr(start, end - start));
         start = end + 1;

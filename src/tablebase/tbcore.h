@@ -131,8 +131,9 @@ extern const uint64_t MATERIAL_MULTIPLIER[2][5];  // [colour][Q R B N P]
 // reads in the slack of its last page).
 extern bool readFilesToHeap;
 
-// (Re)initialise from a list of directories separated by ':'.  An empty list
-// or "<empty>" leaves no table registered.  Must not run during a search.
+// (Re)initialise from a list of directories separated by ':' (';' on
+// Windows: platform::PATH_LIST_SEPARATOR).  An empty list or "<empty>"
+// leaves no table registered.  Must not run during a search.
 void initTablebases(const char* path);
 
 // Lazy load of a registered WDL entry, called with TB_MUTEX held; `name` is
