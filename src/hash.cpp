@@ -7,6 +7,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -301,6 +303,19 @@ void startPopulating(char* table, size_t bytes, size_t from) {
     }
 }
 
+#if defined(__EMSCRIPTEN__)
+// WebAssembly has no virtual memory to map or advise: the table is taken
+// from the heap (grown as needed) and zeroed here, so it is all in memory
+// before the command that made it returns, and no helper thread runs.
+void* mapAligned(size_t bytes) {
+    void* p = std::aligned_alloc(alignof(hashBucket), bytes);  // bytes: whole buckets
+    if (p) std::memset(p, 0, bytes);
+    return p;
+}
+void unmapTable(void* p, size_t) { std::free(p); }
+#else
+void unmapTable(void* p, size_t bytes) { munmap(p, bytes); }
+
 // An anonymous mapping of `bytes` that starts on a huge-page boundary, so
 // that every 2 MB of the table can become one huge page.
 void* mapAligned(size_t bytes) {
@@ -332,6 +347,7 @@ void populateNow(char* table, size_t bytes) {
     const size_t page = (size_t)sysconf(_SC_PAGE_SIZE);
     for (size_t at = 0; at < bytes; at += page) static_cast<volatile char*>(table)[at] = 0;
 }
+#endif
 
 }  // namespace
 
@@ -347,7 +363,7 @@ U64 hashBucketsForSize(int64_t mb) {
 
 void freeHashTable() {
     stopPopulating();
-    if (hashTable && hashTableBytes) munmap(hashTable, hashTableBytes);
+    if (hashTable && hashTableBytes) unmapTable(hashTable, hashTableBytes);
     hashTable = nullptr;
     hashTableBytes = 0;
     hashKeyMask = 0;
@@ -361,6 +377,9 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
         const size_t bytes = buckets * sizeof(hashBucket) + sizeof(hashBucket);
         void* p = mapAligned(bytes);
         if (!p) continue;
+#if defined(__EMSCRIPTEN__)
+        (void)prefault;
+#else
         if (prefault && bytes <= synchronousPopulateBytes) {
             // Small enough to bring in at once (a few milliseconds): the
             // first search then takes no page faults in the table at all.
@@ -375,6 +394,7 @@ U64 allocateHashTable(U64 buckets, bool prefault) {
             madvise(p, bytes, MADV_HUGEPAGE);
 #endif
         }
+#endif
         hashTable = static_cast<hashBucket*>(p);
         hashTableBytes = bytes;
         hashKeyMask = buckets - 1;
