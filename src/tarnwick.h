@@ -22,7 +22,9 @@ typedef uint64_t U64;
 // ---------------------------------------------------------------------------
 // Build identity
 // ---------------------------------------------------------------------------
-#if defined(TW_PEXT)
+#if defined(__EMSCRIPTEN__)
+#define TW_BUILD_SUFFIX " WASM"
+#elif defined(TW_PEXT)
 #define TW_BUILD_SUFFIX " BMI"
 #elif defined(TW_NOPOPCNT)
 #define TW_BUILD_SUFFIX " NOP"
@@ -819,6 +821,15 @@ inline void hashStore(U64 key, uint32_t move, int score, int draft, int bound) {
 // are unknown: the time allocation then cannot tell the stage of the game.
 constexpr int32_t MOVES_PLAYED_UNKNOWN = 1024;
 
+// The option Hash (MB) until the GUI sets it.  In a browser the engine shares
+// a tab's memory with the page, and its table is taken from the WebAssembly
+// heap, which only grows.
+#if defined(__EMSCRIPTEN__)
+constexpr int32_t DEFAULT_HASH_MB = 32;
+#else
+constexpr int32_t DEFAULT_HASH_MB = 256;
+#endif
+
 struct engineStruct {
     U64 nodesLimit = 0;
     std::atomic<U64> elapsedMs{0};
@@ -835,7 +846,7 @@ struct engineStruct {
     int32_t timeNormal = 0;
     int32_t timeMax = 0;
     int32_t moveOverhead = 100;
-    int32_t hashSizeMB = 256;
+    int32_t hashSizeMB = DEFAULT_HASH_MB;
     int32_t nofThreads = 1;
     int32_t timeCheckInterval = 4096;
     // Read by every search thread at every tablebase probe, and may be set
