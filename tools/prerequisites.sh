@@ -12,6 +12,11 @@ if [ "${1:-}" = tests ]; then
         [ -e "$f" ] && found=yes
     done
     [ "$found" = yes ] || missing+=(libgtest-dev)
+    # The page and its tests in a browser (web/).
+    command -v em++ >/dev/null 2>&1 || missing+=(emscripten)
+    command -v node >/dev/null 2>&1 || missing+=(nodejs)
+    command -v npm >/dev/null 2>&1 || missing+=(npm)
+    command -v chromium >/dev/null 2>&1 || missing+=(chromium)
 fi
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Missing Debian package(s): ${missing[*]}" >&2
