@@ -121,6 +121,18 @@ test("bench in the browser gives the native program's nodes and best moves", { s
     console.log(`browser: ${signature(web)}\nnative:  ${signature(nat)}`);
 });
 
+test("with two threads and a 256 MB table (the memory grows meanwhile) the engine still searches and reports", async () => {
+    const setUp = await dialogue(["setoption name Threads value 2", "setoption name Hash value 256", "isready"], "^readyok$", 30000);
+    assert.ok(setUp.includes("info string Number of threads set to : 2"), setUp.join("\n"));
+    assert.ok(setUp.includes("info string Size of Hashtable set to : 256"), setUp.join("\n"));
+    assert.ok(!setUp.some((l) => /not enough memory/.test(l)), setUp.join("\n"));
+    const search = await dialogue(["position startpos moves e2e4", "go depth 13"], "^bestmove", 60000);
+    assert.ok(search.some((l) => / depth 13 .* pv [a-h][1-8]/.test(l)), search.join("\n"));
+    assert.match(search[search.length - 1], /^bestmove [a-h][1-8][a-h][1-8]/);
+    await dialogue(["setoption name Hash value 32", "setoption name Threads value 1", "isready"], "^readyok$", 30000);
+    assert.deepEqual(problems, []);
+});
+
 test("two moves played by clicking squares each get a legal reply within the set time", async () => {
     const moveTime = 1000;
     await page.selectOption("#play-colour", "w");
