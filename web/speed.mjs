@@ -95,4 +95,4 @@ for (const m of measurements) {
 }
 await context.close();
 server.close();
-rmSync(profile, { recursive: true, force: true });
+rmSync(profile, { recursive: true, force: true, maxRetries: 5 });

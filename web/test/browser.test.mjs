@@ -62,7 +62,7 @@ after(async () => {
     if (page && !page.isClosed()) await page.screenshot({ path: join(out, "last.png") }).catch(() => {});
     await context?.close();
     server?.close();
-    if (profile) rmSync(profile, { recursive: true, force: true });
+    if (profile) rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
 });
 
 // Send lines through the page's engine and collect what it prints until a
@@ -107,6 +107,11 @@ test("the page loads without errors, cross-origin isolated, and the worker answe
     assert.ok(lines.includes("id name Tarnwick 2.3 WASM"), lines.join("\n"));
     assert.ok(lines.includes("option name Hash type spin default 32 min 1 max 262144"), lines.join("\n"));
     assert.deepEqual(await dialogue(["isready"], "^readyok$", 10000), ["readyok"]);
+    // No tables in a page: the option says so and changes nothing.
+    assert.deepEqual(await dialogue(["setoption name SyzygyPath value /tables", "isready"], "^readyok$", 10000), [
+        "info string no tablebases in the browser build; SyzygyPath ignored",
+        "readyok",
+    ]);
     assert.deepEqual(problems, []);
 });
 
