@@ -170,10 +170,16 @@ test("two moves played by clicking squares each get a legal reply within the set
     assert.deepEqual(problems, []);
 });
 
-test("analysis shows the depth rising, answers isready meanwhile and ends on stop", async () => {
+test("a PGN is stepped through; analysis shows the depth rising, answers isready meanwhile and ends on stop", async () => {
     await page.click("#mode-analyse");
-    await page.fill("#game-text", "r1bq1rk1/pp2bppp/2n1pn2/2pp4/3P4/2PBPN2/PP1N1PPP/R1BQ1RK1 w - - 0 8");
+    await page.fill("#game-text", '[Event "test"]\n\n1. d4 d5 2. c4 e6 3. Nc3 Nf6 4. Bg5 Be7 *');
     await page.click("#load-game");
+    assert.equal(await page.textContent("#moves .move.current"), "Be7");
+    for (let i = 0; i < 2; i++) await page.click("#nav-prev");
+    assert.equal(await page.textContent("#moves .move.current"), "Nf6");
+    const game = new Chess();
+    for (const san of ["d4", "d5", "c4", "e6", "Nc3", "Nf6"]) game.move(san);
+    assert.equal(await page.evaluate(() => window.tarnwick.board.getPosition()), game.fen().split(" ")[0]);
     await page.click("#analyse-toggle");
     const depths = [];
     const t0 = Date.now();
@@ -194,7 +200,9 @@ test("analysis shows the depth rising, answers isready meanwhile and ends on sto
     assert.ok(readyMs < 1000, `readyok after ${readyMs} ms`);
     assert.equal(await page.evaluate(() => window.tarnwick.engine.searching), true);
     const pv = await page.textContent("#an-pv");
-    assert.match(pv, /^8\. [NBRQK]?[a-h]?[1-8]?x?[a-h][1-8]/);
+    assert.match(pv, /^4\. [NBRQK]?[a-h]?[1-8]?x?[a-h][1-8]/);
+    assert.equal(await page.evaluate(() => window.tarnwick.engine.sent.filter((l) => l.startsWith("position")).pop()),
+        "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 moves d2d4 d7d5 c2c4 e7e6 b1c3 g8f6");
     assert.match(await page.textContent("#an-score"), /^[+-]?\d+\.\d\d|^#-?\d+/);
     assert.ok((await page.locator("#board .arrow").count()) >= 1, "an arrow for the best move");
     const shot = join(out, "analyse.png");
@@ -216,8 +224,15 @@ test("a FEN or a PGN the page cannot read gets a message and never reaches the e
         ["4k2R/8/8/8/8/8/8/4K3 w - - 0 1", /side not to move is in check/],
         ["1. e4 e5 2. Kxe8", /This PGN cannot be read/],
     ]) {
+        // The position line of what the page shows before the bad text.
+        const shown = () =>
+            page.evaluate(() => {
+                const { line, index } = window.tarnwick.state;
+                const moves = line.moves.slice(0, index).map((m) => m.from + m.to + (m.promotion || ""));
+                return `position fen ${line.startFen}` + (moves.length ? ` moves ${moves.join(" ")}` : "");
+            });
+        const lastPosition = await shown();
         const sent = await page.evaluate(() => window.tarnwick.engine.sent.slice());
-        const lastPosition = sent.filter((l) => l.startsWith("position ")).pop();
         await page.fill("#game-text", text);
         await page.click("#load-game");
         await page.waitForSelector("#message:not([hidden])");
@@ -230,6 +245,7 @@ test("a FEN or a PGN the page cannot read gets a message and never reaches the e
         const lines = await page.evaluate((n) => window.tarnwick.engine.sent.slice(n), sent.length);
         const positions = lines.filter((l) => l.startsWith("position "));
         assert.ok(positions.length > 0 && positions.every((l) => l === lastPosition), lines.join("\n"));
+        assert.equal(await shown(), lastPosition);
     }
     const shot = join(out, "bad-fen.png");
     await page.fill("#game-text", "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNX w KQkq - 0 1");
