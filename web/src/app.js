@@ -207,7 +207,8 @@ function showPlay() {
     else if (state.game.turn() === state.userColour) status = "Your move";
     else status = "Tarnwick is thinking…";
     $("play-status").textContent = status;
-    $("take-back").disabled = history.length === 0;
+    // Something to take back once the user has moved.
+    $("take-back").disabled = history.length < (state.userColour === "w" ? 1 : 2);
 }
 
 function afterPlayMove() {
@@ -242,7 +243,7 @@ async function newGame() {
     state.game = new Chess();
     state.userColour = $("play-colour").value;
     state.moveTime = Number($("play-time").value);
-    state.engine?.send("ucinewgame");
+    await state.engine?.newGame();
     board.setOrientation(state.userColour === "w" ? COLOR.white : COLOR.black);
     afterPlayMove();
 }
@@ -254,7 +255,8 @@ async function takeBack() {
     // Back to the user's last turn (the engine's reply, if any, goes too).
     state.game.undo();
     if (state.game.turn() !== state.userColour) state.game.undo();
-    showPlay();
+    // Back at the start with Black, the engine opens again.
+    afterPlayMove();
 }
 
 $("new-game").addEventListener("click", newGame);

@@ -72,6 +72,15 @@ export class Engine {
         });
     }
 
+    // A new game: the engine forgets what it learnt in the last one.
+    newGame() {
+        return this.#serial(async () => {
+            await this.#stopRunning();
+            this.send("ucinewgame");
+            await this.ready();
+        });
+    }
+
     // Search a position ("position ..." line) with a "go ..." line; `onInfo`
     // gets every line of the search.  Resolves with the answer:
     // { bestmove, ponder } (bestmove "0000" or null when there is none).
