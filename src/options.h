@@ -5,8 +5,17 @@
 #include <cstdint>
 #include <string>
 
+// The option Hash (MB) until the GUI sets it.  In a browser the engine shares
+// a tab's memory with the page, and its table is taken from the WebAssembly
+// heap, which only grows.
+#if defined(__EMSCRIPTEN__)
+constexpr int32_t DEFAULT_HASH_MB = 32;
+#else
+constexpr int32_t DEFAULT_HASH_MB = 256;
+#endif
+
 struct EngineOptions {
-    int32_t hashMB = 256;       // Hash
+    int32_t hashMB = DEFAULT_HASH_MB;  // Hash
     int32_t threads = 1;        // Threads
     int32_t moveOverhead = 100; // MoveOverhead, ms kept back from every move for the GUI and the pipe
     bool ponder = false;        // Ponder: the GUI may let the engine think on the opponent's time

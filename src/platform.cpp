@@ -366,18 +366,45 @@ void failAtStart(const char* line) {
 #define MADV_COLLAPSE 25
 #endif
 
+#if defined(__EMSCRIPTEN__)
+
+// WebAssembly has no virtual memory to map or advise: the table is taken
+// from the heap (which grows as needed) and zeroed at once, so it is in
+// memory when it is handed out.
+void* allocateZeroed(size_t bytes) {
+    void* p = std::aligned_alloc(64, (bytes + 63) & ~(size_t)63);
+    if (p) std::memset(p, 0, bytes);
+    return p;
+}
+
+void releaseMemory(void* p, size_t) { std::free(p); }
+
+size_t pageBytes() { return 65536; }
+
+PageRequest populatePages(void*, size_t) { return PageRequest::DONE; }
+void preferHugePages(void*, size_t) {}
+void preferSmallPages(void*, size_t) {}
+PageRequest collapseHugePages(void*, size_t) { return PageRequest::UNSUPPORTED; }
+void discardPages(void* p, size_t bytes) { std::memset(p, 0, bytes); }
+
+// The module's memory may grow to 2 GB, whatever the machine has.
+uint64_t physicalMemory() { return (uint64_t)2 << 30; }
+uint64_t processMemoryLimit() { return physicalMemory(); }
+
+#else
+
 namespace {
-constexpr size_t hugePageBytes = 2u << 20;
+constexpr size_t HUGE_PAGE_BYTES = 2u << 20;
 }
 
 void* allocateZeroed(size_t bytes) {
     // An anonymous mapping (zero-filled by the kernel) of `bytes` that starts
     // on a huge-page boundary: a larger one is mapped and its ends trimmed.
-    const size_t span = bytes + hugePageBytes;
+    const size_t span = bytes + HUGE_PAGE_BYTES;
     void* p = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return nullptr;
     const uintptr_t start = (uintptr_t)p;
-    const uintptr_t aligned = (start + hugePageBytes - 1) & ~(uintptr_t)(hugePageBytes - 1);
+    const uintptr_t aligned = (start + HUGE_PAGE_BYTES - 1) & ~(uintptr_t)(HUGE_PAGE_BYTES - 1);
     const size_t page = pageBytes();
     const uintptr_t end = (aligned + bytes + page - 1) & ~(uintptr_t)(page - 1);
     if (aligned > start) munmap(p, aligned - start);
@@ -440,6 +467,8 @@ uint64_t physicalMemory() {
 }
 
 uint64_t processMemoryLimit() { return cgroupMemoryLimit(physicalMemory(), "/proc/self/cgroup", "/sys/fs/cgroup"); }
+
+#endif  // __EMSCRIPTEN__
 
 bool ReadOnlyFile::open(const std::string& path) {
     close();

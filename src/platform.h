@@ -26,6 +26,14 @@ namespace platform {
 // privilege to lock pages in memory; most users do not, and then ordinary
 // pages are used without a word.
 void* allocateZeroed(size_t bytes);
+// Memory of allocateZeroed is in memory at once (WebAssembly, where the
+// table comes from the heap): there is nothing to bring in, and no thread
+// for it.
+#if defined(__EMSCRIPTEN__)
+constexpr bool MEMORY_RESIDENT_AT_ONCE = true;
+#else
+constexpr bool MEMORY_RESIDENT_AT_ONCE = false;
+#endif
 // Gives back memory of allocateZeroed (the same `bytes`).
 void releaseMemory(void* p, size_t bytes);
 // The system's page size.

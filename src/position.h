@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -46,6 +47,13 @@ enum : uint8_t {
     STAGE_DONE = 100
 };
 
+// The spare bytes at the end of a ply entry.  With 8-byte pointers the
+// fields end at byte 119 and 8 spare bytes (with one of tail padding) make
+// 128.  With 4-byte pointers (the WebAssembly build) the five list pointers
+// take 20 bytes less, notPinnedMask then needs 4 bytes of padding before it,
+// and the fields end at byte 103: 25 spare bytes make 128 there too.
+constexpr size_t PLY_ENTRY_SPARE_BYTES = sizeof(void*) == 8 ? 8 : 25;
+
 struct PlyEntry {
     int32_t savedMaterialScore[2];
     int32_t savedPieceSquareSum[2];
@@ -73,7 +81,7 @@ struct PlyEntry {
     uint8_t inCheck;
     // Up to 128 bytes: an entry is then found from the ply with one shift,
     // which the search does at every step.
-    uint8_t unused[8];
+    uint8_t unused[PLY_ENTRY_SPARE_BYTES];
 };
 static_assert(sizeof(PlyEntry) == 128, "a ply entry is 128 bytes");
 

@@ -204,7 +204,7 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault) {
         const size_t bytes = buckets * sizeof(HashBucket) + sizeof(HashBucket);
         void* p = platform::allocateZeroed(bytes);
         if (!p) continue;
-        if (prefault && bytes <= SYNCHRONOUS_POPULATE_BYTES) {
+        if (prefault && (bytes <= SYNCHRONOUS_POPULATE_BYTES || platform::MEMORY_RESIDENT_AT_ONCE)) {
             // Small enough to bring in at once (a few milliseconds): the
             // first search then takes no page faults in the table at all.
             populateNow(static_cast<char*>(p), bytes);

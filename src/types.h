@@ -9,7 +9,9 @@
 // ---------------------------------------------------------------------------
 // Build identity
 // ---------------------------------------------------------------------------
-#if defined(TW_PEXT)
+#if defined(__EMSCRIPTEN__)
+#define TW_BUILD_SUFFIX " WASM"
+#elif defined(TW_PEXT)
 #define TW_BUILD_SUFFIX " BMI"
 #elif defined(TW_NOPOPCNT)
 #define TW_BUILD_SUFFIX " NOP"

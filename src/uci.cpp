@@ -353,7 +353,7 @@ void uciGo(std::istringstream& is) {
 void uciIdentify() {
     printLine(std::string("id name ") + TW_ENGINE_NAME + TW_BUILD_SUFFIX);
     printLine("id author " TW_AUTHOR);
-    printLine("option name Hash type spin default 256 min 1 max 262144");
+    printLine("option name Hash type spin default " + std::to_string(DEFAULT_HASH_MB) + " min 1 max 262144");
     printLine("option name Threads type spin default 1 min 1 max 256");
     printLine("option name Ponder type check default false");
     printLine("option name MoveOverhead type spin default 100 min 1 max 60000");
@@ -406,10 +406,16 @@ void uciSetOption(std::istringstream& is) {
         options.ponder = value == "true";
         printLine(std::string("info string Ponder set to : ") + (options.ponder ? "1" : "0"));
     } else if (name == "SyzygyPath") {
+#if defined(__EMSCRIPTEN__)
+        // A page has no directory of tables to read (the option stays
+        // listed, since GUIs send it unasked).
+        printLine("info string no tablebases in the browser build; SyzygyPath ignored");
+#else
         stopSearchAndWait();
         options.syzygyPath = value;
         setTablebasePath(value);
         printLine("info string Syzygy tablebases used from directory : " + value);
+#endif
     } else if (name == "SyzygyProbeDepth") {
         v = clampValue(v, 0, 127);
         options.syzygyProbeDepth = (int32_t)v;

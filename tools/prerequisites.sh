@@ -5,8 +5,9 @@
 #   tools/prerequisites.sh            building the programs (./run.sh)
 #   tools/prerequisites.sh tests      the test suite (./test.sh): also
 #                                     GoogleTest, clang with its fuzzing
-#                                     runtime, the cross compilers, Wine and
-#                                     qemu-user
+#                                     runtime, the cross compilers, Wine,
+#                                     qemu-user, Emscripten, Node.js, npm and
+#                                     Chromium
 #   tools/prerequisites.sh release    the release archives (tools/release.sh)
 # When everything is there it only looks (no apt call, a few milliseconds).
 set -u
@@ -43,6 +44,11 @@ probe() {
         check wine64 exists /usr/lib/wine/wine64 /usr/lib/x86_64-linux-gnu/wine/wine64
         check qemu-user have qemu-aarch64
         check qemu-user have qemu-x86_64
+        # The page and its tests in a browser (web/).
+        check emscripten have em++
+        check nodejs have node
+        check npm have npm
+        check chromium have chromium
     fi
     if [ "$mode" = release ]; then
         check zip have zip
