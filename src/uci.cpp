@@ -45,6 +45,7 @@ bool haveGamePosition() {
         printLine("info string no valid position: the last 'position' command was rejected");
     return gamePositionValid;
 }
+
 // Compact the key history of a long game.  Only positions since the last
 // capture or pawn move can repeat, so dropping the oldest entries loses
 // nothing once the history is longer than any reversible stretch of play that
@@ -282,8 +283,8 @@ void uciNewGame() {
 namespace {
 
 // Caches of the command loop for "evil" and "eval"; the search threads own
-// theirs.  gamePosition is linked to them right before each call, since a copy of
-// the game position must not keep pointing at them.
+// theirs.  The game position is linked to them right before each call, since
+// a copy of it must not keep pointing at them.
 PawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
 EvalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
 
