@@ -33,21 +33,31 @@ class SearchPosition {
     }
     Position* operator->() { return tp_.get(); }
     Position* get() { return tp_.get(); }
-    // Make a legal move of ply `ply` as the search would.
-    void play(int ply, const char* text) {
+    // The legal move of ply `ply` written `text`, unscored (NO_MOVE when
+    // there is none).
+    Move find(int ply, const char* text) {
         Position* p = tp_.get();
         generateMovesLegal(ply, p->plyStack[ply].moveListStart, p);
         for (Move* m = p->plyStack[ply].moveListStart; m < p->plyStack[ply].moveListEnd; m++) {
             if (moveToText(m, p->sideToMove) != text) continue;
             Move mv = *m;
             mv.score = 0;
-            const int piece = p->board[mv.from];
-            makeMove(p, ply, mv);
-            p->plyStack[ply].currentMove = makeMoveWord(mv, piece);
-            p->plyStack[ply + 1].inCheck = sideInCheck(p, p->sideToMove);
+            return mv;
+        }
+        return NO_MOVE;
+    }
+    // Make a legal move of ply `ply` as the search would.
+    void play(int ply, const char* text) {
+        Position* p = tp_.get();
+        const Move mv = find(ply, text);
+        if (!moveToWord(mv)) {
+            ADD_FAILURE() << "no move " << text;
             return;
         }
-        ADD_FAILURE() << "no move " << text;
+        const int piece = p->board[mv.from];
+        makeMove(p, ply, mv);
+        p->plyStack[ply].currentMove = makeMoveWord(mv, piece);
+        p->plyStack[ply + 1].inCheck = sideInCheck(p, p->sideToMove);
     }
 
   private:

@@ -95,6 +95,21 @@ TEST(WholeSearch, MatesAtTheirExactDistance) {
     EXPECT_EQ(searchTo("1k6/8/1K6/8/8/8/8/6R1 b - - 0 1", 30).score, -31996);
 }
 
+// Stores `line` in the table as exact entries, one per position along it,
+// and returns to the starting position.
+static void storeTableLine(SearchPosition& p, const std::vector<const char*>& line) {
+    std::vector<Move> played;
+    for (const char* text : line) {
+        const int ply = (int)played.size();
+        const Move m = p.find(ply, text);
+        ASSERT_NE(moveToWord(m), 0u) << text;
+        ttStore(p->hashKey, makeMoveWord(m, p->board[m.from]), 0, 20, BOUND_EXACT);
+        makeMove(p.get(), ply, m);
+        played.push_back(m);
+    }
+    for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(p.get(), ply, played[ply]);
+}
+
 // The PV is rebuilt from the table move by move.  A GUI ends the game at a
 // repetition or a fifty-move draw, so the line must end there even when the
 // table holds moves beyond it.
@@ -113,16 +128,7 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
     };
     for (auto& c : cases) {
         SearchPosition p(c.fen);
-        std::vector<Move> played;
-        for (const char* text : c.table) {
-            Move m = findMove(p.get(), text);
-            ASSERT_NE(moveToWord(m), 0u) << text;
-            m.score = 0;
-            ttStore(p->hashKey, makeMoveWord(m, p->board[m.from]), 0, 20, BOUND_EXACT);
-            makeMove(p.get(), (int)played.size(), m);
-            played.push_back(m);
-        }
-        for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(p.get(), ply, played[ply]);
+        storeTableLine(p, c.table);
         getPVFromHashTable(p.get(), 20);
         EXPECT_EQ(p->pvLastIndex, c.lastIndex) << c.fen << ": " << pvToText(p.get());
     }
@@ -138,19 +144,7 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
         "e5g5 d3e2 g8g7 e2f3 g7g6 f3f5 e6f5 e4f5 g6f5 g4h4 f5e5 h4g4 g5f5 h3g3 f5f2 g4g8 e5e4 h2h4 f2f3 g3g2 "
         "f3f2 g2g3 f2f3");
     for (std::string move; game >> move;) ASSERT_TRUE(makeGameMoveText(g.get(), move, nullptr)) << move;
-    std::vector<Move> played;
-    for (const char* text : {"g3g2", "f3f2", "g2g3", "f2f3"}) {
-        generateMovesLegal((int)played.size(), g->plyStack[played.size()].moveListStart, g.get());
-        Move m = NO_MOVE;
-        for (Move* l = g->plyStack[played.size()].moveListStart; l < g->plyStack[played.size()].moveListEnd; l++)
-            if (moveToText(l, g->sideToMove) == text) m = *l;
-        ASSERT_NE(moveToWord(m), 0u) << text;
-        m.score = 0;
-        ttStore(g->hashKey, makeMoveWord(m, g->board[m.from]), 0, 20, BOUND_EXACT);
-        makeMove(g.get(), (int)played.size(), m);
-        played.push_back(m);
-    }
-    for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(g.get(), ply, played[ply]);
+    storeTableLine(g, {"g3g2", "f3f2", "g2g3", "f2f3"});
     getPVFromHashTable(g.get(), 20);
     EXPECT_EQ(pvToText(g.get()), "g3g2 f3f2 g2g3");
 }

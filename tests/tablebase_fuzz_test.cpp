@@ -1,7 +1,7 @@
 // Damaged table files must never crash the engine or make it read outside a
-// mapping: truncated and corrupted copies of real tables are probed under
-// AddressSanitizer.  A damaged table may fail the probe or (when only the
-// compressed values were hit) give a wrong value, nothing worse.
+// mapping: truncated copies of real tables, and one whose flags send the
+// distance probe round in a circle, are probed under AddressSanitizer.
+// (Randomly damaged files are the tables fuzzing harness's, tests/fuzz.)
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -111,37 +111,6 @@ TEST_F(DamagedTables, TruncatedFilesAreRejected) {
             const char* expected = length == 0 ? "Could not mmap()" : "Corrupted table.";
             EXPECT_NE(messages.find(expected), std::string::npos) << t.file << " cut to " << length << ": " << messages;
         }
-    }
-}
-
-TEST_F(DamagedTables, CorruptedBytesNeverCrash) {
-    for (const Target& t : targets) {
-        const std::string bytes = readFile(localDir() + "/" + t.file);
-        const std::vector<tb::Board> positions = positionsOf(t.material, 60, rng);
-        int rejected = 0;
-        for (int trial = 0; trial < 250; trial++) {
-            std::string damaged = bytes;
-            // Mostly the headers and tables near the start, sometimes anywhere.
-            const size_t span = (trial & 1) ? damaged.size() : std::min<size_t>(damaged.size(), 1024);
-            const int edits = 1 + (int)(rng() % 4);
-            for (int e = 0; e < edits; e++) {
-                const size_t at = rng() % span;
-                switch (rng() % 4) {
-                case 0: damaged[at] ^= (char)(1 << (rng() % 8)); break;
-                case 1: damaged[at] = (char)rng(); break;
-                default: {  // a run of all-ones or zeros: huge or empty counts and offsets
-                    const char fill = (rng() & 1) ? '\xff' : '\0';
-                    const size_t run = (size_t)8 << (3 * (rng() % 3));  // 8, 64 or 512 bytes
-                    for (size_t i = at; i < std::min(damaged.size(), at + run); i++) damaged[i] = fill;
-                }
-                }
-            }
-            std::string messages;
-            probeDamaged(t, damaged, positions, &messages);
-            rejected += messages.find("Corrupted table.") != std::string::npos;
-        }
-        // The header checks catch a good share of the damage.
-        EXPECT_GT(rejected, 0) << t.file;
     }
 }
 

@@ -12,16 +12,18 @@
 // same positions).
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
 
+#include "../random_fens.h"
 #include "fuzz_support.h"
 
 namespace {
+
+using randomfens::randomFen;
 
 struct Target {
     const char* file;      // file name in the scratch directory
@@ -49,39 +51,6 @@ const Target TABLES[] = {
 constexpr size_t TABLE_COUNT = sizeof TABLES / sizeof TABLES[0];
 
 std::string scratchDir;
-
-// A random placement of the men (may be illegal; the caller checks).
-std::string randomFen(const std::string& material, std::mt19937_64& rng) {
-    char board[64] = {};
-    bool white = true;
-    for (char c : material) {
-        if (c == 'v') {
-            white = false;
-            continue;
-        }
-        int sq;
-        do sq = (int)(rng() & 63);
-        while (board[sq] || (c == 'P' && (sq < 8 || sq >= 56)));
-        board[sq] = white ? c : (char)std::tolower(c);
-    }
-    std::string fen;
-    for (int rank = 7; rank >= 0; rank--) {
-        int empty = 0;
-        for (int file = 0; file < 8; file++) {
-            const char c = board[rank * 8 + file];
-            if (!c) {
-                empty++;
-                continue;
-            }
-            if (empty) fen += (char)('0' + empty);
-            empty = 0;
-            fen += c;
-        }
-        if (empty) fen += (char)('0' + empty);
-        if (rank) fen += '/';
-    }
-    return fen + ((rng() & 1) ? " w - - 0 1" : " b - - 0 1");
-}
 
 // Every probe the engine makes of a position: the node search's win/draw/
 // loss, the distance to zero, and the root move.
