@@ -94,7 +94,7 @@ struct Position {
     int32_t materialScore[2];
     int32_t pieceSquareSum[2];
     int16_t gamePhase;
-    // search state, part 1: thread-owned tables and counters
+    // Search state: thread-owned tables and counters.
     PawnHashEntry* pawnHashTable;
     EvalCacheEntry* evalCache;
     ContinuationTable* followUpHistory;
@@ -107,19 +107,19 @@ struct Position {
     uint64_t nodesReported;
     int16_t historyLength;
     int16_t fiftyMoveCounter;
-    // search state, part 2: root bookkeeping
+    // Search state: root bookkeeping.
     uint16_t rootBestMoveChanges;
     int16_t rootBestMoveDepth;
     uint8_t rootDepthComplete;
     int32_t timeCheckCountdown;
     uint32_t threadIndex;
     uint8_t pvLastIndex;
-    // search state, part 3
+    // Search state: selective depth, root score, the game's keys and the ply stack.
     uint8_t selDepth;
     int16_t rootScore;
     uint64_t keyHistory[KEY_HISTORY_SIZE];
     PlyEntry plyStack[MAX_PLY + 1];
-    // search state, part 4
+    // Search state: move-ordering histories.
     int16_t history[12][64];
     uint32_t counterMoves[12][64];
     // Bumped by every write to the history and the continuation histories,
