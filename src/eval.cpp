@@ -126,8 +126,6 @@ const uint64_t RANKS_1_TO_5[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
 // ===========================================================================
 namespace {
 
-constexpr uint64_t FILE_A_BB = 0x0101010101010101ULL;
-constexpr uint64_t FILE_H_BB = FILE_A_BB << 7;
 constexpr uint64_t LIGHT_SQUARES = 0x55aa55aa55aa55aaULL;
 constexpr uint64_t FILES_C_TO_F = 0x3c3c3c3c3c3c3c3cULL;
 constexpr uint64_t FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
@@ -186,11 +184,11 @@ constexpr uint64_t backward(uint64_t b) {
 // and towards the h-file.
 template <int C>
 constexpr uint64_t pawnCaptureWest(uint64_t b) {
-    return C == WHITE ? (b & ~FILE_A_BB) << 7 : (b & ~FILE_A_BB) >> 9;
+    return C == WHITE ? (b & ~FILES[0]) << 7 : (b & ~FILES[0]) >> 9;
 }
 template <int C>
 constexpr uint64_t pawnCaptureEast(uint64_t b) {
-    return C == WHITE ? (b & ~FILE_H_BB) << 9 : (b & ~FILE_H_BB) >> 7;
+    return C == WHITE ? (b & ~FILES[7]) << 9 : (b & ~FILES[7]) >> 7;
 }
 // The man of b nearest to colour C's first rank.
 template <int C>

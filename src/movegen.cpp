@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr uint64_t FILE_A = 0x0101010101010101ULL;
-constexpr uint64_t FILE_H = FILE_A << 7;
+constexpr uint64_t FILE_A = FILES[0];
+constexpr uint64_t FILE_H = FILES[7];
 constexpr uint64_t RANK_1 = 0xffULL;
 constexpr uint64_t RANK_3 = RANK_1 << 16;
 constexpr uint64_t RANK_6 = RANK_1 << 40;
