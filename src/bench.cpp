@@ -111,5 +111,5 @@ void benchCommand(std::istringstream& is) {
     }
     printLine("Bench: " + std::to_string(totalNodes) + " nodes " +
               std::to_string(totalNodes * 1000 / (uint64_t)std::max<int64_t>(totalMs, 1)) + " nps");
-    ttAllocateMB(engineOptions().hashMB, true);
+    ttAllocateMB(engineOptions().hashMB, true, threadPool.memoryBytes());
 }

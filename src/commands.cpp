@@ -7,6 +7,7 @@
 #include "bench.h"
 #include "perft.h"
 #include "texel.h"
+#include "threads.h"
 #include "tt.h"
 #include "uci.h"
 #include "util.h"
@@ -34,35 +35,36 @@ void texelCommand() {
     // A running search must not read the tables while they are rebuilt.
     stopSearchAndWait();
     initEngineTables();
-    ttAllocateMB(engineOptions().hashMB, false);
+    ttAllocateMB(engineOptions().hashMB, false, threadPool.memoryBytes());
     measureTexelError();
 }
 
 }  // namespace
 
-bool executeCommand(const std::string& text) {
-    std::string line = text;
+bool executeCommand(const std::string& text) { return executeCommand(CommandLine{text, theCommandInput().stamp()}); }
+
+bool executeCommand(const CommandLine& command) {
+    std::string line = command.text;
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     std::istringstream is(line);
     std::string word;
     is >> word;
-
     if (word == "quit" || word == "stop")
-        uciStop();
+        uciStop(command.arrival);
     else if (word == "position")
         uciPosition(is);
     else if (word == "go")
-        uciGo(is);
+        uciGo(is, command.arrival);
     else if (word == "ponderhit")
         uciPonderhit();
+    else if (word == "isready")
+        uciIsReady();
     else if (word == "ucinewgame")
         uciNewGame();
     else if (word == "uci")
         uciIdentify();
     else if (word == "setoption")
         uciSetOption(is);
-    else if (word == "isready")
-        printLine("readyok");
     else if (word == "rtest")
         rtestCommand();
     else if (word == "perft")

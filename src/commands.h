@@ -5,11 +5,15 @@
 
 #include <string>
 
+#include "input.h"
+
 // Start the engine: banner-free set-up of tables, position, table and
 // threads (see engineStartup).
 void startEngine();
 // Run one command line (a trailing carriage return, as Windows GUIs send it,
-// is dropped).  False after "quit".
+// is dropped).  False after "quit".  A line of the input queue carries its
+// arrival number; a line given directly counts as arriving now.
+bool executeCommand(const CommandLine& line);
 bool executeCommand(const std::string& line);
 // End the engine: a running search prints its move first, then every thread
 // ends and the table is freed.

@@ -41,18 +41,26 @@ struct ThreadParking {
         }
         condition.notify_all();
     }
-    // Start the worker's thread on `body` and wait until it has parked.  The
-    // engine cannot do without its threads: when one cannot be created, the
-    // program ends with a message.
+    // Start the worker's thread on `body` and wait until it has parked; false
+    // when the system cannot give another thread (its memory or address
+    // space is spent, or its thread limit reached).
     template <class Body>
-    void startThread(std::thread& thread, Body&& body) {
+    bool tryStartThread(std::thread& thread, Body&& body) {
         try {
             thread = std::thread(std::forward<Body>(body));
         } catch (const std::system_error&) {
-            std::fputs("thread constructor failed\n", stderr);
-            std::exit(1);
+            return false;
         }
         waitIdle();
+        return true;
+    }
+    // The same, for a worker the program cannot do without: when its thread
+    // cannot be created, the program ends with a message.
+    template <class Body>
+    void startThread(std::thread& thread, Body&& body) {
+        if (tryStartThread(thread, std::forward<Body>(body))) return;
+        std::fputs("thread constructor failed\n", stderr);
+        std::exit(1);
     }
     // End the worker's thread: it returns the next time it wakes.
     void endThread(std::thread& thread) {

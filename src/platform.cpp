@@ -19,6 +19,7 @@
 #else
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -246,6 +247,11 @@ uint64_t processMemoryLimit() {
     return limit;
 }
 
+// A 64-bit Windows process has terabytes of address space, and a job limits
+// memory, not address space.
+uint64_t addressSpaceLeft() { return ~0ULL; }
+uint64_t threadStackBytes() { return 1u << 20; }
+
 bool ReadOnlyFile::open(const std::string& path) {
     close();
     const std::wstring name = widen(path);
@@ -264,6 +270,16 @@ bool ReadOnlyFile::open(const std::string& path) {
     }
     handle_ = reinterpret_cast<intptr_t>(h);
     size_ = (uint64_t)size.QuadPart;
+    stamp_.size = size_;
+    stamp_.modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime);
+    stamp_.identity = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    return true;
+}
+
+bool stampOf(const std::string& path, FileStamp* out) {
+    ReadOnlyFile file;
+    if (!file.open(path)) return false;
+    *out = file.stamp();
     return true;
 }
 
@@ -390,6 +406,10 @@ void discardPages(void* p, size_t bytes) { std::memset(p, 0, bytes); }
 // The module's memory may grow to 2 GB, whatever the machine has.
 uint64_t physicalMemory() { return (uint64_t)2 << 30; }
 uint64_t processMemoryLimit() { return physicalMemory(); }
+// Thread stacks come from the module's memory, which processMemoryLimit
+// already bounds.
+uint64_t addressSpaceLeft() { return ~0ULL; }
+uint64_t threadStackBytes() { return 4u << 20; }
 
 #else
 
@@ -468,7 +488,40 @@ uint64_t physicalMemory() {
 
 uint64_t processMemoryLimit() { return cgroupMemoryLimit(physicalMemory(), "/proc/self/cgroup", "/sys/fs/cgroup"); }
 
+uint64_t addressSpaceLeft() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return ~0ULL;
+    // The process's mapped size, in pages, is the first number of statm.
+    std::ifstream statm("/proc/self/statm");
+    uint64_t pages = 0;
+    if (!(statm >> pages)) return limit.rlim_cur / 2;  // no /proc: assume half is used
+    const uint64_t used = pages * pageBytes();
+    return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
+
+uint64_t threadStackBytes() {
+    // The C library gives each new thread a stack of the size of the stack
+    // limit, and 32 MB when there is none.
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 32u << 20;
+    return std::max<uint64_t>(limit.rlim_cur, 1u << 20);
+}
+
 #endif  // __EMSCRIPTEN__
+
+namespace {
+FileStamp stampOfStat(const struct stat& st) {
+    FileStamp stamp;
+    stamp.size = (uint64_t)st.st_size;
+#if defined(__APPLE__)
+    stamp.modified = (int64_t)st.st_mtimespec.tv_sec * 1000000000 + st.st_mtimespec.tv_nsec;
+#else
+    stamp.modified = (int64_t)st.st_mtim.tv_sec * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+    stamp.identity = (uint64_t)st.st_ino ^ ((uint64_t)st.st_dev << 40);
+    return stamp;
+}
+}  // namespace
 
 bool ReadOnlyFile::open(const std::string& path) {
     close();
@@ -483,6 +536,14 @@ bool ReadOnlyFile::open(const std::string& path) {
     }
     handle_ = fd;
     size_ = (uint64_t)st.st_size;
+    stamp_ = stampOfStat(st);
+    return true;
+}
+
+bool stampOf(const std::string& path, FileStamp* out) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    *out = stampOfStat(st);
     return true;
 }
 

@@ -34,6 +34,15 @@ constexpr bool MEMORY_RESIDENT_AT_ONCE = true;
 #else
 constexpr bool MEMORY_RESIDENT_AT_ONCE = false;
 #endif
+// Clearing a large table: fresh memory from allocateZeroed is cheaper than
+// zeros written over the old (Windows, where a large table would otherwise
+// be faulted in page by page on one thread), or not (Linux, where the table
+// is in memory already and threads write the zeros).
+#if defined(_WIN32)
+constexpr bool CLEAR_BY_FRESH_MEMORY = true;
+#else
+constexpr bool CLEAR_BY_FRESH_MEMORY = false;
+#endif
 // Gives back memory of allocateZeroed (the same `bytes`).
 void releaseMemory(void* p, size_t bytes);
 // The system's page size.
@@ -68,6 +77,11 @@ uint64_t processMemoryLimit();
 // from `procCgroupFile` (/proc/self/cgroup) and the hierarchy mounted at
 // `cgroupRoot` (/sys/fs/cgroup).
 uint64_t cgroupMemoryLimit(uint64_t physicalBytes, const std::string& procCgroupFile, const std::string& cgroupRoot);
+// Address space the process may still map under a limit on it (Linux
+// RLIMIT_AS, "ulimit -v"); ~0 when there is no such limit.
+uint64_t addressSpaceLeft();
+// Address space the system reserves for the stack of each new thread.
+uint64_t threadStackBytes();
 
 // ---------------------------------------------------------------------------
 // Files
@@ -76,6 +90,21 @@ uint64_t cgroupMemoryLimit(uint64_t physicalBytes, const std::string& procCgroup
 // Paths are UTF-8 everywhere in the engine.  On Windows they are converted to
 // the system's UTF-16; a path that is not valid UTF-8 is read in the system's
 // code page, which is what older GUIs send.
+
+// What tells one state of a file on disk from another: its size, its time
+// of last change and which file it is (inode, or Windows file index).  A
+// file rewritten or truncated in place, or replaced by another, changes it.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t modified = 0;
+    uint64_t identity = 0;
+    bool operator==(const FileStamp& o) const {
+        return size == o.size && modified == o.modified && identity == o.identity;
+    }
+    bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+// The stamp of the file at `path` now; false when it cannot be read.
+bool stampOf(const std::string& path, FileStamp* out);
 
 // A file opened for reading.  Only a regular file on a disk opens: a
 // directory, a FIFO or a device that carries the name counts as missing, and
@@ -91,6 +120,8 @@ public:
     void close();
     bool isOpen() const { return handle_ != -1; }
     uint64_t size() const { return size_; }
+    // The file's stamp as it was opened.
+    const FileStamp& stamp() const { return stamp_; }
     // The whole file into `out` (size() bytes); false on a short read.
     bool readAll(void* out) const;
     // The whole file mapped read-only, shared with every other mapping of
@@ -101,6 +132,7 @@ public:
 private:
     intptr_t handle_ = -1;
     uint64_t size_ = 0;
+    FileStamp stamp_;
 };
 void unmapFile(const uint8_t* data, uint64_t size);
 

@@ -21,6 +21,9 @@ struct SearchControl {
     // Nodes of the running search, gathered at the clock checks; used by the
     // "go nodes" limit.
     std::atomic<uint64_t> nodesCounted{0};
+    // Neither the clock nor a node limit ends the search (set only while the
+    // main thread finishes a first depth on its own, threads.cpp).
+    std::atomic<uint8_t> clockOff{0};
     // May be set while a search runs ("setoption name SyzygyProbeDepth").
     std::atomic<int32_t> tablebaseProbeDepth{0};
     SearchLimits limits;

@@ -53,16 +53,22 @@ void toProbeBoard(const Position* pos, int ply, tb::Board* out) {
     out->turn = pos->sideToMove != BLACK;
 }
 
-uint32_t probeRootTablebase(Position* pos) {
-    // The tables know nothing of castling.
-    if (pos->plyStack[0].castlingRights) return 0;
-    tb::Board root;
-    toProbeBoard(pos, 0, &root);
-    if (!fitForProbe(root)) return 0;
+namespace {
 
+// What the distance tables say about a position: the move to play (in the
+// prober's encoding) and the position's own distance to zeroing.
+struct TablebaseChoice {
+    uint16_t move = 0;
+    int dtz = 0;
+};
+
+// The tables' move: the fastest zeroing win, the longest loss, or among
+// drawing moves the one the material fixes.  False when they cannot decide:
+// a failed probe, no table, or no move to make (mate or stalemate).
+bool chooseTablebaseMove(const tb::Board& root, TablebaseChoice* out) {
     int success;
     const int dtz = tb::probeDtz(&root, &success);
-    if (!success) return 0;
+    if (!success) return false;
 
     // Value of every legal move from the mover's view, in generation order.
     uint16_t moves[tb::MAX_MOVES];
@@ -80,11 +86,11 @@ uint32_t probeRootTablebase(Position* pos) {
             v = 1;
         } else if (child.rule50 == 0) {
             const int wdl = tb::probeWdl(&child, &success);
-            if (!success) return 0;
+            if (!success) return false;
             v = tb::WDL_TO_DTZ[2 - wdl];
         } else {
             const int d = tb::probeDtz(&child, &success);
-            if (!success) return 0;
+            if (!success) return false;
             v = d < 0 ? 1 - d : d == 0 ? 0 : -d - 1;
         }
         value[i] = v;
@@ -106,37 +112,103 @@ uint32_t probeRootTablebase(Position* pos) {
         for (int i = 0; i < count && chosen < 0; i++)
             if (legal[i] && value[i] == 0 && k-- == 0) chosen = i;
     }
-    if (chosen < 0) return 0;
+    if (chosen < 0) return false;
+    out->move = moves[chosen];
+    out->dtz = dtz;
+    return true;
+}
 
-    const int c = pos->fiftyMoveCounter;
-    int score = 0;
-    if (dtz > 0 && dtz + c <= 100) score = MATE_THRESHOLD - dtz;
-    if (dtz < 0 && -dtz + c <= 100) score = -MATE_THRESHOLD - dtz;
-
-    const uint16_t tm = moves[chosen];
+// The prober's move as one of the engine's at `ply`, or false when it is not
+// a legal move there.  The prober encodes moves by their squares alone; the
+// engine's move types follow from the board (its en-passant capture names
+// the square of the captured pawn).
+bool toEngineMove(Position* pos, int ply, const tb::Board& board, uint16_t tm, Move* out) {
     const int from = tb::moveFrom(tm), to = tb::moveTo(tm), promotion = tb::movePromotion(tm);
     Move m = {(uint8_t)from, (uint8_t)to, MT_NORMAL, 0};
-    if (root.pawns & bit(from)) {
-        if (root.ep && to == root.ep) {
+    if (board.pawns & bit(from)) {
+        if (board.ep && to == board.ep) {
             m.moveType = MT_ENPASSANT;
-            m.to = (uint8_t)(root.turn ? to - 8 : to + 8);
+            m.to = (uint8_t)(board.turn ? to - 8 : to + 8);
         } else if (to - from == 16 || from - to == 16) {
             m.moveType = MT_DOUBLE;
         } else if (promotion) {
             m.moveType = PROMOTION_MOVE_TYPE[promotion];
         }
     }
-    if (!isLegalMoveAt(pos, 0, m)) return 0;
+    if (!isLegalMoveAt(pos, ply, m)) return false;
+    *out = m;
+    return true;
+}
 
+// The tables' own line of best play after the root move: each side's
+// tablebase move in turn, until mate or stalemate, a position the tables do
+// not hold (a capture or a promotion into a missing table), a repetition (a
+// draw shuffled out), or ROOT_LINE_LENGTH moves.  The moves are made on
+// `pos` and taken back; the line is left in the ply entries' pvMove.  Returns
+// the number of moves, the root move included.
+constexpr int ROOT_LINE_LENGTH = 100;
+
+int tablebaseLine(Position* pos, tb::Board board, uint16_t tm, Move m) {
+    int made = 0;
+    for (;;) {
+        tb::Board next;
+        if (!tb::doMove(&next, &board, tm)) break;
+        pos->plyStack[made].pvMove = m;
+        makeMove(pos, made, m);
+        made++;
+        board = next;
+        if (made >= ROOT_LINE_LENGTH) break;
+        // A position seen before on this line, with the same side to move.
+        bool repeated = false;
+        for (int back = 2; back <= made && !repeated; back += 2)
+            repeated = pos->keyHistory[pos->historyLength - 1 - back] == pos->hashKey;
+        if (repeated || !fitForProbe(board)) break;
+        TablebaseChoice choice;
+        pos->plyStack[made].moveListStart = pos->plyStack[made - 1].moveListEnd;
+        if (!chooseTablebaseMove(board, &choice) || !toEngineMove(pos, made, board, choice.move, &m)) break;
+        tm = choice.move;
+    }
+    for (int ply = made - 1; ply >= 0; ply--) unmakeMove(pos, ply, pos->plyStack[ply].pvMove);
+    return made;
+}
+
+}  // namespace
+
+int probeRootTablebase(Position* pos) {
+    // The tables know nothing of castling.
+    if (pos->plyStack[0].castlingRights) return 0;
+    tb::Board root;
+    toProbeBoard(pos, 0, &root);
+    if (!fitForProbe(root)) return 0;
+    TablebaseChoice choice;
+    if (!chooseTablebaseMove(root, &choice)) return 0;
+    const int dtz = choice.dtz;
+
+    const int c = pos->fiftyMoveCounter;
+    int score = 0;
+    if (dtz > 0 && dtz + c <= 100) score = MATE_THRESHOLD - dtz;
+    if (dtz < 0 && -dtz + c <= 100) score = -MATE_THRESHOLD - dtz;
+
+    Move m;
+    if (!toEngineMove(pos, 0, root, choice.move, &m)) return 0;
+    const int length = tablebaseLine(pos, root, choice.move, m);
+    if (length == 0) return 0;
+    pos->pvLastIndex = (uint8_t)(length - 1);
     printLine("info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
-              moveToText(&m, pos->sideToMove));
-    return makeMoveWord(m, pos->board[from]);
+              pvToText(pos));
+    return length;
 }
 
 int probeTablebaseWdl(Position* pos, int ply, int* success) {
     tb::Board p;
     toProbeBoard(pos, ply, &p);
     return tb::probeWdl(&p, success);
+}
+
+bool reloadChangedTablebases(const std::string& path) {
+    if (!tb::mappedFilesChanged()) return false;
+    setTablebasePath(path);
+    return true;
 }
 
 void setTablebasePath(const std::string& path) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "movegen.h"
+#include "platform.h"
 #include "syzygy.h"
 #include "tt.h"
 #include "util.h"
@@ -235,11 +236,15 @@ SearchTotals gatherTotals() {
     return t;
 }
 
+void setElapsed();
+
 // One line of search output: the score ("cp 25" or "mate 3"), the depth,
 // the selective depth when given (not for mate lines), the totals of all
-// threads and the PV.
+// threads and the PV.  Time, nodes and speed are as of the moment the line
+// is printed (a mate proof may take a while after its iteration ended).
 void printSearchLine(Position* pos, const std::string& score, int depth, int selDepth) {
     if (threadPool.silent) return;
+    setElapsed();
     const SearchTotals t = gatherTotals();
     std::string line = "info score " + score + " depth " + std::to_string(depth);
     if (selDepth >= 0) line += " seldepth " + std::to_string(selDepth);
@@ -328,12 +333,11 @@ bool MainThread::settledAtTheRoot(int rootMoves) {
     // prints its line).
     if (tb::largestMen > 0 && pos->plyStack[0].castlingRights == 0 &&
         popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= tb::largestMen) {
-        const uint32_t m = probeRootTablebase(pos);
-        if (m) {
+        // The line of best play after the move is left in the ply entries:
+        // its second move is the ponder move.
+        if (probeRootTablebase(pos) > 0) {
             scoreReported = true;
             searchControl.stop.store(1, std::memory_order_relaxed);
-            pos->plyStack[0].pvMove = wordToMove(m);
-            pos->pvLastIndex = 0;
             threadPool.elapsedMs.store(1, std::memory_order_relaxed);
             pos->rootDepthComplete = 1;
             pos->rootBestMoveDepth = MAX_PLY - 1;
@@ -441,7 +445,11 @@ void SearchThread::searchRoot() {
     pos->rootBestMoveDepth = 0;
     pos->rootScore = -32767;
     completedDepth = 0;
-    if (isBoss && b->settledAtTheRoot(rootMoves)) return;
+    rootMoveCount = rootMoves;
+    if (isBoss) {
+        b->rootSettled = b->settledAtTheRoot(rootMoves);
+        if (b->rootSettled) return;
+    }
     if (rootMoves == 1) limit = SINGLE_MOVE_DEPTH;
     // Other threads that must already be at a depth for a helper to skip it.
     const int nofThreads = threadPool.threadsInSearch;
@@ -541,6 +549,7 @@ void MainThread::searchRoot() {
     holdWhilePonderingOrInfinite();
     searchControl.stop.store(1, std::memory_order_relaxed);
     for (int i = 1; i < threadPool.threadsInSearch; i++) threadPool.workers[i]->waitIdle();
+    if (completedDepth == 0 && rootMoveCount > 0 && !rootSettled) completeFirstDepth();
 
     SearchThread* best = this;
     if (threadPool.threadsInSearch > 1 && searchControl.limits.depth == 0) {
@@ -589,6 +598,29 @@ void MainThread::searchRoot() {
     printLine(line);
 }
 
+// A search stopped before its first depth was done (a "stop" right after
+// "go", a tiny node limit, a clock already spent) has neither a score nor a
+// move it has looked at: the first depth is finished now, whatever the clock
+// says.  It takes well under a millisecond.  The helpers are parked, so the
+// stop flag is this thread's alone but for a "stop" or "quit" arriving
+// meanwhile, which only makes it try again.
+void MainThread::completeFirstDepth() {
+    Position* pos = searchPos;
+    searchControl.clockOff.store(1, std::memory_order_relaxed);
+    for (int attempt = 0; attempt < 4 && completedDepth == 0; attempt++) {
+        searchControl.stop.store(0, std::memory_order_relaxed);
+        int alpha = -32767, beta = 32767, reduction = 0;
+        const Iteration it = aspirationSearch(1, -32767, alpha, beta, reduction, false, 1.0);
+        if (!it.complete) continue;
+        pos->rootScore = (int16_t)it.score;
+        pos->rootDepthComplete = 1;
+        pos->rootBestMoveDepth = 1;
+        completedDepth = 1;
+    }
+    searchControl.stop.store(1, std::memory_order_relaxed);
+    searchControl.clockOff.store(0, std::memory_order_relaxed);
+}
+
 // The search printed no line with a score (it ended before the depths that
 // report, or it had a single legal move): one ordinary line for the last
 // completed depth, whose PV starts with the move about to be played.
@@ -618,19 +650,10 @@ SearchThread::SearchThread(int index) : threadIndex(index) {
     std::memset(static_cast<void*>(evalCache), 0, sizeof evalCache);
     searchPos = &position;
     linkPosition();
-    try {
-        thread = std::thread(&SearchThread::idleLoop, this);
-    } catch (const std::system_error&) {
-        std::fputs("thread constructor failed\n", stderr);
-        std::exit(1);
-    }
-    waitIdle();
+    started = tryStartThread(thread, [this] { idleLoop(); });
 }
 
-SearchThread::~SearchThread() {
-    requestQuit();
-    if (thread.joinable()) thread.join();
-}
+SearchThread::~SearchThread() { endThread(thread); }
 
 void SearchThread::idleLoop() {
     while (park()) searchRoot();
@@ -662,24 +685,62 @@ bool ThreadPool::searching() {
 
 bool ThreadPool::searchingWithoutEnd() { return searching() && ponderingOrInfinite(); }
 
-void ThreadPool::setThreads(int n) {
+namespace {
+
+// Memory of a search thread besides its record: the part of its stack that
+// the deepest searches use.
+constexpr uint64_t THREAD_STACK_IN_USE = 1u << 20;
+// Address space left free under a limit on it (ulimit -v): the C library's
+// heap for the threads that print, the output's text, the command loop.
+constexpr uint64_t ADDRESS_SPACE_MARGIN = 192u << 20;
+
+}  // namespace
+
+int ThreadPool::threadsThatFit(int wanted) const {
+    // Memory: what the table leaves of the engine's share (the same share
+    // the table itself is held to).
+    const uint64_t allowance = memoryAllowance(memoryLimit());
+    const uint64_t table = ttTableBytes();
+    uint64_t fit = allowance > table ? (allowance - table) / (sizeof(MainThread) + THREAD_STACK_IN_USE) : 0;
+    // Address space: every thread reserves its whole stack.
+    const uint64_t space = platform::addressSpaceLeft();
+    if (space != ~0ULL)
+        fit = std::min<uint64_t>(fit, space > ADDRESS_SPACE_MARGIN ? (space - ADDRESS_SPACE_MARGIN) /
+                                                                       (sizeof(MainThread) + platform::threadStackBytes())
+                                                                 : 0);
+    return (int)std::max<uint64_t>(1, std::min<uint64_t>(fit, (uint64_t)wanted));
+}
+
+uint64_t ThreadPool::memoryBytes() const { return workers.size() * (sizeof(MainThread) + THREAD_STACK_IN_USE); }
+
+int ThreadPool::setThreads(int n) {
     waitForSearch();
     while (!workers.empty()) {
         delete workers.back();
         workers.pop_back();
     }
-    for (int i = 0; i < n; i++) {
-        SearchThread* w;
+    const int fit = n > 0 ? threadsThatFit(n) : 0;
+    for (int i = 0; i < fit; i++) {
+        SearchThread* w = nullptr;
         try {
             w = i == 0 ? new MainThread(0) : new SearchThread(i);
         } catch (const std::bad_alloc&) {
-            std::fputs("not enough memory for the search threads\n", stderr);
-            std::exit(1);
+            break;
+        }
+        if (!w->started) {
+            delete w;
+            break;
         }
         workers.push_back(w);
     }
-    threadsInSearch = n;
+    if (n > 0 && workers.empty()) {
+        // Not even one search thread: the engine cannot play at all.
+        std::fputs("thread constructor failed\n", stderr);
+        std::exit(1);
+    }
+    threadsInSearch = (int)workers.size();
     for (SearchThread* w : workers) w->clearHistoryTables();
+    return (int)workers.size();
 }
 
 void ThreadPool::commandStop() {
@@ -688,6 +749,9 @@ void ThreadPool::commandStop() {
 }
 
 void ThreadPool::ponderhit() {
+    // Only a ponder search is waiting for it: a stray one (after the ponder
+    // search was stopped, or during an infinite search) changes nothing.
+    if (!searchControl.pondering.load(std::memory_order_relaxed)) return;
     // After the search has finished, the held answer is wanted at once;
     // before, the search goes on under its own clock.
     if (searchFinished.load(std::memory_order_relaxed))

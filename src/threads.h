@@ -32,10 +32,14 @@ class SearchThread : public ThreadParking {
     PawnHashEntry pawnHashTable[PAWN_HASH_ENTRIES];
     EvalCacheEntry evalCache[EVAL_CACHE_ENTRIES];
     int32_t threadIndex;
+    // The system gave the thread (else the object is deleted unused).
+    bool started = false;
     std::atomic<int32_t> currentDepth{0};
     // Depth of the last iteration this thread completed in the current search
     // (0: none yet); read by the main thread once the thread is idle.
     int32_t completedDepth = 0;
+    // Legal moves at the root of the current search.
+    int32_t rootMoveCount = 0;
     std::thread thread;
     Position position;
     Position* searchPos;
@@ -89,6 +93,9 @@ class MainThread : public SearchThread {
 
     // The root needs no search: checkmated, or a tablebase position.
     bool settledAtTheRoot(int rootMoves);
+    bool rootSettled = false;
+    // Finish depth 1 after a search stopped before it.
+    void completeFirstDepth();
     // Rebuild the PV of an iteration and print its line.
     void reportIteration(int s, int d);
     // Announce a mate the iteration found, if it can be proven; true when
@@ -134,8 +141,16 @@ class ThreadPool {
     };
     Range searchThreads() const { return {workers.data(), workers.data() + threadsInSearch}; }
 
-    // Replace the threads by `n` fresh ones (waits for a running search).
-    void setThreads(int n);
+    // Replace the threads by `n` fresh ones (waits for a running search);
+    // fewer when the memory (or address space) left beside the table does
+    // not hold `n`, or the system gives no more threads.  Returns how many
+    // there are.
+    int setThreads(int n);
+    // How many threads of `wanted` the memory left beside the table holds
+    // (at least one), with no threads in the pool.
+    int threadsThatFit(int wanted) const;
+    // Memory the threads of the pool take.
+    uint64_t memoryBytes() const;
     // Wait until the main thread has finished the running search (if any).
     void waitForSearch();
     bool searching();

@@ -27,12 +27,17 @@ uint32_t ttSearchCount = 0;
 // How much memory a table may take
 // ---------------------------------------------------------------------------
 
-uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes) {
+uint64_t memoryAllowance(uint64_t memoryBytes) {
     // The rest of the system (the GUI, other engines, the kernel's caches)
     // keeps a quarter of the memory, at least 256 MiB, but never more than
     // half of it.
     const uint64_t reserve = std::min(std::max(memoryBytes / 4, (uint64_t)256 << 20), memoryBytes / 2);
-    const uint64_t allowance = memoryBytes - reserve;
+    return memoryBytes - reserve;
+}
+
+uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes, uint64_t othersBytes) {
+    const uint64_t share = memoryAllowance(memoryBytes);
+    const uint64_t allowance = share > othersBytes ? share - othersBytes : 0;
     uint64_t buckets = wantedBuckets;
     while (buckets > 16384 && buckets * sizeof(HashBucket) > allowance) buckets /= 2;
     return buckets;
@@ -48,6 +53,11 @@ uint64_t memoryLimit() { return platform::processMemoryLimit(); }
 
 namespace {
 size_t ttBytes = 0;
+// A search has written to the table since it was made or last cleared.
+bool ttWritten = false;
+// The table has been waited for since it was made (or last cleared while
+// its pages were still coming in).
+bool settled = true;
 constexpr size_t HUGE_PAGE_BYTES = 2u << 20;
 
 // The background thread that brings the pages of a new table in.
@@ -182,6 +192,17 @@ void ttWaitForPages() {
     if (populateThread.thread.joinable()) populateThread.thread.join();
 }
 
+void ttSettle() {
+    if (settled) return;
+    settled = true;
+    if (!populateThread.thread.joinable()) return;
+    // Nothing to keep clear of: no search runs while the loop waits here.
+    lastSearchStartMs.store(INT64_MIN / 2, std::memory_order_relaxed);
+    const int64_t deadline = nowMs() + TT_SETTLE_MS;
+    while (!populateDone.load(std::memory_order_relaxed) && nowMs() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 uint64_t ttBucketsForSize(int64_t mb) {
     uint64_t p = 1;
     while ((int64_t)p < mb) p *= 2;
@@ -211,6 +232,7 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault) {
         } else if (prefault) {
             platform::preferSmallPages(p, bytes);  // small pages until the table is in
             startPopulating(static_cast<char*>(p), bytes, 0);
+            settled = false;
         } else {
             platform::preferHugePages(p, bytes);
         }
@@ -218,6 +240,7 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault) {
         ttBytes = bytes;
         ttMask = buckets - 1;
         ttSearchCount = 0;
+        ttWritten = false;
         return buckets;
     }
     // Not even a small mapping could be had: a table built into the program
@@ -228,10 +251,29 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault) {
     ttBytes = 0;
     ttMask = 1023;
     ttSearchCount = 0;
+    ttWritten = false;
     return 1024;
 }
 
 void ttClear(int threads) {
+    // A table no search has written since it was made or cleared is zero
+    // already: a GUI's "ucinewgame" right after "setoption name Hash" costs
+    // nothing, however large the table.
+    if (!ttWritten) return;
+    ttWritten = false;
+    ttSearchCount = 0;
+    if (platform::CLEAR_BY_FRESH_MEMORY && ttBytes) {
+        // Fresh memory is zero and costs nothing until it is used, where
+        // writing zeros over a large table faults in every page of it.  The
+        // old table goes once the new one is had; without the memory for
+        // both, it is written over after all.
+        if (void* fresh = platform::allocateZeroed(ttBytes)) {
+            stopPopulating();
+            platform::releaseMemory(ttBuckets, ttBytes);
+            ttBuckets = static_cast<HashBucket*>(fresh);
+            return;
+        }
+    }
     // Writing zeros over pages the helper thread has not brought in yet would
     // fault them in one by one on this thread (a second for a fresh 1 GB
     // table).  They are dropped instead, which leaves them zero, and the
@@ -262,10 +304,14 @@ void ttClear(int threads) {
     }
     for (auto& w : workers) w.join();
     ttSearchCount = 0;
-    if (paging) startPopulating(reinterpret_cast<char*>(ttBuckets), ttBytes, resumeFrom);
+    if (paging) {
+        startPopulating(reinterpret_cast<char*>(ttBuckets), ttBytes, resumeFrom);
+        settled = false;
+    }
 }
 
 void ttNewSearch() {
+    ttWritten = true;
     ttAge = (uint8_t)(ttSearchCount & 63);
     ttSearchCount++;
     lastSearchStartMs.store(nowMs(), std::memory_order_relaxed);
@@ -279,12 +325,14 @@ void ttInstallPerftTable() {
 }
 
 
-void ttAllocateMB(int64_t mb, bool prefault) {
+uint64_t ttTableBytes() { return ttBytes; }
+
+void ttAllocateMB(int64_t mb, bool prefault, uint64_t othersBytes) {
     // A table larger than the machine (or its container) can hold would be
     // mapped, then faulted in until the kernel kills the engine: cap it.
     const uint64_t wanted = ttBucketsForSize(mb);
     const uint64_t memory = memoryLimit();
-    const uint64_t capped = ttBucketsWithinMemory(wanted, memory);
+    const uint64_t capped = ttBucketsWithinMemory(wanted, memory, othersBytes);
     const uint64_t got = ttAllocate(capped, prefault);
     if (got < wanted)
         printLine("info string not enough memory for " + std::to_string(mb) + " MB of hash; using " +

@@ -34,7 +34,14 @@ uint64_t ttBucketsForSize(int64_t mb);
 // The largest number of buckets, at most `wantedBuckets` and halved as often
 // as needed (but not below 16384), whose table leaves the rest of a machine
 // or container of `memoryBytes` enough room.
-uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes);
+// `othersBytes`: what the engine's other large blocks (the search threads)
+// take of the same memory.
+uint64_t ttBucketsWithinMemory(uint64_t wantedBuckets, uint64_t memoryBytes, uint64_t othersBytes = 0);
+// The engine's share of `memoryBytes`: all of it but what the rest of the
+// system keeps (a quarter, at least 256 MiB, at most half).
+uint64_t memoryAllowance(uint64_t memoryBytes);
+// Bytes of the table's memory (0 for the small table built into the program).
+uint64_t ttTableBytes();
 // Memory this process can have: physical memory, or less when a Linux cgroup
 // (v1 or v2) or a Windows job above the process sets a limit.
 uint64_t memoryLimit();
@@ -47,6 +54,13 @@ uint64_t ttAllocate(uint64_t buckets, bool prefault = true);
 void ttFree();
 // Wait until the background thread has finished with a new table's pages.
 void ttWaitForPages();
+// The first call after a table was made (or cleared while its pages were
+// still coming in) waits, at most TT_SETTLE_MS, until the background thread
+// has brought the pages in and turned them into huge pages; what is left of
+// a larger table stays with the thread.  Later calls return at once.  Only
+// while no search runs.
+constexpr int TT_SETTLE_MS = 2000;
+void ttSettle();
 // Zero the table with this many threads (clears the age counter too).
 void ttClear(int threads);
 // A new search starts: entries written from now on carry the next age.
@@ -134,4 +148,4 @@ inline void ttStore(uint64_t key, uint32_t move, int score, int draft, int bound
 // The table for a size in mebibytes (the option Hash), capped to what the
 // machine or its container can hold, with an "info string" line when less
 // than the size could be had.  `prefault` as for ttAllocate.
-void ttAllocateMB(int64_t mb, bool prefault);
+void ttAllocateMB(int64_t mb, bool prefault, uint64_t othersBytes);

@@ -193,7 +193,7 @@ void uciShowBoard() {
 }
 
 void uciHelp() {
-    printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop 'quit' 'setoption' 'isready'");
+    printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop' 'quit' 'setoption' 'isready'");
     printLine("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board");
     printLine("developer commands 'rtest' 'eval' 'evil' 'bench [depth]' 'texel' (see the README)");
 }
@@ -209,8 +209,8 @@ void engineStartup() {
     initEngineTables();
     gamePosition.plyStack[0].moveListStart = gameMoves;
     setPosition(START_FEN, &gamePosition);
-    ttAllocateMB(options.hashMB, true);
-    threadPool.setThreads(options.threads);
+    ttAllocateMB(options.hashMB, true, 0);
+    options.threads = threadPool.setThreads(options.threads);
 }
 
 void engineShutdown() {
@@ -220,30 +220,45 @@ void engineShutdown() {
 
 namespace {
 
+// The arrival number (input.h) of the latest "stop" or "quit": a "go" that
+// arrived before it is stopped as soon as it starts.  A GUI that sends "go
+// infinite" and then "stop" means that search, even when the engine has not
+// started it yet because an earlier search was still ending.
+uint64_t lastStopArrival = 0;
+
+void noteStop(uint64_t arrival) {
+    if (arrival > lastStopArrival) lastStopArrival = arrival;
+    if (!threadPool.workers.empty()) threadPool.commandStop();
+}
+
 // Wait for the running search to end while the loop goes on answering: a GUI
 // that sends "isready" expects "readyok" at once, also when the command
 // before it waits for a search, and "stop" and "quit" end that search as
 // they would at any other time.  Every other line waits its turn.
 void waitForSearchAnswering() {
     CommandInput& input = theCommandInput();
+    // A "stop" or "quit" came while waiting: the searches asked for before it
+    // (the running one, the waiting command's, held ones) are all to end,
+    // and an "isready" after it waits for their answers in order.
+    bool stopped = false;
     while (threadPool.searching()) {
-        std::string line;
-        if (!input.poll(line, 1)) continue;
-        const std::string word = firstWord(line);
-        if (word == "isready") {
-            printLine("readyok");
-            continue;
+        if (input.quitArrival() != 0 && !stopped) {
+            noteStop(input.quitArrival());
+            stopped = true;
         }
-        // A search that has answered (its threads winding down after
-        // "bestmove"), or has been told to stop already, has no use for a
-        // "stop": that one is meant for the search the waiting command is
-        // about to start ("go infinite", "go infinite", "stop"; or "go depth
-        // 5", its "bestmove", "go infinite", "stop"), so it waits its turn.
-        // Swallowed here, it would leave an infinite search running for ever.
-        const bool ending = threadPool.answered.load(std::memory_order_acquire) ||
-                            threadPool.stopCommanded.load(std::memory_order_relaxed);
-        if ((word == "stop" || word == "quit") && !ending) threadPool.commandStop();
-        if (word != "stop" || ending) input.hold(line);
+        CommandLine line;
+        if (!input.poll(line, 1)) continue;
+        const std::string word = firstWord(line.text);
+        if (word == "stop" || word == "quit") {
+            noteStop(line.arrival);
+            stopped = true;
+            if (word == "quit") input.hold(std::move(line));
+        } else if (word == "isready" && !stopped &&
+                   !threadPool.stopCommanded.load(std::memory_order_relaxed)) {
+            printLine("readyok");
+        } else {
+            input.hold(std::move(line));
+        }
     }
     threadPool.waitForSearch();
 }
@@ -263,12 +278,34 @@ void waitForSearchEnd() {
     if (!threadPool.workers.empty()) waitForSearchAnswering();
 }
 
-void uciStop() { threadPool.commandStop(); }
+void uciStop(uint64_t arrival) { noteStop(arrival); }
 
 void uciPonderhit() { threadPool.ponderhit(); }
 
+void uciIsReady() {
+    if (threadPool.searching()) {
+        // After "stop" (or a "ponderhit" that ended the search) the GUI takes
+        // the next "bestmove" for the answer to that search: it must come
+        // before "readyok", and it takes only milliseconds.  A search nobody
+        // stopped goes on, and "readyok" comes at once.
+        if (threadPool.stopCommanded.load(std::memory_order_relaxed)) threadPool.waitForSearch();
+    } else {
+        // "isready" is how a GUI waits for the engine to be set up: the
+        // table's pages are brought in now (for a bounded time), so that
+        // the first search does not pay for them.
+        ttSettle();
+    }
+    printLine("readyok");
+}
+
 void uciNewGame() {
-    stopSearchAndWait();
+    // A timed search finishes first (cut short, its move would come too
+    // early or never be played); an infinite or ponder search is stopped.
+    waitForSearchEnd();
+#if !defined(__EMSCRIPTEN__)
+    if (reloadChangedTablebases(options.syzygyPath))
+        printLine("info string tablebase files changed on disk; tables set up again");
+#endif
     ttClear(options.threads);
     threadPool.clearHistories();
     gameClock.movesPlayed = 0;
@@ -277,7 +314,6 @@ void uciNewGame() {
     // The current position stays the last entry, so the history remains a
     // valid record for the repetition scan.
     gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
-    printLine("readyok");
 }
 
 namespace {
@@ -295,7 +331,7 @@ void linkCommandCaches() {
 
 }  // namespace
 
-void uciGo(std::istringstream& is) {
+void uciGo(std::istringstream& is, uint64_t arrival) {
     waitForSearchEnd();
 
     const int64_t startMs = nowMs();
@@ -346,6 +382,9 @@ void uciGo(std::istringstream& is) {
     // Without a valid position the search only answers "bestmove 0000" (when
     // the GUI asks for it, for a ponder or infinite search).
     threadPool.startSearch(haveGamePosition() ? &gamePosition : nullptr, limits, budget);
+    // Stopped before it could start: it answers at once.
+    const uint64_t quitAt = theCommandInput().quitArrival();
+    if (arrival < lastStopArrival || (quitAt != 0 && arrival < quitAt)) threadPool.commandStop();
 }
 
 // ---------------------------------------------------------------------------
@@ -391,14 +430,20 @@ void uciSetOption(std::istringstream& is) {
         v = clampValue(v, 1, 262144);
         stopSearchAndWait();
         options.hashMB = (int32_t)v;
-        ttAllocateMB(options.hashMB, true);
+        ttAllocateMB(options.hashMB, true, threadPool.memoryBytes());
         printLine("info string Size of Hashtable set to : " + std::to_string(v));
     } else if (name == "Threads") {
         v = clampValue(v, 1, 256);
         waitForSearchEnd();
-        options.threads = (int32_t)v;
-        threadPool.setThreads((int)v);
-        printLine("info string Number of threads set to : " + std::to_string(v));
+        // Each thread has tables of its own (a few MB): beside the table, the
+        // memory (or the address space a limit allows) may hold fewer.
+        const int got = threadPool.setThreads((int)v);
+        options.threads = (int32_t)got;
+        if (got < v)
+            printLine("info string not enough memory for " + std::to_string(v) + " threads; using " +
+                      std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) + " MB, hash: " +
+                      std::to_string(ttTableBytes() >> 20) + " MB)");
+        printLine("info string Number of threads set to : " + std::to_string(got));
     } else if (name == "MoveOverhead") {
         v = clampValue(v, 1, 60000);
         options.moveOverhead = (int32_t)v;

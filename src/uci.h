@@ -20,11 +20,17 @@ void initEngineTables();
 const EngineOptions& engineOptions();
 
 void uciPosition(std::istringstream& is);
-void uciGo(std::istringstream& is);
+// "go" that arrived as input line number `arrival` (input.h).
+void uciGo(std::istringstream& is, uint64_t arrival);
 // "stop", and "quit" before the pool is emptied: a running search ends and
-// prints its "bestmove" (a held ponder or infinite answer included).
-void uciStop();
+// prints its "bestmove" (a held ponder or infinite answer included), and so
+// does every search asked for before it that has not started yet.
+void uciStop(uint64_t arrival);
+// "ponderhit": acts on a ponder search only.
 void uciPonderhit();
+// "isready": "readyok" once the engine is ready; after a "stop", once the
+// stopped search has printed its "bestmove".
+void uciIsReady();
 void uciNewGame();
 void uciIdentify();
 void uciSetOption(std::istringstream& is);

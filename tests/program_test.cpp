@@ -67,7 +67,7 @@ TEST(Program, PositionAndShowboard) {
 
 TEST(Program, HelpAndPerftLines) {
     EXPECT_EQ(reply("help\n"),
-              (std::vector<std::string>{"supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop "
+              (std::vector<std::string>{"supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop' "
                                         "'quit' 'setoption' 'isready'",
                                         "other commands 'perft depth', default depth=6, change board with 'position'; "
                                         "'showboard' shows the current board",

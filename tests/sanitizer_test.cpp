@@ -25,6 +25,7 @@ TEST(Sanitizers, ThreadRacesAreDefinedBehaviour) {
     e.send("ponderhit");
     EXPECT_TRUE(startsWith(e.readUntil("bestmove", 60000).back(), "bestmove "));
     e.send("ucinewgame");
+    e.send("isready");
     e.readUntil("readyok", 60000);
     e.send("go wtime 3000 btime 3000");
     e.send("quit");

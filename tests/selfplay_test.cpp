@@ -37,6 +37,7 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
     }
     for (Player* p : {&white, &black}) {
         p->send("ucinewgame");
+        p->send("isready");
         p->readUntil("readyok");
     }
     for (int ply = 0; ply < 160; ply++) {

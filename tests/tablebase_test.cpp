@@ -9,6 +9,7 @@
 #include <fstream>
 #include <future>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -262,6 +263,7 @@ TEST(TablebaseRegistry, OnlyRegularFilesAreTables) {
 // ---------------------------------------------------------------------------
 struct RootResult {
     std::string move;  // "" when the tables were not used
+    std::vector<std::string> line;  // the move and the tables' line after it
     std::string output;
     int wdl = 0, dtz = 0;  // of the root, from the prober
 };
@@ -277,14 +279,19 @@ RootResult rootProbe(const std::string& fen) {
     r.wdl = tb::probeWdl(&root, &s);
     r.dtz = tb::probeDtz(&root, &s);
     testing::internal::CaptureStdout();
-    const uint32_t word = probeRootTablebase(&pos);
+    const int length = probeRootTablebase(&pos);
     r.output = testing::internal::GetCapturedStdout();
-    if (!word) return r;
-    // The record is one of the engine's own moves, piece and type included.
+    if (length == 0) return r;
+    EXPECT_EQ(pos.pvLastIndex, length - 1) << fen;
+    // The first move is one of the engine's own moves, its type included.
     generateMovesLegal(0, moves, &pos);
+    const Move first = pos.plyStack[0].pvMove;
     for (Move* m = moves; m < pos.plyStack[0].moveListEnd; m++)
-        if (makeMoveWord(*m, pos.board[m->from]) == word) r.move = moveToText(m, pos.sideToMove);
-    EXPECT_NE(r.move, "") << fen << ": no legal move has the record " << word;
+        if (m->from == first.from && m->to == first.to && m->moveType == first.moveType)
+            r.move = moveToText(m, pos.sideToMove);
+    EXPECT_NE(r.move, "") << fen << ": the tables' move is no legal move";
+    std::istringstream pv(r.output.substr(r.output.find(" pv ") + 4));
+    for (std::string word; pv >> word;) r.line.push_back(word);
     return r;
 }
 
@@ -299,8 +306,8 @@ void checkRootMove(const std::string& fen) {
     const RootResult r = rootProbe(fen);
     ASSERT_NE(r.move, "") << fen;
     const int score = std::abs(r.wdl) < 2 ? 0 : r.dtz > 0 ? 31872 - r.dtz : -31872 - r.dtz;
-    EXPECT_EQ(r.output, "info score cp " + std::to_string(score) +
-                            " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move + "\n");
+    EXPECT_EQ(r.output.substr(0, r.output.find(" pv ") + 4 + r.move.size()),
+              "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move);
     static Position pos;
     static Move moves[MOVE_BUFFER_SIZE];
     pos.plyStack[0].moveListStart = moves;
@@ -344,6 +351,60 @@ TEST(TablebaseRoot, BestMoveByDistance) {
         const RootResult r = rootProbe(fen);
         EXPECT_EQ(r.move + r.output, "") << fen;
     }
+}
+
+// The line after the root move is the tables' own best play: every move in
+// it legal, each keeping its side's result (the winner's moves leave the
+// opponent lost, the loser's leave the opponent winning, a drawing move a
+// draw), and it ends where the tables can say no more.
+void checkRootLine(const std::string& fen) {
+    const RootResult r = rootProbe(fen);
+    ASSERT_GE(r.line.size(), 2u) << fen << ": " << r.output;
+    EXPECT_EQ(r.line[0], r.move);
+    static Position pos;
+    static Move moves[MOVE_BUFFER_SIZE];
+    pos.plyStack[0].moveListStart = moves;
+    setPosition(fen, &pos);
+    std::set<uint64_t> seen = {pos.hashKey};
+    for (size_t i = 0; i < r.line.size(); i++) {
+        tb::Board before;
+        toProbeBoard(&pos, 0, &before);
+        int s;
+        const int wdl = tb::probeWdl(&before, &s);
+        ASSERT_NE(s, 0) << fen << ": move " << i << " from a position the tables do not hold";
+        ASSERT_TRUE(makeGameMoveText(&pos, r.line[i], nullptr)) << fen << ": move " << i << " " << r.line[i];
+        tb::Board after;
+        toProbeBoard(&pos, 0, &after);
+        const int next = tb::probeWdl(&after, &s);
+        if (s) EXPECT_EQ(sign(next), -sign(wdl)) << fen << ": move " << i << " " << r.line[i];
+        if (i + 1 < r.line.size()) EXPECT_TRUE(seen.insert(pos.hashKey).second) << fen << ": repeated before the end";
+    }
+    // The end: mate, stalemate, a repetition, a position beyond the tables,
+    // or the longest line.
+    generateMovesLegal(0, moves, &pos);
+    tb::Board last;
+    toProbeBoard(&pos, 0, &last);
+    int s;
+    tb::probeDtz(&last, &s);
+    const bool ended = pos.plyStack[0].moveListEnd == moves || !seen.insert(pos.hashKey).second || s == 0 ||
+                       r.line.size() == 100;
+    EXPECT_TRUE(ended) << fen << ": the line stops early after " << r.line.size() << " moves";
+}
+
+TEST(TablebaseRoot, LineOfBestPlay) {
+    useTables(localDir());
+    // KRvK and KQvK to mate, for the winner and for the loser; a drawn KRvKR.
+    for (const char* fen : {"8/8/8/4k3/8/8/8/KQ6 w - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 b - - 0 1",
+                            "8/8/8/8/3k4/8/6R1/K7 w - - 0 1", "8/8/3k4/8/3r4/8/8/R3K3 w - - 0 1"})
+        checkRootLine(fen);
+    const std::string dir = sharedDir();
+    if (dir.empty()) GTEST_SKIP() << "shared tablebase directory not present";
+    useTables(dir);
+    // KRPvKR: the pawn promotes (the line goes on in KQvKR) or the defence
+    // holds.
+    for (const char* fen : {"1K1k4/1P6/8/8/8/8/r7/2R5 w - - 0 1", "8/8/4k3/8/2KP4/8/8/r4R2 w - - 0 1",
+                            "8/8/4k3/8/2KP4/8/8/r4R2 b - - 0 1"})
+        checkRootLine(fen);
 }
 
 TEST(TablebaseRoot, SharedTables) {

@@ -125,7 +125,9 @@ TEST(Uci, PonderhitBeforeAndAfterTheSoftTime) {
     EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
     EXPECT_LT(msSince(t0), 500);
 
-    EXPECT_EQ(e.ask("ucinewgame"), "readyok");
+    // "ucinewgame" has no reply of its own: the GUI asks with "isready".
+    e.send("ucinewgame");
+    EXPECT_EQ(e.ask("isready"), "readyok");
     e.send("quit");
     EXPECT_EQ(e.waitExit(), 0);
 }
@@ -191,7 +193,7 @@ TEST(Uci, CommandsThatReplaceTablesStopTheSearchFirst) {
         {"setoption name Hash value 32", "info string Size of Hashtable set to : 32"},
         {"setoption name Threads value 2", "info string Number of threads set to : 2"},
         {"setoption name SyzygyPath value <empty>", "info string Syzygy tablebases used from directory : <empty>"},
-        {"ucinewgame", "readyok"},
+        {"ucinewgame\nisready", "readyok"},
         {"rtest", "Results of the perft checks is OK: 1"}};
     for (auto& [command, reply] : commands) {
         e.send("position startpos");
@@ -245,7 +247,8 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
     EXPECT_TRUE(std::regex_match(lines[0], std::regex("Found [0-9]+ tablebases\\.")));
     EXPECT_EQ(lines[1], std::string("info string Syzygy tablebases used from directory : ") + TARNWICK_SOURCE_DIR
                             "/data/syzygy");
-    // A table position is answered at once with the table's line.
+    // A table position is answered at once with the tables' line, whose
+    // second move is the one to ponder on.
     e.send("position fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1");
     e.send("go wtime 60000 btime 60000");
     lines = e.readUntil("bestmove");
@@ -253,9 +256,9 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(lines[0], m,
                                  std::regex("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 "
-                                            "time 1 pv ([a-h][1-8][a-h][1-8])")))
+                                            "time 1 pv ([a-h][1-8][a-h][1-8]) ([a-h][1-8][a-h][1-8])( [a-h1-8qrbn]+)*")))
         << lines[0];
-    EXPECT_EQ(lines[1], "bestmove " + m[2].str());
+    EXPECT_EQ(lines[1], "bestmove " + m[2].str() + " ponder " + m[3].str());
     // A bigger position reaches the tables through captures.
     e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");
     e.send("go depth 12");
@@ -455,23 +458,26 @@ TEST(UciContract, EverySearchReportsAScoreBeforeItsMove) {
         const char* go;
         const char* stopAfter;  // nullptr: ends by itself
     } cases[] = {
-        {"bullet clock", "go wtime 100", nullptr},
+        {"bullet clock", "go wtime 100 btime 100", nullptr},
         {"shallow depth", "go depth 4", nullptr},
         {"early stop", "go infinite", "stop"},
         {"tiny node limit", "go nodes 1", nullptr},
     };
     for (auto& c : cases) {
         e.send("position startpos moves g1f3");
-        e.send(c.go);
-        if (c.stopAfter) {
-            e.send("isready");
-            e.readUntil("readyok");
-            e.send(c.stopAfter);
-        }
+        // A stop right behind the "go" ends the search before it could
+        // finish a depth of its own.
+        e.write(std::string(c.go) + "\n" + (c.stopAfter ? std::string(c.stopAfter) + "\n" : ""));
         auto lines = e.readUntil("bestmove");
         ASSERT_GE(lines.size(), 2u) << c.what;
         const std::string& last = lines[lines.size() - 2];
         EXPECT_TRUE(std::regex_match(last, infoWithScore)) << c.what << ": " << last;
+        // A real depth, however early the search was stopped, with the
+        // nodes it took (GUIs show "depth 0" as a broken engine).
+        std::smatch depth;
+        ASSERT_TRUE(std::regex_search(last, depth, std::regex(" depth ([0-9]+) .* nodes ([0-9]+) ")));
+        EXPECT_GE(std::stoi(depth[1]), 1) << c.what << ": " << last;
+        EXPECT_GT(std::stoll(depth[2]), 0) << c.what << ": " << last;
         // The line's PV starts with the move played.
         std::smatch m;
         ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex("bestmove ([a-h][1-8][a-h][1-8][nbrq]?).*")));

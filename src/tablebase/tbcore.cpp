@@ -187,18 +187,35 @@ PawnWdlTable pawnTables[TBMAX_PAWN];
 // Only a regular file can be a table.  A FIFO, a device or a directory that
 // happens to carry a table's name is passed over (platform::ReadOnlyFile
 // opens nothing else, and never waits on a FIFO).
-bool openTb(const char* name, const char* suffix, platform::ReadOnlyFile& file) {
-    for (const std::string& dir : paths)
-        if (file.open(dir + "/" + name + suffix)) return true;
+bool openTb(const char* name, const char* suffix, platform::ReadOnlyFile& file, std::string* opened = nullptr) {
+    for (const std::string& dir : paths) {
+        const std::string path = dir + "/" + name + suffix;
+        if (!file.open(path)) continue;
+        if (opened) *opened = path;
+        return true;
+    }
     return false;
 }
+
+// Every file mapped since the tables were last set up, with its stamp at the
+// time.  A file that is truncated in place while it is mapped cannot be read
+// any more (the system stops the program at the first read past the new
+// end), so the engine looks for changed files when a game starts.  WDL files
+// are mapped by any search thread, DTZ files by the main one: hence the lock.
+struct MappedFile {
+    std::string path;
+    platform::FileStamp stamp;
+};
+std::mutex mappedFilesMutex;
+std::vector<MappedFile> mappedFiles;
 
 enum MapStatus { MAP_OK, MAP_NOT_FOUND, MAP_FAILED_TO_MAP };
 
 const uint8_t* mapFile(const char* name, const char* suffix, uint64_t* size, MapStatus* status) {
     *size = 0;
     platform::ReadOnlyFile file;
-    if (!openTb(name, suffix, file)) {
+    std::string path;
+    if (!openTb(name, suffix, file, &path)) {
         *status = MAP_NOT_FOUND;
         return nullptr;
     }
@@ -221,6 +238,8 @@ const uint8_t* mapFile(const char* name, const char* suffix, uint64_t* size, Map
     }
     *size = file.size();
     *status = MAP_OK;
+    std::lock_guard<std::mutex> lock(mappedFilesMutex);
+    mappedFiles.push_back({path, file.stamp()});
     return data;
 }
 
@@ -662,6 +681,15 @@ const int16_t (&KK_INDEX)[10][64] = KKIDX.v;
 // ---------------------------------------------------------------------------
 // Registry
 // ---------------------------------------------------------------------------
+bool mappedFilesChanged() {
+    std::lock_guard<std::mutex> lock(mappedFilesMutex);
+    for (const MappedFile& f : mappedFiles) {
+        platform::FileStamp now;
+        if (!platform::stampOf(f.path, &now) || now != f.stamp) return true;
+    }
+    return false;
+}
+
 void initTablebases(const char* path) {
     if (!initialized) {
         initIndices();
@@ -681,6 +709,10 @@ void initTablebases(const char* path) {
             slot.ptr = nullptr;
         }
     for (auto& slot : dtzCache) slot = DtzCacheSlot{};
+    {
+        std::lock_guard<std::mutex> lock(mappedFilesMutex);
+        mappedFiles.clear();
+    }
 
     if (!path || !*path || std::strcmp(path, "<empty>") == 0) return;
 

@@ -136,6 +136,12 @@ extern bool readFilesToHeap;
 // leaves no table registered.  Must not run during a search.
 void initTablebases(const char* path);
 
+// Has a file mapped since initTablebases changed on disk (rewritten,
+// truncated, replaced or removed)?  The tables must then be set up again
+// before they are read: a mapping of a file truncated in place cannot be
+// read past its new end.
+bool mappedFilesChanged();
+
 // Lazy load of a registered WDL entry, called with TB_MUTEX held; `name` is
 // the table name in the orientation of the entry's own key.
 bool loadWdlTable(WdlTable* entry, const char* name);
