@@ -223,10 +223,18 @@ void preferHugePages(void*, size_t) {}
 void preferSmallPages(void*, size_t) {}
 PageRequest collapseHugePages(void*, size_t) { return PageRequest::UNSUPPORTED; }
 
-// Decommitting and committing again would give zero pages, but a commit can
-// fail when the system runs short, and the range would then be unusable; so
-// the range is written over.
-void discardPages(void* p, size_t bytes) { std::memset(p, 0, bytes); }
+// Decommitted and committed again, the range reads as zero, and its pages
+// cost nothing until they are used: writing zeros over them instead would
+// fault in every page of a large table on one thread (several seconds per
+// gigabyte under Wine).  Large pages cannot be decommitted; they are in
+// memory anyway, and are written over.
+bool discardPages(void* p, size_t bytes) {
+    if (!VirtualFree(p, bytes, MEM_DECOMMIT)) {
+        std::memset(p, 0, bytes);
+        return true;
+    }
+    return VirtualAlloc(p, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
 
 uint64_t physicalMemory() {
     MEMORYSTATUSEX status{};
@@ -401,7 +409,10 @@ PageRequest populatePages(void*, size_t) { return PageRequest::DONE; }
 void preferHugePages(void*, size_t) {}
 void preferSmallPages(void*, size_t) {}
 PageRequest collapseHugePages(void*, size_t) { return PageRequest::UNSUPPORTED; }
-void discardPages(void* p, size_t bytes) { std::memset(p, 0, bytes); }
+bool discardPages(void* p, size_t bytes) {
+    std::memset(p, 0, bytes);
+    return true;
+}
 
 // The module's memory may grow to 2 GB, whatever the machine has.
 uint64_t physicalMemory() { return (uint64_t)2 << 30; }
@@ -475,9 +486,10 @@ PageRequest collapseHugePages(void* p, size_t bytes) {
 #endif
 }
 
-void discardPages(void* p, size_t bytes) {
+bool discardPages(void* p, size_t bytes) {
     // Dropped pages of a private anonymous mapping read back as zero.
     if (madvise(p, bytes, MADV_DONTNEED) != 0) std::memset(p, 0, bytes);
+    return true;
 }
 
 uint64_t physicalMemory() {

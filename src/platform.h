@@ -34,15 +34,6 @@ constexpr bool MEMORY_RESIDENT_AT_ONCE = true;
 #else
 constexpr bool MEMORY_RESIDENT_AT_ONCE = false;
 #endif
-// Clearing a large table: fresh memory from allocateZeroed is cheaper than
-// zeros written over the old (Windows, where a large table would otherwise
-// be faulted in page by page on one thread), or not (Linux, where the table
-// is in memory already and threads write the zeros).
-#if defined(_WIN32)
-constexpr bool CLEAR_BY_FRESH_MEMORY = true;
-#else
-constexpr bool CLEAR_BY_FRESH_MEMORY = false;
-#endif
 // Gives back memory of allocateZeroed (the same `bytes`).
 void releaseMemory(void* p, size_t bytes);
 // The system's page size.
@@ -59,9 +50,12 @@ void preferHugePages(void* p, size_t bytes);
 void preferSmallPages(void* p, size_t bytes);
 // Turns the range into huge pages at once (Linux MADV_COLLAPSE).
 PageRequest collapseHugePages(void* p, size_t bytes);
-// Gives the memory of a page-aligned range back to the system where it can;
-// the range reads as zero afterwards in every case.
-void discardPages(void* p, size_t bytes);
+// Gives the memory of a page-aligned range of allocateZeroed back to the
+// system where it can; the range reads as zero afterwards, and its pages come
+// back as they are used.  False in the rare case that the system took the
+// pages but would not commit them again (Windows, out of commit charge): the
+// range must not be used then.
+bool discardPages(void* p, size_t bytes);
 
 // ---------------------------------------------------------------------------
 // How much memory there is

@@ -134,17 +134,33 @@ bool noSearchUnderWay() {
 // and the kernel holds the address-space lock meanwhile: so the thread runs at
 // the engine's own priority, since a lower one let it be preempted in the
 // middle of a collapse on a busy machine and stall the search (0.3-0.4 s in
-// a 10 s search).  The thread writes nothing itself, so what the search
-// stores never depends on how far it has got; freeing the table stops it
-// after the step at hand.
+// a 10 s search).  The thread changes nothing the search stores, so what the
+// search finds never depends on how far it has got; freeing the table stops
+// it after the step at hand.
+//
+// Where the system cannot fault pages in on request (Windows, an older
+// kernel), the thread touches each page itself: an atomic add of zero to a
+// word of the page's first bucket, which writes the page (and so brings it
+// in) without changing what a search may have stored there meanwhile.  Such
+// faults are taken in the engine's own process, where they contend with the
+// search's own (under Wine a 2 GB table made a depth-10 search twice as
+// slow), so touching waits for the time between searches.
+void touchPages(char* table, size_t bytes) {
+    const size_t page = platform::pageBytes();
+    for (size_t at = 0; at < bytes; at += page)
+        reinterpret_cast<HashBucket*>(table + at)->entry[0].fetch_add(0, std::memory_order_relaxed);
+}
+
 void populateAndCollapse(char* table, size_t bytes, size_t from) {
     using platform::PageRequest;
     const size_t slice = 1u << 20;
+    bool requests = true;
     for (size_t done = from; done < bytes; done += slice) {
-        if (!keptClearOfSearch()) return;
-        if (platform::populatePages(table + done, std::min(slice, bytes - done)) == PageRequest::UNSUPPORTED)
-            break;  // an older kernel, or Windows: the search faults the pages in
-        populatedBytes.store(std::min(done + slice, bytes), std::memory_order_relaxed);
+        if (!(requests ? keptClearOfSearch() : noSearchUnderWay())) return;
+        const size_t length = std::min(slice, bytes - done);
+        if (requests && platform::populatePages(table + done, length) == PageRequest::UNSUPPORTED) requests = false;
+        if (!requests) touchPages(table + done, length);
+        populatedBytes.store(done + length, std::memory_order_relaxed);
     }
     if (populateCancelled()) return;
     platform::preferHugePages(table, bytes);
@@ -262,18 +278,6 @@ void ttClear(int threads) {
     if (!ttWritten) return;
     ttWritten = false;
     ttSearchCount = 0;
-    if (platform::CLEAR_BY_FRESH_MEMORY && ttBytes) {
-        // Fresh memory is zero and costs nothing until it is used, where
-        // writing zeros over a large table faults in every page of it.  The
-        // old table goes once the new one is had; without the memory for
-        // both, it is written over after all.
-        if (void* fresh = platform::allocateZeroed(ttBytes)) {
-            stopPopulating();
-            platform::releaseMemory(ttBuckets, ttBytes);
-            ttBuckets = static_cast<HashBucket*>(fresh);
-            return;
-        }
-    }
     // Writing zeros over pages the helper thread has not brought in yet would
     // fault them in one by one on this thread (a second for a fresh 1 GB
     // table).  They are dropped instead, which leaves them zero, and the
@@ -285,7 +289,12 @@ void ttClear(int threads) {
         stopPopulating();
         resumeFrom = populatedBytes.load(std::memory_order_relaxed);
         if (resumeFrom < ttBytes) {
-            platform::discardPages(reinterpret_cast<char*>(ttBuckets) + resumeFrom, ttBytes - resumeFrom);
+            if (!platform::discardPages(reinterpret_cast<char*>(ttBuckets) + resumeFrom, ttBytes - resumeFrom)) {
+                // The system took the pages and would not give them back:
+                // a table of fresh memory instead (smaller, if need be).
+                ttAllocate(ttMask + 1);
+                return;
+            }
             buckets = (resumeFrom + sizeof(HashBucket) - 1) / sizeof(HashBucket);
         }
     }

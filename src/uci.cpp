@@ -253,8 +253,11 @@ void waitForSearchAnswering() {
             noteStop(line.arrival);
             stopped = true;
             if (word == "quit") input.hold(std::move(line));
-        } else if (word == "isready" && !stopped &&
-                   !threadPool.stopCommanded.load(std::memory_order_relaxed)) {
+        } else if (word == "isready" && !stopped && !threadPool.stopCommanded.load(std::memory_order_relaxed) &&
+                   !threadPool.answered.load(std::memory_order_acquire)) {
+            // A search still under way: the GUI may not wait for it.  (One
+            // that has answered or been stopped ends within milliseconds,
+            // and the reply then follows the waiting command.)
             printLine("readyok");
         } else {
             input.hold(std::move(line));
