@@ -319,10 +319,11 @@ constexpr int RECORD_MIN_MS = 100;
 
 bool MainThread::settledAtTheRoot(int rootMoves) {
     Position* pos = searchPos;
-    // Checkmated: nothing to search.
-    if (pos->plyStack[0].inCheck && rootMoves == 0) {
+    // Checkmated or stalemated: nothing to search, and no move to give (the
+    // answer is the null move "0000").
+    if (rootMoves == 0) {
         searchControl.stop.store(1, std::memory_order_relaxed);
-        if (!threadPool.silent) printLine("info score mate 0");
+        if (!threadPool.silent) printLine(pos->plyStack[0].inCheck ? "info score mate 0" : "info score cp 0");
         scoreReported = true;
         pos->plyStack[0].pvMove = NO_MOVE;
         pos->pvLastIndex = 0;
@@ -404,24 +405,30 @@ SearchThread::Iteration SearchThread::aspirationSearch(int d, int s, int& alpha,
     return it;
 }
 
-void MainThread::reportIteration(int s, int d) {
+int MainThread::reportIteration(int s, int d, bool output) {
     Position* pos = searchPos;
+    // After a stop only a verdict already reached counts (no new proof).
+    const bool mateClaimed =
+        claimedMate(s, d) != 0 && (!stopRequested() || claimedMate(s, MAX_PLY) == lastMate.claim);
+    if (!output && !mateClaimed) return 0;
     getPVFromHashTable(pos, d);
-    if (!stopRequested() && pos->pvLastIndex != 0) {
+    if (output && !stopRequested() && pos->pvLastIndex != 0) {
         savedBestMove = pos->plyStack[0].pvMove;
         savedPonderMove = pos->plyStack[1].pvMove;
     }
-    printInfoLine(pos, s, d, pos->selDepth);
-    scoreReported = true;
+    // A mate is announced as one once it is proven, and only then; its line
+    // replaces the iteration's ordinary one (GUIs show the last score, and a
+    // mate as a number of pawns reads as nonsense).
+    const int mate = mateClaimed ? provenRootMate(s) : 0;
+    if (mate != 0)
+        printMateLine(pos, mate, d);
+    else if (output)
+        printInfoLine(pos, s, d, pos->selDepth);
+    scoreReported = scoreReported || mate != 0 || output;
+    return mate;
 }
 
-bool MainThread::mateEndsSearch(int s, int d, bool pvRebuilt) {
-    if (stopRequested() || claimedMate(s, d) == 0) return false;
-    if (!pvRebuilt) getPVFromHashTable(searchPos, d);
-    const int mate = provenRootMate(s);
-    if (mate == 0) return false;
-    printMateLine(searchPos, mate, d);
-    scoreReported = true;
+bool MainThread::mateEndsSearch(int mate) const {
     // "go mate N" asks for a mate in N or fewer for the side to move;
     // anything else goes on under the other limits.
     const bool wanted = searchControl.limits.mate == 0 || (mate > 0 && mate <= searchControl.limits.mate);
@@ -487,8 +494,8 @@ void SearchThread::searchRoot() {
             int instability = pos->rootBestMoveChanges;
             if (it.failsLow > 1 || it.failsHigh > 1) instability += std::max(it.failsLow, it.failsHigh) - 1;
             setElapsed();
-            if (output) b->reportIteration(s, d);
-            if (isBoss && b->mateEndsSearch(s, d, output)) break;
+            const int mate = isBoss ? b->reportIteration(s, d, output) : 0;
+            if (mate != 0 && b->mateEndsSearch(mate)) break;
             bool newRecord = false;
             if ((int64_t)threadPool.elapsedMs.load(std::memory_order_relaxed) > minReport &&
                 d > threadPool.maxDepthReached.load(std::memory_order_relaxed)) {
@@ -589,7 +596,8 @@ void MainThread::searchRoot() {
         printFinalReport(bestMove);
         if (bp->pvLastIndex != 0 && moveToWord(ponder) == 0) ponder = bp->plyStack[1].pvMove;
     }
-    std::string line = "bestmove " + moveToText(&bestMove, bp->sideToMove);
+    // A side without a legal move answers with the null move.
+    std::string line = "bestmove " + (moveToWord(bestMove) ? moveToText(&bestMove, bp->sideToMove) : "0000");
     if (moveToWord(ponder) != 0 && isLegalReply(bp, bestMove, ponder))
         line += " ponder " + moveToText(&ponder, bp->sideToMove ^ 1);
     // Marked before it is printed: a "stop" that follows the answer is for
@@ -630,6 +638,16 @@ void MainThread::printFinalReport(Move bestMove) {
     if (completedDepth > 0) {
         getPVFromHashTable(pos, completedDepth);
         if (!sameMove(moveToWord(pos->plyStack[0].pvMove), moveToWord(bestMove))) pos->pvLastIndex = 0;
+        // A mate found by the last depth (a search stopped early in a mating
+        // position): announced as a mate when it is proven with this move.
+        if (claimedMate(score, completedDepth) != 0) {
+            const int mate = provenRootMate(score);
+            if (mate != 0 && (moveToWord(lastMate.move) == 0 || sameMove(moveToWord(lastMate.move), moveToWord(bestMove)))) {
+                pos->plyStack[0].pvMove = bestMove;
+                printMateLine(pos, mate, completedDepth);
+                return;
+            }
+        }
     } else {
         // Not even the first depth was completed: the static evaluation is
         // the best estimate there is.

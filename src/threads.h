@@ -96,11 +96,12 @@ class MainThread : public SearchThread {
     bool rootSettled = false;
     // Finish depth 1 after a search stopped before it.
     void completeFirstDepth();
-    // Rebuild the PV of an iteration and print its line.
-    void reportIteration(int s, int d);
-    // Announce a mate the iteration found, if it can be proven; true when
-    // that ends the search.
-    bool mateEndsSearch(int s, int d, bool pvRebuilt);
+    // The end of the main thread's iteration at depth d with score s: its
+    // line (`output`), or the mate line of a mate it found and proved.
+    // Returns the proven mate in moves, 0 when there is none.
+    int reportIteration(int s, int d, bool output);
+    // Does the proven mate end the search (under its limits)?
+    bool mateEndsSearch(int mate) const;
 
   private:
     void printFinalReport(Move bestMove);

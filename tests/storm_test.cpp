@@ -179,7 +179,7 @@ class Storm {
         if (g.fen.empty()) return move == "0000" && ponder.empty() ? "" : "'" + line + "' without a position";
         TestPosition board(g.fen);
         for (const std::string& m : g.moves) makeGameMoveText(board.get(), m, nullptr);
-        if (legalMoves(board.get()).empty()) return move == "a1a1" ? "" : "'" + line + "' with no legal move";
+        if (legalMoves(board.get()).empty()) return move == "0000" ? "" : "'" + line + "' with no legal move";
         if (!makeGameMoveText(board.get(), move, nullptr)) return "illegal '" + line + "'";
         if (!ponder.empty() && (ponder != "ponder" || !makeGameMoveText(board.get(), reply, nullptr)))
             return "illegal ponder move in '" + line + "'";

@@ -89,7 +89,11 @@ TEST(Uci, SpecialRoots) {
     // Checkmated side.
     e.send("position fen 8/8/8/8/8/2k5/1q6/K7 w - - 0 1");
     e.send("go wtime 60000 btime 60000");
-    EXPECT_EQ(e.readUntil("bestmove"), (std::vector<std::string>{"info score mate 0", "bestmove a1a1"}));
+    EXPECT_EQ(e.readUntil("bestmove"), (std::vector<std::string>{"info score mate 0", "bestmove 0000"}));
+    // Stalemated side: a draw, and no move either.
+    e.send("position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1");
+    e.send("go depth 5");
+    EXPECT_EQ(e.readUntil("bestmove"), (std::vector<std::string>{"info score cp 0", "bestmove 0000"}));
     // A mate found early prints its mate line and ends at once.
     e.send("position fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1");
     auto t0 = Clock::now();
