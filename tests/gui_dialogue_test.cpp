@@ -92,6 +92,49 @@ TEST(GuiDialogue, ScidStopAndIsreadyGetBestmoveFirst) {
     EXPECT_EQ(e.waitExit(), 0);
 }
 
+// xboard through polyglot: the start-up polyglot sends (its memory and
+// table options, two new games), then a game with pondering, where a missed
+// ponder is stopped and the next position and "go" follow at once, without
+// waiting for the stopped search's answer.  Every "go" gets its own
+// "bestmove", in order, and nothing answers a "ucinewgame".
+TEST(GuiDialogue, XboardPolyglotStartUpAndPondering) {
+    Engine e;
+    e.send("uci");
+    e.readUntil("uciok");
+    e.write("setoption name Hash value 68\nsetoption name SyzygyPath value /EGT/Syzygy\nisready\n");
+    auto lines = e.readUntil("readyok");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "readyok");
+    e.write("ucinewgame\nisready\n");
+    EXPECT_EQ(e.next(), "readyok");
+    e.write("ucinewgame\nsetoption name Ponder value true\nposition startpos\n");
+    e.send("go wtime 3000 btime 3000 winc 100 binc 100");
+    lines = e.readUntil("bestmove");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex("bestmove (\\S+) ponder (\\S+)"))) << lines.back();
+    for (const std::string& l : lines) EXPECT_NE(l, "readyok");
+    const std::string first = m[1], expected = m[2];
+    // Ponder on the expected reply; the opponent plays another one.
+    e.send("position startpos moves " + first + " " + expected);
+    e.send("go wtime 2900 btime 3000 winc 100 binc 100 ponder");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string other = first == "e2e4" || first == "d2d4" ? "g8f6" : "e7e5";
+    e.write("stop\nposition startpos moves " + first + " " + other + "\ngo wtime 2800 btime 2900 winc 100 binc 100\n");
+    lines = e.readUntil("bestmove");
+    EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the stopped ponder search";
+    lines = e.readUntil("bestmove", 10000);
+    ASSERT_TRUE(std::regex_match(lines.back(), m, std::regex("bestmove (\\S+) ponder (\\S+)"))) << lines.back();
+    // This time the opponent plays the expected move: "ponderhit".
+    e.send("position startpos moves " + first + " " + other + " " + m[1].str() + " " + m[2].str());
+    e.send("go wtime 2600 btime 2800 winc 100 binc 100 ponder");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    e.send("ponderhit");
+    lines = e.readUntil("bestmove", 10000);
+    EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << lines.back();
+    e.send("quit");
+    EXPECT_EQ(e.waitExit(), 0);
+}
+
 // A "ponderhit" that comes while no ponder search runs changes nothing: an
 // infinite search still holds its answer (here a mate in one) until "stop".
 TEST(GuiDialogue, PonderhitActsOnAPonderSearchOnly) {
