@@ -129,6 +129,9 @@ bool anyLegalMove(Position* pos, int ply) {
 // Clock and node-limit test, made every timeCheckInterval nodes.  Each thread
 // adds the nodes it searched since its last test to the search's shared count.
 bool timeIsUp(Position* pos) {
+#if defined(TW_NO_THREADS)
+    serviceHostDuringSearch(false);
+#endif
     const uint64_t nodesLimit = searchControl.limits.nodes;
     if (nodesLimit) {
         const uint64_t mine = ownNodes(pos);
