@@ -184,7 +184,7 @@ function fenProblem(fen) {
 // A FEN's first field: ranks of pieces and digits split by slashes (a wrong
 // number of ranks is still read as a FEN, to say what is wrong with it).
 function looksLikeFen(text) {
-    return /^[pnbrqkPNBRQK1-8]*(\/[pnbrqkPNBRQK1-9]*)+(\s|$)/.test(text) && !/\d+\.\s*[a-zA-Z]/.test(text);
+    return /^[A-Za-z0-9]*(\/[A-Za-z0-9]*)+(\s|$)/.test(text) && !/\d+\.\s*[a-zA-Z]/.test(text);
 }
 
 const RESULTS = new Set(["1-0", "0-1", "1/2-1/2", "*"]);
