@@ -63,7 +63,9 @@ const state = {
     afterInput: null,
 };
 state.node = state.root;
-window.tarnwick = { state, board };
+// For the tests and for debugging: the state, the board, the position line
+// of what the analysis board shows.
+window.tarnwick = { state, board, positionLine: () => analysePositionLine() };
 
 // ---------------------------------------------------------------------------
 // Messages, the board and the move lists
@@ -317,21 +319,32 @@ function restore() {
         }
         state.flipped = Boolean(saved.analyse.flipped);
     }
-    // A link with a position or a game after '#' opens it.
-    const fragment = new URLSearchParams(location.hash.slice(1));
-    const linked = fragment.get("pgn") ?? fragment.get("fen");
-    if (linked) {
-        const read = readGameText(linked);
-        if (read.ok) {
-            state.root = read.root;
-            state.tags = read.tags;
-            state.node = fragment.has("pgn") ? mainLine(read.root).pop() || read.root : read.root;
-            return "analyse";
-        }
-        showMessage(`The link's position cannot be opened. ${read.error}`);
-    }
+    if (openLink()) return "analyse";
     return saved?.mode === "analyse" ? "analyse" : "play";
 }
+
+// A link with a position or a game after '#' ("#fen=..." or "#pgn=...",
+// URL-encoded) opens it on the analysis board; true when it did.
+function openLink() {
+    const fragment = new URLSearchParams(location.hash.slice(1));
+    const linked = fragment.get("pgn") ?? fragment.get("fen");
+    if (!linked) return false;
+    const read = readGameText(linked);
+    if (!read.ok) {
+        showMessage(`The link's position cannot be opened. ${read.error}`);
+        return false;
+    }
+    state.root = read.root;
+    state.tags = read.tags;
+    state.node = fragment.has("pgn") ? mainLine(read.root).pop() || read.root : read.root;
+    state.evals.clear();
+    return true;
+}
+
+window.addEventListener("hashchange", async () => {
+    await stopReview();
+    if (openLink()) setMode("analyse", true);
+});
 
 // ---------------------------------------------------------------------------
 // Play
@@ -488,7 +501,7 @@ function showEvalBar(score) {
         return;
     }
     fill.style.height = `${winPercent(score).toFixed(1)}%`;
-    text.textContent = formatScore(score).replace(/^\+/, "");
+    text.textContent = "mate" in score ? formatScore(score) : (Math.abs(score.cp) >= 1000 ? Math.round(score.cp / 100) : (score.cp / 100).toFixed(1)).toString().replace("-0.0", "0.0");
 }
 
 function showInfo(line, fen) {
