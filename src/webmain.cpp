@@ -131,8 +131,12 @@ void serviceHostDuringSearch(bool holding) {
             threadPool.commandStop();
         } else if (word == "ponderhit") {
             threadPool.ponderhit();
+        } else if (word == "quit") {
+            // Ends the engine after this search, whatever else was queued.
+            threadPool.commandStop();
+            heldLines.clear();
+            heldLines.push_back(std::move(line));
         } else {
-            if (word == "quit") threadPool.commandStop();
             heldLines.push_back(std::move(line));
         }
     }

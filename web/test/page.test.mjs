@@ -5,7 +5,7 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
-import { chmodSync, chownSync, mkdirSync, mkdtempSync, rmSync, symlinkSync, writeFileSync } from "node:fs";
+import { chmodSync, chownSync, copyFileSync, mkdirSync, mkdtempSync, rmSync, symlinkSync, writeFileSync } from "node:fs";
 import { request } from "node:http";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -137,10 +137,10 @@ function get(port, path, headers = {}) {
 // The server started by the program itself, as an ordinary user when the
 // tests run as root (for whom no file is unreadable); its first line (or its
 // error) and the process.
-function serveProgram(args, asUser) {
+function serveProgram(args, asUser, program = fileURLToPath(new URL("../serve.mjs", import.meta.url))) {
     const options = { stdio: ["ignore", "pipe", "pipe"] };
     if (asUser) Object.assign(options, { uid: 65534, gid: 65534 });
-    const child = spawn(process.execPath, [fileURLToPath(new URL("../serve.mjs", import.meta.url)), ...args], options);
+    const child = spawn(process.execPath, [program, ...args], options);
     return new Promise((resolve) => {
         let out = "";
         const done = () => resolve({ child, out });
@@ -194,8 +194,11 @@ test("the server: isolation headers, nothing outside its folder or hidden, 304 f
     // A file the server may not read: 403, and the server goes on.
     writeFileSync(join(root, "locked.js"), "locked");
     chmodSync(join(root, "locked.js"), 0o000);
-    if (process.getuid?.() === 0) chownSync(top, 65534, 65534), chownSync(root, 65534, 65534);
-    const { child, out } = await serveProgram([root, "--port", "0"], process.getuid?.() === 0);
+    // The ordinary user runs a copy of the server, where it may read it.
+    const asRoot = process.getuid?.() === 0;
+    copyFileSync(fileURLToPath(new URL("../serve.mjs", import.meta.url)), join(top, "serve.mjs"));
+    if (asRoot) for (const path of [top, root, join(top, "serve.mjs"), join(root, "tarnwick.wasm")]) chownSync(path, 65534, 65534);
+    const { child, out } = await serveProgram([root, "--port", "0"], asRoot, join(top, "serve.mjs"));
     try {
         const port2 = Number(/:(\d+)\//.exec(out)?.[1]);
         assert.ok(port2 > 0, out);
