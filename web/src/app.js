@@ -128,7 +128,7 @@ function keepCurrentInView() {
 const MARK_SYMBOL = { inaccuracy: "?!", mistake: "?", blunder: "??" };
 
 // A move of the list: its number when needed, its SAN, its review mark.
-function moveElement(node, forceNumber, list) {
+function moveElement(node, forceNumber, list, onMain) {
     const parts = [];
     const n = moveNumber(node);
     if (node.colour === "w" || forceNumber) {
@@ -140,7 +140,7 @@ function moveElement(node, forceNumber, list) {
     const move = document.createElement("span");
     move.className = "move" + (node === state.node ? " current" : "");
     move.textContent = node.san;
-    const mark = state.mode === "analyse" && onMainLine(node) ? markOf(node) : null;
+    const mark = state.mode === "analyse" && onMain ? markOf(node) : null;
     if (mark) {
         move.textContent += MARK_SYMBOL[mark.kind];
         move.classList.add(mark.kind);
@@ -163,14 +163,14 @@ function renderTree(root, clickable) {
         let target = into;
         for (let node = parent; node.children.length; node = node.children[0]) {
             const [main, ...others] = node.children;
-            target.append(...moveElement(main, number, nodes));
+            target.append(...moveElement(main, number, nodes, depth === 0));
             number = false;
             if (others.length) {
                 for (const side of others) {
                     const block = document.createElement("div");
                     block.className = "variation";
                     block.style.marginLeft = `${Math.min(depth + 1, 6) * 0.9}rem`;
-                    block.append(...moveElement(side, true, nodes));
+                    block.append(...moveElement(side, true, nodes, false));
                     writeLine(side, block, depth + 1, false);
                     into.append(block);
                 }

@@ -56,7 +56,8 @@ before(async () => {
         viewport: { width: 1120, height: 800 },
     });
     page = context.pages()[0] || (await context.newPage());
-    page.on("console", (m) => m.type() === "error" && problems.push(`console: ${m.text()}`));
+    // Errors, and the board's warning about turns asked for while one runs.
+    page.on("console", (m) => (m.type() === "error" || /setOrientation/.test(m.text())) && problems.push(`console: ${m.text()}`));
     page.on("pageerror", (e) => problems.push(`page error: ${e.message}`));
     page.on("response", (r) => r.status() >= 400 && problems.push(`HTTP ${r.status()} for ${r.url()}`));
     page.on("requestfailed", (r) => problems.push(`request failed: ${r.url()}`));
@@ -354,6 +355,25 @@ test("a move off the main line makes a side line; the tree goes out as PGN and c
     assert.equal(await page.locator("#moves .variation").count(), 0);
     await page.click("#copy-fen");
     assert.equal(await page.inputValue("#game-text"), await page.evaluate(() => window.tarnwick.state.node.fen));
+
+    // 4,000 plies: the list scrolls by itself, the page keeps its height,
+    // and the current move is in the list's view.
+    const shuffle = Array.from({ length: 1000 }, (_, i) => `${2 * i + 1}. Nf3 Nf6 ${2 * i + 2}. Ng1 Ng8`).join(" ");
+    await page.fill("#game-text", shuffle + " *");
+    await page.click("#load-game");
+    assert.equal(await movesShown().then((m) => m.length), 4000);
+    const { pageHeight, listScrolls, currentInView } = await page.evaluate(() => {
+        const list = document.getElementById("moves");
+        const current = list.querySelector(".current").getBoundingClientRect();
+        const box = list.getBoundingClientRect();
+        return {
+            pageHeight: document.documentElement.scrollHeight,
+            listScrolls: list.scrollHeight > list.clientHeight,
+            currentInView: current.top >= box.top - 1 && current.bottom <= box.bottom + 1,
+        };
+    });
+    assert.ok(pageHeight < 2000, `the page is ${pageHeight} px tall`);
+    assert.ok(listScrolls && currentInView);
     assert.deepEqual(problems, []);
 });
 
