@@ -111,7 +111,8 @@ bool answeredHere(const std::string& line) {
 void serviceHostDuringSearch(bool holding) {
     const int64_t now = nowMs();
     if (!holding && now - lastYieldMs < YIELD_EVERY_MS) return;
-    if (holding && heldLines.empty() && pendingLineBytes() < 0)
+    // Holding, only a new line can end the hold ("stop", "ponderhit").
+    if (holding && pendingLineBytes() < 0)
         waitForPendingLine();
     else
         yieldToWorker();

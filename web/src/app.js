@@ -560,7 +560,7 @@ function showAnalyse() {
     renderTree(state.root, true);
     showAnalyseButtons();
     const cached = state.evals.get(state.node.fen);
-    if (!state.analysing) {
+    if (!state.analysing && !state.reviewing) {
         const result = resultText(new Chess(state.node.fen));
         $("analyse-status").textContent = result || "";
         showEvalBar(cached ? cached.score : null);

@@ -9,6 +9,10 @@ if (location.protocol === "file:") {
         "Serve its folder with any static server, for example <code>python3 -m http.server 8000</code> in this folder " +
         "(then open http://localhost:8000/), or <code>node web/serve.mjs</code> from Tarnwick's source for its threads.";
     document.getElementById("engine-state").textContent = "No engine (opened from disk)";
+    // Nothing here works without the page's code: only the board is shown.
+    document.body.dataset.mode = "play";
+    for (const id of ["play-panel", "flip"]) document.getElementById(id).hidden = true;
+    document.querySelector(".settings").hidden = true;
     const rows = ["rnbqkbnr", "pppppppp", "8", "8", "8", "8", "PPPPPPPP", "RNBQKBNR"];
     const glyph = { k: "♚", q: "♛", r: "♜", b: "♝", n: "♞", p: "♟" };
     const board = document.createElement("div");
