@@ -8,7 +8,7 @@
 import { after, before, test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
-import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { mkdirSync, mkdtempSync, readdirSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join, resolve } from "node:path";
 import { fileURLToPath } from "node:url";
@@ -110,6 +110,16 @@ test("the page loads without errors, cross-origin isolated, and the worker answe
     await page.waitForFunction(() => / ready · threads$/.test(document.getElementById("engine-state").textContent), null, { timeout: 30000 });
     assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
     assert.equal(await page.isVisible("#engine-note"), false);
+    // The build left only the page's files to serve: no objects, nothing hidden.
+    const built = [];
+    const walk = (dir, prefix) => {
+        for (const e of readdirSync(dir, { withFileTypes: true })) {
+            built.push(prefix + e.name);
+            if (e.isDirectory()) walk(join(dir, e.name), `${prefix}${e.name}/`);
+        }
+    };
+    walk(dist, "");
+    assert.deepEqual(built.filter((f) => /(^|\/)\.|\.(o|d)$/.test(f)), []);
     const lines = await dialogue(["uci"], "^uciok$", 10000);
     assert.ok(lines.includes("id name Tarnwick 2.3 WASM"), lines.join("\n"));
     assert.ok(lines.includes("option name Hash type spin default 32 min 1 max 262144"), lines.join("\n"));
