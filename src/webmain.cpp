@@ -121,10 +121,12 @@ void serviceHostDuringSearch(bool holding) {
     while (takeLine(line)) {
         const std::string word = firstWord(line);
         // Once the search is told to end, everything waits for its answer:
-        // an "isready" after "stop" is answered after the "bestmove".
+        // an "isready" after "stop" is answered after the "bestmove".  A
+        // silent search is part of a command (bench), which, as in the
+        // console program, reads nothing until it is done.
         const bool ending = threadPool.stopCommanded.load(std::memory_order_relaxed) ||
                             threadPool.answered.load(std::memory_order_acquire);
-        if (ending) {
+        if (ending || threadPool.silent) {
             heldLines.push_back(std::move(line));
         } else if (word == "isready") {
             printLine("readyok");

@@ -455,7 +455,7 @@ $("play-time").addEventListener("change", () => {
     state.moveTime = Number($("play-time").value);
     save();
 });
-for (const { level, nodes } of LEVELS) $("play-level").append(new Option(`Level ${level}`, String(level)));
+for (const { level } of LEVELS) $("play-level").append(new Option(`Level ${level}`, String(level)));
 $("play-level").addEventListener("change", () => {
     state.level = Number($("play-level").value);
     showPlay();
