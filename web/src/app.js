@@ -152,7 +152,7 @@ function moveElement(node, forceNumber, list, onMain) {
 }
 
 // The tree: the main line inline, each side line on a line of its own,
-// indented by its depth.
+// indented under its move (a side line's own side lines inside it).
 function renderTree(root, clickable) {
     const container = $("moves");
     const nodes = [];
@@ -169,7 +169,6 @@ function renderTree(root, clickable) {
                 for (const side of others) {
                     const block = document.createElement("div");
                     block.className = "variation";
-                    block.style.marginLeft = `${Math.min(depth + 1, 6) * 0.9}rem`;
                     block.append(...moveElement(side, true, nodes, false));
                     writeLine(side, block, depth + 1, false);
                     into.append(block);
