@@ -47,9 +47,12 @@ MT_LDFLAGS := $(COMMON_LDFLAGS) -pthread \
 
 # One thread: the command loop and the search run on the worker's thread,
 # which they leave now and then through Asyncify (webmain.cpp).  Only the
-# functions on a direct call path to the two waits are rewritten for it
-# (the commands that search, the search down to its clock check); calls
-# through pointers are left alone, as none leads to a wait.  The unwound
+# functions on a direct call path to the two waits are rewritten for it;
+# calls through pointers are left alone, as none leads to a wait.  With
+# -sASYNCIFY_ADVISE=1 the link lists them: main, executeCommand (uciGo and
+# benchCommand are inlined into it), ThreadPool::startSearch,
+# MainThread::searchRoot, SearchThread::searchRoot, alphaBeta, probCut's
+# move lambda and serviceHostDuringSearch.  The unwound
 # search is saved in a 1 MB buffer (a search at the deepest ply needs a
 # fraction of it); the stack is 8 MB, as a search thread's would be.
 ST_LDFLAGS := $(COMMON_LDFLAGS) \
