@@ -499,7 +499,11 @@ function showEvalBar(score) {
         text.textContent = "";
         return;
     }
-    fill.style.height = `${winPercent(score).toFixed(1)}%`;
+    const white = winPercent(score);
+    fill.style.height = `${white.toFixed(1)}%`;
+    // The figure sits at the bottom: on White's share, or on Black's when
+    // White's is too thin to hold it.
+    text.classList.toggle("on-dark", white < 8);
     text.textContent = "mate" in score ? formatScore(score) : (Math.abs(score.cp) >= 1000 ? Math.round(score.cp / 100) : (score.cp / 100).toFixed(1)).toString().replace("-0.0", "0.0");
 }
 
