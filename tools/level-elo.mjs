@@ -5,14 +5,16 @@
 // of each level against the one below it (the levels must be monotone).
 //
 //   nice -n 19 node tools/level-elo.mjs --engine build/tarnwick [--stockfish /usr/games/stockfish]
-//       [--levels 1,2,...] [--openings 20] [--movetime 100] [--elo-only | --ladder-only]
+//       [--levels 1,2,...] [--openings 20] [--ladder-openings 20] [--movetime 100]
+//       [--opponent ELO] [--elo-only | --ladder-only]
 //
 // Every opening is played twice, with colours swapped, so a match has
 // 2 x --openings games (40 by default).  Stockfish moves after --movetime ms;
 // Tarnwick after its node limit.  A level first plays a probe of 8 games
 // against a rating guessed from the level below; the match itself is then
 // played against the rating the probe points to (within stockfish's range,
-// 1350 to 2850), and only the match counts.  One game at a time: the result
+// 1350 to 2850), and only the match counts (--opponent ELO: no probe, that
+// rating for every level given).  One game at a time: the result
 // does not depend on the machine's load, since Tarnwick counts nodes and
 // stockfish's weakened play depends little on its time.
 //
@@ -36,6 +38,8 @@ const stockfishPath = option("stockfish", "/usr/games/stockfish");
 const levels = option("levels", LEVELS.map((l) => l.level).join(",")).split(",").map(Number);
 const openingCount = Number(option("openings", "20"));
 const stockfishMs = Number(option("movetime", "100"));
+const ladderOpenings = Number(option("ladder-openings", String(openingCount)));
+const fixedOpponent = option("opponent", null);
 
 // Short, common openings (UCI moves), so that games differ and neither side
 // starts lost.
@@ -177,8 +181,11 @@ const show = (r) => `score ${(100 * r.score).toFixed(1)}% of ${r.n}, difference 
 if (!flag("ladder-only")) {
     let guess = 1350;
     for (const level of levels) {
-        const probe = await match(tarnwickAt(level), stockfishAt(clampElo(guess)), OPENINGS.slice(0, 4), `level ${level} probe`);
-        const opponent = clampElo(clampElo(guess) + probe.diff);
+        let opponent = clampElo(Number(fixedOpponent));
+        if (!fixedOpponent) {
+            const probe = await match(tarnwickAt(level), stockfishAt(clampElo(guess)), OPENINGS.slice(0, 4), `level ${level} probe`);
+            opponent = clampElo(clampElo(guess) + probe.diff);
+        }
         const r = await match(tarnwickAt(level), stockfishAt(opponent), openings, `level ${level}`);
         const elo = opponent + r.diff;
         console.log(`RESULT level ${level} (go nodes ${LEVELS.find((l) => l.level === level).nodes}) against stockfish UCI_Elo ${opponent}: ${show(r)}; Elo ${elo.toFixed(0)} ± ${r.margin.toFixed(0)}`);
@@ -187,7 +194,7 @@ if (!flag("ladder-only")) {
 }
 if (!flag("elo-only")) {
     for (let i = 1; i < levels.length; i++) {
-        const r = await match(tarnwickAt(levels[i]), tarnwickAt(levels[i - 1]), openings, `level ${levels[i]} v ${levels[i - 1]}`);
+        const r = await match(tarnwickAt(levels[i]), tarnwickAt(levels[i - 1]), OPENINGS.slice(0, ladderOpenings), `level ${levels[i]} v ${levels[i - 1]}`);
         console.log(`RESULT level ${levels[i]} against level ${levels[i - 1]}: ${show(r)}${r.score > 0.5 ? "" : "  NOT MONOTONE"}`);
     }
 }
