@@ -19,7 +19,9 @@
 // stockfish's weakened play depends little on its time.
 //
 // Printed per match: score, Elo difference with its 95% interval, and the
-// level's Elo (the opponent's rating plus the difference).
+// level's Elo (the opponent's rating plus the difference).  Levels 1 to 7 in
+// the README were measured before adjudication (below) was added; level 8
+// and the ladder with it.
 import { spawn } from "node:child_process";
 import { dirname, join } from "node:path";
 import { fileURLToPath, pathToFileURL } from "node:url";
@@ -94,11 +96,18 @@ class Engine {
         this.send("ucinewgame");
         await this.ready();
     }
+    // The move, and the last score the search reported (from the mover's
+    // side, in centipawns; a mate as +-100000).
     async move(moves, goLine) {
-        const best = this.wait((l) => l.startsWith("bestmove"));
+        let score = null;
+        const best = this.wait((l) => {
+            const m = / score (cp|mate) (-?\d+)(?! (lower|upper)bound)/.exec(l);
+            if (m) score = m[1] === "cp" ? Number(m[2]) : Math.sign(Number(m[2]) || -1) * 100000;
+            return l.startsWith("bestmove");
+        });
         this.send(`position startpos${moves.length ? " moves " + moves.join(" ") : ""}`);
         this.send(goLine);
-        return (await best).split(/\s+/)[1];
+        return { uci: (await best).split(/\s+/)[1], score };
     }
     quit() {
         this.send("quit");
@@ -119,6 +128,21 @@ function stockfishAt(elo) {
     };
 }
 
+// Games are adjudicated as engine matches usually are, to save time: won
+// when both engines' last two scores each give the same side 7 pawns or
+// more, drawn when after 100 plies the last 8 scores are all within 0.15 of
+// a pawn, or after 300 plies.
+const RESIGN_CP = 700, DRAW_CP = 15;
+function adjudicate(whiteScores, plies) {
+    const last = whiteScores.slice(-4);
+    if (last.length === 4 && last.every((s) => s >= RESIGN_CP)) return 1;
+    if (last.length === 4 && last.every((s) => s <= -RESIGN_CP)) return 0;
+    const quiet = whiteScores.slice(-8);
+    if (plies >= 100 && quiet.length === 8 && quiet.every((s) => Math.abs(s) <= DRAW_CP)) return 0.5;
+    if (plies >= 300) return 0.5;
+    return null;
+}
+
 // One game; 1, 0.5 or 0 for `white`.
 async function playGame(white, black, opening) {
     const game = new Chess();
@@ -126,9 +150,11 @@ async function playGame(white, black, opening) {
     for (const m of moves) game.move({ from: m.slice(0, 2), to: m.slice(2, 4), promotion: m[4] });
     await white.engine.newGame();
     await black.engine.newGame();
-    while (!game.isGameOver() && moves.length < 400) {
+    const whiteScores = [];
+    while (!game.isGameOver()) {
         const side = game.turn() === "w" ? white : black;
-        const uci = await side.engine.move(moves, side.go);
+        const { uci, score } = await side.engine.move(moves, side.go);
+        whiteScores.push(score === null ? 0 : game.turn() === "w" ? score : -score);
         let played = null;
         try {
             played = game.move({ from: uci.slice(0, 2), to: uci.slice(2, 4), promotion: uci[4] });
@@ -140,6 +166,8 @@ async function playGame(white, black, opening) {
             return game.turn() === "w" ? 0 : 1;
         }
         moves.push(uci);
+        const verdict = game.isGameOver() ? null : adjudicate(whiteScores, moves.length);
+        if (verdict !== null) return verdict;
     }
     if (game.isCheckmate()) return game.turn() === "w" ? 0 : 1;
     return 0.5;
