@@ -130,6 +130,9 @@ bool anyLegalMove(Position* pos, int ply) {
 // adds the nodes it searched since its last test to the search's shared count.
 bool timeIsUp(Position* pos) {
     if (searchControl.clockOff.load(std::memory_order_relaxed)) return false;
+#if defined(TW_NO_THREADS)
+    serviceHostDuringSearch(false);
+#endif
     const uint64_t nodesLimit = searchControl.limits.nodes;
     if (nodesLimit) {
         const uint64_t mine = ownNodes(pos);

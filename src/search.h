@@ -38,6 +38,17 @@ inline bool ponderingOrInfinite() {
     return searchControl.pondering.load(std::memory_order_relaxed) || searchControl.limits.infinite;
 }
 
+#if defined(TW_NO_THREADS)
+// Built without threads (the browser's engine for pages that may not share
+// memory with workers): the search runs on the thread that reads the
+// commands, so at its clock checks it lets the host in (webmain.cpp), which
+// acts on "stop", "ponderhit" and "isready" and keeps every other line for
+// after the search.  `holding`: the search is over and holds its answer
+// until "stop" or "ponderhit" (an infinite or pondering search), so the call
+// waits for the next line instead of returning at once.
+void serviceHostDuringSearch(bool holding);
+#endif
+
 // Late-move reductions by depth and move number.
 extern const std::array<std::array<uint8_t, 256>, 128> REDUCTIONS;
 

@@ -528,7 +528,11 @@ void SearchThread::searchRoot() {
 static void holdWhilePonderingOrInfinite() {
     while ((searchControl.limits.infinite || searchControl.pondering.load(std::memory_order_relaxed)) &&
            !threadPool.stopCommanded.load(std::memory_order_relaxed))
+#if defined(TW_NO_THREADS)
+        serviceHostDuringSearch(true);
+#else
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+#endif
 }
 
 void MainThread::searchRoot() {
@@ -668,7 +672,13 @@ SearchThread::SearchThread(int index) : threadIndex(index) {
     std::memset(static_cast<void*>(evalCache), 0, sizeof evalCache);
     searchPos = &position;
     linkPosition();
+#if defined(TW_NO_THREADS)
+    // No thread of its own: the pool runs the search on the calling thread.
+    busy = 0;
+    started = true;
+#else
     started = tryStartThread(thread, [this] { idleLoop(); });
+#endif
 }
 
 SearchThread::~SearchThread() { endThread(thread); }
@@ -812,5 +822,15 @@ void ThreadPool::startSearch(const Position* position, const SearchLimits& limit
         w->position.nodesReported = 0;
         w->currentDepth.store(0, std::memory_order_relaxed);
     }
+#if defined(TW_NO_THREADS)
+    // Without threads the search runs here, to its answer, with the first
+    // thread's tables (there is no other).  It is busy meanwhile, as a
+    // thread of its own would be.
+    threadsInSearch = 1;
+    workers[0]->busy = 1;
+    static_cast<MainThread*>(workers[0])->MainThread::searchRoot();
+    workers[0]->busy = 0;
+#else
     workers[0]->wake();
+#endif
 }

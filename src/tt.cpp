@@ -298,6 +298,11 @@ void ttClear(int threads) {
             buckets = (resumeFrom + sizeof(HashBucket) - 1) / sizeof(HashBucket);
         }
     }
+#if defined(TW_NO_THREADS)
+    // Built without threads: the table is cleared here, in one go.
+    (void)threads;
+    std::memset((void*)ttBuckets, 0, buckets * sizeof(HashBucket));
+#else
     const int t = threads < 1 ? 1 : threads;
     const uint64_t per = buckets / t;
     std::vector<std::thread> workers;
@@ -312,6 +317,7 @@ void ttClear(int threads) {
         }
     }
     for (auto& w : workers) w.join();
+#endif
     ttSearchCount = 0;
     if (paging) {
         startPopulating(reinterpret_cast<char*>(ttBuckets), ttBytes, resumeFrom);

@@ -25,11 +25,14 @@ if ! cmp -s "$web/package-lock.json" "$stamp" 2>/dev/null; then
     cp "$web/package-lock.json" "$stamp"
 fi
 
-# The engine.
-make -C "$root" -f web/wasm.mk OUT="$out" -j"${JOBS:-2}" --no-print-directory
+# The engines, with their objects beside OUT (OUT.obj), never in it: OUT
+# holds only what is served.  (Older builds left them in OUT/.obj.)
+rm -rf "$out/.obj"
+make -C "$root" -f web/wasm.mk OUT="$out" OBJDIR="$out.obj" -j"${JOBS:-2}" --no-print-directory
 
 # The page, and what it takes from the packages.
-cp "$web"/src/index.html "$web"/src/*.js "$web"/src/*.css "$web"/src/*.svg "$out"/
+cp "$web"/src/index.html "$web"/src/*.js "$web"/src/*.css "$web"/src/*.svg "$web"/src/*.png \
+   "$web"/src/manifest.webmanifest "$out"/
 mkdir -p "$out/vendor/chess.js" "$out/vendor/cm-chessboard"
 cp "$web/node_modules/chess.js/dist/esm/chess.js" "$web/node_modules/chess.js/LICENSE" "$out/vendor/chess.js/"
 rm -rf "$out/vendor/cm-chessboard"
@@ -39,4 +42,30 @@ cp "$web/node_modules/cm-chessboard/assets/chessboard.css" "$out/vendor/cm-chess
 cp "$web/node_modules/cm-chessboard/assets/extensions/arrows/arrows.css" \
    "$web/node_modules/cm-chessboard/assets/extensions/arrows/arrows.svg" \
    "$out/vendor/cm-chessboard/assets/extensions/arrows/"
+
+# The service worker gets the list of the page's files and a name for this
+# build (a hash of them all), so that a new build replaces the cache.
+node --input-type=module - "$out" <<'EOF_NODE'
+import { createHash } from "node:crypto";
+import { readdirSync, readFileSync, writeFileSync } from "node:fs";
+import { join, relative } from "node:path";
+const out = process.argv[2];
+const files = [];
+const walk = (dir) => {
+    for (const e of readdirSync(dir, { withFileTypes: true })) {
+        if (e.name.startsWith(".")) continue;
+        const path = join(dir, e.name);
+        if (e.isDirectory()) walk(path);
+        else if (path !== join(out, "sw.js") && !e.name.startsWith("LICENSE")) files.push(relative(out, path));
+    }
+};
+walk(out);
+files.sort();
+const hash = createHash("sha256");
+for (const f of files) hash.update(f).update(readFileSync(join(out, f)));
+const worker = readFileSync(join(out, "sw.js"), "utf8")
+    .replace("__BUILD__", hash.digest("hex").slice(0, 16))
+    .replace("__FILES__", JSON.stringify(["./", ...files.filter((f) => f !== "index.html").map((f) => "./" + f)]));
+writeFileSync(join(out, "sw.js"), worker);
+EOF_NODE
 echo "built $out"

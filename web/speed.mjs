@@ -1,7 +1,9 @@
 #!/usr/bin/env node
-// Speed of the engine in Chromium against the native program, in nodes per
+// Speed of the engines in Chromium against the native program, in nodes per
 // second: bench (one thread), and a fixed-time search from the start
-// position with one and with two threads.  Each measurement is taken
+// position with one and with two threads, for the engine with threads (the
+// page served with the isolation headers) and for the single-thread engine
+// (the same page served without them).  Each measurement is taken
 // `--runs` times, alternating browser and native, and the best is kept (the
 // machine's other load only ever slows a run down).
 //   node web/speed.mjs --dist build/web-dist --native build/tarnwick-nop [--runs 3] [--movetime 10000]
@@ -36,10 +38,13 @@ const search = (threads) => ({
     end: /^bestmove/,
     nps: searchNps,
 });
+const bench = { name: "bench", commands: ["bench"], end: /^Bench: /, nps: benchNps };
 const measurements = [
-    { name: "bench", commands: ["bench"], end: /^Bench: /, nps: benchNps },
-    search(1),
-    search(2),
+    { ...bench, engine: "threads" },
+    { ...search(1), engine: "threads" },
+    { ...search(2), engine: "threads" },
+    { ...bench, engine: "single" },
+    { ...search(1), engine: "single" },
 ];
 
 function runNative(commands, end) {
@@ -56,7 +61,10 @@ function runNative(commands, end) {
     });
 }
 
-const server = await startServer({ root: dist, port: 0 });
+const servers = {
+    threads: await startServer({ root: dist, port: 0 }),
+    single: await startServer({ root: dist, port: 0, isolation: false }),
+};
 const profile = mkdtempSync(join(tmpdir(), "tarnwick-speed-"));
 const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
@@ -64,11 +72,14 @@ const context = await chromium.launchPersistentContext(profile, {
     args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
         "--disable-background-networking", "--disable-component-update", "--disable-sync"],
 });
-const page = context.pages()[0] || (await context.newPage());
-await page.goto(`http://127.0.0.1:${server.address().port}/`);
-await page.waitForFunction(() => window.tarnwick?.state.engineReady, null, { timeout: 30000 });
+const pages = {};
+for (const [engine, server] of Object.entries(servers)) {
+    pages[engine] = await context.newPage();
+    await pages[engine].goto(`http://127.0.0.1:${server.address().port}/`);
+    await pages[engine].waitForFunction(() => window.tarnwick?.state.engineReady, null, { timeout: 30000 });
+}
 
-function runBrowser(commands, end) {
+function runBrowser(page, commands, end) {
     return page.evaluate(
         async ({ commands, end }) => {
             const engine = window.tarnwick.engine;
@@ -88,11 +99,11 @@ console.log(`Chromium against ${native}, best of ${runs} runs each`);
 for (const m of measurements) {
     let web = 0, nat = 0;
     for (let i = 0; i < runs; i++) {
-        web = Math.max(web, m.nps(await runBrowser(m.commands, m.end)));
+        web = Math.max(web, m.nps(await runBrowser(pages[m.engine], m.commands, m.end)));
         nat = Math.max(nat, m.nps(await runNative(m.commands, m.end)));
     }
-    console.log(`${m.name.padEnd(34)} browser ${String(web).padStart(9)} nps   native ${String(nat).padStart(9)} nps   ratio ${(web / nat).toFixed(2)}`);
+    console.log(`${m.engine.padEnd(8)} ${m.name.padEnd(34)} browser ${String(web).padStart(9)} nps   native ${String(nat).padStart(9)} nps   ratio ${(web / nat).toFixed(2)}`);
 }
 await context.close();
-server.close();
+for (const server of Object.values(servers)) server.close();
 rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
