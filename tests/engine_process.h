@@ -13,18 +13,17 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
-// What the scheduler has to say about a process, summed over its threads
-// (/proc/<pid>/task/*/schedstat): the processor time it has used, and the
-// time it was ready to run but waited for a processor that other programs
-// held.  On a busy machine the second grows; a slow engine does not make it
-// grow.  Threads that have ended are not counted; the engine's threads live
-// as long as the engine.
+// What the scheduler has to say about a process (/proc/<pid>/task/*/schedstat):
+// the processor time its threads have used, and for each thread the time it
+// was ready to run but waited for a processor that other programs held.  On
+// a busy machine the waits grow; a slow engine does not make them grow.
 struct CpuAccount {
-    double ranMs = 0;
-    double waitedMs = 0;
+    double ranMs = 0;                     // all threads together
+    std::map<std::string, double> waitedMs;  // by thread
 };
 
 inline CpuAccount cpuAccount(pid_t pid) {
@@ -39,12 +38,24 @@ inline CpuAccount cpuAccount(pid_t pid) {
         unsigned long long ranNs = 0, waitedNs = 0;
         if (fscanf(f, "%llu %llu", &ranNs, &waitedNs) == 2) {
             account.ranMs += ranNs / 1e6;
-            account.waitedMs += waitedNs / 1e6;
+            account.waitedMs[entry->d_name] = waitedNs / 1e6;
         }
         fclose(f);
     }
     closedir(dir);
     return account;
+}
+
+// The longest that any one thread waited for a processor between two
+// accounts.  Threads wait side by side, so the longest wait, not their sum,
+// is what a reply was held up by.
+inline double longestWaitMs(const CpuAccount& before, const CpuAccount& after) {
+    double longest = 0;
+    for (const auto& [thread, waited] : after.waitedMs) {
+        const auto earlier = before.waitedMs.find(thread);
+        longest = std::max(longest, waited - (earlier == before.waitedMs.end() ? 0 : earlier->second));
+    }
+    return longest;
 }
 
 class EngineProcess {
@@ -196,25 +207,29 @@ class EngineProcess {
 class EngineStopwatch {
   public:
     explicit EngineStopwatch(const EngineProcess& engine)
-        : pid_(engine.pid()), start_(std::chrono::steady_clock::now()), waitedAtStart_(waited()) {}
+        : pid_(engine.pid()), start_(std::chrono::steady_clock::now()), engine_(cpuAccount(pid_)),
+          self_(cpuAccount(getpid())) {}
 
     long wallMs() const {
         return (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
             .count();
     }
-    // (A thread that ended meanwhile takes its waits along: never below 0.)
-    long waitedMs() const { return std::max(0L, (long)(waited() - waitedAtStart_)); }
+    // The engine's longest wait for a processor, and this test's.
+    long waitedMs() const {
+        return (long)(longestWaitMs(engine_, cpuAccount(pid_)) + longestWaitMs(self_, cpuAccount(getpid())));
+    }
     // Wall-clock time less the waits, never below zero.
     long ms() const {
         const long wall = wallMs(), waited = waitedMs();
         return waited < wall ? wall - waited : 0;
     }
+    // The processor time the engine used meanwhile.
+    double ranMs() const { return cpuAccount(pid_).ranMs - engine_.ranMs; }
 
   private:
-    double waited() const { return cpuAccount(pid_).waitedMs + cpuAccount(getpid()).waitedMs; }
     pid_t pid_;
     std::chrono::steady_clock::time_point start_;
-    double waitedAtStart_;
+    CpuAccount engine_, self_;
 };
 
 // Lines up to and including the first that starts with `prefix`, waiting at
