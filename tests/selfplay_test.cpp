@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <random>
@@ -27,8 +26,6 @@
 #include "uci.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Every move charged with its wall-clock time (bench/timeforfeit, on a quiet
 // machine).
