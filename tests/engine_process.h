@@ -242,7 +242,7 @@ inline std::vector<std::string> readUntilPatiently(EngineProcess& e, const std::
     std::vector<std::string> lines;
     std::string line;
     while (!e.ended() && watch.ms() < engineMs && watch.wallMs() < wallCapMs) {
-        if (!e.readLine(line, 200)) continue;
+        if (!e.readLine(line, 20)) continue;
         lines.push_back(line);
         if (line.compare(0, prefix.size(), prefix) == 0) break;
     }

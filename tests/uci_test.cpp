@@ -3,18 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <regex>
 
 #include "engine_process.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long msSince(Clock::time_point t) {
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
 
 // An engine past its banner.
 struct Engine : EngineProcess {
@@ -176,7 +169,7 @@ TEST(Uci, TimeBudgetsAreKept) {
     for (auto& c : cases) {
         EngineStopwatch t0(e);
         e.send(c.go);
-        auto lines = e.readUntil("bestmove", 5000);
+        auto lines = readUntilPatiently(e, "bestmove", 5000, 50000);
         ASSERT_FALSE(lines.empty()) << c.go;
         EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8].*"))) << c.go;
         EXPECT_LT(t0.ms(), c.limitMs) << c.go;
@@ -282,15 +275,12 @@ void expectNoTrailingBlank(const std::vector<std::string>& lines) {
         EXPECT_TRUE(line.empty() || line.back() != ' ') << "'" << line << "'";
 }
 
-// Lines until "bestmove" or for at most `ms`; true when bestmove came.
+// Lines until "bestmove" or for at most `ms` of the engine's own time (see
+// EngineStopwatch); true when bestmove came.
 bool bestmoveWithin(Engine& e, int ms, std::vector<std::string>* lines = nullptr) {
-    auto t0 = Clock::now();
-    std::string line;
-    while (msSince(t0) < ms && e.readLine(line, std::max(1L, ms - msSince(t0)))) {
-        if (lines) lines->push_back(line);
-        if (startsWith(line, "bestmove")) return true;
-    }
-    return false;
+    const std::vector<std::string> got = readUntilPatiently(e, "bestmove", ms, 10 * ms);
+    if (lines) lines->insert(lines->end(), got.begin(), got.end());
+    return !got.empty() && startsWith(got.back(), "bestmove");
 }
 
 TEST(UciContract, PonderAndInfiniteHoldTheAnswerUntilAskedForIt) {
@@ -538,10 +528,10 @@ TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
         // running.
         Engine e;
         e.write("position startpos\ngo infinite\ngo infinite\nstop\n");
-        auto lines = e.readUntil("bestmove", 5000);
+        auto lines = readUntilPatiently(e, "bestmove", 5000, 50000);
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the first search";
-        lines = e.readUntil("bestmove", 5000);
+        lines = readUntilPatiently(e, "bestmove", 5000, 50000);
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the second search ignored its stop";
         e.send("quit");
