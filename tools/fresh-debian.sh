@@ -157,13 +157,17 @@ inside() {
 minsec() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 
 echo "Fresh Debian 12 root in $root; project $commit; logs in $logs" >&2
+# Each command runs in the background and is waited for, so that a signal
+# to this script ends the run at once (the exit trap ends what runs inside).
 start=$(date +%s)
 set +e
-echo quit | inside ./run.sh >"$logs/run.log" 2>&1
+inside ./run.sh <<<quit >"$logs/run.log" 2>&1 &
+wait $!
 run_status=$?
 run_time=$(($(date +%s) - start))
 start=$(date +%s)
-inside ./test.sh </dev/null >"$logs/test.log" 2>&1
+inside ./test.sh </dev/null >"$logs/test.log" 2>&1 &
+wait $!
 test_status=$?
 test_time=$(($(date +%s) - start))
 set -e
