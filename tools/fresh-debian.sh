@@ -38,6 +38,9 @@ done
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 case $dir in "$top" | "$top"/*) echo "$0: --dir must be outside the project" >&2; exit 1 ;; esac
+# One run at a time in a folder: a second would take the first one's root away.
+exec 9>"$dir/.lock"
+flock -n 9 || { echo "$0: another run is using $dir" >&2; exit 1; }
 base=$dir/base
 root=$dir/root
 logs=$dir/logs
