@@ -82,8 +82,15 @@ inside_pids() {
         case $r in "$root" | "$root"/*) echo "${p#/proc/}" ;; esac
     done
 }
+debootstrap_pid=
 release_root() {
-    local pids m
+    local pids
+    # An interrupted debootstrap ends first.
+    if [ -n "$debootstrap_pid" ]; then
+        kill -TERM -- "-$debootstrap_pid" 2>/dev/null
+        sleep 2
+        kill -KILL -- "-$debootstrap_pid" 2>/dev/null
+    fi
     pids=$(inside_pids)
     if [ -n "$pids" ]; then
         # shellcheck disable=SC2086
@@ -93,12 +100,16 @@ release_root() {
         # shellcheck disable=SC2086
         [ -z "$pids" ] || kill -KILL $pids 2>/dev/null || true
     fi
-    # Deepest mount points first.
-    for m in $(awk -v r="$root" '$2 == r || index($2, r "/") == 1 { print $2 }' /proc/self/mounts | sort -r); do
+    unmount_under "$root" && unmount_under "$base.new"
+}
+# Deepest mount points first (debootstrap, interrupted, may leave its own).
+unmount_under() {
+    local m
+    for m in $(awk -v r="$1" '$2 == r || index($2, r "/") == 1 { print $2 }' /proc/self/mounts | sort -r); do
         umount -R "$m" 2>/dev/null || umount -l "$m" 2>/dev/null || true
     done
-    if awk -v r="$root" '$2 == r || index($2, r "/") == 1 { found = 1 } END { exit !found }' /proc/self/mounts; then
-        echo "$0: could not unmount everything under $root" >&2
+    if awk -v r="$1" '$2 == r || index($2, r "/") == 1 { found = 1 } END { exit !found }' /proc/self/mounts; then
+        echo "$0: could not unmount everything under $1" >&2
         return 1
     fi
 }
@@ -109,8 +120,11 @@ trap 'exit 130' INT TERM
 if [ "$new_base" = 1 ] || [ ! -f "$base/.tarnwick-base" ]; then
     echo "Making a minimal Debian 12 root from $mirror (debootstrap --variant=minbase)" >&2
     rm -rf --one-file-system "$base" "$base.new"
-    debootstrap --variant=minbase bookworm "$base.new" "$mirror" >"$dir/debootstrap.log" 2>&1 ||
-        { tail -n 20 "$dir/debootstrap.log" >&2; exit 1; }
+    # In a process group of its own, so that all of it can be ended.
+    setsid debootstrap --variant=minbase bookworm "$base.new" "$mirror" >"$dir/debootstrap.log" 2>&1 &
+    debootstrap_pid=$!
+    wait $debootstrap_pid || { tail -n 20 "$dir/debootstrap.log" >&2; exit 1; }
+    debootstrap_pid=
     cat >"$base.new/etc/apt/sources.list" <<EOF
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
