@@ -18,7 +18,9 @@
 # of .ci/run.  The project copy is always new; the minimal root is made once
 # and copied for every run.
 set -euo pipefail
-
+# The whole script is read before it runs (the braces), so that a checkout
+# or an edit of this file during a run cannot disturb the run.
+{
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=/var/tmp/tarnwick-fresh-debian
 shared=
@@ -196,3 +198,5 @@ echo "./test.sh exit $test_status after $(minsec "$test_time"); ctest:"
 sed -n '/tests passed, /,$p' "$logs/test.log" | sed 's/^/    /'
 grep -q 'tests passed, ' "$logs/test.log" || tail -n 20 "$logs/test.log" | sed 's/^/    /'
 [ "$run_status" = 0 ] && [ "$test_status" = 0 ]
+exit
+}
