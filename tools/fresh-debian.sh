@@ -146,6 +146,11 @@ release_root
 rm -rf --one-file-system "$root"
 cp -a "$base" "$root"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# The machine's own way to the package registries: certificate authorities
+# it added (a network that inspects TLS signs with its own; the root's
+# ca-certificates takes them in when it is installed) and npm's settings.
+cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/" 2>/dev/null || true
+[ ! -f /etc/npmrc ] || cp /etc/npmrc "$root/etc/npmrc"
 commit=$(git -C "$top" rev-parse HEAD)
 [ -z "$(git -C "$top" status --porcelain)" ] ||
     echo "Note: $top has uncommitted changes; the run uses the last commit, $commit" >&2
