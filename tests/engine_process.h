@@ -2,6 +2,7 @@
 // its standard input and output, the way a GUI does.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,9 +10,53 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
+
+// What the scheduler has to say about a process (/proc/<pid>/task/*/schedstat):
+// the processor time its threads have used, and for each thread the time it
+// was ready to run but waited for a processor that other programs held.  On
+// a busy machine the waits grow; a slow engine does not make them grow.
+struct CpuAccount {
+    double ranMs = 0;                     // all threads together
+    std::map<std::string, double> waitedMs;  // by thread
+};
+
+inline CpuAccount cpuAccount(pid_t pid) {
+    CpuAccount account;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (!dir) return account;
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        FILE* f = fopen((tasks + "/" + entry->d_name + "/schedstat").c_str(), "r");
+        if (!f) continue;
+        unsigned long long ranNs = 0, waitedNs = 0;
+        if (fscanf(f, "%llu %llu", &ranNs, &waitedNs) == 2) {
+            account.ranMs += ranNs / 1e6;
+            account.waitedMs[entry->d_name] = waitedNs / 1e6;
+        }
+        fclose(f);
+    }
+    closedir(dir);
+    return account;
+}
+
+// The longest that any one thread waited for a processor between two
+// accounts.  Threads wait side by side, so the longest wait, not their sum,
+// is what a reply was held up by.
+inline double longestWaitMs(const CpuAccount& before, const CpuAccount& after) {
+    double longest = 0;
+    for (const auto& [thread, waited] : after.waitedMs) {
+        const auto earlier = before.waitedMs.find(thread);
+        longest = std::max(longest, waited - (earlier == before.waitedMs.end() ? 0 : earlier->second));
+    }
+    return longest;
+}
 
 class EngineProcess {
   public:
@@ -52,6 +97,7 @@ class EngineProcess {
     }
 
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     void send(const std::string& line) { write(line + "\n"); }
 
@@ -118,6 +164,9 @@ class EngineProcess {
         return lines;
     }
 
+    // True once the program has closed its output and every line was read.
+    bool ended() const { return eof_ && buffer_.find('\n') == std::string::npos; }
+
     // Every remaining line until the program closes its output.
     std::vector<std::string> readAll(int timeoutMs = 30000) {
         std::vector<std::string> lines;
@@ -149,6 +198,56 @@ class EngineProcess {
     bool reaped_ = false;
     std::string buffer_;
 };
+
+// Time since a command was sent to an engine, less the time that the engine
+// and this test spent waiting for a processor held by other programs: what
+// the engine itself took to answer.  On an idle machine it is the wall-clock
+// time; on a busy one, a reply that came late only because the engine was
+// not given a processor does not count against it.
+class EngineStopwatch {
+  public:
+    explicit EngineStopwatch(const EngineProcess& engine)
+        : pid_(engine.pid()), start_(std::chrono::steady_clock::now()), engine_(cpuAccount(pid_)),
+          self_(cpuAccount(getpid())) {}
+
+    long wallMs() const {
+        return (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_)
+            .count();
+    }
+    // The engine's longest wait for a processor, and this test's.
+    long waitedMs() const {
+        return (long)(longestWaitMs(engine_, cpuAccount(pid_)) + longestWaitMs(self_, cpuAccount(getpid())));
+    }
+    // Wall-clock time less the waits, never below zero.
+    long ms() const {
+        const long wall = wallMs(), waited = waitedMs();
+        return waited < wall ? wall - waited : 0;
+    }
+    // The processor time the engine used meanwhile.
+    double ranMs() const { return cpuAccount(pid_).ranMs - engine_.ranMs; }
+
+  private:
+    pid_t pid_;
+    std::chrono::steady_clock::time_point start_;
+    CpuAccount engine_, self_;
+};
+
+// Lines up to and including the first that starts with `prefix`, waiting at
+// most `engineMs` of the engine's own time (EngineStopwatch): on a busy
+// machine a slowed engine is given longer, up to `wallCapMs` of wall-clock
+// time, while one that has stopped answering is not.
+inline std::vector<std::string> readUntilPatiently(EngineProcess& e, const std::string& prefix, int engineMs,
+                                                   int wallCapMs) {
+    EngineStopwatch watch(e);
+    std::vector<std::string> lines;
+    std::string line;
+    while (!e.ended() && watch.ms() < engineMs && watch.wallMs() < wallCapMs) {
+        if (!e.readLine(line, 20)) continue;
+        lines.push_back(line);
+        if (line.compare(0, prefix.size(), prefix) == 0) break;
+    }
+    return lines;
+}
 
 inline bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
 

@@ -19,12 +19,9 @@ diff "$tmp/expected.txt" "$tmp/installed.txt" || fail "installed files differ fr
 
 # The manual page formats without a warning.
 page=$stage/usr/share/man/man6/tarnwick.6.gz
-if command -v groff >/dev/null 2>&1; then
-    gzip -dc "$page" | groff -ww -man -Tutf8 -z 2>"$tmp/man.txt"
-    [ ! -s "$tmp/man.txt" ] || { cat "$tmp/man.txt"; fail "warnings from the manual page"; }
-else
-    echo "groff is not installed: manual page not checked"
-fi
+command -v groff >/dev/null 2>&1 || fail "groff is not installed (Debian package groff-base; ./test.sh installs it)"
+gzip -dc "$page" | groff -ww -man -Tutf8 -z 2>"$tmp/man.txt"
+[ ! -s "$tmp/man.txt" ] || { cat "$tmp/man.txt"; fail "warnings from the manual page"; }
 
 # Run from a directory that holds no regression file.
 mkdir "$tmp/elsewhere" && cd "$tmp/elsewhere" || fail "no working directory"

@@ -9,6 +9,16 @@
 
 namespace {
 
+// How long a reply may take under ThreadSanitizer (which slows the engine
+// five- to fifteenfold), counted in the engine's own time: on a busy machine
+// the wait is stretched by the time the engine spent waiting for a
+// processor, up to ten times as long.
+constexpr int TSAN_PATIENCE_MS = 60000;
+
+std::vector<std::string> reply(EngineProcess& e, const std::string& prefix) {
+    return readUntilPatiently(e, prefix, TSAN_PATIENCE_MS, 10 * TSAN_PATIENCE_MS);
+}
+
 TEST(Sanitizers, ThreadRacesAreDefinedBehaviour) {
     setenv("TSAN_OPTIONS", "halt_on_error=1 exitcode=66", 1);
     EngineProcess e(TARNWICK_TSAN_BIN);
@@ -16,20 +26,20 @@ TEST(Sanitizers, ThreadRacesAreDefinedBehaviour) {
     e.send("setoption name Threads value 4");
     e.send("position startpos moves e2e4 c7c5 g1f3");
     e.send("go movetime 1500");
-    EXPECT_TRUE(startsWith(e.readUntil("bestmove", 60000).back(), "bestmove "));
+    EXPECT_TRUE(startsWith(reply(e, "bestmove").back(), "bestmove "));
     e.send("go infinite");
     e.send("stop");
-    EXPECT_TRUE(startsWith(e.readUntil("bestmove", 60000).back(), "bestmove "));
+    EXPECT_TRUE(startsWith(reply(e, "bestmove").back(), "bestmove "));
     e.send("go ponder wtime 2000 btime 2000");
     e.send("isready");
     e.send("ponderhit");
-    EXPECT_TRUE(startsWith(e.readUntil("bestmove", 60000).back(), "bestmove "));
+    EXPECT_TRUE(startsWith(reply(e, "bestmove").back(), "bestmove "));
     e.send("ucinewgame");
     e.send("isready");
-    e.readUntil("readyok", 60000);
+    reply(e, "readyok");
     e.send("go wtime 3000 btime 3000");
     e.send("quit");
-    auto lines = e.readAll(60000);
+    auto lines = e.readAll(TSAN_PATIENCE_MS);
     ASSERT_FALSE(lines.empty());
     EXPECT_TRUE(startsWith(lines.back(), "bestmove "));
     EXPECT_EQ(e.waitExit(60000), 0);  // 66 when a data race was found
@@ -55,26 +65,26 @@ TEST(Sanitizers, OptionsSetDuringASearch) {
         e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");
         e.send("go infinite");
         e.send("isready");
-        e.readUntil("readyok", 60000);
+        reply(e, "readyok");
         e.send(option);
         e.send("isready");
         // Hash, SyzygyPath and Threads stop an infinite search themselves.
         bool answered = false;
-        for (auto& line : e.readUntil("readyok", 60000)) answered |= startsWith(line, "bestmove ");
+        for (auto& line : reply(e, "readyok")) answered |= startsWith(line, "bestmove ");
         if (answered) continue;
         e.send("stop");
-        auto lines = e.readUntil("bestmove", 60000);
+        auto lines = reply(e, "bestmove");
         ASSERT_FALSE(lines.empty()) << option;
         EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << option;
     }
     // A pool resized during a timed search waits for its end.
     e.send("go wtime 3000 btime 3000");
     e.send("setoption name Threads value 3");
-    auto lines = e.readUntil("info string Number of threads", 60000);
+    auto lines = reply(e, "info string Number of threads");
     ASSERT_GE(lines.size(), 2u);
     EXPECT_TRUE(startsWith(lines[lines.size() - 2], "bestmove ")) << lines[lines.size() - 2];
     e.send("quit");
-    e.readAll(60000);
+    e.readAll(TSAN_PATIENCE_MS);
     EXPECT_EQ(e.waitExit(60000), 0);  // 66 when a data race was found
 }
 

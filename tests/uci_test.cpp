@@ -3,18 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <regex>
 
 #include "engine_process.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long msSince(Clock::time_point t) {
-    return (long)std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
 
 // An engine past its banner.
 struct Engine : EngineProcess {
@@ -96,13 +89,13 @@ TEST(Uci, SpecialRoots) {
     EXPECT_EQ(e.readUntil("bestmove"), (std::vector<std::string>{"info score cp 0", "bestmove 0000"}));
     // A mate found early prints its mate line and ends at once.
     e.send("position fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1");
-    auto t0 = Clock::now();
+    EngineStopwatch t0(e);
     e.send("go wtime 600000 btime 600000");
     auto lines = e.readUntil("bestmove");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(startsWith(lines[0], "info score mate 1 depth 1 nodes ")) << lines[0];
     EXPECT_EQ(lines[1], "bestmove d1d8");
-    EXPECT_LT(msSince(t0), 2000);
+    EXPECT_LT(t0.ms(), 2000);
     e.send("quit");
     EXPECT_EQ(e.waitExit(), 0);
 }
@@ -115,19 +108,19 @@ TEST(Uci, PonderhitBeforeAndAfterTheSoftTime) {
     // Ponderhit before the soft time: the search goes on under its clock.
     e.send("go ponder wtime 3000 btime 3000");
     e.send("ponderhit");
-    auto t0 = Clock::now();
+    EngineStopwatch t0(e);
     auto lines = e.readUntil("bestmove");
     EXPECT_TRUE(startsWith(lines.back(), "bestmove "));
-    EXPECT_LT(msSince(t0), 2500);
+    EXPECT_LT(t0.ms(), 2500);
 
     // Ponderhit after the soft time has passed: bestmove at once.
     e.send("go ponder wtime 1000 btime 1000");
     std::string line;
     EXPECT_FALSE(e.readLine(line, 1500) && startsWith(line, "bestmove"));
-    t0 = Clock::now();
+    t0 = EngineStopwatch(e);
     e.send("ponderhit");
     EXPECT_TRUE(startsWith(e.readUntil("bestmove").back(), "bestmove "));
-    EXPECT_LT(msSince(t0), 500);
+    EXPECT_LT(t0.ms(), 500);
 
     // "ucinewgame" has no reply of its own: the GUI asks with "isready".
     e.send("ucinewgame");
@@ -180,12 +173,12 @@ TEST(Uci, TimeBudgetsAreKept) {
                  {"go btime 99999999999999999999 wtime 1000", 1500},
                  {"go btime 9999999999 wtime 1000", 1500}};
     for (auto& c : cases) {
-        auto t0 = Clock::now();
+        EngineStopwatch t0(e);
         e.send(c.go);
-        auto lines = e.readUntil("bestmove", 5000);
+        auto lines = readUntilPatiently(e, "bestmove", 5000, 50000);
         ASSERT_FALSE(lines.empty()) << c.go;
         EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8].*"))) << c.go;
-        EXPECT_LT(msSince(t0), c.limitMs) << c.go;
+        EXPECT_LT(t0.ms(), c.limitMs) << c.go;
     }
     e.send("quit");
     EXPECT_EQ(e.waitExit(), 0);
@@ -289,15 +282,12 @@ void expectNoTrailingBlank(const std::vector<std::string>& lines) {
         EXPECT_TRUE(line.empty() || line.back() != ' ') << "'" << line << "'";
 }
 
-// Lines until "bestmove" or for at most `ms`; true when bestmove came.
+// Lines until "bestmove" or for at most `ms` of the engine's own time (see
+// EngineStopwatch); true when bestmove came.
 bool bestmoveWithin(Engine& e, int ms, std::vector<std::string>* lines = nullptr) {
-    auto t0 = Clock::now();
-    std::string line;
-    while (msSince(t0) < ms && e.readLine(line, std::max(1L, ms - msSince(t0)))) {
-        if (lines) lines->push_back(line);
-        if (startsWith(line, "bestmove")) return true;
-    }
-    return false;
+    const std::vector<std::string> got = readUntilPatiently(e, "bestmove", ms, 10 * ms);
+    if (lines) lines->insert(lines->end(), got.begin(), got.end());
+    return !got.empty() && startsWith(got.back(), "bestmove");
 }
 
 TEST(UciContract, PonderAndInfiniteHoldTheAnswerUntilAskedForIt) {
@@ -387,13 +377,13 @@ TEST(UciContract, GoMateEndsOnlyOnAMateThatShort) {
     const std::string mateInTwo = "position fen k7/8/2K5/8/8/8/8/1R6 w - - 0 1";
     Engine e;
     e.send(mateInTwo);
-    auto t0 = Clock::now();
+    EngineStopwatch t0(e);
     e.send("go mate 2");
     auto lines = e.readUntil("bestmove");
     ASSERT_GE(lines.size(), 2u);
     EXPECT_TRUE(startsWith(lines[lines.size() - 2], "info score mate 2 depth ")) << lines[lines.size() - 2];
     EXPECT_TRUE(startsWith(lines.back(), "bestmove c6c7")) << lines.back();
-    EXPECT_LT(msSince(t0), 2000);
+    EXPECT_LT(t0.ms(), 2000);
     // A mate in one is asked for and there is none: the search goes on to
     // its other limit, still reporting the mate in two it has.
     e.send(mateInTwo);
@@ -501,17 +491,17 @@ TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
         e.send("position startpos");
         e.send("go wtime 3000 btime 3000 movestogo 1");
         e.send("go depth 1");
-        auto t0 = Clock::now();
+        EngineStopwatch t0(e);
         e.send("isready");
         std::vector<std::string> lines = e.readUntil("readyok"), more;
-        EXPECT_LT(msSince(t0), 100);
+        EXPECT_LT(t0.ms(), 100);
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), "readyok");
         for (const std::string& l : lines) EXPECT_FALSE(startsWith(l, "bestmove")) << "the first search ended early";
-        t0 = Clock::now();
+        t0 = EngineStopwatch(e);
         e.send("stop");
         more = e.readUntil("bestmove");
-        EXPECT_LT(msSince(t0), 500);  // the first search, stopped at once
+        EXPECT_LT(t0.ms(), 500);  // the first search, stopped at once
         ASSERT_FALSE(more.empty());
         EXPECT_TRUE(startsWith(more.back(), "bestmove ")) << more.back();
         lines.insert(lines.end(), more.begin(), more.end());
@@ -530,13 +520,13 @@ TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
         e.send("position startpos");
         e.send("go wtime 3000 btime 3000 movestogo 1");
         e.send("setoption name Threads value 2");
-        auto t0 = Clock::now();
+        EngineStopwatch t0(e);
         e.send("isready");
         auto lines = e.readUntil("readyok");
-        EXPECT_LT(msSince(t0), 100);
+        EXPECT_LT(t0.ms(), 100);
         e.send("quit");
         auto rest = e.readAll(5000);
-        EXPECT_LT(msSince(t0), 1000);
+        EXPECT_LT(t0.ms(), 1000);
         ASSERT_GE(rest.size(), 2u);
         EXPECT_TRUE(startsWith(rest[rest.size() - 2], "bestmove ")) << rest[rest.size() - 2];
         EXPECT_EQ(rest.back(), "info string Number of threads set to : 2");
@@ -548,10 +538,10 @@ TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
         // running.
         Engine e;
         e.write("position startpos\ngo infinite\ngo infinite\nstop\n");
-        auto lines = e.readUntil("bestmove", 5000);
+        auto lines = readUntilPatiently(e, "bestmove", 5000, 50000);
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the first search";
-        lines = e.readUntil("bestmove", 5000);
+        lines = readUntilPatiently(e, "bestmove", 5000, 50000);
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(startsWith(lines.back(), "bestmove ")) << "the second search ignored its stop";
         e.send("quit");
