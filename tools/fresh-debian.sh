@@ -149,7 +149,11 @@ cp /etc/resolv.conf "$root/etc/resolv.conf"
 # The machine's own way to the package registries: certificate authorities
 # it added (a network that inspects TLS signs with its own; the root's
 # ca-certificates takes them in when it is installed) and npm's settings.
-cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/" 2>/dev/null || true
+# A minimal root has no such folder until ca-certificates is installed.
+if compgen -G '/usr/local/share/ca-certificates/*.crt' >/dev/null; then
+    mkdir -p "$root/usr/local/share/ca-certificates"
+    cp /usr/local/share/ca-certificates/*.crt "$root/usr/local/share/ca-certificates/"
+fi
 [ ! -f /etc/npmrc ] || cp /etc/npmrc "$root/etc/npmrc"
 commit=$(git -C "$top" rev-parse HEAD)
 [ -z "$(git -C "$top" status --porcelain)" ] ||
