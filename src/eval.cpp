@@ -587,7 +587,7 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
 // The whole evaluation without the evaluation cache; White's view.
 // ---------------------------------------------------------------------------
 template <bool Trace>
-int evaluateWhite(Position* pos, EvalTrace* tr) {
+int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     const uint64_t* pb = pos->pieceBitboard;
     EvalState st;
     st.pb = pb;
@@ -603,7 +603,7 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
     if constexpr (Trace) {
         T += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
     } else {
-        PawnHashEntry& pe = pos->pawnHashTable[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
+        PawnHashEntry& pe = pawnHash[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
         if (pe.key == pos->pawnHashKey) {
             st.passedPawns = pe.passedPawns;
             T += pe.score;
@@ -682,27 +682,27 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
 
 }  // namespace
 
-int evaluate(Position* pos) {
+int evaluate(const Position* pos, const EvalCaches& caches) {
     const uint64_t key = pos->hashKey;
-    EvalCacheEntry& ce = pos->evalCache[key & (EVAL_CACHE_ENTRIES - 1)];
+    EvalCacheEntry& ce = caches.scores[key & (EVAL_CACHE_ENTRIES - 1)];
     int score;
     if (((ce.word ^ key) >> 16) == 0) {
         score = (int16_t)(uint16_t)ce.word;
     } else {
-        score = evaluateWhite<false>(pos, nullptr);
+        score = evaluateWhite<false>(pos, caches.pawnHash, nullptr);
         ce.word = (key & ~0xffffULL) | (uint16_t)(int16_t)score;
     }
     return pos->sideToMove == WHITE ? score : -score;
 }
 
-int evaluateUncached(Position* pos) {
-    const int score = evaluateWhite<false>(pos, nullptr);
+int evaluateUncached(const Position* pos, const EvalCaches& caches) {
+    const int score = evaluateWhite<false>(pos, caches.pawnHash, nullptr);
     return pos->sideToMove == WHITE ? score : -score;
 }
 
 int evaluateTraced(Position* pos, EvalTrace* trace) {
     *trace = EvalTrace();
-    const int score = evaluateWhite<true>(pos, trace);
+    const int score = evaluateWhite<true>(pos, nullptr, trace);
     return pos->sideToMove == WHITE ? score : -score;
 }
 

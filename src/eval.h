@@ -54,11 +54,18 @@ struct EvalTrace {
     int score;              // White's view
 };
 
+// The caches of the evaluation; each search thread owns its own, and the
+// command loop and the tuner have theirs.
+struct EvalCaches {
+    PawnHashEntry* pawnHash;  // PAWN_HASH_ENTRIES entries
+    EvalCacheEntry* scores;   // EVAL_CACHE_ENTRIES entries
+};
+
 // Static evaluation from the side to move's point of view.  Uses and fills
-// the position's evaluation cache and pawn hash.
-int evaluate(Position* pos);
+// the evaluation cache and the pawn hash.
+int evaluate(const Position* pos, const EvalCaches& caches);
 // The same without the evaluation cache (the pawn hash is still used).
-int evaluateUncached(Position* pos);
+int evaluateUncached(const Position* pos, const EvalCaches& caches);
 // The same with every term recorded; touches neither cache.
 int evaluateTraced(Position* pos, EvalTrace* trace);
 // The "eval" command's text: a table of the terms and the final line.

@@ -1,15 +1,12 @@
-// The position: its record, the Zobrist keys, the FEN reader, the exchange
+// The position: the Zobrist keys, the FEN reader, the exchange
 // test, the playability test of remembered moves, the full check test behind
 // moveGivesCheck, and the text forms of boards and moves.
 #include "position.h"
 
 #include <array>
-#include <memory>
 #include <string_view>
 
 #include "util.h"
-
-Position::Position() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
 
 // ---------------------------------------------------------------------------
 // Zobrist keys
@@ -87,8 +84,8 @@ uint64_t computeKey(const Position* pos) {
         uint64_t b = pos->pieceBitboard[code];
         while (b) key ^= ZOBRIST_PIECE[code][popLsb(b)];
     }
-    key ^= ZOBRIST_CASTLING[pos->plyStack[0].castlingRights & 15];
-    if (pos->plyStack[0].enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->plyStack[0].enpassantSquare & 7];
+    key ^= ZOBRIST_CASTLING[pos->castlingRights & 15];
+    if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
     if (pos->sideToMove == BLACK) key ^= ZOBRIST_BLACK_TO_MOVE;
     return key;
 }
@@ -238,20 +235,16 @@ std::string validateFen(const std::string& fen) {
     // they never make a position unusable.
 
     // The side that is not to move must not be in check.  The attack test
-    // reads only the bitboards, so they are all a scratch record gets; it is
-    // kept per thread, since a tuning file checks a hundred thousand FENs and
-    // a fresh zeroed record for each would cost more than the check itself.
-    thread_local std::unique_ptr<Position> scratch;
-    if (!scratch) scratch.reset(new Position);
-    std::memcpy(scratch->pieceBitboard, men, sizeof men);
-    const bool illegal = sideInCheck(scratch.get(), f[1] == "w" ? BLACK : WHITE);
+    // reads only the bitboards, so they are all the scratch record gets.
+    Position scratch{};
+    std::memcpy(scratch.pieceBitboard, men, sizeof men);
+    const bool illegal = sideInCheck(&scratch, f[1] == "w" ? BLACK : WHITE);
     if (illegal) return "FEN position has the side not to move in check";
     return "";
 }
 
-void setPosition(std::string fen, Position* pos) {
-    std::memset(pos->board, 0, sizeof pos->board);
-    std::memset(pos->pieceBitboard, 0, sizeof pos->pieceBitboard);
+void setPosition(const std::string& fen, Position* pos, KeyHistory* keys) {
+    *pos = Position();
     const FenFields f = splitFenFields(fen);
 
     // Board, from a8 rank by rank; anything that would leave the board is
@@ -289,9 +282,9 @@ void setPosition(std::string fen, Position* pos) {
     if (pos->board[E8] != BKING) rights &= ~(BLACK_OO | BLACK_OOO);
     if (pos->board[H8] != BROOK) rights &= ~BLACK_OO;
     if (pos->board[A8] != BROOK) rights &= ~BLACK_OOO;
-    pos->plyStack[0].castlingRights = rights;
+    pos->castlingRights = rights;
 
-    pos->plyStack[0].enpassantSquare = (uint8_t)enpassantPawnSquare(f[3], pos->sideToMove, pos->board);
+    pos->enpassantSquare = (uint8_t)enpassantPawnSquare(f[3], pos->sideToMove, pos->board);
 
     // A counter that is missing, negative or not a number reads as a fresh
     // count: no reversible moves yet, first move of the game.
@@ -304,17 +297,19 @@ void setPosition(std::string fen, Position* pos) {
     long long gamePly = 2 * moveNumber + pos->sideToMove - 2;
     if (gamePly < 0) gamePly = 0;
     if (gamePly > 512) gamePly = 512;
-    for (int i = 0; i < gamePly; i++) pos->keyHistory[i] = 0;
 
     key ^= ZOBRIST_CASTLING[rights];
-    if (pos->plyStack[0].enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
     if (pos->sideToMove == BLACK) key ^= ZOBRIST_BLACK_TO_MOVE;
     pos->hashKey = key;
     pos->pawnHashKey = pawnKey;
-    pos->keyHistory[gamePly] = pos->hashKey;
-    pos->historyLength = (int16_t)(gamePly + 1);
+    if (keys) {
+        for (int i = 0; i < gamePly; i++) keys->keys[i] = 0;
+        keys->keys[gamePly] = pos->hashKey;
+        keys->length = (int16_t)(gamePly + 1);
+    }
 
-    pos->plyStack[0].inCheck =
+    pos->inCheck =
         (pos->pieceBitboard[WKING] && pos->pieceBitboard[BKING]) ? sideInCheck(pos, pos->sideToMove) : 0;
 
     pos->materialScore[0] = material[0];
@@ -374,14 +369,12 @@ bool seeAtLeast(const Position* pos, Move move, int threshold) {
     return result == 1;
 }
 
-bool seeNotLosing(const Position* pos, Move move) { return seeAtLeast(pos, move, 0); }
-
 // ---------------------------------------------------------------------------
 // Remembered moves
 // ---------------------------------------------------------------------------
-bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOnly) {
+bool moveIsPseudoLegal(const Position* pos, uint32_t word, bool quietOnly) {
     const Move m = wordToMove(word);
-    const int from = m.from, to = m.to, piece = (int)(word >> 24);
+    const int from = m.from, to = m.to, piece = moveWordPiece(word);
     const int side = pos->sideToMove;
     if (from > 63 || to > 63 || from == to) return false;
     if (piece < WPAWN || piece > BKING || (piece & 1) != side || pos->board[from] != piece) return false;
@@ -394,7 +387,7 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
         const int fwd = side == WHITE ? 8 : -8;
         const int lastRankTo = side == WHITE ? 7 : 0;
         if (type == MT_ENPASSANT) {
-            const int ep = pos->plyStack[ply].enpassantSquare;
+            const int ep = pos->enpassantSquare;
             if (!ep || to != ep || !(EN_PASSANT_NEIGHBOURS[ep] & bit(from))) return false;
             return pos->board[to] == PAWN + (side ^ 1) && pos->board[to + fwd] == EMPTY;
         }
@@ -411,8 +404,8 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
     if (type == MT_CASTLE_K || type == MT_CASTLE_Q) {
         if (piece != KING + side) return false;
         const int home = side == WHITE ? E1 : E8;
-        const uint8_t rights = pos->plyStack[ply].castlingRights;
-        if (from != home || pos->plyStack[ply].inCheck) return false;
+        const uint8_t rights = pos->castlingRights;
+        if (from != home || pos->inCheck) return false;
         const int opp = side ^ 1;
         if (type == MT_CASTLE_K) {
             const uint8_t right = side == WHITE ? WHITE_OO : BLACK_OO;
@@ -530,18 +523,15 @@ std::string moveToText(const Move* move, unsigned char side) {
     return s;
 }
 
-std::string pvToText(const Position* pos) {
+std::string lineToText(const Move* line, int count, unsigned char side) {
     std::string s;
-    unsigned char colour = pos->sideToMove;
-    int k = 0;
-    do {
+    for (int k = 0; k < count; k++) {
         // Moves are separated by single blanks, and nothing follows the
         // last: strict parsers split on every blank.
         if (k > 0) s += ' ';
-        s += moveToText(&pos->plyStack[k].pvMove, colour);
-        colour ^= 1;
-        k++;
-    } while (k <= pos->pvLastIndex && k <= MAX_PLY);
+        s += moveToText(&line[k], side);
+        side ^= 1;
+    }
     return s;
 }
 

@@ -142,18 +142,15 @@ void texelShare(size_t n, int i, size_t& first, size_t& count) {
 // Tuning threads
 // ---------------------------------------------------------------------------
 TexelThread::TexelThread(int i) : index(i), pos(&position) {
-    // The evaluation reads a pawn table and an evaluation cache through the
-    // position; each thread has its own, so the threads share nothing they
-    // write.  The thread clears them itself when it gets its first work, so
+    // The evaluation reads a pawn table and an evaluation cache; each
+    // thread has its own, so the threads share nothing they write.  The thread clears them itself when it gets its first work, so
     // that the threads clear theirs on all cores at once: the first touch of
     // fresh memory costs more than evaluating a small share.  (Zero pages
     // that the kernel hands out lazily are no bargain either: the first pass
     // would read an entry, then write it, and fault twice.)
     pawnHashTable.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
     evalCache.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
-    position.pawnHashTable = pawnHashTable.get();
-    position.evalCache = evalCache.get();
-    position.threadIndex = (uint32_t)i;
+    caches = {pawnHashTable.get(), evalCache.get()};
     startThread(thread, [this] { idleLoop(); });
 }
 
@@ -173,7 +170,7 @@ void TexelThread::sumSquaredErrors() {
     double sum = 0.0;
     for (const TexelPosition& p : positions) {
         setPosition(p.fen, pos);
-        int e = evaluate(pos);
+        int e = evaluate(pos, caches);
         if (pos->sideToMove == BLACK) e = -e;
         const double d = p.result - texelExpectedScore((int16_t)e);
         sum += d * d;

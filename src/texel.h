@@ -53,6 +53,7 @@ class TexelThread : public ThreadParking {
     double errorSum = 0.0;
     Position position;
     Position* pos;
+    EvalCaches caches;
 
   private:
     std::unique_ptr<PawnHashEntry[]> pawnHashTable;

@@ -59,6 +59,13 @@ inline constexpr int egOf(int32_t s) { return (int32_t)((uint32_t)s + 32768u) >>
 // ---------------------------------------------------------------------------
 // Moves
 // ---------------------------------------------------------------------------
+// A move as the generators write it: from and to squares, the move type and
+// an ordering score.  Two details of the encoding matter everywhere:
+// - an en-passant capture (MT_ENPASSANT) stores in `to` the square of the
+//   pawn it takes, not the square the capturing pawn lands on (one rank
+//   further on, behind the taken pawn);
+// - a promotion's move type is the code of the new piece less its colour
+//   (MT_PROMO_Q == QUEEN), so side + moveType is the piece that appears.
 struct Move {
     uint8_t from;
     uint8_t to;
@@ -69,6 +76,11 @@ static_assert(sizeof(Move) == 4, "a move is 4 bytes");
 
 constexpr Move NO_MOVE = {0, 0, 0, 0};
 
+// The move word: a move as one 32-bit number, as the transposition table,
+// the killers, the counter moves and the search line remember it.  Byte 0
+// holds from, byte 1 to, byte 2 the move type and byte 3 the moving piece's
+// code (the generators' score byte, which a remembered move has no use
+// for).  The accessors below are the only places that take a word apart.
 inline uint32_t moveToWord(Move m) {
     uint32_t w;
     std::memcpy(&w, &m, 4);
@@ -89,13 +101,19 @@ inline Move moveFromWord(uint32_t w) {
 inline uint32_t makeMoveWord(Move m, int piece) {
     return (uint32_t)m.from | ((uint32_t)m.to << 8) | ((uint32_t)m.moveType << 16) | ((uint32_t)piece << 24);
 }
+inline constexpr int moveWordFrom(uint32_t w) { return (int)(w & 63); }
+inline constexpr int moveWordTo(uint32_t w) { return (int)((w >> 8) & 63); }
+inline constexpr int moveWordType(uint32_t w) { return (int)((w >> 16) & 0xff); }
+inline constexpr int moveWordPiece(uint32_t w) { return (int)(w >> 24); }
+// Same from, to and move type (the piece byte is not compared).
 inline bool sameMove(uint32_t a, uint32_t b) { return ((a ^ b) & 0xffffff) == 0; }
 
 // Per-thread move buffer size.  A ply can hold well over 200 pseudo-legal
 // moves in composed positions, and a search line may be 128 plies deep, so the
 // buffer is sized for the worst case rather than for typical games.
-constexpr int MOVE_BUFFER_SIZE = 129 * 320;
-constexpr int MAX_PLY = 128;           // plyStack holds entries 0..128
+constexpr int MAX_MOVES = 320;         // room for the moves of one position
+constexpr int MOVE_BUFFER_SIZE = 129 * MAX_MOVES;
+constexpr int MAX_PLY = 128;           // the search stack holds plies 0..128
 constexpr int KEY_HISTORY_SIZE = 1024;
 // The game part of the key history is kept below this length so that a full
 // search line (up to 128 plies) always fits behind it.

@@ -26,11 +26,10 @@
 
 namespace {
 
-// The game the GUI set up: its position (with the move buffer its legal
-// moves are generated into), the clock state the time allocation carries
-// from move to move, and the options.
-Position gamePosition;
-Move gameMoves[MOVE_BUFFER_SIZE];
+// The game the GUI set up, the clock state the time allocation carries from
+// move to move, and the options.
+GameRecord game;
+Position& gamePosition = game.position;
 GameClock gameClock;
 EngineOptions options;
 
@@ -50,12 +49,12 @@ bool haveGamePosition() {
 // capture or pawn move can repeat, so dropping the oldest entries loses
 // nothing once the history is longer than any reversible stretch of play that
 // matters; the search still finds room for its full line behind the game.
-void trimKeyHistory(Position* pos, int* dropped) {
-    if (pos->historyLength < KEY_HISTORY_GAME_LIMIT) return;
+void trimKeyHistory(KeyHistory* keys, int* dropped) {
+    if (keys->length < KEY_HISTORY_GAME_LIMIT) return;
     const int keep = KEY_HISTORY_GAME_LIMIT / 2;
-    const int drop = pos->historyLength - keep;
-    std::memmove(pos->keyHistory, pos->keyHistory + drop, keep * sizeof(uint64_t));
-    pos->historyLength = (int16_t)keep;
+    const int drop = keys->length - keep;
+    std::memmove(keys->keys, keys->keys + drop, keep * sizeof(uint64_t));
+    keys->length = (int16_t)keep;
     if (dropped) *dropped += drop;
 }
 
@@ -64,37 +63,35 @@ void trimKeyHistory(Position* pos, int* dropped) {
 // without it (for the repetition rule, as for a GUI or a referee), so the
 // square is dropped from the game's record and from its key: otherwise a
 // position first reached by a double step would never count as repeated.
-void dropImpossibleEnpassant(Position* pos) {
-    PlyEntry& root = pos->plyStack[0];
-    if (!root.enpassantSquare) return;
-    generateMovesLegal(0, root.moveListStart, pos);
-    for (const Move* m = root.moveListStart; m < root.moveListEnd; m++)
+void dropImpossibleEnpassant(GameRecord* game) {
+    Position* pos = &game->position;
+    if (!pos->enpassantSquare) return;
+    Move list[MAX_MOVES];
+    for (const Move *m = list, *end = generateMovesLegal(pos, list); m < end; m++)
         if (m->moveType == MT_ENPASSANT) return;
-    pos->hashKey ^= ZOBRIST_EN_PASSANT[root.enpassantSquare & 7];
-    root.enpassantSquare = 0;
-    pos->keyHistory[pos->historyLength - 1] = pos->hashKey;
+    pos->hashKey ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
+    pos->enpassantSquare = 0;
+    game->keys.keys[game->keys.length - 1] = pos->hashKey;
 }
 
 }  // namespace
 
-bool makeGameMoveText(Position* pos, const std::string& text, int* dropped) {
+bool makeGameMoveText(GameRecord* game, const std::string& text, int* dropped) {
     std::string word = text;
     if (word.size() == 5 && word[4] >= 'A' && word[4] <= 'Z') word[4] = (char)(word[4] - 'A' + 'a');
     if (word.size() < 4 || word.size() > 5) return false;
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++) {
+    Position* pos = &game->position;
+    Move list[MAX_MOVES];
+    for (const Move *m = list, *end = generateMovesLegal(pos, list); m < end; m++) {
         if (moveToText(m, pos->sideToMove) != word) continue;
         Move move = *m;
         move.score = 0;
-        makeMove(pos, 0, move);
-        PlyEntry& root = pos->plyStack[0];
-        const PlyEntry& next = pos->plyStack[1];
-        root.castlingRights = next.castlingRights;
-        root.enpassantSquare = next.enpassantSquare;
-        root.savedHashKey = next.savedHashKey;
-        root.savedPawnHashKey = next.savedPawnHashKey;
-        dropImpossibleEnpassant(pos);
-        trimKeyHistory(pos, dropped);
+        BoardState saved;
+        makeMove(pos, move, saved);
+        pos->inCheck = sideInCheck(pos, pos->sideToMove);
+        game->keys.push(pos->hashKey);
+        dropImpossibleEnpassant(game);
+        trimKeyHistory(&game->keys, dropped);
         return true;
     }
     return false;
@@ -124,11 +121,11 @@ void uciPosition(std::istringstream& is) {
         printLine("info string " + reason + "; position rejected");
         return;
     }
-    setPosition(fen, &gamePosition);
-    dropImpossibleEnpassant(&gamePosition);
+    setPosition(fen, &gamePosition, &game.keys);
+    dropImpossibleEnpassant(&game);
     int made = 0, dropped = 0;
     while (is >> word) {
-        if (!makeGameMoveText(&gamePosition, word, &dropped)) {
+        if (!makeGameMoveText(&game, word, &dropped)) {
             printLine("info string illegal or unreadable move '" + word + "'; position rejected");
             return;
         }
@@ -136,12 +133,12 @@ void uciPosition(std::istringstream& is) {
     }
     gamePosition.hashKey = computeKey(&gamePosition);
     gamePosition.pawnHashKey = computePawnKey(&gamePosition);
-    gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
-    gamePosition.plyStack[0].inCheck = sideInCheck(&gamePosition, gamePosition.sideToMove);
+    game.keys.keys[game.keys.length - 1] = gamePosition.hashKey;
+    gamePosition.inCheck = sideInCheck(&gamePosition, gamePosition.sideToMove);
     if (startpos)
         gameClock.movesPlayed = made;
     else {
-        const int length = gamePosition.historyLength + dropped;
+        const int length = game.keys.length + dropped;
         gameClock.movesPlayed = length < 2 ? MOVES_PLAYED_UNKNOWN : length + made;
     }
     gamePositionValid = true;
@@ -167,14 +164,12 @@ void uciPerft(std::istringstream& is) {
         perftDepth = (int)v;
     }
     if (!haveGamePosition()) return;
-    static Position local;
-    local = gamePosition;
-    local.plyStack[0].moveListStart = gameMoves;
+    Position local = gamePosition;
     std::string board = boardToString(&local);
     board.pop_back();
     printLine(board);
     auto t0 = std::chrono::steady_clock::now();
-    uint64_t n = (uint64_t)perft(0, perftDepth, &local);
+    uint64_t n = (uint64_t)perft(&local, perftDepth);
     auto t1 = std::chrono::steady_clock::now();
     long long t = std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
     std::ostringstream os;
@@ -207,8 +202,7 @@ const EngineOptions& engineOptions() { return options; }
 
 void engineStartup() {
     initEngineTables();
-    gamePosition.plyStack[0].moveListStart = gameMoves;
-    setPosition(START_FEN, &gamePosition);
+    setPosition(START_FEN, &gamePosition, &game.keys);
     ttAllocateMB(options.hashMB, true, 0);
     options.threads = threadPool.setThreads(options.threads);
 }
@@ -313,24 +307,19 @@ void uciNewGame() {
     threadPool.clearHistories();
     gameClock.movesPlayed = 0;
     gameClock.newGame = true;
-    std::memset(gamePosition.keyHistory, 0, sizeof gamePosition.keyHistory);
+    std::memset(game.keys.keys, 0, sizeof game.keys.keys);
     // The current position stays the last entry, so the history remains a
     // valid record for the repetition scan.
-    gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
+    game.keys.keys[game.keys.length - 1] = gamePosition.hashKey;
 }
 
 namespace {
 
 // Caches of the command loop for "evil" and "eval"; the search threads own
-// theirs.  The game position is linked to them right before each call, since
-// a copy of it must not keep pointing at them.
+// theirs.
 PawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
 EvalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
-
-void linkCommandCaches() {
-    gamePosition.pawnHashTable = commandPawnHash;
-    gamePosition.evalCache = commandEvalCache;
-}
+const EvalCaches COMMAND_CACHES = {commandPawnHash, commandEvalCache};
 
 }  // namespace
 
@@ -384,7 +373,7 @@ void uciGo(std::istringstream& is, uint64_t arrival) {
     budget.startMs = startMs;
     // Without a valid position the search only answers "bestmove 0000" (when
     // the GUI asks for it, for a ponder or infinite search).
-    threadPool.startSearch(haveGamePosition() ? &gamePosition : nullptr, limits, budget);
+    threadPool.startSearch(haveGamePosition() ? &gamePosition : nullptr, &game.keys, limits, budget);
     // Stopped before it could start: it answers at once.
     const uint64_t quitAt = theCommandInput().quitArrival();
     if (arrival < lastStopArrival || (quitAt != 0 && arrival < quitAt)) threadPool.commandStop();
@@ -477,13 +466,11 @@ void uciSetOption(std::istringstream& is) {
 
 void uciSilentEval() {
     if (!haveGamePosition()) return;
-    linkCommandCaches();
-    evaluate(&gamePosition);
+    evaluate(&gamePosition, COMMAND_CACHES);
 }
 
 void uciEval() {
     if (!haveGamePosition()) return;
-    linkCommandCaches();
     std::istringstream report(evaluationReport(&gamePosition));
     std::string line;
     while (std::getline(report, line)) printLine(line);

@@ -62,7 +62,7 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
     std::map<uint64_t, int> seen;
     int clock[2] = {initialMs, initialMs};
     for (auto& m : opening) {
-        if (!makeGameMoveText(board.get(), m, nullptr)) return "bad opening move " + m;
+        if (!makeGameMoveText(board.game(), m, nullptr)) return "bad opening move " + m;
         moves += " " + m;
     }
     for (Player* p : {&white, &black}) {
@@ -130,13 +130,13 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
             TestPosition next(START_FEN);
             for (std::istringstream in(moves + " " + move); in;) {
                 std::string w;
-                if (in >> w) makeGameMoveText(next.get(), w, nullptr);
+                if (in >> w) makeGameMoveText(next.game(), w, nullptr);
             }
             bool ponderLegal = false;
             for (auto& l : legalMoves(next.get())) ponderLegal |= l == match[3].str();
             if (!ponderLegal) return "illegal ponder move " + match[3].str() + " after" + moves + " " + move;
         }
-        makeGameMoveText(pos, move, nullptr);
+        makeGameMoveText(board.game(), move, nullptr);
         moves += " " + move;
     }
     return "";

@@ -140,13 +140,11 @@ TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
     tb::probeDtz(&p, &success);
     EXPECT_EQ(success, 0);
     // The root probe cannot decide, so the engine searches instead.
-    static Position pos;
-    static Move moves[1024];
+    Position pos;
     setPosition(fen, &pos);
-    pos.plyStack[0].moveListStart = moves;
-    generateMovesLegal(0, moves, &pos);
+    Move line[ROOT_LINE_LENGTH];
     testing::internal::CaptureStdout();
-    EXPECT_EQ(probeRootTablebase(&pos), 0u);
+    EXPECT_EQ(probeRootTablebase(&pos, line), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     // The sound file still answers.
     useTables(pawns);

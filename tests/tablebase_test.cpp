@@ -16,6 +16,7 @@
 
 #include "syzygy.h"
 #include "tb_test_util.h"
+#include "test_support.h"
 #include "uci.h"
 
 namespace {
@@ -67,44 +68,43 @@ int sign(int v) { return (v > 0) - (v < 0); }
 // child's own distance.  A position's distance is that of its best move.
 int moveValue(Position* pos, int* success) {
     tb::Board child;
-    toProbeBoard(pos, 1, &child);
+    toProbeBoard(pos, &child);
     if (pos->fiftyMoveCounter == 0) return tb::WDL_TO_DTZ[2 - tb::probeWdl(&child, success)];
     const int d = tb::probeDtz(&child, success);
     return d < 0 ? 1 - d : d == 0 ? 0 : -d - 1;
 }
 
 void checkAgainstChildren(Position* pos, const std::string& fen) {
-    static Move buffer[1024];
-    pos->plyStack[0].moveListStart = buffer;
+    Move buffer[MAX_MOVES];
     tb::Board root;
-    toProbeBoard(pos, 0, &root);
+    toProbeBoard(pos, &root);
     int s;
     const int wdl = tb::probeWdl(&root, &s);
     ASSERT_NE(s, 0) << fen;
     const int dtz = tb::probeDtz(&root, &s);
     ASSERT_NE(s, 0) << fen;
 
-    generateMovesLegal(0, buffer, pos);
-    const int legal = (int)(pos->plyStack[0].moveListEnd - buffer);
+    const int legal = (int)(generateMovesLegal(pos, buffer) - buffer);
     EXPECT_EQ(legal, tbLegalMoves(root)) << "move generators disagree: " << fen;
     if (legal == 0) {
-        EXPECT_EQ(wdl, pos->plyStack[0].inCheck ? -2 : 0) << fen;
+        EXPECT_EQ(wdl, pos->inCheck ? -2 : 0) << fen;
         return;
     }
     int bestSign = -1, bestWin = 1 << 20, bestLoss = 0;
     for (int i = 0; i < legal; i++) {
         Move m = buffer[i];
         m.score = 0;
-        makeMove(pos, 0, m);
-        pos->plyStack[1].inCheck = sideInCheck(pos, pos->sideToMove);
+        BoardState saved;
+        makeMove(pos, m, saved);
+        pos->inCheck = sideInCheck(pos, pos->sideToMove);
         tb::Board child;
-        toProbeBoard(pos, 1, &child);
+        toProbeBoard(pos, &child);
         const int childWdl = tb::probeWdl(&child, &s);
         ASSERT_NE(s, 0) << fen;
         int v = moveValue(pos, &s);
         ASSERT_NE(s, 0) << fen;
-        if (pos->plyStack[1].inCheck && tbLegalMoves(child) == 0) v = 1;  // mate
-        unmakeMove(pos, 0, m);
+        if (pos->inCheck && tbLegalMoves(child) == 0) v = 1;  // mate
+        unmakeMove(pos, m, saved);
         bestSign = std::max(bestSign, -sign(childWdl));
         if (v > 0) bestWin = std::min(bestWin, v);
         bestLoss = std::min(bestLoss, v);
@@ -121,10 +121,8 @@ void checkAgainstChildren(Position* pos, const std::string& fen) {
 }
 
 bool hasLegalEnPassant(Position* pos) {
-    static Move buffer[1024];
-    pos->plyStack[0].moveListStart = buffer;
-    generateMovesLegal(0, buffer, pos);
-    for (Move* m = buffer; m < pos->plyStack[0].moveListEnd; m++)
+    Move buffer[MAX_MOVES];
+    for (Move *m = buffer, *end = generateMovesLegal(pos, buffer); m < end; m++)
         if (m->moveType == MT_ENPASSANT) return true;
     return false;
 }
@@ -132,7 +130,7 @@ bool hasLegalEnPassant(Position* pos) {
 void checkTables(const std::string& dir, const std::vector<std::string>& names, int perTable, bool enPassant) {
     useTables(dir);
     std::mt19937_64 rng(12345);
-    static Position pos;
+    Position pos;
     for (const std::string& name : names) {
         int done = 0;
         for (int tries = 0; done < perTable && tries < 100 * perTable; tries++) {
@@ -269,9 +267,7 @@ struct RootResult {
 };
 
 RootResult rootProbe(const std::string& fen) {
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
-    pos.plyStack[0].moveListStart = moves;
+    Position pos;
     setPosition(fen, &pos);
     RootResult r;
     const tb::Board root = probePos(fen);
@@ -279,14 +275,14 @@ RootResult rootProbe(const std::string& fen) {
     r.wdl = tb::probeWdl(&root, &s);
     r.dtz = tb::probeDtz(&root, &s);
     testing::internal::CaptureStdout();
-    const int length = probeRootTablebase(&pos);
+    Move line[ROOT_LINE_LENGTH];
+    const int length = probeRootTablebase(&pos, line);
     r.output = testing::internal::GetCapturedStdout();
     if (length == 0) return r;
-    EXPECT_EQ(pos.pvLastIndex, length - 1) << fen;
     // The first move is one of the engine's own moves, its type included.
-    generateMovesLegal(0, moves, &pos);
-    const Move first = pos.plyStack[0].pvMove;
-    for (Move* m = moves; m < pos.plyStack[0].moveListEnd; m++)
+    Move moves[MAX_MOVES];
+    const Move first = line[0];
+    for (Move *m = moves, *end = generateMovesLegal(&pos, moves); m < end; m++)
         if (m->from == first.from && m->to == first.to && m->moveType == first.moveType)
             r.move = moveToText(m, pos.sideToMove);
     EXPECT_NE(r.move, "") << fen << ": the tables' move is no legal move";
@@ -308,18 +304,15 @@ void checkRootMove(const std::string& fen) {
     const int score = std::abs(r.wdl) < 2 ? 0 : r.dtz > 0 ? 31872 - r.dtz : -31872 - r.dtz;
     EXPECT_EQ(r.output.substr(0, r.output.find(" pv ") + 4 + r.move.size()),
               "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move);
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
-    pos.plyStack[0].moveListStart = moves;
-    setPosition(fen, &pos);
-    ASSERT_TRUE(makeGameMoveText(&pos, r.move, nullptr));
+    TestPosition game(fen);
+    ASSERT_TRUE(makeGameMoveText(game.game(), r.move, nullptr));
     tb::Board child;
-    toProbeBoard(&pos, 0, &child);
+    toProbeBoard(game.get(), &child);
     int s;
     const int wdl = tb::probeWdl(&child, &s), dtz = tb::probeDtz(&child, &s);
     EXPECT_EQ(sign(wdl), -sign(r.wdl)) << fen << " " << r.move;
     if (r.wdl == 0) return;
-    if (pos.fiftyMoveCounter == 0)
+    if (game->fiftyMoveCounter == 0)
         EXPECT_LE((std::abs(r.dtz) - 1) % 100, 1) << fen << " " << r.move << " dtz " << r.dtz;
     else if (r.dtz > 0)
         EXPECT_TRUE(dtz == 1 - r.dtz || dtz == 2 - r.dtz) << fen << " " << r.move << ": " << r.dtz << " then " << dtz;
@@ -361,32 +354,29 @@ void checkRootLine(const std::string& fen) {
     const RootResult r = rootProbe(fen);
     ASSERT_GE(r.line.size(), 2u) << fen << ": " << r.output;
     EXPECT_EQ(r.line[0], r.move);
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
-    pos.plyStack[0].moveListStart = moves;
-    setPosition(fen, &pos);
+    TestPosition game(fen);
+    const Position& pos = *game.get();
     std::set<uint64_t> seen = {pos.hashKey};
     for (size_t i = 0; i < r.line.size(); i++) {
         tb::Board before;
-        toProbeBoard(&pos, 0, &before);
+        toProbeBoard(&pos, &before);
         int s;
         const int wdl = tb::probeWdl(&before, &s);
         ASSERT_NE(s, 0) << fen << ": move " << i << " from a position the tables do not hold";
-        ASSERT_TRUE(makeGameMoveText(&pos, r.line[i], nullptr)) << fen << ": move " << i << " " << r.line[i];
+        ASSERT_TRUE(makeGameMoveText(game.game(), r.line[i], nullptr)) << fen << ": move " << i << " " << r.line[i];
         tb::Board after;
-        toProbeBoard(&pos, 0, &after);
+        toProbeBoard(&pos, &after);
         const int next = tb::probeWdl(&after, &s);
         if (s) EXPECT_EQ(sign(next), -sign(wdl)) << fen << ": move " << i << " " << r.line[i];
         if (i + 1 < r.line.size()) EXPECT_TRUE(seen.insert(pos.hashKey).second) << fen << ": repeated before the end";
     }
     // The end: mate, stalemate, a repetition, a position beyond the tables,
     // or the longest line.
-    generateMovesLegal(0, moves, &pos);
     tb::Board last;
-    toProbeBoard(&pos, 0, &last);
+    toProbeBoard(&pos, &last);
     int s;
     tb::probeDtz(&last, &s);
-    const bool ended = pos.plyStack[0].moveListEnd == moves || !seen.insert(pos.hashKey).second || s == 0 ||
+    const bool ended = legalMoves(&pos).empty() || !seen.insert(pos.hashKey).second || s == 0 ||
                        r.line.size() == 100;
     EXPECT_TRUE(ended) << fen << ": the line stops early after " << r.line.size() << " moves";
 }

@@ -58,10 +58,10 @@ inline std::string useTables(const std::string& path) {
 
 inline tb::Board probePos(const std::string& fen) {
     ensureEngine();
-    static Position pos;
+    Position pos;
     setPosition(fen, &pos);
     tb::Board p;
-    toProbeBoard(&pos, 0, &p);
+    toProbeBoard(&pos, &p);
     return p;
 }
 
