@@ -116,8 +116,9 @@ constexpr int32_t PAWN_BACKWARD_KING_FILE = S(-2, 6);
 constexpr int32_t PINNED_ATTACKED_BY_PAWN[4] = {S(-86, -100), S(-113, -99), S(-100, -104), S(-104, -256)};
 constexpr int32_t PINNED[4] = {S(28, 26), S(36, 36), S(19, 25), S(-3, 5)};
 constexpr int32_t DISCOVERED_ATTACKER[4] = {S(94, 62), S(120, 49), S(120, 95), S(378, 362)};
-// Each step of king distance between a knight or bishop and its own king.
-constexpr int32_t MINOR_KING_DISTANCE = S(-3, 0);
+// Each step of king distance between a knight or bishop and its own king
+// costs this much.
+constexpr int32_t MINOR_KING_DISTANCE_COST = S(3, 0);
 // Each own blocked pawn on the squares of the bishop's colour.
 constexpr int32_t BISHOP_BLOCKED_PAWN = S(-4, -12);
 // A rook or queen on the seventh rank while the enemy king is still on its
@@ -478,7 +479,7 @@ inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
                 const int defended = (sBit & st.pawnAttacks[C]) != 0;
                 P += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
             }
-            P += DISTANCE[s][st.kingSq[C]] * MINOR_KING_DISTANCE;
+            P -= DISTANCE[s][st.kingSq[C]] * MINOR_KING_DISTANCE_COST;
         }
         if constexpr (Kind == BISHOP) {
             const uint64_t sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
