@@ -158,8 +158,9 @@ bool placeSubsets(SliderLookup& l, int count) {
 }
 
 // Fill one square's slice: enumerate the occupancy subsets of its mask and
-// search a multiplier that places them all without a harmful collision.
-void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
+// place them with the stored multiplier, or, should it not fit, with one
+// searched afresh that places them all without a harmful collision.
+void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t storedMagic) {
     int count = 0;
     uint64_t sub = 0;
     do {
@@ -169,10 +170,8 @@ void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
         sub = (sub - l.mask) & l.mask;
     } while (sub);
 
-    if (knownMagic) {
-        l.magic = knownMagic;
-        if (placeSubsets(l, count)) return;
-    }
+    l.magic = storedMagic;
+    if (placeSubsets(l, count)) return;
     for (;;) {
         uint64_t candidate = 0;
         int bits = 0;
@@ -192,9 +191,10 @@ void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
 namespace {
 
 // The tables that depend on nothing but the board's geometry, worked out by
-// the compiler: attacks of knights, kings and pawns, slider rays on an empty
-// board, the squares between and on a line through two squares, distances,
-// and the masks of the pawn structure and king safety.
+// the compiler: attacks of knights and kings, the squares from which pawns
+// attack a square, slider rays on an empty board, the squares between and on
+// a line through two squares, distances, and the masks of the pawn structure
+// and king safety.
 struct Geometry {
     std::array<uint64_t, 64> knight{}, king{}, enpassant{}, rookEmpty{}, bishopEmpty{}, adjacent{};
     std::array<std::array<uint64_t, 64>, 2> pawn{}, passed{}, ranksAbove{}, kingArea{};
@@ -217,6 +217,8 @@ struct Geometry {
                 if (fileOf(s) > 0) enpassant[s] |= bit(s - 1);
                 if (fileOf(s) < 7) enpassant[s] |= bit(s + 1);
             }
+            // The white pawns that attack s stand diagonally below it, the
+            // black ones diagonally above; none on its own first rank.
             if (s >= 16) {
                 if (fileOf(s) != 7) pawn[WHITE][s] |= bit(s - 7);
                 if (fileOf(s) != 0) pawn[WHITE][s] |= bit(s - 9);
@@ -283,23 +285,28 @@ constexpr std::array<std::array<uint64_t, 64>, 2> PASSED_PAWN_SPAN = GEOMETRY.pa
 constexpr std::array<std::array<uint64_t, 64>, 2> RANKS_AT_OR_ABOVE = GEOMETRY.ranksAbove;
 constexpr std::array<std::array<uint64_t, 64>, 2> KING_ZONE = GEOMETRY.kingArea;
 
-void initSliderAttacks(bool searchMagics) {
+namespace {
+
+// Fill the slider tables from the stored multipliers.
+void initSliderAttacks() {
     fillRays();
     std::memset(attemptStamp, 0, sizeof attemptStamp);
     attemptNumber = 0;
     uint64_t* next = rookAttackTable;
     for (int s = 0; s < 64; s++) {
         rookLookup[s].table = next;
-        fillSlider(rookLookup[s], s, 0, searchMagics ? 0 : ROOK_MAGICS[s]);
+        fillSlider(rookLookup[s], s, 0, ROOK_MAGICS[s]);
         next += 1ULL << popcount(rookLookup[s].mask);
     }
     next = bishopAttackTable;
     for (int s = 0; s < 64; s++) {
         bishopLookup[s].table = next;
-        fillSlider(bishopLookup[s], s, 4, searchMagics ? 0 : BISHOP_MAGICS[s]);
+        fillSlider(bishopLookup[s], s, 4, BISHOP_MAGICS[s]);
         next += 1ULL << popcount(bishopLookup[s].mask);
     }
 }
+
+}  // namespace
 
 void initBitboards() {
     for (int s = 0; s < 64; s++) {
@@ -308,5 +315,5 @@ void initBitboards() {
         bishopLookup[s].mask = relevantMask(s, BISHOP_DIRECTIONS);
         bishopLookup[s].shift = 64 - popcount(bishopLookup[s].mask);
     }
-    initSliderAttacks(false);
+    initSliderAttacks();
 }

@@ -64,6 +64,9 @@ const int32_t PAWN_SHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(
     S(22, 0), S(47, 0), S(31, 0), S(6, 0), S(2, 0), S(30, 0), S(13, 0), S(12, 0),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
 
+// Without an enemy queen the king shelter is divided by this.
+constexpr int SHELTER_NO_ENEMY_QUEEN_DIVISOR = 2;
+
 const int32_t PAWN_STORM[4][8][8] = {
     {{S(81, 30), S(60, 17), S(-13, 22), S(0, 8), S(2, 4), S(16, -4), S(16, -9), S(-21, 10)},
      {S(26, 35), S(31, 11), S(-34, 21), S(-2, 5), S(18, 2), S(29, -8), S(24, -3), S(-18, 13)},
@@ -97,6 +100,111 @@ const int32_t PAWN_STORM[4][8][8] = {
      {S(10, 10), S(0, 34), S(-8, 5), S(3, 11), S(-6, 8), S(-8, -6), S(56, -44), S(10, 10)},
      {S(10, 10), S(-23, -43), S(12, -9), S(36, -2), S(18, 4), S(14, 7), S(62, 7), S(10, 10)},
      {S(10, 10), S(-108, -110), S(10, -7), S(40, -5), S(40, 10), S(20, 12), S(54, 26), S(10, 10)}}};
+
+// Pawn structure on the files around the own king (the king's file and its
+// neighbours, taken as b-g for a king on a or h), added to the general terms:
+// an isolated pawn there, a doubled one, and one whose stop square an enemy
+// pawn guards while no own pawn behind it can come to its help.
+constexpr int32_t PAWN_ISOLATED_KING_FILE = S(-6, 2);
+constexpr int32_t PAWN_DOUBLED_KING_FILE = S(9, -2);
+constexpr int32_t PAWN_BACKWARD_KING_FILE = S(-2, 6);
+
+// Pieces, by kind: knight, bishop, rook, queen.  A man pinned to its own king
+// (its attacks shrink to the pin line), when an enemy pawn attacks it and when
+// none does; and a man that stands alone between an enemy king and one of our
+// sliders, whose move would uncover an attack.
+constexpr int32_t PINNED_ATTACKED_BY_PAWN[4] = {S(-86, -100), S(-113, -99), S(-100, -104), S(-104, -256)};
+constexpr int32_t PINNED[4] = {S(28, 26), S(36, 36), S(19, 25), S(-3, 5)};
+constexpr int32_t DISCOVERED_ATTACKER[4] = {S(94, 62), S(120, 49), S(120, 95), S(378, 362)};
+// Each step of king distance between a knight or bishop and its own king
+// costs this much.
+constexpr int32_t MINOR_KING_DISTANCE_COST = S(3, 0);
+// Each own blocked pawn on the squares of the bishop's colour.
+constexpr int32_t BISHOP_BLOCKED_PAWN = S(-4, -12);
+// A rook or queen on the seventh rank while the enemy king is still on its
+// first two ranks.
+constexpr int32_t ROOK_SEVENTH_RANK = S(-8, 10);
+constexpr int32_t QUEEN_SEVENTH_RANK = S(-13, 21);
+
+// Pawn pushes, space and threats, each counted per square or man.
+// A pawn push to a square the enemy does not control, or we control too.
+constexpr int32_t SAFE_PAWN_PUSH = S(-1, 6);
+// A knight or bishop on the second to fourth rank right behind an own pawn.
+constexpr int32_t MINOR_BEHIND_PAWN = S(8, 3);
+// The square in front of a passed pawn under our control.
+constexpr int32_t PASSED_PAWN_STOP_CONTROL = S(0, 10);
+// A safe pawn push that would attack an enemy man.
+constexpr int32_t PAWN_PUSH_THREAT = S(16, 13);
+// No own pawn on the king's flank.
+constexpr int32_t PAWNLESS_KING_FLANK = S(4, -28);
+// Our threatened men: a piece attacked and defended just once; the queen
+// attacked; a rook attacked by a minor or a pawn; a minor attacked by a
+// minor, or by a pawn.  Then weak men, those attacked and not defended, or
+// attacked twice and defended neither twice nor by a pawn: a weak pawn that
+// no enemy pawn attacks, and a weak minor attacked by a rook or the queen.
+constexpr int32_t PIECE_DEFENDED_ONCE = S(-6, -13);
+constexpr int32_t QUEEN_ATTACKED = S(-53, -14);
+constexpr int32_t ROOK_ATTACKED_BY_LESSER = S(-48, -4);
+constexpr int32_t MINOR_ATTACKED_BY_MINOR = S(-24, -19);
+constexpr int32_t MINOR_ATTACKED_BY_PAWN = S(-55, -13);
+constexpr int32_t WEAK_PAWN = S(-2, -28);
+constexpr int32_t WEAK_MINOR_ATTACKED_BY_MAJOR = S(-19, -43);
+
+// King danger, in units summed per king.  Once the sum is above zero it costs
+// sum^2 / KD_MG_DIVISOR in the middle game, so that one strong attack weighs
+// far more than two weak ones, and sum / KD_EG_DIVISOR in the endgame.
+// Each knight, bishop or rook that attacks the king zone brings this weight,
+// a queen (whose checks are counted apart) less; the sum of the weights is
+// multiplied by the number of attackers, so that attackers count far more
+// together than each alone.
+constexpr int KD_ZONE_ATTACKER_WEIGHT = 15, KD_ZONE_QUEEN_WEIGHT = 5;
+// Danger is looked at only with this many attackers (enemy queens and zone
+// attackers, each zone square an enemy pawn attacks counting one).
+constexpr int KD_MIN_ATTACKERS = 2;
+// The sum starts below zero: a little pressure on a king is no danger.
+constexpr int KD_START = -292;
+// A check the enemy can give on a square where the checker is safe.
+constexpr int KD_SAFE_QUEEN_CHECK = 320, KD_SAFE_ROOK_CHECK = 420;
+constexpr int KD_SAFE_BISHOP_CHECK = 195, KD_SAFE_KNIGHT_CHECK = 390;
+// For a kind of piece without a safe check, each square it could check from
+// that lies in the enemy's mobility area: the check still ties the defence.
+constexpr int KD_UNSAFE_CHECK = 105;
+// Each square of the king's flank on our first five ranks that the enemy
+// attacks, and once more each of those it attacks twice and our pawns do not
+// cover.
+constexpr int KD_FLANK_ATTACK = 16;
+// Each attack on a square next to the king.
+constexpr int KD_KING_RING_ATTACK = 40;
+// Each square of the king zone the enemy attacks and we defend at most once,
+// and then only with the king or the queen.
+constexpr int KD_WEAK_ZONE_SQUARE = 73;
+// Each own man pinned inside the king zone.
+constexpr int KD_PINNED_IN_ZONE = 20;
+// Without a queen the attack lacks its strongest piece.
+constexpr int KD_NO_ENEMY_QUEEN = 620;
+constexpr unsigned KD_MG_DIVISOR = 4140, KD_EG_DIVISOR = 11;
+
+// Exactly two bishops (a third one, after a promotion, earns nothing).
+constexpr int32_t BISHOP_PAIR = S(28, 48);
+// The side to move's bonus.
+constexpr int32_t TEMPO = S(25, 17);
+
+// Complexity, in end-game centipawns: how far the material lets the stronger
+// side make its advantage count.  Each pawn adds to it, pawns on both wings
+// add, and so does an ending of kings and pawns alone; from the sum the
+// offset is taken, and a negative complexity draws the end-game half towards
+// zero without ever carrying it across.
+constexpr int COMPLEXITY_PAWN = 6;
+constexpr int COMPLEXITY_BOTH_WINGS = 26;
+constexpr int COMPLEXITY_PAWN_ENDING = 59;
+constexpr int COMPLEXITY_OFFSET = -70;
+
+// The blend of the two halves by the phase (the material left on the board,
+// kings excluded): at PHASE_END_GAME or less the end-game half counts alone,
+// at PHASE_MIDDLE_GAME or more the middle-game half.
+constexpr int PHASE_END_GAME = 499;
+constexpr int PHASE_MIDDLE_GAME = 6232;
+constexpr int PHASE_RANGE = PHASE_MIDDLE_GAME - PHASE_END_GAME;
 
 const uint64_t OUTPOST_RANKS[2] = {0x0000ffffff000000ULL, 0x000000ffffff0000ULL};
 
@@ -133,39 +241,6 @@ constexpr uint64_t FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
 
 enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
 
-// King danger, in units summed per king.  Once the sum is above zero it costs
-// sum^2 / KD_MG_DIVISOR in the middle game, so that one strong attack weighs
-// far more than two weak ones, and sum / KD_EG_DIVISOR in the endgame.
-// Each knight, bishop or rook that attacks the king zone brings this weight,
-// a queen (whose checks are counted apart) less; the sum of the weights is
-// multiplied by the number of attackers, so that attackers count far more
-// together than each alone.
-constexpr int KD_ZONE_ATTACKER_WEIGHT = 15, KD_ZONE_QUEEN_WEIGHT = 5;
-// Danger is looked at only with this many attackers (enemy queens and zone
-// attackers, each zone square an enemy pawn attacks counting one).
-constexpr int KD_MIN_ATTACKERS = 2;
-// The sum starts below zero: a little pressure on a king is no danger.
-constexpr int KD_START = -292;
-// A check the enemy can give on a square where the checker is safe.
-constexpr int KD_SAFE_QUEEN_CHECK = 320, KD_SAFE_ROOK_CHECK = 420;
-constexpr int KD_SAFE_BISHOP_CHECK = 195, KD_SAFE_KNIGHT_CHECK = 390;
-// For a kind of piece without a safe check, each square it could check from
-// that lies in the enemy's mobility area: the check still ties the defence.
-constexpr int KD_UNSAFE_CHECK = 105;
-// Each square of the king's flank on our first five ranks that the enemy
-// attacks, and once more each of those it attacks twice and our pawns do not
-// cover.
-constexpr int KD_FLANK_ATTACK = 16;
-// Each attack on a square next to the king.
-constexpr int KD_KING_RING_ATTACK = 40;
-// Each square of the king zone the enemy attacks and we defend at most once,
-// and then only with the king or the queen.
-constexpr int KD_WEAK_ZONE_SQUARE = 73;
-// Each own man pinned inside the king zone.
-constexpr int KD_PINNED_IN_ZONE = 20;
-// Without a queen the attack lacks its strongest piece.
-constexpr int KD_NO_ENEMY_QUEEN = 620;
-constexpr unsigned KD_MG_DIVISOR = 4140, KD_EG_DIVISOR = 11;
 
 // Rank r (0 = own first rank) as seen from colour C.
 template <int C>
@@ -270,14 +345,14 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
         }
         if (!(ADJACENT_FILES[s] & own)) {
             sum += PAWN_ISOLATED[fl];
-            if (sBit & kingFiles) sum += S(-6, 2);
+            if (sBit & kingFiles) sum += PAWN_ISOLATED_KING_FILE;
         }
         if (FILES[fl] & b) {
             sum += PAWN_DOUBLED[fl];
-            if (sBit & kingFiles) sum += S(9, -2);
+            if (sBit & kingFiles) sum += PAWN_DOUBLED_KING_FILE;
         }
         if (stopAttackers && !(PASSED_PAWN_SPAN[Them][s] & own)) {
-            if (sBit & kingFiles) sum += S(-2, 6);
+            if (sBit & kingFiles) sum += PAWN_BACKWARD_KING_FILE;
             if (!(enemy & FILES[fl])) sum += PAWN_BACKWARD[fl];
         }
         if (defenders) sum += PAWN_CONNECTED[rr];
@@ -367,18 +442,9 @@ template <int C, int Kind, bool Trace>
 inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePieces) {
     constexpr int Them = C ^ 1;
     constexpr int slot = Kind == KNIGHT ? AB_KNIGHT : Kind == BISHOP ? AB_BISHOP : Kind == ROOK ? AB_ROOK : AB_QUEEN;
-    constexpr int32_t pinnedByPawn = Kind == KNIGHT ? S(-86, -100)
-                                     : Kind == BISHOP ? S(-113, -99)
-                                     : Kind == ROOK   ? S(-100, -104)
-                                                      : S(-104, -256);
-    constexpr int32_t pinnedFree = Kind == KNIGHT ? S(28, 26)
-                                   : Kind == BISHOP ? S(36, 36)
-                                   : Kind == ROOK   ? S(19, 25)
-                                                    : S(-3, 5);
-    constexpr int32_t discoverer = Kind == KNIGHT ? S(94, 62)
-                                   : Kind == BISHOP ? S(120, 49)
-                                   : Kind == ROOK   ? S(120, 95)
-                                                    : S(378, 362);
+    constexpr int32_t pinnedByPawn = PINNED_ATTACKED_BY_PAWN[slot];
+    constexpr int32_t pinnedFree = PINNED[slot];
+    constexpr int32_t discoverer = DISCOVERED_ATTACKER[slot];
     constexpr int zoneWeight = Kind == QUEEN ? KD_ZONE_QUEEN_WEIGHT : KD_ZONE_ATTACKER_WEIGHT;
     const int32_t* mobility = Kind == KNIGHT ? MOBILITY_KNIGHT
                               : Kind == BISHOP ? MOBILITY_BISHOP
@@ -413,17 +479,17 @@ inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
                 const int defended = (sBit & st.pawnAttacks[C]) != 0;
                 P += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
             }
-            P -= 3 * DISTANCE[s][st.kingSq[C]];
+            P -= DISTANCE[s][st.kingSq[C]] * MINOR_KING_DISTANCE_COST;
         }
         if constexpr (Kind == BISHOP) {
             const uint64_t sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
-            P += popcount(st.blockedPawns[C] & sameColour) * S(-4, -12);
+            P += popcount(st.blockedPawns[C] & sameColour) * BISHOP_BLOCKED_PAWN;
         }
         if constexpr (Kind == ROOK) {
             if (!(pb[PAWN + C] & FILES[fileOf(s)])) P += ROOK_OPEN_FILE[!(enemyPawns & FILES[fileOf(s)])];
         }
         if constexpr (Kind == ROOK || Kind == QUEEN) {
-            if (sBit & seventh) P += Kind == ROOK ? S(-8, 10) : S(-13, 21);
+            if (sBit & seventh) P += Kind == ROOK ? ROOK_SEVENTH_RANK : QUEEN_SEVENTH_RANK;
         }
 
         if (A & zoneThem) {
@@ -453,7 +519,7 @@ int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
         P += PAWN_SHIELD[relSq(s, C)];
         shield &= ~FILES[fileOf(s)];
     }
-    if (!pb[QUEEN + Them]) P /= 2;
+    if (!pb[QUEEN + Them]) P /= SHELTER_NO_ENEMY_QUEEN_DIVISOR;
     if constexpr (Trace) tr->shelter[C] = P;
 
     st.mobilityArea[C] = ~(st.pawnAttacks[Them] | st.blockedPawns[C] | bit(k));
@@ -494,14 +560,14 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
 
     // Pawn pushes to squares the enemy does not control (or we control too).
     const uint64_t safePushes = st.pawnPushes[C] & (~st.attacks[Them] | st.attacks[C]);
-    sum += popcount(safePushes) * S(-1, 6);
+    sum += popcount(safePushes) * SAFE_PAWN_PUSH;
 
     // Knights and bishops sheltered behind their own pawns.
     sum += popcount(minors & (relativeRank<C>(1) | relativeRank<C>(2) | relativeRank<C>(3)) & backward<C>(pawns)) *
-           S(8, 3);
+           MINOR_BEHIND_PAWN;
 
     // Control of the square in front of each passed pawn.
-    sum += popcount(forward<C>(st.passedPawns & pawns) & st.attacks[C]) * S(0, 10);
+    sum += popcount(forward<C>(st.passedPawns & pawns) & st.attacks[C]) * PASSED_PAWN_STOP_CONTROL;
 
     // Space: safe squares behind the own pawns on the central files.
     const uint64_t behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
@@ -512,21 +578,22 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
     const uint64_t pushTargets = safePushes & ~st.pawnAttacks[Them];
     const uint64_t pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
                             ~st.pawnAttacks[C] & pb[Them];
-    sum += popcount(pushThreats) * S(16, 13);
+    sum += popcount(pushThreats) * PAWN_PUSH_THREAT;
 
-    if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += S(4, -28);
+    if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += PAWNLESS_KING_FLANK;
 
     // Threats against our own men.
     const uint64_t pieces = rooks | minors | queens;
-    sum += popcount(pieces & st.attacks[C] & st.attacks[Them] & ~st.attacksTwice[C]) * S(-6, -13);
-    sum += popcount(queens & st.attacks[Them]) * S(-53, -14);
-    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[Them])) * S(-48, -4);
-    sum += popcount(minors & enemyMinorAttacks) * S(-24, -19);
-    sum += popcount(minors & st.pawnAttacks[Them]) * S(-55, -13);
+    sum += popcount(pieces & st.attacks[C] & st.attacks[Them] & ~st.attacksTwice[C]) * PIECE_DEFENDED_ONCE;
+    sum += popcount(queens & st.attacks[Them]) * QUEEN_ATTACKED;
+    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[Them])) * ROOK_ATTACKED_BY_LESSER;
+    sum += popcount(minors & enemyMinorAttacks) * MINOR_ATTACKED_BY_MINOR;
+    sum += popcount(minors & st.pawnAttacks[Them]) * MINOR_ATTACKED_BY_PAWN;
     const uint64_t weak = (st.attacksTwice[Them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
                      (st.attacks[Them] & ~st.attacks[C]);
-    sum += popcount(pawns & weak & ~st.pawnAttacks[Them]) * S(-2, -28);
-    sum += popcount(minors & weak & (st.attackedBy[Them][AB_QUEEN] | st.attackedBy[Them][AB_ROOK])) * S(-19, -43);
+    sum += popcount(pawns & weak & ~st.pawnAttacks[Them]) * WEAK_PAWN;
+    sum += popcount(minors & weak & (st.attackedBy[Them][AB_QUEEN] | st.attackedBy[Them][AB_ROOK])) *
+           WEAK_MINOR_ATTACKED_BY_MAJOR;
     if constexpr (Trace) tr->threats[C] = sum;
 
     // King danger.
@@ -595,7 +662,7 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     st.kingSq[WHITE] = lsb(pb[WKING]);
     st.kingSq[BLACK] = lsb(pb[BKING]);
 
-    const int p = clampInt(pos->gamePhase, 499, 6232);
+    const int p = clampInt(pos->gamePhase, PHASE_END_GAME, PHASE_MIDDLE_GAME);
     int32_t T = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
                 pos->pieceSquareSum[BLACK];
 
@@ -639,9 +706,8 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     const int32_t threatsB = threatLoop<BLACK, Trace>(st, mobilityB, tr);
     T += piecesW - piecesB + threatsW - threatsB;
 
-    // Exactly two bishops: a third one (after a promotion) earns nothing.
-    const int32_t pairW = popcount(pb[WBISHOP]) == 2 ? S(28, 48) : 0;
-    const int32_t pairB = popcount(pb[BBISHOP]) == 2 ? S(28, 48) : 0;
+    const int32_t pairW = popcount(pb[WBISHOP]) == 2 ? BISHOP_PAIR : 0;
+    const int32_t pairB = popcount(pb[BBISHOP]) == 2 ? BISHOP_PAIR : 0;
     T += pairW - pairB;
 
     // Complexity: how drawish the material is, applied to the end-game half
@@ -649,16 +715,17 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     const int eg = egOf(T);
     const int sign = (eg > 0) - (eg < 0);
     const uint64_t allPawns = pb[WPAWN] | pb[BPAWN];
-    const int complexity = 6 * popcount(allPawns) +
-                           ((allPawns & FILES_A_TO_D) && (allPawns & FILES_E_TO_H) ? 26 : 0) +
-                           ((st.occupied & ~allPawns) == (pb[WKING] | pb[BKING]) ? 59 : 0) - 70;
+    const int complexity = COMPLEXITY_PAWN * popcount(allPawns) +
+                           ((allPawns & FILES_A_TO_D) && (allPawns & FILES_E_TO_H) ? COMPLEXITY_BOTH_WINGS : 0) +
+                           ((st.occupied & ~allPawns) == (pb[WKING] | pb[BKING]) ? COMPLEXITY_PAWN_ENDING : 0) +
+                           COMPLEXITY_OFFSET;
     const int adjust = complexity > -std::abs(eg) ? complexity : -std::abs(eg);
 
-    const int32_t tempo = pos->sideToMove == WHITE ? S(25, 17) : -S(25, 17);
+    const int32_t tempo = pos->sideToMove == WHITE ? TEMPO : -TEMPO;
     const int32_t U = T + tempo;
     const int mg = mgOf(U);
     const int egFinal = egOf(U + sign * adjust * 65536);
-    const int score = (int16_t)((egFinal * (6232 - p) + mg * (p - 499)) / 5733);
+    const int score = (int16_t)((egFinal * (PHASE_MIDDLE_GAME - p) + mg * (p - PHASE_END_GAME)) / PHASE_RANGE);
 
     if constexpr (Trace) {
         for (int c = 0; c < 2; c++) {
@@ -769,8 +836,8 @@ std::string evaluationReport(Position* pos) {
             os << "not counted";
     }
     os << "\n";
-    std::snprintf(buf, sizeof buf, "Phase: %d (clamped %d), middle game %d/5733, end game %d/5733", t.gamePhase,
-                  t.phase, t.phase - 499, 6232 - t.phase);
+    std::snprintf(buf, sizeof buf, "Phase: %d (clamped %d), middle game %d/%d, end game %d/%d", t.gamePhase, t.phase,
+                  t.phase - PHASE_END_GAME, PHASE_RANGE, PHASE_MIDDLE_GAME - t.phase, PHASE_RANGE);
     os << buf << "\n";
     os << "Static evaluation: " << score << " (side to move), " << t.score << " (white)\n";
     // Drop the blanks that the fixed-width cells leave at line ends.

@@ -35,6 +35,8 @@ bool fitForProbe(const tb::Board& p) {
 
 }  // namespace
 
+// The one place where the engine's position becomes the prober's board: the
+// engine's colours (WHITE 0) become the prober's (White true).
 void toProbeBoard(const Position* pos, tb::Board* out) {
     const uint64_t* pb = pos->pieceBitboard;
     out->white = pb[0];
@@ -119,9 +121,12 @@ bool chooseTablebaseMove(const tb::Board& root, TablebaseChoice* out) {
 }
 
 // The prober's move as one of the engine's, or false when it is not a legal
-// move there.  The prober encodes moves by their squares alone; the
-// engine's move types follow from the board (its en-passant capture names
-// the square of the captured pawn).
+// move there.  This is the one place where a move of the tablebase code
+// becomes an engine move; nothing else reads the prober's encoding.  The
+// prober packs a move into 16 bits by its squares alone (target, origin,
+// promotion 1 queen .. 4 knight) and counts White as 1 (Board::turn true);
+// the engine's move carries a move type that follows from the board, and its
+// en-passant capture names the square of the captured pawn.
 bool toEngineMove(const Position* pos, const tb::Board& board, uint16_t tm, Move* out) {
     const int from = tb::moveFrom(tm), to = tb::moveTo(tm), promotion = tb::movePromotion(tm);
     Move m = {(uint8_t)from, (uint8_t)to, MT_NORMAL, 0};
@@ -210,7 +215,4 @@ bool reloadChangedTablebases(const std::string& path) {
     return true;
 }
 
-void setTablebasePath(const std::string& path) {
-    tb::initPawnAttacks();
-    tb::initTablebases(path.c_str());
-}
+void setTablebasePath(const std::string& path) { tb::initTablebases(path.c_str()); }

@@ -10,7 +10,7 @@
 #include "position.h"
 
 // Largest number of men of any table found (0: no tables).  Written only by
-// syzygySetPath, which must not run during a search.
+// setTablebasePath, which must not run during a search.
 using tb::largestMen;
 
 // The prober's record of the position.

@@ -18,7 +18,6 @@
 #include "util.h"
 
 std::vector<TexelPosition> texelPositions;
-std::vector<TexelParameter> texelPars;
 TexelThreadPool texelThreads;
 
 const char* const TEXEL_FILE = "lichess-good.epd";
@@ -225,7 +224,6 @@ void measureTexelError() {
     texelThreads.createWorkers(TEXEL_THREADS);
     texelThreads.sharePositions();
     printLine("Starting texel tuning....");
-    texelPars.clear();
 
     if (texelPositions.empty()) {
         // The mean over no positions is 0 / 0: say so instead.

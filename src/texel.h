@@ -30,22 +30,15 @@ struct TexelPosition {
 // Every position read so far, in file order (kept from one command to the next).
 extern std::vector<TexelPosition> texelPositions;
 
-// A tuned parameter.  Nothing is tuned: the weights are constant tables, so
-// the list stays empty and the command only measures.
-struct TexelParameter {
-    std::string name;
-};
-extern std::vector<TexelParameter> texelPars;
-
 constexpr int TEXEL_THREADS = 30;
 extern const char* const TEXEL_FILE;
 
 class TexelThread : public ThreadParking {
   public:
     explicit TexelThread(int index);
-    virtual ~TexelThread();
+    ~TexelThread();
     // Sum of the squared errors of this thread's positions, into errorSum.
-    virtual void sumSquaredErrors();
+    void sumSquaredErrors();
 
     int32_t index;
     std::vector<TexelPosition> positions;

@@ -65,7 +65,7 @@ void ttSettle();
 void ttClear(int threads);
 // A new search starts: entries written from now on carry the next age.
 void ttNewSearch();
-// The search that advanceHashAge began is over (the table may be reshaped).
+// The search that ttNewSearch began is over (the table may be reshaped).
 void ttSearchEnded();
 // The fixed table the perft check leaves behind (2,097,152 buckets).
 void ttInstallPerftTable();

@@ -26,7 +26,6 @@ using namespace randomfens;
 inline void ensureEngine() {
     static const bool ready = [] {
         initEngineTables();
-        tb::initPawnAttacks();
         return true;
     }();
     (void)ready;

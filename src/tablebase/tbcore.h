@@ -16,14 +16,16 @@
 
 namespace tb {
 
-// Fixed limits.  The enumeration of names in init_tablebases tries 254
+// Fixed limits.  The enumeration of names in initTablebases tries 254
 // signatures without pawns and 256 with pawns (every table of up to six men),
 // and their keys fill no registry bucket beyond five slots, so none of these
-// can be exceeded by any set of files.
+// can be exceeded by any set of files.  The registry is a hash table of
+// 2^REGISTRY_INDEX_BITS buckets, indexed by the top bits of a material key,
+// of REGISTRY_BUCKET_SLOTS slots each.
 constexpr int TBMAX_PIECE = 254;
 constexpr int TBMAX_PAWN = 256;
-constexpr int HSHMAX = 5;
-constexpr int TBHASHBITS = 10;
+constexpr int REGISTRY_BUCKET_SLOTS = 5;
+constexpr int REGISTRY_INDEX_BITS = 10;
 constexpr int DTZ_ENTRIES = 64;
 constexpr int TBPIECES = 6;
 
@@ -44,7 +46,7 @@ struct PairsData {
     uint64_t realBlocks = 0;  // blocks present in the data part
     int numSymbols = 0;
     int blockSize = 0;  // log2 of the block length in bytes
-    int indexBits = 0;  // 0: the sub-table holds the single value min_len
+    int indexBits = 0;  // 0: the sub-table holds the single value minLen
     int minLen = 0;
     int maxLen = 0;
     int offset[33] = {};    // first symbol of each code length
@@ -74,7 +76,7 @@ struct WdlTable {
     uint8_t men = 0;
     uint8_t symmetric = 0;
     uint8_t pawnTable = 0;
-    uint8_t failed = 0;       // the file could not be used (written under TB_MUTEX)
+    uint8_t failed = 0;       // the file could not be used (written under loadMutex)
     uint8_t encoding = 0;     // piece tables: index scheme of the leading men
     uint8_t pawnCount[2] = {};  // pawn tables: leading colour's pawns, the other's
     uint8_t count[16] = {};   // men of each tablebase piece code, as named
@@ -112,13 +114,10 @@ struct DtzCacheSlot {
 extern int largestMen;
 extern std::mutex loadMutex;
 extern int pieceTableCount, pawnTableCount;
-extern RegistrySlot registry[1 << TBHASHBITS][HSHMAX];
+extern RegistrySlot registry[1 << REGISTRY_INDEX_BITS][REGISTRY_BUCKET_SLOTS];
 extern DtzCacheSlot dtzCache[DTZ_ENTRIES];
 
 // Index tables.
-extern uint32_t binomial[5][64];
-extern uint32_t pawnIndex[5][24];
-extern uint32_t pawnFactor[5][4];
 extern const uint8_t (&FLAP)[64];
 extern const uint8_t FILE_TO_FILE[8];
 extern const int16_t (&KK_INDEX)[10][64];
@@ -142,7 +141,7 @@ void initTablebases(const char* path);
 // read past its new end.
 bool mappedFilesChanged();
 
-// Lazy load of a registered WDL entry, called with TB_MUTEX held; `name` is
+// Lazy load of a registered WDL entry, called with loadMutex held; `name` is
 // the table name in the orientation of the entry's own key.
 bool loadWdlTable(WdlTable* entry, const char* name);
 // Load a DTZ file for a registered entry; null when missing or corrupted.
@@ -153,8 +152,8 @@ void dropRegistryEntry(const WdlTable* entry);
 
 // Registry lookup of a material key (null when not registered).
 inline WdlTable* findTable(uint64_t key) {
-    RegistrySlot* bucket = registry[key >> (64 - TBHASHBITS)];
-    for (int i = 0; i < HSHMAX; i++)
+    RegistrySlot* bucket = registry[key >> (64 - REGISTRY_INDEX_BITS)];
+    for (int i = 0; i < REGISTRY_BUCKET_SLOTS; i++)
         if (bucket[i].key.load(std::memory_order_relaxed) == key) return bucket[i].ptr;
     return nullptr;
 }
