@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "movegen.h"
+#include "output_capture.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
 
@@ -80,16 +81,16 @@ protected:
         useTables(tmp.path);
         const bool dtz = std::string(t.file).find(".rtbz") != std::string::npos;
         int failed = 0;
-        testing::internal::CaptureStderr();
-        for (const tb::Board& p : positions) {
-            int success;
-            if (dtz)
-                tb::probeDtz(&p, &success);
-            else
-                tb::probeWdl(&p, &success);
-            failed += success == 0;
-        }
-        *messages = testing::internal::GetCapturedStderr();
+        *messages = captureStderr([&] {
+            for (const tb::Board& p : positions) {
+                int success;
+                if (dtz)
+                    tb::probeDtz(&p, &success);
+                else
+                    tb::probeWdl(&p, &success);
+                failed += success == 0;
+            }
+        });
         writeFile(path, original);
         return failed;
     }
@@ -145,9 +146,9 @@ TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
     setPosition(fen, &pos);
     pos.plyStack[0].moveListStart = moves;
     generateMovesLegal(0, moves, &pos);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(probeRootTablebase(&pos), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    int length = -1;
+    EXPECT_EQ(captureStdout([&] { length = probeRootTablebase(&pos); }), "");
+    EXPECT_EQ(length, 0);
     // The sound file still answers.
     useTables(pawns);
     EXPECT_EQ(tb::probeDtz(&p, &success), sound);

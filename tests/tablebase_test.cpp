@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "output_capture.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
 #include "uci.h"
@@ -209,13 +210,12 @@ TEST(TablebaseRegistry, FileGoneBeforeFirstProbe) {
     tmp.copy(localDir(), "KQvK.rtbw");
     useTables(tmp.path);
     ASSERT_EQ(unlink((tmp.path + "/KQvK.rtbw").c_str()), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 9);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not find KQvK.rtbw\n");
+    int wdl = 0;
+    EXPECT_EQ(captureStderr([&] { wdl = wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"); }), "Could not find KQvK.rtbw\n");
+    EXPECT_EQ(wdl, 9);
     // The table is forgotten: no second message.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 9);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(captureStderr([&] { wdl = wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"); }), "");
+    EXPECT_EQ(wdl, 9);
 }
 
 // A call that blocks would hang the test program in the future's destructor:
@@ -278,9 +278,8 @@ RootResult rootProbe(const std::string& fen) {
     int s;
     r.wdl = tb::probeWdl(&root, &s);
     r.dtz = tb::probeDtz(&root, &s);
-    testing::internal::CaptureStdout();
-    const int length = probeRootTablebase(&pos);
-    r.output = testing::internal::GetCapturedStdout();
+    int length = 0;
+    r.output = captureStdout([&] { length = probeRootTablebase(&pos); });
     if (length == 0) return r;
     EXPECT_EQ(pos.pvLastIndex, length - 1) << fen;
     // The first move is one of the engine's own moves, its type included.
