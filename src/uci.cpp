@@ -405,8 +405,9 @@ enum class OptionKind { SPIN, CHECK, STRING };
 struct UciOption {
     const char* name;
     OptionKind kind;
-    int32_t EngineOptions::*number;   // SPIN
-    bool EngineOptions::*flag;        // CHECK
+    // Where the value lives, by kind (the other two are null).
+    int32_t EngineOptions::*number;    // SPIN
+    bool EngineOptions::*flag;         // CHECK
     std::string EngineOptions::*text;  // STRING
     // A spin option's range: the "uci" reply advertises it, and "setoption"
     // pulls any number into it.
