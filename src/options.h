@@ -1,5 +1,10 @@
 // The values of the engine's options, as "setoption" sets them.  The
 // command loop owns them and hands what each part needs down to it.
+//
+// Each field's initializer is the option's default: the value before any
+// "setoption", and the default the "uci" reply advertises.  The rest of an
+// option (its name, kind, range and what a change sets off) is declared in
+// the option table of uci.cpp; a new option is a field here and a row there.
 #pragma once
 
 #include <cstdint>

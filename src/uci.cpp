@@ -382,29 +382,129 @@ void uciGo(std::istringstream& is, uint64_t arrival) {
 // ---------------------------------------------------------------------------
 // Options
 // ---------------------------------------------------------------------------
+namespace {
+
+// Each option is declared once, in UCI_OPTIONS below: its name, its kind, the
+// field of EngineOptions that holds its value (the field's initializer in
+// options.h is the default the "uci" reply advertises), the range of a spin
+// option, and what a new value sets off.  The "uci" reply and "setoption"
+// are both made from the table.
+enum class OptionKind { SPIN, CHECK, STRING };
+
+struct UciOption {
+    const char* name;
+    OptionKind kind;
+    // Where the value lives, by kind (the other two are null).
+    int32_t EngineOptions::*number;    // SPIN
+    bool EngineOptions::*flag;         // CHECK
+    std::string EngineOptions::*text;  // STRING
+    // A spin option's range: the "uci" reply advertises it, and "setoption"
+    // pulls any number into it.
+    int32_t min, max;
+    // Called once the new value is stored: acts on it and prints the reply.
+    void (*changed)();
+};
+
+constexpr UciOption spinOption(const char* name, int32_t EngineOptions::*value, int32_t min, int32_t max,
+                               void (*changed)()) {
+    return {name, OptionKind::SPIN, value, nullptr, nullptr, min, max, changed};
+}
+
+constexpr UciOption checkOption(const char* name, bool EngineOptions::*value, void (*changed)()) {
+    return {name, OptionKind::CHECK, nullptr, value, nullptr, 0, 0, changed};
+}
+
+constexpr UciOption stringOption(const char* name, std::string EngineOptions::*value, void (*changed)()) {
+    return {name, OptionKind::STRING, nullptr, nullptr, value, 0, 0, changed};
+}
+
+void hashChanged() {
+    // A new table replaces the old one: no search may be probing it.
+    stopSearchAndWait();
+    ttAllocateMB(options.hashMB, true, threadPool.memoryBytes());
+    printLine("info string Size of Hashtable set to : " + std::to_string(options.hashMB));
+}
+
+void threadsChanged() {
+    const int wanted = options.threads;
+    waitForSearchEnd();
+    // Each thread has tables of its own (a few MB): beside the table, the
+    // memory (or the address space a limit allows) may hold fewer.
+    const int got = threadPool.setThreads(wanted);
+    options.threads = (int32_t)got;
+    if (got < wanted)
+        printLine("info string not enough memory for " + std::to_string(wanted) + " threads; using " +
+                  std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) + " MB, hash: " +
+                  std::to_string(ttTableBytes() >> 20) + " MB)");
+    printLine("info string Number of threads set to : " + std::to_string(got));
+}
+
+void ponderChanged() { printLine(std::string("info string Ponder set to : ") + (options.ponder ? "1" : "0")); }
+
+void moveOverheadChanged() { printLine("info string MoveOverhead set to : " + std::to_string(options.moveOverhead)); }
+
+void syzygyPathChanged() {
+#if defined(__EMSCRIPTEN__)
+    // A page has no directory of tables to read (the option stays listed,
+    // since GUIs send it unasked).
+    printLine("info string no tablebases in the browser build; SyzygyPath ignored");
+#else
+    // The tables are replaced: no search may be probing them.
+    stopSearchAndWait();
+    setTablebasePath(options.syzygyPath);
+    printLine("info string Syzygy tablebases used from directory : " + options.syzygyPath);
+#endif
+}
+
+void syzygyProbeDepthChanged() {
+    searchControl.tablebaseProbeDepth.store(options.syzygyProbeDepth, std::memory_order_relaxed);
+    printLine("info string SyzygyProbeDepth set to: " + std::to_string(options.syzygyProbeDepth));
+}
+
+// In the order of the "uci" reply.  The largest Hash is 256 GB; Threads stops
+// at 256, and at what the memory holds (threadsChanged).
+constexpr UciOption UCI_OPTIONS[] = {
+    spinOption("Hash", &EngineOptions::hashMB, 1, 262144, hashChanged),
+    spinOption("Threads", &EngineOptions::threads, 1, 256, threadsChanged),
+    checkOption("Ponder", &EngineOptions::ponder, ponderChanged),
+    spinOption("MoveOverhead", &EngineOptions::moveOverhead, 1, 60000, moveOverheadChanged),
+    stringOption("SyzygyPath", &EngineOptions::syzygyPath, syzygyPathChanged),
+    spinOption("SyzygyProbeDepth", &EngineOptions::syzygyProbeDepth, 0, 127, syzygyProbeDepthChanged),
+};
+
+// The option's line of the "uci" reply, with the default of a fresh
+// EngineOptions.
+std::string optionLine(const UciOption& o) {
+    static const EngineOptions defaults;
+    std::string line = std::string("option name ") + o.name;
+    switch (o.kind) {
+    case OptionKind::SPIN:
+        return line + " type spin default " + std::to_string(defaults.*o.number) + " min " + std::to_string(o.min) +
+               " max " + std::to_string(o.max);
+    case OptionKind::CHECK:
+        return line + " type check default " + (defaults.*o.flag ? "true" : "false");
+    case OptionKind::STRING: {
+        const std::string& text = defaults.*o.text;
+        return line + " type string default " + (text.empty() ? "<empty>" : text);
+    }
+    }
+    return line;
+}
+
+const UciOption* findOption(const std::string& name) {
+    for (const UciOption& o : UCI_OPTIONS)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+}  // namespace
+
 void uciIdentify() {
     printLine(std::string("id name ") + TW_ENGINE_NAME + TW_BUILD_SUFFIX);
     printLine("id author " TW_AUTHOR);
-    printLine("option name Hash type spin default " + std::to_string(DEFAULT_HASH_MB) + " min 1 max 262144");
-    printLine("option name Threads type spin default 1 min 1 max 256");
-    printLine("option name Ponder type check default false");
-    printLine("option name MoveOverhead type spin default 100 min 1 max 60000");
-    printLine("option name SyzygyPath type string default <empty>");
-    printLine("option name SyzygyProbeDepth type spin default 0 min 0 max 127");
+    for (const UciOption& o : UCI_OPTIONS) printLine(optionLine(o));
     printLine("uciok");
 }
-
-namespace {
-
-// The number at the start of an option value (the rest of the text is
-// ignored); each option pulls it into its own range.
-bool optionNumber(const std::string& text, long long& value) {
-    return parseInteger(text, LLONG_MIN, LLONG_MAX, value);
-}
-
-long long clampValue(long long v, long long lo, long long hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-}  // namespace
 
 void uciSetOption(std::istringstream& is) {
     std::string word, name, value;
@@ -412,56 +512,31 @@ void uciSetOption(std::istringstream& is) {
     while (is >> word && word != "value") name += (name.empty() ? "" : " ") + word;
     while (is >> word) value += (value.empty() ? "" : " ") + word;
 
-    long long v = 0;
-    const bool numeric = name == "Hash" || name == "Threads" || name == "MoveOverhead" || name == "SyzygyProbeDepth";
-    if (numeric && !optionNumber(value, v)) {
-        printLine("info string " + name + " needs a number, not '" + value + "'; unchanged");
+    const UciOption* o = findOption(name);
+    if (!o) {
+        printLine("info string unknown option '" + name + "'; ignored");
         return;
     }
-    if (name == "Hash") {
-        v = clampValue(v, 1, 262144);
-        stopSearchAndWait();
-        options.hashMB = (int32_t)v;
-        ttAllocateMB(options.hashMB, true, threadPool.memoryBytes());
-        printLine("info string Size of Hashtable set to : " + std::to_string(v));
-    } else if (name == "Threads") {
-        v = clampValue(v, 1, 256);
-        waitForSearchEnd();
-        // Each thread has tables of its own (a few MB): beside the table, the
-        // memory (or the address space a limit allows) may hold fewer.
-        const int got = threadPool.setThreads((int)v);
-        options.threads = (int32_t)got;
-        if (got < v)
-            printLine("info string not enough memory for " + std::to_string(v) + " threads; using " +
-                      std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) + " MB, hash: " +
-                      std::to_string(ttTableBytes() >> 20) + " MB)");
-        printLine("info string Number of threads set to : " + std::to_string(got));
-    } else if (name == "MoveOverhead") {
-        v = clampValue(v, 1, 60000);
-        options.moveOverhead = (int32_t)v;
-        printLine("info string MoveOverhead set to : " + std::to_string(v));
-    } else if (name == "Ponder") {
-        options.ponder = value == "true";
-        printLine(std::string("info string Ponder set to : ") + (options.ponder ? "1" : "0"));
-    } else if (name == "SyzygyPath") {
-#if defined(__EMSCRIPTEN__)
-        // A page has no directory of tables to read (the option stays
-        // listed, since GUIs send it unasked).
-        printLine("info string no tablebases in the browser build; SyzygyPath ignored");
-#else
-        stopSearchAndWait();
-        options.syzygyPath = value;
-        setTablebasePath(value);
-        printLine("info string Syzygy tablebases used from directory : " + value);
-#endif
-    } else if (name == "SyzygyProbeDepth") {
-        v = clampValue(v, 0, 127);
-        options.syzygyProbeDepth = (int32_t)v;
-        searchControl.tablebaseProbeDepth.store((int32_t)v, std::memory_order_relaxed);
-        printLine("info string SyzygyProbeDepth set to: " + std::to_string(v));
-    } else {
-        printLine("info string unknown option '" + name + "'; ignored");
+    switch (o->kind) {
+    case OptionKind::SPIN: {
+        // The number at the start of the value (the rest of the text is
+        // ignored), pulled into the option's range.
+        long long v = 0;
+        if (!parseInteger(value, LLONG_MIN, LLONG_MAX, v)) {
+            printLine("info string " + name + " needs a number, not '" + value + "'; unchanged");
+            return;
+        }
+        options.*o->number = (int32_t)std::clamp<long long>(v, o->min, o->max);
+        break;
     }
+    case OptionKind::CHECK:
+        options.*o->flag = value == "true";
+        break;
+    case OptionKind::STRING:
+        options.*o->text = value;
+        break;
+    }
+    o->changed();
 }
 
 void uciSilentEval() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "movegen.h"
+#include "output_capture.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
 
@@ -80,16 +81,16 @@ protected:
         useTables(tmp.path);
         const bool dtz = std::string(t.file).find(".rtbz") != std::string::npos;
         int failed = 0;
-        testing::internal::CaptureStderr();
-        for (const tb::Board& p : positions) {
-            int success;
-            if (dtz)
-                tb::probeDtz(&p, &success);
-            else
-                tb::probeWdl(&p, &success);
-            failed += success == 0;
-        }
-        *messages = testing::internal::GetCapturedStderr();
+        *messages = captureStderr([&] {
+            for (const tb::Board& p : positions) {
+                int success;
+                if (dtz)
+                    tb::probeDtz(&p, &success);
+                else
+                    tb::probeWdl(&p, &success);
+                failed += success == 0;
+            }
+        });
         writeFile(path, original);
         return failed;
     }
@@ -143,9 +144,9 @@ TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
     Position pos;
     setPosition(fen, &pos);
     Move line[ROOT_LINE_LENGTH];
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(probeRootTablebase(&pos, line), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    int length = -1;
+    EXPECT_EQ(captureStdout([&] { length = probeRootTablebase(&pos, line); }), "");
+    EXPECT_EQ(length, 0);
     // The sound file still answers.
     useTables(pawns);
     EXPECT_EQ(tb::probeDtz(&p, &success), sound);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "output_capture.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
 #include "test_support.h"
@@ -207,13 +208,12 @@ TEST(TablebaseRegistry, FileGoneBeforeFirstProbe) {
     tmp.copy(localDir(), "KQvK.rtbw");
     useTables(tmp.path);
     ASSERT_EQ(unlink((tmp.path + "/KQvK.rtbw").c_str()), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 9);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not find KQvK.rtbw\n");
+    int wdl = 0;
+    EXPECT_EQ(captureStderr([&] { wdl = wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"); }), "Could not find KQvK.rtbw\n");
+    EXPECT_EQ(wdl, 9);
     // The table is forgotten: no second message.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 9);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(captureStderr([&] { wdl = wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"); }), "");
+    EXPECT_EQ(wdl, 9);
 }
 
 // A call that blocks would hang the test program in the future's destructor:
@@ -274,10 +274,9 @@ RootResult rootProbe(const std::string& fen) {
     int s;
     r.wdl = tb::probeWdl(&root, &s);
     r.dtz = tb::probeDtz(&root, &s);
-    testing::internal::CaptureStdout();
     Move line[ROOT_LINE_LENGTH];
-    const int length = probeRootTablebase(&pos, line);
-    r.output = testing::internal::GetCapturedStdout();
+    int length = 0;
+    r.output = captureStdout([&] { length = probeRootTablebase(&pos, line); });
     if (length == 0) return r;
     // The first move is one of the engine's own moves, its type included.
     Move moves[MAX_MOVES];
@@ -367,8 +366,12 @@ void checkRootLine(const std::string& fen) {
         tb::Board after;
         toProbeBoard(&pos, &after);
         const int next = tb::probeWdl(&after, &s);
-        if (s) EXPECT_EQ(sign(next), -sign(wdl)) << fen << ": move " << i << " " << r.line[i];
-        if (i + 1 < r.line.size()) EXPECT_TRUE(seen.insert(pos.hashKey).second) << fen << ": repeated before the end";
+        if (s) {
+            EXPECT_EQ(sign(next), -sign(wdl)) << fen << ": move " << i << " " << r.line[i];
+        }
+        if (i + 1 < r.line.size()) {
+            EXPECT_TRUE(seen.insert(pos.hashKey).second) << fen << ": repeated before the end";
+        }
     }
     // The end: mate, stalemate, a repetition, a position beyond the tables,
     // or the longest line.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "movegen.h"
+#include "output_capture.h"
 #include "uci.h"
 #include "random_fens.h"
 #include "syzygy.h"
@@ -50,9 +51,7 @@ inline std::string sharedDir() {
 // Set the tablebase path; returns what it printed.
 inline std::string useTables(const std::string& path) {
     ensureEngine();
-    testing::internal::CaptureStdout();
-    setTablebasePath(path);
-    return testing::internal::GetCapturedStdout();
+    return captureStdout([&] { setTablebasePath(path); });
 }
 
 inline tb::Board probePos(const std::string& fen) {

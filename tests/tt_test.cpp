@@ -128,13 +128,15 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     int found = 0;
     for (uint64_t k = 1; k <= 20000; k++) found += ttEntryMove(ttProbe(key(k))) == (uint32_t)k;
     EXPECT_EQ(found, 20000);
+    // The huge pages are counted now, while the table is in place, and
+    // judged last: the machine may have none to give.
     std::ifstream thp("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string modes((std::istreambuf_iterator<char>(thp)), std::istreambuf_iterator<char>());
     const long kb = anonHugeKb(ttBuckets);
-    if (modes.empty() || modes.find("[never]") != std::string::npos || kb < 0)
-        std::printf("transparent huge pages unavailable; not checked\n");
-    else
-        EXPECT_GE(kb, 128 * 1024) << "of a 256 MB table";
+    const char* noHugePages = modes.empty()                                 ? "this kernel has no transparent huge pages"
+                              : modes.find("[never]") != std::string::npos ? "transparent huge pages are set to never"
+                              : kb < 0                                      ? "/proc/self/smaps does not count them"
+                                                                            : nullptr;
 
     // Freeing a large table that is still being paged in does not wait for it.
     const auto t0 = std::chrono::steady_clock::now();
@@ -142,6 +144,9 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     ttFree();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
     ttAllocate(16384);
+
+    if (noHugePages) GTEST_SKIP() << "huge pages of the table not checked: " << noHugePages;
+    EXPECT_GE(kb, 128 * 1024) << "of a 256 MB table";
 }
 
 }  // namespace
