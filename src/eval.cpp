@@ -300,8 +300,8 @@ struct EvalState {
 // ---------------------------------------------------------------------------
 template <int C>
 int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint64_t& passed) {
-    constexpr int Them = C ^ 1;
-    const uint64_t own = pb[PAWN + C], enemy = pb[PAWN + Them];
+    constexpr int them = C ^ 1;
+    const uint64_t own = pb[PAWN + C], enemy = pb[PAWN + them];
     const int k = kingSq[C];
     const int f = clampInt(fileOf(k), 1, 6);
     const uint64_t kingFiles = FILES[f - 1] | FILES[f] | FILES[f + 1];
@@ -327,19 +327,19 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
         const int rr = C == WHITE ? rankOf(s) : 7 - rankOf(s);
         const int fl = fileOf(s);
         const uint64_t sBit = bit(s);
-        const uint64_t stopAttackers = PAWN_ATTACKS[Them][stop] & enemy;
+        const uint64_t stopAttackers = PAWN_ATTACKS[them][stop] & enemy;
         const uint64_t defenders = PAWN_ATTACKS[C][s] & own;
         const uint64_t neighbours = PAWN_ATTACKS[C][stop] & own;
         const uint64_t inFront = PASSED_PAWN_SPAN[C][s] & enemy;
 
         if (!inFront) {
             passed |= sBit;
-            sum += PAWN_PASSED[relSq(s, C)] + DISTANCE[stop][kingSq[Them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
+            sum += PAWN_PASSED[relSq(s, C)] + DISTANCE[stop][kingSq[them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
                    DISTANCE[stop][k] * PASSED_OWN_KING_DISTANCE[rr];
         } else {
             // Candidate: the only pawns in its way are the ones guarding the
             // stop square, and it has as many helpers beside it.
-            const uint64_t attackers = PAWN_ATTACKS[Them][s] & enemy;
+            const uint64_t attackers = PAWN_ATTACKS[them][s] & enemy;
             if ((inFront & ~attackers) == stopAttackers && popcount(stopAttackers) <= popcount(neighbours))
                 sum += PAWN_CANDIDATE[popcount(attackers) <= popcount(defenders)][rr];
         }
@@ -351,7 +351,7 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
             sum += PAWN_DOUBLED[fl];
             if (sBit & kingFiles) sum += PAWN_DOUBLED_KING_FILE;
         }
-        if (stopAttackers && !(PASSED_PAWN_SPAN[Them][s] & own)) {
+        if (stopAttackers && !(PASSED_PAWN_SPAN[them][s] & own)) {
             if (sBit & kingFiles) sum += PAWN_BACKWARD_KING_FILE;
             if (!(enemy & FILES[fl])) sum += PAWN_BACKWARD[fl];
         }
@@ -388,11 +388,11 @@ inline void pawnSets(EvalState& st) {
 
 template <int C>
 inline void pushSets(EvalState& st) {
-    constexpr int Them = C ^ 1;
+    constexpr int them = C ^ 1;
     const uint64_t single = forward<C>(st.pb[PAWN + C]) & ~st.occupied;
     // A double step is counted when the square it passes is not watched by an
     // enemy pawn.
-    const uint64_t twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[Them]) & ~st.occupied;
+    const uint64_t twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[them]) & ~st.occupied;
     st.pawnPushes[C] = single | twice;
 }
 
@@ -400,11 +400,11 @@ inline void pushSets(EvalState& st) {
 // are pinned, the slider owner's are discovered-attack candidates.
 template <int K>
 inline void pinSets(EvalState& st) {
-    constexpr int Them = K ^ 1;
+    constexpr int them = K ^ 1;
     const int k = st.kingSq[K];
     const uint64_t* pb = st.pb;
-    uint64_t snipers = (ROOK_RAYS[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
-                  (BISHOP_RAYS[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
+    uint64_t snipers = (ROOK_RAYS[k] & (pb[ROOK + them] | pb[QUEEN + them])) |
+                  (BISHOP_RAYS[k] & (pb[BISHOP + them] | pb[QUEEN + them]));
     while (snipers) {
         const int s = popLsb(snipers);
         const uint64_t between = BETWEEN_SQUARES[k][s] & st.occupied;
@@ -412,7 +412,7 @@ inline void pinSets(EvalState& st) {
             if (between & pb[K])
                 st.pinned[K] |= between;
             else
-                st.discoverers[Them] |= between;
+                st.discoverers[them] |= between;
         }
     }
 }
@@ -439,8 +439,8 @@ inline uint64_t pieceAttacks(const EvalState& st, int s) {
 }
 
 template <int C, int Kind, bool Trace>
-inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePieces) {
-    constexpr int Them = C ^ 1;
+inline void pieceTerms(EvalState& st, int32_t& pieceSum, int32_t& mobilitySum, int32_t* tracePieces) {
+    constexpr int them = C ^ 1;
     constexpr int slot = Kind == KNIGHT ? AB_KNIGHT : Kind == BISHOP ? AB_BISHOP : Kind == ROOK ? AB_ROOK : AB_QUEEN;
     constexpr int32_t pinnedByPawn = PINNED_ATTACKED_BY_PAWN[slot];
     constexpr int32_t pinnedFree = PINNED[slot];
@@ -451,79 +451,79 @@ inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePiec
                               : Kind == ROOK   ? MOBILITY_ROOK
                                                : MOBILITY_QUEEN;
     const uint64_t* pb = st.pb;
-    const uint64_t enemyPawns = pb[PAWN + Them];
-    const uint64_t zoneThem = st.kingZone[Them];
-    const uint64_t kingRingThem = KING_ATTACKS[st.kingSq[Them]];
+    const uint64_t enemyPawns = pb[PAWN + them];
+    const uint64_t zoneThem = st.kingZone[them];
+    const uint64_t kingRingThem = KING_ATTACKS[st.kingSq[them]];
     // The enemy king is still on its own first two ranks: the seventh rank bites.
     const uint64_t seventh = (Kind == ROOK || Kind == QUEEN) &&
-                                (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)))
+                                (pb[KING + them] & (relativeRank<them>(0) | relativeRank<them>(1)))
                             ? relativeRank<C>(6)
                             : 0;
-    const int32_t before = P;
+    const int32_t before = pieceSum;
 
     uint64_t b = pb[Kind + C];
     while (b) {
         const int s = popLsb(b);
         const uint64_t sBit = bit(s);
-        uint64_t A = pieceAttacks<C, Kind>(st, s);
+        uint64_t attacks = pieceAttacks<C, Kind>(st, s);
 
         if (sBit & st.pinned[C]) {
-            A &= LINE_SQUARES[st.kingSq[C]][s];
-            P += (sBit & st.pawnAttacks[Them]) ? pinnedByPawn : pinnedFree;
+            attacks &= LINE_SQUARES[st.kingSq[C]][s];
+            pieceSum += (sBit & st.pawnAttacks[them]) ? pinnedByPawn : pinnedFree;
         }
-        if (sBit & st.discoverers[C]) P += discoverer;
-        st.attackedBy[C][slot] |= A;
+        if (sBit & st.discoverers[C]) pieceSum += discoverer;
+        st.attackedBy[C][slot] |= attacks;
 
         if constexpr (Kind == KNIGHT || Kind == BISHOP) {
             if ((sBit & OUTPOST_RANKS[C]) && !(enemyPawns & PASSED_PAWN_SPAN[C][s] & ~FILES[fileOf(s)])) {
                 const int defended = (sBit & st.pawnAttacks[C]) != 0;
-                P += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
+                pieceSum += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
             }
-            P -= DISTANCE[s][st.kingSq[C]] * MINOR_KING_DISTANCE_COST;
+            pieceSum -= DISTANCE[s][st.kingSq[C]] * MINOR_KING_DISTANCE_COST;
         }
         if constexpr (Kind == BISHOP) {
             const uint64_t sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
-            P += popcount(st.blockedPawns[C] & sameColour) * BISHOP_BLOCKED_PAWN;
+            pieceSum += popcount(st.blockedPawns[C] & sameColour) * BISHOP_BLOCKED_PAWN;
         }
         if constexpr (Kind == ROOK) {
-            if (!(pb[PAWN + C] & FILES[fileOf(s)])) P += ROOK_OPEN_FILE[!(enemyPawns & FILES[fileOf(s)])];
+            if (!(pb[PAWN + C] & FILES[fileOf(s)])) pieceSum += ROOK_OPEN_FILE[!(enemyPawns & FILES[fileOf(s)])];
         }
         if constexpr (Kind == ROOK || Kind == QUEEN) {
-            if (sBit & seventh) P += Kind == ROOK ? ROOK_SEVENTH_RANK : QUEEN_SEVENTH_RANK;
+            if (sBit & seventh) pieceSum += Kind == ROOK ? ROOK_SEVENTH_RANK : QUEEN_SEVENTH_RANK;
         }
 
-        if (A & zoneThem) {
+        if (attacks & zoneThem) {
             st.kingAttackWeight[C] += zoneWeight;
             st.kingAttackersCount[C]++;
-            st.kingAdjacentAttacks[C] += popcount(kingRingThem & A);
+            st.kingAdjacentAttacks[C] += popcount(kingRingThem & attacks);
         }
-        st.attacksTwice[C] |= A & st.attacks[C];
-        st.attacks[C] |= A;
-        M += mobility[popcount(A & st.mobilityArea[C])];
+        st.attacksTwice[C] |= attacks & st.attacks[C];
+        st.attacks[C] |= attacks;
+        mobilitySum += mobility[popcount(attacks & st.mobilityArea[C])];
     }
-    if constexpr (Trace) *tracePieces += P - before;
+    if constexpr (Trace) *tracePieces += pieceSum - before;
 }
 
-// Returns the piece-loop sum P; the mobility sum goes to M.
+// Returns the piece-loop sum; the mobility sum goes to mobilitySum.
 template <int C, bool Trace>
-int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
-    constexpr int Them = C ^ 1;
+int32_t pieceLoop(EvalState& st, int32_t& mobilitySum, EvalTrace* tr) {
+    constexpr int them = C ^ 1;
     const uint64_t* pb = st.pb;
     const int k = st.kingSq[C];
 
     // Shelter: the rearmost own pawn of each file inside the king zone.
-    int32_t P = 0;
+    int32_t pieceSum = 0;
     uint64_t shield = pb[PAWN + C] & st.kingZone[C];
     while (shield) {
         const int s = rearmost<C>(shield);
-        P += PAWN_SHIELD[relSq(s, C)];
+        pieceSum += PAWN_SHIELD[relSq(s, C)];
         shield &= ~FILES[fileOf(s)];
     }
-    if (!pb[QUEEN + Them]) P /= SHELTER_NO_ENEMY_QUEEN_DIVISOR;
-    if constexpr (Trace) tr->shelter[C] = P;
+    if (!pb[QUEEN + them]) pieceSum /= SHELTER_NO_ENEMY_QUEEN_DIVISOR;
+    if constexpr (Trace) tr->shelter[C] = pieceSum;
 
-    st.mobilityArea[C] = ~(st.pawnAttacks[Them] | st.blockedPawns[C] | bit(k));
-    st.kingAttackersCount[C] = popcount(st.kingZone[Them] & st.pawnAttacks[C]);
+    st.mobilityArea[C] = ~(st.pawnAttacks[them] | st.blockedPawns[C] | bit(k));
+    st.kingAttackersCount[C] = popcount(st.kingZone[them] & st.pawnAttacks[C]);
     st.kingAttackWeight[C] = 0;
     st.kingAdjacentAttacks[C] = 0;
 
@@ -534,32 +534,32 @@ int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
 
     int32_t* tp = nullptr;
     if constexpr (Trace) tp = &tr->pieces[C];
-    M = 0;
-    pieceTerms<C, KNIGHT, Trace>(st, P, M, tp);
-    pieceTerms<C, BISHOP, Trace>(st, P, M, tp);
-    pieceTerms<C, ROOK, Trace>(st, P, M, tp);
-    pieceTerms<C, QUEEN, Trace>(st, P, M, tp);
-    if constexpr (Trace) tr->mobility[C] = M;
-    return P;
+    mobilitySum = 0;
+    pieceTerms<C, KNIGHT, Trace>(st, pieceSum, mobilitySum, tp);
+    pieceTerms<C, BISHOP, Trace>(st, pieceSum, mobilitySum, tp);
+    pieceTerms<C, ROOK, Trace>(st, pieceSum, mobilitySum, tp);
+    pieceTerms<C, QUEEN, Trace>(st, pieceSum, mobilitySum, tp);
+    if constexpr (Trace) tr->mobility[C] = mobilitySum;
+    return pieceSum;
 }
 
 // ---------------------------------------------------------------------------
 // Threat loop: pawn pushes, space, threats and king danger
 // ---------------------------------------------------------------------------
 template <int C, bool Trace>
-int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
-    constexpr int Them = C ^ 1;
+int32_t threatLoop(const EvalState& st, int32_t mobilitySum, EvalTrace* tr) {
+    constexpr int them = C ^ 1;
     const uint64_t* pb = st.pb;
     const uint64_t own = pb[C];
     const uint64_t pawns = pb[PAWN + C];
     const uint64_t minors = pb[KNIGHT + C] | pb[BISHOP + C];
     const uint64_t rooks = pb[ROOK + C], queens = pb[QUEEN + C];
-    const uint64_t enemyMinorAttacks = st.attackedBy[Them][AB_KNIGHT] | st.attackedBy[Them][AB_BISHOP];
+    const uint64_t enemyMinorAttacks = st.attackedBy[them][AB_KNIGHT] | st.attackedBy[them][AB_BISHOP];
     const int k = st.kingSq[C];
     int32_t sum = 0;
 
     // Pawn pushes to squares the enemy does not control (or we control too).
-    const uint64_t safePushes = st.pawnPushes[C] & (~st.attacks[Them] | st.attacks[C]);
+    const uint64_t safePushes = st.pawnPushes[C] & (~st.attacks[them] | st.attacks[C]);
     sum += popcount(safePushes) * SAFE_PAWN_PUSH;
 
     // Knights and bishops sheltered behind their own pawns.
@@ -572,70 +572,70 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
     // Space: safe squares behind the own pawns on the central files.
     const uint64_t behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
                                   : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
-    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[Them]) * SPACE[popcount(own)];
+    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[them]) * SPACE[popcount(own)];
 
     // A safe pawn push that would hit an enemy man.
-    const uint64_t pushTargets = safePushes & ~st.pawnAttacks[Them];
+    const uint64_t pushTargets = safePushes & ~st.pawnAttacks[them];
     const uint64_t pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
-                            ~st.pawnAttacks[C] & pb[Them];
+                            ~st.pawnAttacks[C] & pb[them];
     sum += popcount(pushThreats) * PAWN_PUSH_THREAT;
 
     if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += PAWNLESS_KING_FLANK;
 
     // Threats against our own men.
     const uint64_t pieces = rooks | minors | queens;
-    sum += popcount(pieces & st.attacks[C] & st.attacks[Them] & ~st.attacksTwice[C]) * PIECE_DEFENDED_ONCE;
-    sum += popcount(queens & st.attacks[Them]) * QUEEN_ATTACKED;
-    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[Them])) * ROOK_ATTACKED_BY_LESSER;
+    sum += popcount(pieces & st.attacks[C] & st.attacks[them] & ~st.attacksTwice[C]) * PIECE_DEFENDED_ONCE;
+    sum += popcount(queens & st.attacks[them]) * QUEEN_ATTACKED;
+    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[them])) * ROOK_ATTACKED_BY_LESSER;
     sum += popcount(minors & enemyMinorAttacks) * MINOR_ATTACKED_BY_MINOR;
-    sum += popcount(minors & st.pawnAttacks[Them]) * MINOR_ATTACKED_BY_PAWN;
-    const uint64_t weak = (st.attacksTwice[Them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
-                     (st.attacks[Them] & ~st.attacks[C]);
-    sum += popcount(pawns & weak & ~st.pawnAttacks[Them]) * WEAK_PAWN;
-    sum += popcount(minors & weak & (st.attackedBy[Them][AB_QUEEN] | st.attackedBy[Them][AB_ROOK])) *
+    sum += popcount(minors & st.pawnAttacks[them]) * MINOR_ATTACKED_BY_PAWN;
+    const uint64_t weak = (st.attacksTwice[them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
+                     (st.attacks[them] & ~st.attacks[C]);
+    sum += popcount(pawns & weak & ~st.pawnAttacks[them]) * WEAK_PAWN;
+    sum += popcount(minors & weak & (st.attackedBy[them][AB_QUEEN] | st.attackedBy[them][AB_ROOK])) *
            WEAK_MINOR_ATTACKED_BY_MAJOR;
     if constexpr (Trace) tr->threats[C] = sum;
 
     // King danger.
     int kd = 0;
-    const bool enemyQueens = pb[QUEEN + Them] != 0;
-    const bool underAttack = popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] >= KD_MIN_ATTACKERS;
+    const bool enemyQueens = pb[QUEEN + them] != 0;
+    const bool underAttack = popcount(pb[QUEEN + them]) + st.kingAttackersCount[them] >= KD_MIN_ATTACKERS;
     if (underAttack) {
         const uint64_t zone = st.kingZone[C];
-        const uint64_t flank = KING_FLANK_FILES[fileOf(k)] & st.attacks[Them] & RANKS_1_TO_5[C];
-        const uint64_t kingWeak = st.attacks[Them] & ~st.attacksTwice[C] &
+        const uint64_t flank = KING_FLANK_FILES[fileOf(k)] & st.attacks[them] & RANKS_1_TO_5[C];
+        const uint64_t kingWeak = st.attacks[them] & ~st.attacksTwice[C] &
                              (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
-        const uint64_t safe = ~pb[Them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[Them]));
+        const uint64_t safe = ~pb[them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[them]));
         const uint64_t occ = st.occupied & ~queens;
         const uint64_t rookRays = rookAttacks(k, occ);
         const uint64_t bishopRays = bishopAttacks(k, occ);
 
         kd = KD_START;
-        if ((st.attackedBy[Them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe)
+        if ((st.attackedBy[them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe)
             kd += KD_SAFE_QUEEN_CHECK;
         uint64_t unsafeChecks = 0;
-        const uint64_t rookChecks = rookRays & st.attackedBy[Them][AB_ROOK];
+        const uint64_t rookChecks = rookRays & st.attackedBy[them][AB_ROOK];
         if (rookChecks & safe)
             kd += KD_SAFE_ROOK_CHECK;
         else
             unsafeChecks |= rookChecks;
-        const uint64_t bishopChecks = bishopRays & st.attackedBy[Them][AB_BISHOP];
+        const uint64_t bishopChecks = bishopRays & st.attackedBy[them][AB_BISHOP];
         if (bishopChecks & safe)
             kd += KD_SAFE_BISHOP_CHECK;
         else
             unsafeChecks |= bishopChecks;
-        const uint64_t knightChecks = KNIGHT_ATTACKS[k] & st.attackedBy[Them][AB_KNIGHT];
+        const uint64_t knightChecks = KNIGHT_ATTACKS[k] & st.attackedBy[them][AB_KNIGHT];
         if (knightChecks & safe)
             kd += KD_SAFE_KNIGHT_CHECK;
         else
             unsafeChecks |= knightChecks;
 
-        kd += KD_FLANK_ATTACK * (popcount(flank & st.attacksTwice[Them] & ~st.pawnAttacks[C]) + popcount(flank));
-        kd += st.kingAttackersCount[Them] * st.kingAttackWeight[Them];
-        kd += KD_KING_RING_ATTACK * st.kingAdjacentAttacks[Them];
+        kd += KD_FLANK_ATTACK * (popcount(flank & st.attacksTwice[them] & ~st.pawnAttacks[C]) + popcount(flank));
+        kd += st.kingAttackersCount[them] * st.kingAttackWeight[them];
+        kd += KD_KING_RING_ATTACK * st.kingAdjacentAttacks[them];
         if (!enemyQueens) kd -= KD_NO_ENEMY_QUEEN;
         kd += KD_WEAK_ZONE_SQUARE * popcount(kingWeak & zone);
-        kd += KD_UNSAFE_CHECK * popcount(unsafeChecks & st.mobilityArea[Them]);
+        kd += KD_UNSAFE_CHECK * popcount(unsafeChecks & st.mobilityArea[them]);
         kd += KD_PINNED_IN_ZONE * popcount(zone & st.pinned[C]);
         if (kd > 0) {
             const unsigned u = (unsigned)kd;
@@ -647,7 +647,7 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
         tr->kingDangerComputed[C] = underAttack;
         tr->kingDanger[C] = sum - tr->threats[C];
     }
-    return M + sum;
+    return mobilitySum + sum;
 }
 
 // ---------------------------------------------------------------------------
@@ -663,23 +663,23 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     st.kingSq[BLACK] = lsb(pb[BKING]);
 
     const int p = clampInt(pos->gamePhase, PHASE_END_GAME, PHASE_MIDDLE_GAME);
-    int32_t T = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
+    int32_t total = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
                 pos->pieceSquareSum[BLACK];
 
     // Pawn structure, through the pawn hash.
     if constexpr (Trace) {
-        T += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
+        total += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
     } else {
         PawnHashEntry& pe = pawnHash[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
         if (pe.key == pos->pawnHashKey) {
             st.passedPawns = pe.passedPawns;
-            T += pe.score;
+            total += pe.score;
         } else {
             const int32_t score = pawnStructureBoth(pb, st.kingSq, st.passedPawns, nullptr);
             pe.key = pos->pawnHashKey;
             pe.passedPawns = st.passedPawns;
             pe.score = score;
-            T += score;
+            total += score;
         }
     }
 
@@ -704,15 +704,15 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     const int32_t piecesB = pieceLoop<BLACK, Trace>(st, mobilityB, tr);
     const int32_t threatsW = threatLoop<WHITE, Trace>(st, mobilityW, tr);
     const int32_t threatsB = threatLoop<BLACK, Trace>(st, mobilityB, tr);
-    T += piecesW - piecesB + threatsW - threatsB;
+    total += piecesW - piecesB + threatsW - threatsB;
 
     const int32_t pairW = popcount(pb[WBISHOP]) == 2 ? BISHOP_PAIR : 0;
     const int32_t pairB = popcount(pb[BBISHOP]) == 2 ? BISHOP_PAIR : 0;
-    T += pairW - pairB;
+    total += pairW - pairB;
 
     // Complexity: how drawish the material is, applied to the end-game half
     // without ever carrying it across zero.
-    const int eg = egOf(T);
+    const int eg = egOf(total);
     const int sign = (eg > 0) - (eg < 0);
     const uint64_t allPawns = pb[WPAWN] | pb[BPAWN];
     const int complexity = COMPLEXITY_PAWN * popcount(allPawns) +
@@ -722,9 +722,9 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     const int adjust = complexity > -std::abs(eg) ? complexity : -std::abs(eg);
 
     const int32_t tempo = pos->sideToMove == WHITE ? TEMPO : -TEMPO;
-    const int32_t U = T + tempo;
-    const int mg = mgOf(U);
-    const int egFinal = egOf(U + sign * adjust * 65536);
+    const int32_t withTempo = total + tempo;
+    const int mg = mgOf(withTempo);
+    const int egFinal = egOf(withTempo + sign * adjust * 65536);
     const int score = (int16_t)((egFinal * (PHASE_MIDDLE_GAME - p) + mg * (p - PHASE_END_GAME)) / PHASE_RANGE);
 
     if constexpr (Trace) {
@@ -734,7 +734,7 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
         }
         tr->bishopPair[WHITE] = pairW;
         tr->bishopPair[BLACK] = pairB;
-        tr->total = T;
+        tr->total = total;
         tr->complexity = complexity;
         tr->complexityEg = sign * adjust;
         tr->tempo = tempo;

@@ -108,14 +108,14 @@ inline uint64_t sliderAttacks(int from, uint64_t occ) {
 // order, so a count checks the generator code the search runs.
 class MoveWriter {
   public:
-    MoveWriter(Move* list, const Position* pos) : list(list), pos(pos) {}
+    MoveWriter(Move* list, const Position* position) : list(list), pos_(position) {}
     Move* list;
 
     // Pawn captures onto `targets`, `delta` squares ahead (9 or 7).
     void pawnCaptures(uint64_t targets, int delta, int side, bool queenOnly) {
-        list = pawnCapturesTo(list, pos, targets, delta, side, false, queenOnly);
+        list = pawnCapturesTo(list, pos_, targets, delta, side, false, queenOnly);
     }
-    void captures(int from, int offset, uint64_t targets) { list = emitCaptures(list, from, offset, targets, pos->board); }
+    void captures(int from, int offset, uint64_t targets) { list = emitCaptures(list, from, offset, targets, pos_->board); }
     void kingCaptures(int from, uint64_t targets) { captures(from, 12, targets); }
     void enPassant(int from, int to) { list = addMove(list, from, to, MT_ENPASSANT, 14); }
     // Pawn pushes onto the last rank, each to the four pieces.
@@ -144,7 +144,7 @@ class MoveWriter {
     static uint64_t attacksAgain(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
 
   private:
-    const Position* pos;
+    const Position* pos_;
 };
 
 // Counts the legal moves of a side not in check.  Only the moves that the
@@ -158,18 +158,18 @@ class MoveWriter {
 template <bool Pins>
 class MoveCounter {
   public:
-    // `sliderSets` has room for the attack sets of every slider of the side.
-    MoveCounter(const Position* pos, uint64_t* sliderSets)
-        : pos(pos), side(pos->sideToMove), king(lsb(pos->pieceBitboard[KING + pos->sideToMove])),
-          occ(pos->pieceBitboard[0] | pos->pieceBitboard[1]),
-          pinned(~pos->notPinnedMask & pos->pieceBitboard[pos->sideToMove]), sliderSets(sliderSets) {}
+    // `sets` has room for the attack sets of every slider of the side.
+    MoveCounter(const Position* position, uint64_t* sets)
+        : pos_(position), side_(position->sideToMove), king_(lsb(position->pieceBitboard[KING + position->sideToMove])),
+          occ_(position->pieceBitboard[0] | position->pieceBitboard[1]),
+          pinned_(~position->notPinnedMask & position->pieceBitboard[position->sideToMove]), sliderSets_(sets) {}
     int count = 0;
 
     void pawnCaptures(uint64_t targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
     void captures(int from, int, uint64_t targets) { count += popcount(targets & along(from)); }
     void kingCaptures(int from, uint64_t targets) { kingQuiets(from, targets); }
     void enPassant(int from, int to) {
-        count += moveIsLegal(pos, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
+        count += moveIsLegal(pos_, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
     }
     void promotionPushes(uint64_t targets, int back) { pawnMoves(targets, back); }
     void pushes(uint64_t targets, int back, int) { pawnMoves(targets, back); }
@@ -181,22 +181,22 @@ class MoveCounter {
     // The capture and the quiet pass of one position walk the same sliders
     // in the same order: the second takes the sets the first looked up.
     template <int Kind>
-    uint64_t attacks(int from, uint64_t occ) { return sliderSets[setsStored++] = sliderAttacks<Kind>(from, occ); }
+    uint64_t attacks(int from, uint64_t occ) { return sliderSets_[setsStored_++] = sliderAttacks<Kind>(from, occ); }
     template <int Kind>
-    uint64_t attacksAgain(int, uint64_t) { return sliderSets[setsUsed++]; }
+    uint64_t attacksAgain(int, uint64_t) { return sliderSets_[setsUsed_++]; }
 
   private:
     // The squares a man on `from` may move to as far as pins go.
-    uint64_t along(int from) const { return Pins && (pinned & bit(from)) ? LINE_SQUARES[king][from] : ~0ULL; }
+    uint64_t along(int from) const { return Pins && (pinned_ & bit(from)) ? LINE_SQUARES[king_][from] : ~0ULL; }
     // squareAttacked with the king lifted, as moveIsLegal asks it, but with
     // the plain table lookups before the slider lookups.
     bool kingMayGo(int from, int to) const {
-        const uint64_t* pb = pos->pieceBitboard;
-        const int opp = side ^ 1;
+        const uint64_t* pb = pos_->pieceBitboard;
+        const int opp = side_ ^ 1;
         if ((PAWN_ATTACKS[opp][to] & pb[PAWN + opp]) | (KNIGHT_ATTACKS[to] & pb[KNIGHT + opp]) |
             (KING_ATTACKS[to] & pb[KING + opp]))
             return false;
-        const uint64_t o = (occ ^ bit(from)) | bit(to);
+        const uint64_t o = (occ_ ^ bit(from)) | bit(to);
         return !((bishopAttacks(to, o) & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
                  (rookAttacks(to, o) & (pb[ROOK + opp] | pb[QUEEN + opp])));
     }
@@ -204,19 +204,19 @@ class MoveCounter {
     // last rank is four moves.
     void pawnMoves(uint64_t targets, int back) {
         count += popcount(targets) + 3 * popcount(targets & (RANK_8 | RANK_1));
-        const uint64_t pinnedPawns = pinned & pos->pieceBitboard[PAWN + side];
+        const uint64_t pinnedPawns = pinned_ & pos_->pieceBitboard[PAWN + side_];
         if (!Pins || !pinnedPawns) return;
         for (uint64_t t = targets & (back < 0 ? pinnedPawns << -back : pinnedPawns >> back); t;) {
             const int to = popLsb(t);
-            if (!(LINE_SQUARES[king][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
+            if (!(LINE_SQUARES[king_][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
         }
     }
 
-    const Position* pos;
-    int side, king;
-    uint64_t occ, pinned;
-    uint64_t* sliderSets;
-    int setsStored = 0, setsUsed = 0;
+    const Position* pos_;
+    int side_, king_;
+    uint64_t occ_, pinned_;
+    uint64_t* sliderSets_;
+    int setsStored_ = 0, setsUsed_ = 0;
 };
 
 // The generators are instantiated for each side, so that pawn directions

@@ -114,20 +114,20 @@ void adjustHistories(Histories& h, const Continuation& c, int piece, int to, int
 // Staged move picker
 // ---------------------------------------------------------------------------
 // The stages, in the order the picker goes through them.  A node in check
-// goes from GenerateCaptures to Evasions, which hands out every move there
+// goes from GENERATE_CAPTURES to EVASIONS, which hands out every move there
 // is, best first.
 enum class PickStage : uint8_t {
-    HashMove,
-    GenerateCaptures,
-    GoodCaptures,
-    Killer1,
-    Killer2,
-    CounterMove,
-    BadCaptures,  // captures that lose material, tried after the quiet moves the search remembers
-    GenerateQuiets,
-    Quiets,
-    Evasions,
-    Done
+    HASH_MOVE,
+    GENERATE_CAPTURES,
+    GOOD_CAPTURES,
+    KILLER1,
+    KILLER2,
+    COUNTER_MOVE,
+    BAD_CAPTURES,  // captures that lose material, tried after the quiet moves the search remembers
+    GENERATE_QUIETS,
+    QUIETS,
+    EVASIONS,
+    DONE
 };
 
 // Room for the history scores of a node's quiet moves: more pseudo-legal
@@ -169,7 +169,7 @@ class MovePicker {
     uint32_t hashMove() const { return hashMove_; }
     // The killers and counter move already handed out, and the quiet moves
     // handed out before the last one (the move of a cut-off at `stage`).
-    const Move* triedRemembered(PickStage stage) const { return stage < PickStage::CounterMove ? current_ : quietStart_; }
+    const Move* triedRemembered(PickStage stage) const { return stage < PickStage::COUNTER_MOVE ? current_ : quietStart_; }
     const Move* rememberedStart() const { return captureEnd_; }
     const Move* quietStart() const { return quietStart_; }
     const Move* quietCurrent() const { return current_; }
@@ -256,68 +256,68 @@ constexpr int REMEMBERED_SLOTS = 3;
 inline Move* MovePicker::next(PickStage* stage) {
     for (;;) {
         switch (stage_) {
-        case PickStage::HashMove: {
-            stage_ = PickStage::GenerateCaptures;
+        case PickStage::HASH_MOVE: {
+            stage_ = PickStage::GENERATE_CAPTURES;
             // The hash move is written where the captures will go; the
             // generator overwrites it later, which does no harm.
             Move* slot = start_;
             *slot = moveFromWord(hashMove_);
-            *stage = PickStage::HashMove;
+            *stage = PickStage::HASH_MOVE;
             return slot;
         }
-        case PickStage::GenerateCaptures:
+        case PickStage::GENERATE_CAPTURES:
             end_ = generateMovesCaptures(pos_, start_);
             current_ = start_;
             if (pos_->inCheck) {  // the evasions are the whole list
                 free_ = end_;
-                stage_ = PickStage::Evasions;
+                stage_ = PickStage::EVASIONS;
                 break;
             }
             captureEnd_ = end_;
             free_ = captureEnd_ + REMEMBERED_SLOTS;
-            stage_ = PickStage::GoodCaptures;
+            stage_ = PickStage::GOOD_CAPTURES;
             break;
-        case PickStage::GoodCaptures:
+        case PickStage::GOOD_CAPTURES:
             while (current_ < captureEnd_) {
                 if (!sortOff) selectBest(current_, captureEnd_);
                 Move* m = current_++;
                 if (hashMove_ && sameMove(moveToWord(*m), hashMove_)) continue;
                 if (exchangeAtLeast(pos_, *m, 0)) {
-                    *stage = PickStage::GoodCaptures;
+                    *stage = PickStage::GOOD_CAPTURES;
                     return m;
                 }
                 m->score = LOSING_CAPTURE;  // tried after the killers
             }
             current_ = captureEnd_;
-            stage_ = PickStage::Killer1;
+            stage_ = PickStage::KILLER1;
             break;
-        case PickStage::Killer1:
-        case PickStage::Killer2:
-        case PickStage::CounterMove: {
+        case PickStage::KILLER1:
+        case PickStage::KILLER2:
+        case PickStage::COUNTER_MOVE: {
             const PickStage s = stage_;
             uint32_t candidate;
-            if (s == PickStage::Killer1) {
+            if (s == PickStage::KILLER1) {
                 candidate = ss_->killerMove[0];
-                stage_ = PickStage::Killer2;
-            } else if (s == PickStage::Killer2) {
+                stage_ = PickStage::KILLER2;
+            } else if (s == PickStage::KILLER2) {
                 candidate = ss_->killerMove[1];
-                stage_ = PickStage::CounterMove;
+                stage_ = PickStage::COUNTER_MOVE;
             } else {
                 counterMove_ = counterMoveOf(histories_, ss_, ply_);
                 candidate = counterMove_;
                 if (candidate && (sameMove(candidate, ss_->killerMove[0]) || sameMove(candidate, ss_->killerMove[1])))
                     candidate = 0;
-                stage_ = PickStage::BadCaptures;
+                stage_ = PickStage::BAD_CAPTURES;
                 quietStart_ = current_;
             }
             if (!candidate || (hashMove_ && sameMove(candidate, hashMove_)) ||
                 !moveIsPseudoLegal(pos_, candidate, true)) {
-                if (s == PickStage::CounterMove) current_ = start_;
+                if (s == PickStage::COUNTER_MOVE) current_ = start_;
                 break;
             }
             Move* slot = current_++;
             *slot = moveFromWord(candidate);
-            if (s == PickStage::CounterMove) {
+            if (s == PickStage::COUNTER_MOVE) {
                 // The losing captures are next, from the start of the list.
                 quietStart_ = current_;
                 current_ = start_;
@@ -325,17 +325,17 @@ inline Move* MovePicker::next(PickStage* stage) {
             *stage = s;
             return slot;
         }
-        case PickStage::BadCaptures:
+        case PickStage::BAD_CAPTURES:
             while (current_ < captureEnd_) {
                 Move* m = current_++;
                 if (m->score == LOSING_CAPTURE) {
-                    *stage = PickStage::BadCaptures;
+                    *stage = PickStage::BAD_CAPTURES;
                     return m;
                 }
             }
-            stage_ = PickStage::GenerateQuiets;
+            stage_ = PickStage::GENERATE_QUIETS;
             break;
-        case PickStage::GenerateQuiets: {
+        case PickStage::GENERATE_QUIETS: {
             Move* end = generateMovesQuiets(pos_, quietStart_);
             // Drop the moves tried already (hash move, killers, counter move).
             // Most quiet moves go to none of their target squares, which
@@ -357,34 +357,34 @@ inline Move* MovePicker::next(PickStage* stage) {
             end_ = end;
             free_ = end;
             current_ = quietStart_;
-            stage_ = PickStage::Quiets;
+            stage_ = PickStage::QUIETS;
             quietScoresValid_ = false;
             break;
         }
-        case PickStage::Quiets: {
+        case PickStage::QUIETS: {
             // Once late-move pruning has begun, the node searches no quiet
             // move but a check; the others are passed over here.
             if (lmpSkip)
                 while (current_ < end_ && !moveGivesCheck(pos_, *current_)) current_++;
             if (current_ >= end_) {
-                stage_ = PickStage::Done;
+                stage_ = PickStage::DONE;
                 return nullptr;
             }
             if (!lmpSkip && !sortOff) selectBestQuiet();
-            *stage = PickStage::Quiets;
+            *stage = PickStage::QUIETS;
             return current_++;
         }
-        case PickStage::Evasions:
+        case PickStage::EVASIONS:
             while (current_ < end_) {
                 selectBest(current_, end_);
                 Move* m = current_++;
                 if (hashMove_ && sameMove(moveToWord(*m), hashMove_)) continue;
-                *stage = PickStage::Evasions;
+                *stage = PickStage::EVASIONS;
                 return m;
             }
-            stage_ = PickStage::Done;
+            stage_ = PickStage::DONE;
             return nullptr;
-        case PickStage::Done:
+        case PickStage::DONE:
             return nullptr;
         }
     }
@@ -409,14 +409,14 @@ inline void updateQuietCutoff(const Position* pos, Histories& h, SearchPly* ss, 
             const int to = moveWordTo(hashMove);
             if (pos->board[to] == EMPTY) adjustHistories(h, c, moveWordPiece(hashMove), to, b, false);
         }
-        if (stage != PickStage::HashMove) {
+        if (stage != PickStage::HASH_MOVE) {
             // Every remembered and quiet move tried before this one failed.
             const Move* killerEnd = picker.triedRemembered(stage);
             for (const Move* k = picker.rememberedStart(); k < killerEnd; k++) {
                 if (sameMove(moveToWord(*k), word)) continue;
                 adjustHistories(h, c, pos->board[k->from], k->to, b, false);
             }
-            if (stage == PickStage::Quiets)
+            if (stage == PickStage::QUIETS)
                 for (const Move* q = picker.quietStart(); q < picker.quietCurrent() - 1; q++)
                     adjustHistories(h, c, pos->board[q->from], q->to, b, false);
         }

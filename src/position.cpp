@@ -48,7 +48,7 @@ struct ZobristKeys {
     std::array<uint64_t, 8> enpassant{};
     uint64_t blackToMove = 0;
     std::array<uint64_t, 14> pawnMask{};
-    std::array<uint8_t, 64> CASTLING_MASK{};
+    std::array<uint8_t, 64> castlingMask{};
 
     constexpr ZobristKeys() {
         const uint64_t* numbers = ZOBRIST_SOURCE.v;
@@ -58,13 +58,13 @@ struct ZobristKeys {
         for (int f = 0; f < 8; f++) enpassant[f] = numbers[784 + f];
         blackToMove = numbers[792];
         for (int code = WPAWN; code <= BKING; code++) pawnMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
-        for (int s = 0; s < 64; s++) CASTLING_MASK[s] = 15;
-        CASTLING_MASK[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
-        CASTLING_MASK[H1] = 15 & ~WHITE_OO;
-        CASTLING_MASK[A1] = 15 & ~WHITE_OOO;
-        CASTLING_MASK[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
-        CASTLING_MASK[H8] = 15 & ~BLACK_OO;
-        CASTLING_MASK[A8] = 15 & ~BLACK_OOO;
+        for (int s = 0; s < 64; s++) castlingMask[s] = 15;
+        castlingMask[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
+        castlingMask[H1] = 15 & ~WHITE_OO;
+        castlingMask[A1] = 15 & ~WHITE_OOO;
+        castlingMask[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
+        castlingMask[H8] = 15 & ~BLACK_OO;
+        castlingMask[A8] = 15 & ~BLACK_OOO;
     }
 };
 constexpr ZobristKeys ZOBRIST;
@@ -76,7 +76,7 @@ constexpr std::array<uint64_t, 16> ZOBRIST_CASTLING = ZOBRIST.castling;
 constexpr std::array<uint64_t, 8> ZOBRIST_EN_PASSANT = ZOBRIST.enpassant;
 constexpr uint64_t ZOBRIST_BLACK_TO_MOVE = ZOBRIST.blackToMove;
 constexpr std::array<uint64_t, 14> PAWN_KEY_MASK = ZOBRIST.pawnMask;
-constexpr std::array<uint8_t, 64> CASTLING_MASK = ZOBRIST.CASTLING_MASK;
+constexpr std::array<uint8_t, 64> CASTLING_MASK = ZOBRIST.castlingMask;
 
 uint64_t computeKey(const Position* pos) {
     uint64_t key = 0;
@@ -148,7 +148,7 @@ inline int pieceCodeOfLetter(char ch) { return PIECE_LETTER_CODES.code[(unsigned
 
 // What is wrong with a FEN's board field, if anything.
 struct BoardFieldFault {
-    enum kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
+    enum Kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
     int rank = 0;   // 1..8
     char letter = 0;
 };
@@ -160,7 +160,7 @@ struct BoardFieldFault {
 template <typename F>
 BoardFieldFault walkBoardField(std::string_view field, F&& onMan) {
     BoardFieldFault fault;
-    auto note = [&fault](BoardFieldFault::kind what, int rank, char letter = 0) {
+    auto note = [&fault](BoardFieldFault::Kind what, int rank, char letter = 0) {
         if (fault.what == BoardFieldFault::NONE) fault = {what, rank + 1, letter};
     };
     int rank = 7, file = 0;
@@ -437,7 +437,7 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
     const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove;
     const int k = lsb(pb[KING + (side ^ 1)]);
-    const uint64_t F = bit(m.from), T = bit(m.to);
+    const uint64_t fromBit = bit(m.from), toBit = bit(m.to);
     const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
     const int kind = pos->board[m.from] & ~1;
     // The mover's men as the move leaves them: diagonal and straight sliders
@@ -446,7 +446,7 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
     uint64_t pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
     uint64_t occ = pb[WHITE] | pb[BLACK];
     if (ordinary) {
-        const uint64_t moved = F | T;
+        const uint64_t moved = fromBit | toBit;
         switch (kind) {
         case PAWN: pawns ^= moved; break;
         case KNIGHT: knights ^= moved; break;
@@ -455,23 +455,23 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
         case QUEEN: diag ^= moved, straight ^= moved; break;
         default: king ^= moved; break;
         }
-        occ = (occ ^ F) | T;
+        occ = (occ ^ fromBit) | toBit;
     } else if (m.moveType == MT_ENPASSANT) {
         // `to` holds the captured pawn; the capturing pawn lands behind it.
         const uint64_t land = bit(side == WHITE ? m.to + 8 : m.to - 8);
-        pawns ^= F | land;
-        occ ^= F | T | land;
+        pawns ^= fromBit | land;
+        occ ^= fromBit | toBit | land;
     } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
         const uint64_t rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
-        king ^= F | T;
+        king ^= fromBit | toBit;
         straight ^= rookMove;
-        occ ^= F | T | rookMove;
+        occ ^= fromBit | toBit | rookMove;
     } else {  // promotion: the move type is the kind promoted to
-        pawns ^= F;
-        if (m.moveType == MT_PROMO_N) knights |= T;
-        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= T;
-        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= T;
-        occ = (occ ^ F) | T;
+        pawns ^= fromBit;
+        if (m.moveType == MT_PROMO_N) knights |= toBit;
+        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= toBit;
+        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= toBit;
+        occ = (occ ^ fromBit) | toBit;
     }
     return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
            (PAWN_ATTACKS[side][k] & pawns) || (KNIGHT_ATTACKS[k] & knights) || (KING_ATTACKS[k] & king);

@@ -220,11 +220,11 @@ inline bool moveGivesCheck(const Position* pos, Move m) {
         const uint64_t* pb = pos->pieceBitboard;
         const int side = pos->sideToMove;
         const int k = lsb(pb[KING + (side ^ 1)]);
-        const uint64_t F = bit(m.from);
+        const uint64_t fromBit = bit(m.from);
         const uint64_t diagLines = BISHOP_RAYS[k], straightLines = ROOK_RAYS[k];
         const bool direct = (bit(m.to) & emptyBoardCheckSquares(pos->board[m.from] & ~1, side, k)) != 0;
-        const bool uncovers = ((F & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
-                              ((F & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
+        const bool uncovers = ((fromBit & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
+                              ((fromBit & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
         if (!direct && !uncovers) return false;
     }
     return checkOnBoardAfter(pos, m);
@@ -237,7 +237,7 @@ inline void makeMove(Position* pos, Move move, BoardState& saved) {
     const int from = move.from, to = move.to;
     const int mover = pos->board[from];
     const int captured = pos->board[to];
-    const uint64_t F = bit(from), T = bit(to);
+    const uint64_t fromBit = bit(from), toBit = bit(to);
     uint64_t* pb = pos->pieceBitboard;
 
     saved.capturedPiece = (uint8_t)captured;
@@ -267,8 +267,8 @@ inline void makeMove(Position* pos, Move move, BoardState& saved) {
         pos->materialScore[opp] -= MATERIAL_BY_CODE[captured];
         pos->pieceSquareSum[opp] -= PIECE_SQUARE_BY_CODE[captured][to];
         pos->gamePhase -= PHASE_BY_CODE[captured];
-        pb[captured] ^= T;
-        pb[opp] ^= T;
+        pb[captured] ^= toBit;
+        pb[opp] ^= toBit;
         key ^= ZOBRIST_PIECE[captured][to];
         pawnKey ^= ZOBRIST_PIECE[captured][to] & PAWN_KEY_MASK[captured];
     }
@@ -276,8 +276,8 @@ inline void makeMove(Position* pos, Move move, BoardState& saved) {
     const int32_t* pst = PIECE_SQUARE_BY_CODE[mover].data();
     if (move.moveType == MT_NORMAL || move.moveType == MT_DOUBLE) {
         pos->pieceSquareSum[side] += pst[to] - pst[from];
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         pos->board[to] = (uint8_t)mover;
         const uint64_t moved = ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
         key ^= moved;
@@ -290,8 +290,8 @@ inline void makeMove(Position* pos, Move move, BoardState& saved) {
         const int land = side == WHITE ? to + 8 : to - 8;
         pos->pieceSquareSum[side] += pst[land] - pst[from];
         pos->board[to] = 0;
-        pb[mover] ^= F | bit(land);
-        pb[side] ^= F | bit(land);
+        pb[mover] ^= fromBit | bit(land);
+        pb[side] ^= fromBit | bit(land);
         pos->board[land] = (uint8_t)mover;
         key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][land];
         pawnKey ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][land];
@@ -300,8 +300,8 @@ inline void makeMove(Position* pos, Move move, BoardState& saved) {
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         const int32_t* rpst = PIECE_SQUARE_BY_CODE[rook].data();
         pos->pieceSquareSum[side] += pst[to] - pst[from] - rpst[rFrom] + rpst[rTo];
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         pos->board[to] = (uint8_t)mover;
         key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
         pawnKey ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
@@ -315,9 +315,9 @@ inline void makeMove(Position* pos, Move move, BoardState& saved) {
         pos->materialScore[side] += MATERIAL_BY_CODE[newPiece] - MATERIAL_BY_CODE[mover];
         pos->pieceSquareSum[side] += PIECE_SQUARE_BY_CODE[newPiece][to] - pst[from];
         pos->gamePhase += PHASE_BY_CODE[newPiece];
-        pb[mover] ^= F;
-        pb[newPiece] ^= T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit;
+        pb[newPiece] ^= toBit;
+        pb[side] ^= fromBit | toBit;
         pos->board[to] = (uint8_t)newPiece;
         key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[newPiece][to];
         pawnKey ^= ZOBRIST_PIECE[mover][from];
@@ -341,21 +341,21 @@ inline void unmakeMove(Position* pos, Move move, const BoardState& saved) {
     pos->enpassantSquare = saved.enpassantSquare;
     pos->inCheck = saved.inCheck;
     const int from = move.from, to = move.to;
-    const uint64_t F = bit(from), T = bit(to);
+    const uint64_t fromBit = bit(from), toBit = bit(to);
     uint64_t* pb = pos->pieceBitboard;
     int mover;
     switch (move.moveType) {
     case MT_NORMAL:
     case MT_DOUBLE:
         mover = pos->board[to];
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         break;
     case MT_ENPASSANT: {
         const int land = side == WHITE ? to + 8 : to - 8;
         mover = PAWN + side;
-        pb[mover] ^= F | bit(land);
-        pb[side] ^= F | bit(land);
+        pb[mover] ^= fromBit | bit(land);
+        pb[side] ^= fromBit | bit(land);
         pos->board[land] = 0;
         break;
     }
@@ -364,8 +364,8 @@ inline void unmakeMove(Position* pos, Move move, const BoardState& saved) {
         const int rook = ROOK + side;
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         mover = KING + side;
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         pb[rook] ^= bit(rFrom) | bit(rTo);
         pb[side] ^= bit(rFrom) | bit(rTo);
         pos->board[rTo] = 0;
@@ -374,17 +374,17 @@ inline void unmakeMove(Position* pos, Move move, const BoardState& saved) {
     }
     default:  // promotion
         mover = PAWN + side;
-        pb[mover] ^= F;
-        pb[side + move.moveType] ^= T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit;
+        pb[side + move.moveType] ^= toBit;
+        pb[side] ^= fromBit | toBit;
         break;
     }
     pos->board[from] = (uint8_t)mover;
     const int captured = saved.capturedPiece;
     pos->board[to] = (uint8_t)captured;
     if (captured) {
-        pb[captured] ^= T;
-        pb[opp] ^= T;
+        pb[captured] ^= toBit;
+        pb[opp] ^= toBit;
     }
     pos->materialScore[0] = saved.materialScore[0];
     pos->materialScore[1] = saved.materialScore[1];

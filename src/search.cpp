@@ -407,9 +407,9 @@ inline bool tablebaseDecides(SearchWorker& w, int ply, int depth, int alpha, int
 inline bool nullMoveFailsHigh(SearchWorker& w, int ply, int depth, int beta, int adjEval, int& score) {
     Position* const pos = &w.pos;
     SearchPly& e = w.stack[ply];
-    const int R = NULL_MOVE_BASE_R + depth / NULL_MOVE_DEPTH_STEP +
-                  std::min((adjEval - beta) / NULL_MOVE_EVAL_STEP, NULL_MOVE_EVAL_MAX);
-    const int nullDepth = depth - R;
+    const int nullReduction = NULL_MOVE_BASE_R + depth / NULL_MOVE_DEPTH_STEP +
+                              std::min((adjEval - beta) / NULL_MOVE_EVAL_STEP, NULL_MOVE_EVAL_MAX);
+    const int nullDepth = depth - nullReduction;
     makeNullMove(pos, e.saved);
     e.currentMove = 0;
     // The node after the pass starts with this node's killers, and writes
@@ -491,7 +491,7 @@ SingularResult singularTest(SearchWorker& w, int ply, int depth, int ttScore, bo
     const uint16_t savedNoNull = w.stack[ply + 1].noNullMove;
     w.stack[ply + 1].noNullMove = 1;
     // A picker of its own, without the hash move, ordered as the node's.
-    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, PickStage::GenerateCaptures);
+    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, PickStage::GENERATE_CAPTURES);
     picker.sortOff = nodePicker.sortOff;
     picker.quietScores = nodePicker.quietScores;
     int counted = 0;
@@ -506,7 +506,7 @@ SingularResult singularTest(SearchWorker& w, int ply, int depth, int ttScore, bo
         const int score = -alphaBeta(w, ply + 1, depth / 2 - 1, -sb, -sb + 1);
         unmakeSearchMove(w, ply, m);
         if (stopRequested()) return SINGULAR_STOPPED;
-        if (stage != PickStage::GoodCaptures && stage != PickStage::BadCaptures) counted++;
+        if (stage != PickStage::GOOD_CAPTURES && stage != PickStage::BAD_CAPTURES) counted++;
         if (score > sb) {
             exceeded = true;
             break;
@@ -520,7 +520,7 @@ SingularResult singularTest(SearchWorker& w, int ply, int depth, int ttScore, bo
 // leaves, and quiet moves every history condemns.
 inline bool prunedBeforeMaking(const Position* pos, const Histories& h, int depth, Move m, int piece,
                                PickStage stage, const Continuation& cont) {
-    if (stage == PickStage::BadCaptures && depth <= BAD_CAPTURE_DEPTH &&
+    if (stage == PickStage::BAD_CAPTURES && depth <= BAD_CAPTURE_DEPTH &&
         !exchangeAtLeast(pos, m, -BAD_CAPTURE_MARGIN * depth))
         return true;
     return depth <= HISTORY_PRUNING_DEPTH && pos->board[m.to] == EMPTY && allHistoriesNegative(h, cont, piece, m.to);
@@ -553,22 +553,22 @@ inline int extension(SearchWorker& w, int ply, Move m, int piece, bool capture, 
 // amount for depth and move number, more when the position is not improving
 // or every history condemns the move, less on the PV, for a pawn about to
 // promote, and for a killer pawn move that is passed.  The move has been made.
-inline int reduction(const SearchWorker& w, int ply, int depth, int searchedCount, bool improving, bool pvNode,
+inline int lateMoveReduction(const SearchWorker& w, int ply, int depth, int searchedCount, bool improving, bool pvNode,
                      Move m, int piece, const Continuation& cont) {
     const Position* const pos = &w.pos;
     const SearchPly& e = w.stack[ply];
     const int side = pos->sideToMove ^ 1;
-    int R = REDUCTIONS[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
-    if (allHistoriesNegative(w.histories, cont, piece, m.to)) R++;
-    if (R && pvNode) R--;
+    int plies = REDUCTIONS[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
+    if (allHistoriesNegative(w.histories, cont, piece, m.to)) plies++;
+    if (plies && pvNode) plies--;
     if (pos->board[m.to] == PAWN + side) {
-        if (R && rankOf(m.to) == seventhRank(side)) R--;
+        if (plies && rankOf(m.to) == seventhRank(side)) plies--;
         const uint32_t w = e.currentMove;
         if ((sameMove(w, e.killerMove[0]) || sameMove(w, e.killerMove[1])) &&
             !(PASSED_PAWN_SPAN[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
-            R--;
+            plies--;
     }
-    return R;
+    return plies;
 }
 
 }  // namespace
@@ -645,16 +645,16 @@ bool staticPruningDecides(SearchWorker& w, int ply, int depth, int alpha, int be
 }
 
 // 16.7 Search one move (made): the first with the full window, the others
-// with a null window, reduced by R first, and again in full when they beat
-// alpha.
-inline int searchMove(SearchWorker& w, int ply, int alpha, int beta, int newDepth, bool first, int R) {
+// with a null window, `reduction` plies shallower first, and again in full
+// when they beat alpha.
+inline int searchMove(SearchWorker& w, int ply, int alpha, int beta, int newDepth, bool first, int reduction) {
     if (first)
         return newDepth <= 0 ? -quiescence(w, ply + 1, 0, -beta, -alpha)
                              : -alphaBeta(w, ply + 1, newDepth, -beta, -alpha);
-    const int reduced = newDepth - R;
+    const int reduced = newDepth - reduction;
     int score = reduced <= 0 ? -quiescence(w, ply + 1, 0, -alpha - 1, -alpha)
                              : -alphaBeta(w, ply + 1, reduced, -alpha - 1, -alpha);
-    if (R != 0 && newDepth >= 1 && score > alpha) score = -alphaBeta(w, ply + 1, newDepth, -alpha - 1, -alpha);
+    if (reduction != 0 && newDepth >= 1 && score > alpha) score = -alphaBeta(w, ply + 1, newDepth, -alpha - 1, -alpha);
     if (score > alpha && score < beta)
         score = newDepth <= 0 ? -quiescence(w, ply + 1, newDepth, -beta, -alpha)
                               : -alphaBeta(w, ply + 1, newDepth, -beta, -alpha);
@@ -696,7 +696,7 @@ int searchMoves(SearchWorker& w, int ply, int depth, int alpha, int beta, const 
 
         // 16.2 Legality of pseudo-legal moves (evasions and the checked
         // hash move are legal already).
-        if (!n.inCheck && stage != PickStage::HashMove && !moveIsLegal(pos, m)) continue;
+        if (!n.inCheck && stage != PickStage::HASH_MOVE && !moveIsLegal(pos, m)) continue;
 
         // 16.3 Late-move pruning: once the quiet moves pass their count, the
         // rest of them are skipped, checks excepted.  Most moves that reach
@@ -704,8 +704,8 @@ int searchMoves(SearchWorker& w, int ply, int depth, int alpha, int beta, const 
         // checks is asked before it is made, and a skipped move is never made.
         if (ply > 0 &&
             (picker.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
-                                (stage == PickStage::Killer1 || stage == PickStage::Killer2 ||
-                                 stage == PickStage::CounterMove || stage == PickStage::Quiets) &&
+                                (stage == PickStage::KILLER1 || stage == PickStage::KILLER2 ||
+                                 stage == PickStage::COUNTER_MOVE || stage == PickStage::QUIETS) &&
                             searchedCount >= LATE_MOVE_COUNT[n.improving][depth])) &&
             !moveGivesCheck(pos, m)) {
             picker.lmpSkip = true;
@@ -718,15 +718,15 @@ int searchMoves(SearchWorker& w, int ply, int depth, int alpha, int beta, const 
         const bool givesCheck = pos->inCheck != 0;
 
         // 16.5 Count it (losing captures do not count towards the late moves).
-        if (stage != PickStage::BadCaptures) searchedCount++;
+        if (stage != PickStage::BAD_CAPTURES) searchedCount++;
 
         // 16.6 Extensions and 16.7 the search.
         const int newDepth =
             depth - 1 + extension(w, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
-        const int R = movesSearched > 0 && depth >= LMR_MIN_DEPTH && !capture
-                          ? reduction(w, ply, depth, searchedCount, n.improving, n.pvNode, m, piece, cont)
+        const int reduction = movesSearched > 0 && depth >= LMR_MIN_DEPTH && !capture
+                              ? lateMoveReduction(w, ply, depth, searchedCount, n.improving, n.pvNode, m, piece, cont)
                           : 0;
-        const int score = searchMove(w, ply, alpha, beta, newDepth, movesSearched == 0, R);
+        const int score = searchMove(w, ply, alpha, beta, newDepth, movesSearched == 0, reduction);
 
         // 16.8 Unmake.
         unmakeSearchMove(w, ply, m);
@@ -822,7 +822,7 @@ int alphaBeta(SearchWorker& w, int ply, int depth, int alpha, int beta) {
     }
 
     int32_t quietScores[QUIET_SCORE_CAPACITY];
-    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, hashValid ? PickStage::HashMove : PickStage::GenerateCaptures);
+    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, hashValid ? PickStage::HASH_MOVE : PickStage::GENERATE_CAPTURES);
     picker.quietScores = quietScores;
     picker.sortOff = ply == 0 && w.threadIndex % 4 == 3;
 

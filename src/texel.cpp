@@ -147,9 +147,9 @@ TexelThread::TexelThread(int i) : index(i), pos(&position) {
     // fresh memory costs more than evaluating a small share.  (Zero pages
     // that the kernel hands out lazily are no bargain either: the first pass
     // would read an entry, then write it, and fault twice.)
-    pawnHashTable.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
-    evalCache.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
-    caches = {pawnHashTable.get(), evalCache.get()};
+    pawnHashTable_.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
+    evalCache_.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
+    caches = {pawnHashTable_.get(), evalCache_.get()};
     startThread(thread, [this] { idleLoop(); });
 }
 
@@ -161,10 +161,10 @@ void TexelThread::idleLoop() {
 }
 
 void TexelThread::sumSquaredErrors() {
-    if (!tablesCleared) {
-        std::memset(static_cast<void*>(pawnHashTable.get()), 0, PAWN_HASH_ENTRIES * sizeof(PawnHashEntry));
-        std::memset(static_cast<void*>(evalCache.get()), 0, EVAL_CACHE_ENTRIES * sizeof(EvalCacheEntry));
-        tablesCleared = true;
+    if (!tablesCleared_) {
+        std::memset(static_cast<void*>(pawnHashTable_.get()), 0, PAWN_HASH_ENTRIES * sizeof(PawnHashEntry));
+        std::memset(static_cast<void*>(evalCache_.get()), 0, EVAL_CACHE_ENTRIES * sizeof(EvalCacheEntry));
+        tablesCleared_ = true;
     }
     double sum = 0.0;
     for (const TexelPosition& p : positions) {

@@ -49,9 +49,9 @@ class TexelThread : public ThreadParking {
     EvalCaches caches;
 
   private:
-    std::unique_ptr<PawnHashEntry[]> pawnHashTable;
-    std::unique_ptr<EvalCacheEntry[]> evalCache;
-    bool tablesCleared = false;
+    std::unique_ptr<PawnHashEntry[]> pawnHashTable_;
+    std::unique_ptr<EvalCacheEntry[]> evalCache_;
+    bool tablesCleared_ = false;
 
     void idleLoop();
 };

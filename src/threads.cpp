@@ -46,26 +46,26 @@ constexpr int MATE_PROOF_LONGEST = 16;
 class MateProof {
   public:
     // Works on `w`'s position, its move buffer and its stack's saved states.
-    explicit MateProof(SearchWorker& w) : pos(&w.pos), stack(w.stack) {}
+    explicit MateProof(SearchWorker& w) : pos_(&w.pos), stack_(w.stack) {}
 
     // Does the side to move mate within n of its moves?
     ProofResult mates(int ply, int n) {
         if (!visit()) return PROOF_UNKNOWN;
         Move* const start = legalMoves(ply);
-        Move* const end = stack[ply + 1].moveList;
+        Move* const end = stack_[ply + 1].moveList;
         bool unknown = false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, *m, stack[ply].saved);
-            const bool check = sideInCheck(pos, pos->sideToMove);
+            makeMove(pos_, *m, stack_[ply].saved);
+            const bool check = sideInCheck(pos_, pos_->sideToMove);
             // The last move of the mate must give check.
             const ProofResult r = n == 1 && !check ? PROOF_FAILED : defenderLoses(ply + 1, n, check);
-            unmakeMove(pos, *m, stack[ply].saved);
+            unmakeMove(pos_, *m, stack_[ply].saved);
             if (r == PROOF_FOUND) {
                 if (ply == 0) firstMove = {m->from, m->to, m->moveType, 0};
                 return PROOF_FOUND;
             }
             if (r == PROOF_UNKNOWN) unknown = true;
-            if (exhausted) return PROOF_UNKNOWN;
+            if (exhausted_) return PROOF_UNKNOWN;
         }
         return unknown ? PROOF_UNKNOWN : PROOF_FAILED;
     }
@@ -75,16 +75,16 @@ class MateProof {
     ProofResult isMated(int ply, int n) {
         if (!visit()) return PROOF_UNKNOWN;
         Move* const start = legalMoves(ply);
-        Move* const end = stack[ply + 1].moveList;
+        Move* const end = stack_[ply + 1].moveList;
         if (start == end) return PROOF_FAILED;
         bool unknown = false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, *m, stack[ply].saved);
+            makeMove(pos_, *m, stack_[ply].saved);
             const ProofResult r = mates(ply + 1, n);
-            unmakeMove(pos, *m, stack[ply].saved);
+            unmakeMove(pos_, *m, stack_[ply].saved);
             if (r == PROOF_FAILED) return PROOF_FAILED;
             if (r == PROOF_UNKNOWN) unknown = true;
-            if (exhausted) return PROOF_UNKNOWN;
+            if (exhausted_) return PROOF_UNKNOWN;
         }
         return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
     }
@@ -96,17 +96,17 @@ class MateProof {
     ProofResult defenderLoses(int ply, int n, bool inCheck) {
         if (!visit()) return PROOF_UNKNOWN;
         Move* const start = legalMoves(ply);
-        Move* const end = stack[ply + 1].moveList;
+        Move* const end = stack_[ply + 1].moveList;
         if (start == end) return inCheck ? PROOF_FOUND : PROOF_FAILED;
         if (n == 1) return PROOF_FAILED;
         bool unknown = false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, *m, stack[ply].saved);
+            makeMove(pos_, *m, stack_[ply].saved);
             const ProofResult r = mates(ply + 1, n - 1);
-            unmakeMove(pos, *m, stack[ply].saved);
+            unmakeMove(pos_, *m, stack_[ply].saved);
             if (r == PROOF_FAILED) return PROOF_FAILED;
             if (r == PROOF_UNKNOWN) unknown = true;
-            if (exhausted) return PROOF_UNKNOWN;
+            if (exhausted_) return PROOF_UNKNOWN;
         }
         return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
     }
@@ -114,10 +114,10 @@ class MateProof {
     // The legal moves of the ply, the table's move first (it is the search's
     // best guess for either side).  They end where the next ply's begin.
     Move* legalMoves(int ply) {
-        Move* const start = stack[ply].moveList;
-        Move* const end = generateMovesLegal(pos, start);
-        stack[ply + 1].moveList = end;
-        const uint32_t hashMove = ttPeekMove(pos->hashKey);
+        Move* const start = stack_[ply].moveList;
+        Move* const end = generateMovesLegal(pos_, start);
+        stack_[ply + 1].moveList = end;
+        const uint32_t hashMove = ttPeekMove(pos_->hashKey);
         if (hashMove)
             for (Move* m = start; m < end; m++)
                 if (sameMove(moveToWord(*m), hashMove)) {
@@ -130,17 +130,17 @@ class MateProof {
     // Count a position; false once the budget is spent or the search must
     // stop (a "stop", or the hard time limit).
     bool visit() {
-        if (exhausted) return false;
-        if (++visited > MATE_PROOF_BUDGET) exhausted = true;
-        if ((visited & 1023) == 0 && (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
-            exhausted = true;
-        return !exhausted;
+        if (exhausted_) return false;
+        if (++visited_ > MATE_PROOF_BUDGET) exhausted_ = true;
+        if ((visited_ & 1023) == 0 && (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
+            exhausted_ = true;
+        return !exhausted_;
     }
 
-    Position* pos;
-    SearchPly* stack;
-    uint64_t visited = 0;
-    bool exhausted = false;
+    Position* pos_;
+    SearchPly* stack_;
+    uint64_t visited_ = 0;
+    bool exhausted_ = false;
 };
 
 // The mate a root score claims, in moves (negative: the side to move is

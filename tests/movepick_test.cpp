@@ -26,10 +26,10 @@ void checkPicker(SearchWorker& w, int ply, const std::string& where) {
     e.killerMove[0] = words[words.size() / 2];
     e.killerMove[1] = words.size() > 2 ? words.back() : 0;  // the search keeps two different killers
     pos->inCheck = sideInCheck(pos, pos->sideToMove);
-    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, PickStage::HashMove);
+    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, PickStage::HASH_MOVE);
     std::multiset<uint32_t> legal, seen;
     for (uint32_t word : words) legal.insert(word & 0xffffff);
-    PickStage stage, last = PickStage::HashMove;
+    PickStage stage, last = PickStage::HASH_MOVE;
     while (Move* m = picker.next(&stage)) {
         EXPECT_GE(stage, last) << where;
         last = stage;
@@ -61,12 +61,12 @@ TEST(MovePicker, EveryLegalMoveOnce) {
 std::vector<uint32_t> quietOrder(SearchWorker& w, int32_t* buffer) {
     SearchPly& e = w.stack[0];
     e.hashMove = e.killerMove[0] = e.killerMove[1] = 0;
-    MovePicker picker(&w.pos, w.histories, &e, 0, 0, PickStage::GenerateCaptures);
+    MovePicker picker(&w.pos, w.histories, &e, 0, 0, PickStage::GENERATE_CAPTURES);
     picker.quietScores = buffer;
     std::vector<uint32_t> order;
     PickStage stage;
     while (Move* m = picker.next(&stage)) {
-        if (stage != PickStage::Quiets) continue;
+        if (stage != PickStage::QUIETS) continue;
         order.push_back(moveToWord(*m));
         if (order.size() == 5) {  // a cut-off below raises this move's history
             const Move last = picker.listEnd()[-1];

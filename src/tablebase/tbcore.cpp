@@ -180,7 +180,7 @@ constexpr BinomialTable makeBinomial() {
 }
 
 constexpr BinomialTable BINOMIAL_TABLE = makeBinomial();
-constexpr const uint32_t (&BINOMIAL)[5][64] = BINOMIAL_TABLE.v;
+constexpr const uint32_t (&BINOMIAL)[5][64] = BINOMIAL_TABLE.v;  // NOLINT(readability-identifier-naming): a constant table
 
 // The leading pawns of a pawn table, i + 1 of them with the leading one on
 // file f (a-d), whose sub-table is file f's own: PAWN_INDEX[i][6 * f + r] is
@@ -209,8 +209,8 @@ constexpr PawnIndexTables makePawnIndex() {
 }
 
 constexpr PawnIndexTables PAWN_INDEX_TABLES = makePawnIndex();
-constexpr const uint32_t (&PAWN_INDEX)[5][24] = PAWN_INDEX_TABLES.index;
-constexpr const uint32_t (&PAWN_FACTOR)[5][4] = PAWN_INDEX_TABLES.factor;
+constexpr const uint32_t (&PAWN_INDEX)[5][24] = PAWN_INDEX_TABLES.index;  // NOLINT(readability-identifier-naming): a constant table
+constexpr const uint32_t (&PAWN_FACTOR)[5][4] = PAWN_INDEX_TABLES.factor;  // NOLINT(readability-identifier-naming): a constant table
 
 static_assert(BINOMIAL[0][63] == 63 && BINOMIAL[1][4] == 6 && BINOMIAL[4][63] == 7028847, "binomials");
 static_assert(PAWN_FACTOR[0][0] == 6 && PAWN_INDEX[0][23] == 5, "one leading pawn: one index per square of its file");
@@ -748,56 +748,56 @@ void initTablebases(const char* path) {
         start = end + 1;
     }
 
-    constexpr char PIECE_LETTERS[] = {'K', 'Q', 'R', 'B', 'N', 'P'};
+    constexpr char pieceLetters[] = {'K', 'Q', 'R', 'B', 'N', 'P'};
     char name[16];
     for (int i = 1; i < 6; i++) {
-        std::snprintf(name, sizeof name, "K%cvK", PIECE_LETTERS[i]);
+        std::snprintf(name, sizeof name, "K%cvK", pieceLetters[i]);
         initTb(name);
     }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++) {
-            std::snprintf(name, sizeof name, "K%cvK%c", PIECE_LETTERS[i], PIECE_LETTERS[j]);
+            std::snprintf(name, sizeof name, "K%cvK%c", pieceLetters[i], pieceLetters[j]);
             initTb(name);
         }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++) {
-            std::snprintf(name, sizeof name, "K%c%cvK", PIECE_LETTERS[i], PIECE_LETTERS[j]);
+            std::snprintf(name, sizeof name, "K%c%cvK", pieceLetters[i], pieceLetters[j]);
             initTb(name);
         }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = 1; k < 6; k++) {
-                std::snprintf(name, sizeof name, "K%c%cvK%c", PIECE_LETTERS[i], PIECE_LETTERS[j], PIECE_LETTERS[k]);
+                std::snprintf(name, sizeof name, "K%c%cvK%c", pieceLetters[i], pieceLetters[j], pieceLetters[k]);
                 initTb(name);
             }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++) {
-                std::snprintf(name, sizeof name, "K%c%c%cvK", PIECE_LETTERS[i], PIECE_LETTERS[j], PIECE_LETTERS[k]);
+                std::snprintf(name, sizeof name, "K%c%c%cvK", pieceLetters[i], pieceLetters[j], pieceLetters[k]);
                 initTb(name);
             }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = i; k < 6; k++)
                 for (int l = (i == k) ? j : k; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%cvK%c%c", PIECE_LETTERS[i], PIECE_LETTERS[j],
-                                  PIECE_LETTERS[k], PIECE_LETTERS[l]);
+                    std::snprintf(name, sizeof name, "K%c%cvK%c%c", pieceLetters[i], pieceLetters[j],
+                                  pieceLetters[k], pieceLetters[l]);
                     initTb(name);
                 }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++)
                 for (int l = 1; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%c%cvK%c", PIECE_LETTERS[i], PIECE_LETTERS[j],
-                                  PIECE_LETTERS[k], PIECE_LETTERS[l]);
+                    std::snprintf(name, sizeof name, "K%c%c%cvK%c", pieceLetters[i], pieceLetters[j],
+                                  pieceLetters[k], pieceLetters[l]);
                     initTb(name);
                 }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++)
                 for (int l = k; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%c%c%cvK", PIECE_LETTERS[i], PIECE_LETTERS[j],
-                                  PIECE_LETTERS[k], PIECE_LETTERS[l]);
+                    std::snprintf(name, sizeof name, "K%c%c%c%cvK", pieceLetters[i], pieceLetters[j],
+                                  pieceLetters[k], pieceLetters[l]);
                     initTb(name);
                 }
 

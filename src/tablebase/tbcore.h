@@ -118,9 +118,9 @@ extern RegistrySlot registry[1 << REGISTRY_INDEX_BITS][REGISTRY_BUCKET_SLOTS];
 extern DtzCacheSlot dtzCache[DTZ_ENTRIES];
 
 // Index tables.
-extern const uint8_t (&FLAP)[64];
+extern const uint8_t (&FLAP)[64];  // NOLINT(readability-identifier-naming): a constant table
 extern const uint8_t FILE_TO_FILE[8];
-extern const int16_t (&KK_INDEX)[10][64];
+extern const int16_t (&KK_INDEX)[10][64];  // NOLINT(readability-identifier-naming): a constant table
 
 extern const uint64_t MATERIAL_MULTIPLIER[2][5];  // [colour][Q R B N P]
 
