@@ -28,7 +28,7 @@
 # and makes the same program in three steps: it compiles it with
 # instrumentation, runs its "bench" to count which branches are taken and
 # which functions are hot, then compiles it again from those counts with
-# link-time optimisation.  The search runs about a tenth fewer instructions;
+# link-time optimisation.  The search runs about 8% fewer instructions;
 # it visits the same nodes and plays the same moves.  The build machine must
 # be able to run the program (not with a cross compiler).  With g++ the
 # counts are kept beside the objects in BUILDDIR/pgo; with clang++ they are
