@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "eval.h"
-#include "uci.h"
 #include "search.h"
+#include "uci.h"
 
 namespace {
 PawnHashEntry pawnHash[PAWN_HASH_ENTRIES];

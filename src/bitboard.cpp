@@ -11,11 +11,11 @@ SliderLookup bishopLookup[64];
 uint64_t rookAttackTable[102400];
 uint64_t bishopAttackTable[5248];
 
-
 // Multipliers that the magic search below finds with the C library's rand()
 // from its initial state.  Start-up tries each stored multiplier first (one
 // pass over the square's subsets) and searches only when it does not fit,
 // which keeps start-up fast while computing exactly the same tables.
+// clang-format off
 const uint64_t ROOK_MAGICS[64] = {
     0x4080001421400080ULL, 0x05c0041000200040ULL, 0x0100294100102000ULL, 0x020008a040120004ULL,
     0x1080080180040022ULL, 0x0200080122002410ULL, 0x2100030000820014ULL, 0x4080002280005100ULL,
@@ -34,6 +34,8 @@ const uint64_t ROOK_MAGICS[64] = {
     0x0000248004104101ULL, 0x0000460010810022ULL, 0x0008102000400905ULL, 0x1000081001002105ULL,
     0x0001002410024801ULL, 0x1102000110040802ULL, 0x0000008902083004ULL, 0x0000010400209142ULL,
 };
+// clang-format on
+// clang-format off
 const uint64_t BISHOP_MAGICS[64] = {
     0x0404200801003080ULL, 0x0096020202020000ULL, 0x00040820810a0010ULL, 0x0208084102008080ULL,
     0x8011104040005000ULL, 0x8002180404010100ULL, 0x0040420804400180ULL, 0x0010a10050042000ULL,
@@ -52,6 +54,7 @@ const uint64_t BISHOP_MAGICS[64] = {
     0x1000104424200800ULL, 0x0080410082108200ULL, 0x0020004101080620ULL, 0x2100020200208808ULL,
     0x00014000101a0600ULL, 0x0040206810010200ULL, 0x0000080288082500ULL, 0x0008200a82020020ULL,
 };
+// clang-format on
 
 namespace {
 

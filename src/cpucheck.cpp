@@ -89,7 +89,8 @@ void checkProcessor(const char* argv0) {
     char program[128];
     platform::programName(argv0, program, sizeof program);
     char message[256];
-    if (!cpuMismatchMessage(program[0] ? program : PROGRAM_NAME, REQUIRED_FEATURES, cpuFeaturesPresent(), message, sizeof message))
+    if (!cpuMismatchMessage(program[0] ? program : PROGRAM_NAME, REQUIRED_FEATURES, cpuFeaturesPresent(), message,
+                            sizeof message))
         return;
     platform::failAtStart(message);
 }

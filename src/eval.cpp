@@ -13,21 +13,27 @@
 
 namespace {
 
-const int32_t PAWN_ISOLATED[8] = {S(6, 1), S(-6, -8), S(-9, -7), S(-9, -11), S(-13, -11), S(-3, -6), S(-4, -7), S(-5, 5)};
+const int32_t PAWN_ISOLATED[8] = {S(6, 1),     S(-6, -8), S(-9, -7), S(-9, -11),
+                                  S(-13, -11), S(-3, -6), S(-4, -7), S(-5, 5)};
 
-const int32_t PAWN_DOUBLED[8] = {S(-38, -37), S(-7, -14), S(-18, -24), S(-22, -19), S(-23, -18), S(-22, -18), S(-9, -21), S(-23, -44)};
+const int32_t PAWN_DOUBLED[8] = {S(-38, -37), S(-7, -14),  S(-18, -24), S(-22, -19),
+                                 S(-23, -18), S(-22, -18), S(-9, -21),  S(-23, -44)};
 
-const int32_t PAWN_BACKWARD[8] = {S(-10, -10), S(-15, -12), S(-16, -13), S(-16, -9), S(-16, -13), S(-14, -10), S(-17, -9), S(3, -10)};
+const int32_t PAWN_BACKWARD[8] = {S(-10, -10), S(-15, -12), S(-16, -13), S(-16, -9),
+                                  S(-16, -13), S(-14, -10), S(-17, -9),  S(3, -10)};
 
 const int32_t PAWN_CONNECTED[8] = {S(0, 0), S(0, 0), S(13, 13), S(11, 9), S(17, 17), S(49, 37), S(125, 48), S(0, 0)};
 
 const int32_t PAWN_NEIGHBOUR[8] = {S(0, 0), S(1, 0), S(7, 2), S(12, 2), S(23, 13), S(64, 59), S(111, 121), S(0, 0)};
 
-const int32_t PASSED_OWN_KING_DISTANCE[8] = {S(0, 0), S(0, -2), S(0, -4), S(0, -8), S(0, -12), S(0, -20), S(0, -25), S(0, 0)};
+const int32_t PASSED_OWN_KING_DISTANCE[8] = {S(0, 0),   S(0, -2),  S(0, -4),  S(0, -8),
+                                             S(0, -12), S(0, -20), S(0, -25), S(0, 0)};
 
-const int32_t PASSED_ENEMY_KING_DISTANCE[8] = {S(0, 0), S(0, 2), S(0, 4), S(0, 8), S(0, 18), S(0, 40), S(0, 39), S(0, 0)};
+const int32_t PASSED_ENEMY_KING_DISTANCE[8] = {S(0, 0),  S(0, 2),  S(0, 4),  S(0, 8),
+                                               S(0, 18), S(0, 40), S(0, 39), S(0, 0)};
 
-const int32_t PAWN_CANDIDATE[2][8] = {{S(0, 0), S(-36, 2), S(-15, -7), S(-1, 28), S(29, 30), S(64, 15), S(0, 0), S(0, 0)},
+const int32_t PAWN_CANDIDATE[2][8] = {
+    {S(0, 0), S(-36, 2), S(-15, -7), S(-1, 28), S(29, 30), S(64, 15), S(0, 0), S(0, 0)},
     {S(0, 0), S(-20, 9), S(-5, 17), S(1, 31), S(18, 39), S(27, 81), S(0, 0), S(0, 0)}};
 
 const int32_t OUTPOST_KNIGHT[2] = {S(3, -5), S(31, 15)};
@@ -36,16 +42,27 @@ const int32_t OUTPOST_BISHOP[2] = {S(3, 3), S(34, 9)};
 
 const int32_t ROOK_OPEN_FILE[2] = {S(13, 14), S(31, 10)};
 
-const int32_t SPACE[20] = {S(0, 0), S(0, 0), S(83, -1), S(62, -3), S(30, -4), S(15, -3), S(1, -3), S(-6, -2), S(-11, -1), S(-14, 1), S(-13, 2), S(-12, 6), S(-9, 8), S(-7, 16), S(-4, 17), S(-1, 41), S(0, 58), S(0, 0), S(0, 0), S(0, 0)};
+const int32_t SPACE[20] = {S(0, 0),   S(0, 0),    S(83, -1), S(62, -3), S(30, -4), S(15, -3), S(1, -3),
+                           S(-6, -2), S(-11, -1), S(-14, 1), S(-13, 2), S(-12, 6), S(-9, 8),  S(-7, 16),
+                           S(-4, 17), S(-1, 41),  S(0, 58),  S(0, 0),   S(0, 0),   S(0, 0)};
 
-const int32_t MOBILITY_KNIGHT[12] = {S(-34, -11), S(-30, -12), S(-7, 20), S(2, 32), S(13, 40), S(18, 49), S(25, 52), S(34, 52), S(42, 48), S(0, 0), S(0, 0), S(0, 0)};
+const int32_t MOBILITY_KNIGHT[12] = {S(-34, -11), S(-30, -12), S(-7, 20), S(2, 32), S(13, 40), S(18, 49),
+                                     S(25, 52),   S(34, 52),   S(42, 48), S(0, 0),  S(0, 0),   S(0, 0)};
 
-const int32_t MOBILITY_BISHOP[16] = {S(-65, -32), S(-45, -30), S(-31, 1), S(-21, 19), S(-10, 24), S(-2, 34), S(2, 40), S(6, 45), S(9, 47), S(10, 51), S(12, 49), S(25, 44), S(32, 48), S(46, 46), S(0, 0), S(0, 0)};
+const int32_t MOBILITY_BISHOP[16] = {S(-65, -32), S(-45, -30), S(-31, 1), S(-21, 19), S(-10, 24), S(-2, 34),
+                                     S(2, 40),    S(6, 45),    S(9, 47),  S(10, 51),  S(12, 49),  S(25, 44),
+                                     S(32, 48),   S(46, 46),   S(0, 0),   S(0, 0)};
 
-const int32_t MOBILITY_ROOK[16] = {S(-42, -40), S(-47, -5), S(-9, -9), S(4, 4), S(9, 14), S(8, 23), S(8, 31), S(12, 33), S(16, 35), S(19, 40), S(19, 46), S(21, 50), S(22, 53), S(26, 52), S(26, 49), S(0, 0)};
+const int32_t MOBILITY_ROOK[16] = {S(-42, -40), S(-47, -5), S(-9, -9), S(4, 4),   S(9, 14),  S(8, 23),
+                                   S(8, 31),    S(12, 33),  S(16, 35), S(19, 40), S(19, 46), S(21, 50),
+                                   S(22, 53),   S(26, 52),  S(26, 49), S(0, 0)};
 
-const int32_t MOBILITY_QUEEN[28] = {S(-6, -1), S(3, 5), S(-25, 10), S(-44, -2), S(-36, -41), S(-28, -7), S(-18, -31), S(-16, 3), S(-14, 17), S(-12, 28), S(-10, 34), S(-8, 43), S(-8, 58), S(-4, 55), S(-3, 64), S(-1, 70), S(-2, 77), S(2, 79), S(-4, 84), S(5, 78), S(7, 78), S(1, 85), S(11, 73), S(12, 66), S(3, 68), S(72, 41), S(30, 25), S(115, 81)};
+const int32_t MOBILITY_QUEEN[28] = {S(-6, -1), S(3, 5),    S(-25, 10), S(-44, -2), S(-36, -41), S(-28, -7), S(-18, -31),
+                                    S(-16, 3), S(-14, 17), S(-12, 28), S(-10, 34), S(-8, 43),   S(-8, 58),  S(-4, 55),
+                                    S(-3, 64), S(-1, 70),  S(-2, 77),  S(2, 79),   S(-4, 84),   S(5, 78),   S(7, 78),
+                                    S(1, 85),  S(11, 73),  S(12, 66),  S(3, 68),   S(72, 41),   S(30, 25),  S(115, 81)};
 
+// clang-format off
 const int32_t PAWN_PASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(105, 17), S(86, 40), S(108, 52), S(142, 36), S(117, 42), S(137, 39), S(48, 62), S(48, 37),
     S(42, 54), S(72, 71), S(63, 63), S(56, 40), S(63, 45), S(69, 69), S(37, 80), S(4, 75),
@@ -54,7 +71,9 @@ const int32_t PAWN_PASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(
     S(-21, 10), S(-12, 13), S(-9, 4), S(-13, 3), S(-11, -2), S(-17, -2), S(-15, 11), S(-12, 0),
     S(-27, 1), S(-12, 2), S(-13, -6), S(-14, 0), S(2, -19), S(-7, -13), S(-1, -10), S(-2, -8),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
+// clang-format on
 
+// clang-format off
 const int32_t PAWN_SHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(51, 0), S(57, 0), S(112, 0), S(86, 0), S(69, 0), S(68, 0), S(49, 0), S(64, 0),
     S(60, 0), S(102, 0), S(55, 0), S(95, 0), S(50, 0), S(40, 0), S(57, 0), S(9, 0),
@@ -63,6 +82,7 @@ const int32_t PAWN_SHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(
     S(21, 0), S(33, 0), S(-1, 0), S(3, 0), S(10, 0), S(-1, 0), S(12, 0), S(20, 0),
     S(22, 0), S(47, 0), S(31, 0), S(6, 0), S(2, 0), S(30, 0), S(13, 0), S(12, 0),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
+// clang-format on
 
 // Without an enemy queen the king shelter is divided by this.
 constexpr int SHELTER_NO_ENEMY_QUEEN_DIVISOR = 2;
@@ -241,7 +261,6 @@ constexpr uint64_t FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
 
 enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
 
-
 // Rank r (0 = own first rank) as seen from colour C.
 template <int C>
 constexpr uint64_t relativeRank(int r) {
@@ -404,7 +423,7 @@ inline void pinSets(EvalState& st) {
     const int k = st.kingSq[K];
     const uint64_t* pb = st.pb;
     uint64_t snipers = (ROOK_RAYS[k] & (pb[ROOK + them] | pb[QUEEN + them])) |
-                  (BISHOP_RAYS[k] & (pb[BISHOP + them] | pb[QUEEN + them]));
+                       (BISHOP_RAYS[k] & (pb[BISHOP + them] | pb[QUEEN + them]));
     while (snipers) {
         const int s = popLsb(snipers);
         const uint64_t between = BETWEEN_SQUARES[k][s] & st.occupied;
@@ -446,7 +465,7 @@ inline void pieceTerms(EvalState& st, int32_t& pieceSum, int32_t& mobilitySum, i
     constexpr int32_t pinnedFree = PINNED[slot];
     constexpr int32_t discoverer = DISCOVERED_ATTACKER[slot];
     constexpr int zoneWeight = Kind == QUEEN ? KD_ZONE_QUEEN_WEIGHT : KD_ZONE_ATTACKER_WEIGHT;
-    const int32_t* mobility = Kind == KNIGHT ? MOBILITY_KNIGHT
+    const int32_t* mobility = Kind == KNIGHT   ? MOBILITY_KNIGHT
                               : Kind == BISHOP ? MOBILITY_BISHOP
                               : Kind == ROOK   ? MOBILITY_ROOK
                                                : MOBILITY_QUEEN;
@@ -456,9 +475,9 @@ inline void pieceTerms(EvalState& st, int32_t& pieceSum, int32_t& mobilitySum, i
     const uint64_t kingRingThem = KING_ATTACKS[st.kingSq[them]];
     // The enemy king is still on its own first two ranks: the seventh rank bites.
     const uint64_t seventh = (Kind == ROOK || Kind == QUEEN) &&
-                                (pb[KING + them] & (relativeRank<them>(0) | relativeRank<them>(1)))
-                            ? relativeRank<C>(6)
-                            : 0;
+                                     (pb[KING + them] & (relativeRank<them>(0) | relativeRank<them>(1)))
+                                 ? relativeRank<C>(6)
+                                 : 0;
     const int32_t before = pieceSum;
 
     uint64_t b = pb[Kind + C];
@@ -571,13 +590,13 @@ int32_t threatLoop(const EvalState& st, int32_t mobilitySum, EvalTrace* tr) {
 
     // Space: safe squares behind the own pawns on the central files.
     const uint64_t behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
-                                  : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
+                                       : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
     sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[them]) * SPACE[popcount(own)];
 
     // A safe pawn push that would hit an enemy man.
     const uint64_t pushTargets = safePushes & ~st.pawnAttacks[them];
     const uint64_t pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
-                            ~st.pawnAttacks[C] & pb[them];
+                                 ~st.pawnAttacks[C] & pb[them];
     sum += popcount(pushThreats) * PAWN_PUSH_THREAT;
 
     if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += PAWNLESS_KING_FLANK;
@@ -590,7 +609,7 @@ int32_t threatLoop(const EvalState& st, int32_t mobilitySum, EvalTrace* tr) {
     sum += popcount(minors & enemyMinorAttacks) * MINOR_ATTACKED_BY_MINOR;
     sum += popcount(minors & st.pawnAttacks[them]) * MINOR_ATTACKED_BY_PAWN;
     const uint64_t weak = (st.attacksTwice[them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
-                     (st.attacks[them] & ~st.attacks[C]);
+                          (st.attacks[them] & ~st.attacks[C]);
     sum += popcount(pawns & weak & ~st.pawnAttacks[them]) * WEAK_PAWN;
     sum += popcount(minors & weak & (st.attackedBy[them][AB_QUEEN] | st.attackedBy[them][AB_ROOK])) *
            WEAK_MINOR_ATTACKED_BY_MAJOR;
@@ -604,7 +623,7 @@ int32_t threatLoop(const EvalState& st, int32_t mobilitySum, EvalTrace* tr) {
         const uint64_t zone = st.kingZone[C];
         const uint64_t flank = KING_FLANK_FILES[fileOf(k)] & st.attacks[them] & RANKS_1_TO_5[C];
         const uint64_t kingWeak = st.attacks[them] & ~st.attacksTwice[C] &
-                             (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
+                                  (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
         const uint64_t safe = ~pb[them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[them]));
         const uint64_t occ = st.occupied & ~queens;
         const uint64_t rookRays = rookAttacks(k, occ);
@@ -664,7 +683,7 @@ int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
 
     const int p = clampInt(pos->gamePhase, PHASE_END_GAME, PHASE_MIDDLE_GAME);
     int32_t total = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
-                pos->pieceSquareSum[BLACK];
+                    pos->pieceSquareSum[BLACK];
 
     // Pawn structure, through the pawn hash.
     if constexpr (Trace) {

@@ -35,23 +35,23 @@ constexpr int EVAL_CACHE_ENTRIES = 65536;
 struct EvalTrace {
     int32_t material[2];
     int32_t pieceSquare[2];
-    int32_t pawns[2];       // pawn structure and pawn storm
-    int32_t shelter[2];     // pawns in front of the own king
-    int32_t pieces[2];      // pins, outposts, open files, seventh rank, ...
+    int32_t pawns[2];    // pawn structure and pawn storm
+    int32_t shelter[2];  // pawns in front of the own king
+    int32_t pieces[2];   // pins, outposts, open files, seventh rank, ...
     int32_t mobility[2];
-    int32_t threats[2];     // pushes, space, threats against own men
-    int32_t kingDanger[2];  // the (negative) king-danger penalty
-    int kingDangerValue[2]; // kd before squaring; 0 when not computed
+    int32_t threats[2];      // pushes, space, threats against own men
+    int32_t kingDanger[2];   // the (negative) king-danger penalty
+    int kingDangerValue[2];  // kd before squaring; 0 when not computed
     bool kingDangerComputed[2];
     int32_t bishopPair[2];
-    int32_t total;          // T: everything before tempo and complexity
-    int complexity;         // C
-    int complexityEg;       // what C did to the end-game half
+    int32_t total;     // T: everything before tempo and complexity
+    int complexity;    // C
+    int complexityEg;  // what C did to the end-game half
     int32_t tempo;
-    int gamePhase;          // the position's phase sum
-    int phase;              // the same clamped to the blend's range
-    int mg, eg;             // final halves that are blended
-    int score;              // White's view
+    int gamePhase;  // the position's phase sum
+    int phase;      // the same clamped to the blend's range
+    int mg, eg;     // final halves that are blended
+    int score;      // White's view
 };
 
 // The caches of the evaluation; each search thread owns its own, and the

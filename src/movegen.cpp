@@ -30,8 +30,8 @@ inline Move* addPromotions(Move* list, int from, int to, int score) {
 
 // Pawn captures in one direction (delta 9 or 7 from the mover's point of
 // view): promotions on the last rank first, then the ordinary captures.
-inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, int delta, int side,
-                                  bool evasionScores, bool queenOnly = false) {
+inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, int delta, int side, bool evasionScores,
+                            bool queenOnly = false) {
     const int back = side == WHITE ? -delta : delta;
     uint64_t promo = targets & (RANK_8 | RANK_1);
     uint64_t plain = targets & ~(RANK_8 | RANK_1);
@@ -47,8 +47,12 @@ inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, i
     return list;
 }
 
-inline uint64_t shiftNine(uint64_t pawns, int side) { return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H; }
-inline uint64_t shiftSeven(uint64_t pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
+inline uint64_t shiftNine(uint64_t pawns, int side) {
+    return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H;
+}
+inline uint64_t shiftSeven(uint64_t pawns, int side) {
+    return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A;
+}
 inline uint64_t shiftForward(uint64_t b, int side) { return side == WHITE ? b << 8 : b >> 8; }
 
 // The men of `side` that are not pinned to their king, and every square
@@ -59,7 +63,7 @@ inline uint64_t notPinnedMen(const Position* pos, int side) {
     const int k = lsb(pb[KING + side]);
     const uint64_t occ = pb[0] | pb[1];
     uint64_t snipers = (BISHOP_RAYS[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+                       (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
     uint64_t pinned = 0;
     while (snipers) {
         int s = popLsb(snipers);
@@ -115,7 +119,9 @@ class MoveWriter {
     void pawnCaptures(uint64_t targets, int delta, int side, bool queenOnly) {
         list = pawnCapturesTo(list, pos_, targets, delta, side, false, queenOnly);
     }
-    void captures(int from, int offset, uint64_t targets) { list = emitCaptures(list, from, offset, targets, pos_->board); }
+    void captures(int from, int offset, uint64_t targets) {
+        list = emitCaptures(list, from, offset, targets, pos_->board);
+    }
     void kingCaptures(int from, uint64_t targets) { captures(from, 12, targets); }
     void enPassant(int from, int to) { list = addMove(list, from, to, MT_ENPASSANT, 14); }
     // Pawn pushes onto the last rank, each to the four pieces.
@@ -139,9 +145,13 @@ class MoveWriter {
     // The attack set of a slider; the quiet generator asks again for the
     // sets the capture generator has used.
     template <int Kind>
-    static uint64_t attacks(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
+    static uint64_t attacks(int from, uint64_t occ) {
+        return sliderAttacks<Kind>(from, occ);
+    }
     template <int Kind>
-    static uint64_t attacksAgain(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
+    static uint64_t attacksAgain(int from, uint64_t occ) {
+        return sliderAttacks<Kind>(from, occ);
+    }
 
   private:
     const Position* pos_;
@@ -168,9 +178,7 @@ class MoveCounter {
     void pawnCaptures(uint64_t targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
     void captures(int from, int, uint64_t targets) { count += popcount(targets & along(from)); }
     void kingCaptures(int from, uint64_t targets) { kingQuiets(from, targets); }
-    void enPassant(int from, int to) {
-        count += moveIsLegal(pos_, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
-    }
+    void enPassant(int from, int to) { count += moveIsLegal(pos_, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14}); }
     void promotionPushes(uint64_t targets, int back) { pawnMoves(targets, back); }
     void pushes(uint64_t targets, int back, int) { pawnMoves(targets, back); }
     void castle(int from, int to, int) { count += kingMayGo(from, to); }
@@ -181,9 +189,13 @@ class MoveCounter {
     // The capture and the quiet pass of one position walk the same sliders
     // in the same order: the second takes the sets the first looked up.
     template <int Kind>
-    uint64_t attacks(int from, uint64_t occ) { return sliderSets_[setsStored_++] = sliderAttacks<Kind>(from, occ); }
+    uint64_t attacks(int from, uint64_t occ) {
+        return sliderSets_[setsStored_++] = sliderAttacks<Kind>(from, occ);
+    }
     template <int Kind>
-    uint64_t attacksAgain(int, uint64_t) { return sliderSets_[setsUsed_++]; }
+    uint64_t attacksAgain(int, uint64_t) {
+        return sliderSets_[setsUsed_++];
+    }
 
   private:
     // The squares a man on `from` may move to as far as pins go.
@@ -289,8 +301,7 @@ Emit quietsOf(Emit out, const Position* pos) {
         constexpr int home = Side == WHITE ? E1 : E8;
         constexpr uint8_t kingSide = Side == WHITE ? WHITE_OO : BLACK_OO;
         constexpr uint8_t queenSide = Side == WHITE ? WHITE_OOO : BLACK_OOO;
-        if ((rights & kingSide) && !(occ & (bit(home + 1) | bit(home + 2))) &&
-            !squareAttacked(pos, home + 1, opp, occ))
+        if ((rights & kingSide) && !(occ & (bit(home + 1) | bit(home + 2))) && !squareAttacked(pos, home + 1, opp, occ))
             out.castle(home, home + 2, MT_CASTLE_K);
         if ((rights & queenSide) && !(occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) &&
             !squareAttacked(pos, home - 1, opp, occ))
@@ -348,9 +359,12 @@ Move* generateRecaptures(const Position* pos, int target, Move* list) {
         list = addMove(list, popLsb(p), target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
     for (uint64_t p = KNIGHT_ATTACKS[target] & pb[KNIGHT + side] & pos->notPinnedMask; p;)
         list = emitCaptures(list, popLsb(p), 4, only, board);
-    for (uint64_t p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;) list = emitCaptures(list, popLsb(p), 6, only, board);
-    for (uint64_t p = rookAttacks(target, occ) & pb[ROOK + side]; p;) list = emitCaptures(list, popLsb(p), 8, only, board);
-    for (uint64_t p = queenAttacks(target, occ) & pb[QUEEN + side]; p;) list = emitCaptures(list, popLsb(p), 10, only, board);
+    for (uint64_t p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;)
+        list = emitCaptures(list, popLsb(p), 6, only, board);
+    for (uint64_t p = rookAttacks(target, occ) & pb[ROOK + side]; p;)
+        list = emitCaptures(list, popLsb(p), 8, only, board);
+    for (uint64_t p = queenAttacks(target, occ) & pb[QUEEN + side]; p;)
+        list = emitCaptures(list, popLsb(p), 10, only, board);
     for (uint64_t p = KING_ATTACKS[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
     return list;
 }
@@ -398,7 +412,7 @@ int countLegalMoves(Position* pos, Move* scratch) {
     // pinned men (one man between) and the sliders giving check (none
     // between): the check test of sideInCheck without its slider lookups.
     uint64_t snipers = (BISHOP_RAYS[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+                       (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
     uint64_t pinned = 0;
     bool check = (PAWN_ATTACKS[opp][k] & pb[PAWN + opp]) | (KNIGHT_ATTACKS[k] & pb[KNIGHT + opp]) |
                  (KING_ATTACKS[k] & pb[KING + opp]);
@@ -424,8 +438,8 @@ Move* generateMovesEvade(const Position* pos, Move* list) {
     const int k = lsb(pb[KING + side]);
 
     const uint64_t checkers = (KNIGHT_ATTACKS[k] & pb[KNIGHT + opp]) | (PAWN_ATTACKS[opp][k] & pb[PAWN + opp]) |
-                         (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
-                         (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
+                              (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
+                              (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
 
     // King moves, tested with the king lifted off the board so that it does
     // not hide the squares behind it on a checking slider's line.
@@ -523,7 +537,7 @@ bool isLegalMove(const Position* pos, Move m) {
     if (moveToWord(m) == 0) return false;
     Position copy = *pos;
     Move list[MAX_MOVES];
-    for (const Move* l = list, *end = generateMovesLegal(&copy, list); l < end; l++)
+    for (const Move *l = list, *end = generateMovesLegal(&copy, list); l < end; l++)
         if (sameMove(moveToWord(*l), moveToWord(m))) return true;
     return false;
 }

@@ -169,7 +169,9 @@ class MovePicker {
     uint32_t hashMove() const { return hashMove_; }
     // The killers and counter move already handed out, and the quiet moves
     // handed out before the last one (the move of a cut-off at `stage`).
-    const Move* triedRemembered(PickStage stage) const { return stage < PickStage::COUNTER_MOVE ? current_ : quietStart_; }
+    const Move* triedRemembered(PickStage stage) const {
+        return stage < PickStage::COUNTER_MOVE ? current_ : quietStart_;
+    }
     const Move* rememberedStart() const { return captureEnd_; }
     const Move* quietStart() const { return quietStart_; }
     const Move* quietCurrent() const { return current_; }
@@ -384,8 +386,7 @@ inline Move* MovePicker::next(PickStage* stage) {
             }
             stage_ = PickStage::DONE;
             return nullptr;
-        case PickStage::DONE:
-            return nullptr;
+        case PickStage::DONE: return nullptr;
         }
     }
 }

@@ -21,9 +21,9 @@ constexpr int32_t DEFAULT_HASH_MB = 256;
 
 struct EngineOptions {
     int32_t hashMB = DEFAULT_HASH_MB;  // Hash
-    int32_t threads = 1;        // Threads
-    int32_t moveOverhead = 100; // MoveOverhead, ms kept back from every move for the GUI and the pipe
-    bool ponder = false;        // Ponder: the GUI may let the engine think on the opponent's time
-    std::string syzygyPath;     // SyzygyPath, as given
-    int32_t syzygyProbeDepth = 0;  // SyzygyProbeDepth
+    int32_t threads = 1;               // Threads
+    int32_t moveOverhead = 100;        // MoveOverhead, ms kept back from every move for the GUI and the pipe
+    bool ponder = false;               // Ponder: the GUI may let the engine think on the opponent's time
+    std::string syzygyPath;            // SyzygyPath, as given
+    int32_t syzygyProbeDepth = 0;      // SyzygyProbeDepth
 };

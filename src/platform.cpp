@@ -281,7 +281,8 @@ bool ReadOnlyFile::open(const std::string& path) {
     handle_ = reinterpret_cast<intptr_t>(h);
     size_ = (uint64_t)size.QuadPart;
     stamp_.size = size_;
-    stamp_.modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime);
+    stamp_.modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
     stamp_.identity = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
     return true;
 }

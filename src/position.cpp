@@ -149,7 +149,7 @@ inline int pieceCodeOfLetter(char ch) { return PIECE_LETTER_CODES.code[(unsigned
 // What is wrong with a FEN's board field, if anything.
 struct BoardFieldFault {
     enum Kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
-    int rank = 0;   // 1..8
+    int rank = 0;  // 1..8
     char letter = 0;
 };
 
@@ -221,7 +221,8 @@ std::string validateFen(const std::string& fen) {
     case BoardFieldFault::RANK_TOO_SHORT:
         return "FEN board rank " + std::to_string(fault.rank) + " does not have eight squares";
     case BoardFieldFault::TOO_MANY_RANKS: return "FEN board has more than eight ranks";
-    case BoardFieldFault::UNKNOWN_LETTER: return std::string("FEN board has an unknown character '") + fault.letter + "'";
+    case BoardFieldFault::UNKNOWN_LETTER:
+        return std::string("FEN board has an unknown character '") + fault.letter + "'";
     case BoardFieldFault::TOO_FEW_RANKS: return "FEN board does not have eight full ranks";
     }
     if (pawnOnEdge) return "FEN has a pawn on the first or last rank";
@@ -309,8 +310,7 @@ void setPosition(const std::string& fen, Position* pos, KeyHistory* keys) {
         keys->length = (int16_t)(gamePly + 1);
     }
 
-    pos->inCheck =
-        (pos->pieceBitboard[WKING] && pos->pieceBitboard[BKING]) ? sideInCheck(pos, pos->sideToMove) : 0;
+    pos->inCheck = (pos->pieceBitboard[WKING] && pos->pieceBitboard[BKING]) ? sideInCheck(pos, pos->sideToMove) : 0;
 
     pos->materialScore[0] = material[0];
     pos->materialScore[1] = material[1];
@@ -338,9 +338,9 @@ bool seeAtLeast(const Position* pos, Move move, int threshold) {
     const uint64_t diag = pb[WBISHOP] | pb[BBISHOP] | pb[WQUEEN] | pb[BQUEEN];
     const uint64_t straight = pb[WROOK] | pb[BROOK] | pb[WQUEEN] | pb[BQUEEN];
     uint64_t attackers = (bishopAttacks(t, occ) & diag) | (rookAttacks(t, occ) & straight) |
-                    (PAWN_ATTACKS[WHITE][t] & pb[WPAWN]) | (PAWN_ATTACKS[BLACK][t] & pb[BPAWN]) |
-                    (KNIGHT_ATTACKS[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
-                    (KING_ATTACKS[t] & (pb[WKING] | pb[BKING]));
+                         (PAWN_ATTACKS[WHITE][t] & pb[WPAWN]) | (PAWN_ATTACKS[BLACK][t] & pb[BPAWN]) |
+                         (KNIGHT_ATTACKS[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
+                         (KING_ATTACKS[t] & (pb[WKING] | pb[BKING]));
     attackers &= occ;
     int side = pos->sideToMove ^ 1;
     int result = 1;
@@ -422,8 +422,7 @@ bool moveIsPseudoLegal(const Position* pos, uint32_t word, bool quietOnly) {
     case KING: return (KING_ATTACKS[from] & bit(to)) != 0;
     case BISHOP: return (BISHOP_RAYS[from] & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
     case ROOK: return (ROOK_RAYS[from] & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
-    default:
-        return ((BISHOP_RAYS[from] | ROOK_RAYS[from]) & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
+    default: return ((BISHOP_RAYS[from] | ROOK_RAYS[from]) & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
     }
 }
 
@@ -473,8 +472,8 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
         if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= toBit;
         occ = (occ ^ fromBit) | toBit;
     }
-    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
-           (PAWN_ATTACKS[side][k] & pawns) || (KNIGHT_ATTACKS[k] & knights) || (KING_ATTACKS[k] & king);
+    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) || (PAWN_ATTACKS[side][k] & pawns) ||
+           (KNIGHT_ATTACKS[k] & knights) || (KING_ATTACKS[k] & king);
 }
 
 // ---------------------------------------------------------------------------
@@ -513,12 +512,8 @@ std::string moveToText(const Move* move, unsigned char side) {
         s += squareToString(move->to & 63);
         s += PROMOTION_LETTERS[move->moveType];
         break;
-    case MT_ENPASSANT:
-        s += squareToString((side == WHITE ? move->to + 8 : move->to - 8) & 63);
-        break;
-    default:
-        s += squareToString(move->to & 63);
-        break;
+    case MT_ENPASSANT: s += squareToString((side == WHITE ? move->to + 8 : move->to - 8) & 63); break;
+    default: s += squareToString(move->to & 63); break;
     }
     return s;
 }
@@ -534,4 +529,3 @@ std::string lineToText(const Move* line, int count, unsigned char side) {
     }
     return s;
 }
-

@@ -418,7 +418,8 @@ inline uint64_t keyAfterGuess(const Position* pos, Move m) {
     const int mover = pos->board[m.from];
     const uint8_t rights = pos->castlingRights & CASTLING_MASK[m.from] & CASTLING_MASK[m.to];
     uint64_t key = pos->hashKey ^ ZOBRIST_BLACK_TO_MOVE ^ ZOBRIST_PIECE[mover][m.from] ^ ZOBRIST_PIECE[mover][m.to] ^
-              ZOBRIST_PIECE[pos->board[m.to]][m.to] ^ ZOBRIST_CASTLING[pos->castlingRights] ^ ZOBRIST_CASTLING[rights];
+                   ZOBRIST_PIECE[pos->board[m.to]][m.to] ^ ZOBRIST_CASTLING[pos->castlingRights] ^
+                   ZOBRIST_CASTLING[rights];
     if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
     if (m.moveType == MT_DOUBLE) key ^= ZOBRIST_EN_PASSANT[m.to & 7];
     return key;

@@ -7,7 +7,8 @@
 
 #include <array>
 
-constexpr int32_t PIECE_VALUE[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
+constexpr int32_t PIECE_VALUE[8] = {S(82, 94),    S(343, 298),     S(377, 321), S(478, 564),
+                                    S(1079, 991), S(12000, 12000), S(0, 0),     S(0, 0)};
 
 constexpr uint16_t PHASE_WEIGHT[8] = {82, 343, 377, 478, 1079, 12000, 0, 0};
 

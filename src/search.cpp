@@ -40,9 +40,7 @@ constexpr std::array<std::array<uint8_t, 256>, 128> REDUCTIONS = Reductions().r;
 
 namespace {
 
-inline bool isCapture(const Position* pos, Move m) {
-    return pos->board[m.to] != EMPTY || m.moveType == MT_ENPASSANT;
-}
+inline bool isCapture(const Position* pos, Move m) { return pos->board[m.to] != EMPTY || m.moveType == MT_ENPASSANT; }
 
 inline bool hasPieces(const Position* pos, int side) {
     return (pos->pieceBitboard[side] & ~(pos->pieceBitboard[PAWN + side] | pos->pieceBitboard[KING + side])) != 0;
@@ -460,8 +458,7 @@ bool probCutDecides(SearchWorker& w, int ply, int depth, int beta, int eval, int
     if (e.hashMove) {
         const Move h = moveFromWord(e.hashMove);
         if ((isCapture(pos, h) || (h.moveType >= MT_PROMO_N && h.moveType <= MT_PROMO_Q)) &&
-            moveIsPseudoLegal(pos, e.hashMove, false) && leavesKingSafe(pos, h) &&
-            seeAtLeast(pos, h, threshold)) {
+            moveIsPseudoLegal(pos, e.hashMove, false) && leavesKingSafe(pos, h) && seeAtLeast(pos, h, threshold)) {
             hashTried = e.hashMove;
             if (decided(tryCandidate(h))) return true;
         }
@@ -518,8 +515,8 @@ SingularResult singularTest(SearchWorker& w, int ply, int depth, int ttScore, bo
 
 // 16.1 Moves not worth making at all: captures that lose too much near the
 // leaves, and quiet moves every history condemns.
-inline bool prunedBeforeMaking(const Position* pos, const Histories& h, int depth, Move m, int piece,
-                               PickStage stage, const Continuation& cont) {
+inline bool prunedBeforeMaking(const Position* pos, const Histories& h, int depth, Move m, int piece, PickStage stage,
+                               const Continuation& cont) {
     if (stage == PickStage::BAD_CAPTURES && depth <= BAD_CAPTURE_DEPTH &&
         !exchangeAtLeast(pos, m, -BAD_CAPTURE_MARGIN * depth))
         return true;
@@ -529,8 +526,8 @@ inline bool prunedBeforeMaking(const Position* pos, const Histories& h, int dept
 // 16.6 One ply more for the singular hash move, for a check that does not
 // lose material, and for a quiet move both continuation histories rate
 // highly.  The move has been made.
-inline int extension(SearchWorker& w, int ply, Move m, int piece, bool capture, bool givesCheck,
-                     bool singularFirst, const Continuation& cont) {
+inline int extension(SearchWorker& w, int ply, Move m, int piece, bool capture, bool givesCheck, bool singularFirst,
+                     const Continuation& cont) {
     if (singularFirst) return 1;
     if (givesCheck) {
         BoardState& saved = w.stack[ply].saved;
@@ -554,7 +551,7 @@ inline int extension(SearchWorker& w, int ply, Move m, int piece, bool capture, 
 // or every history condemns the move, less on the PV, for a pawn about to
 // promote, and for a killer pawn move that is passed.  The move has been made.
 inline int lateMoveReduction(const SearchWorker& w, int ply, int depth, int searchedCount, bool improving, bool pvNode,
-                     Move m, int piece, const Continuation& cont) {
+                             Move m, int piece, const Continuation& cont) {
     const Position* const pos = &w.pos;
     const SearchPly& e = w.stack[ply];
     const int side = pos->sideToMove ^ 1;
@@ -600,7 +597,7 @@ bool staticPruningDecides(SearchWorker& w, int ply, int depth, int alpha, int be
     n.adjEval = n.tt.bound == BOUND_EXACT   ? n.tt.score
                 : n.tt.bound == BOUND_LOWER ? std::max(n.eval, n.tt.score)
                 : n.tt.bound == BOUND_UPPER ? std::min(n.eval, n.tt.score)
-                                           : n.eval;
+                                            : n.eval;
     n.improving = ply < 2 || n.eval >= w.stack[ply - 2].staticEval;
 
     // 9. Reverse futility.
@@ -706,7 +703,7 @@ int searchMoves(SearchWorker& w, int ply, int depth, int alpha, int beta, const 
             (picker.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
                                 (stage == PickStage::KILLER1 || stage == PickStage::KILLER2 ||
                                  stage == PickStage::COUNTER_MOVE || stage == PickStage::QUIETS) &&
-                            searchedCount >= LATE_MOVE_COUNT[n.improving][depth])) &&
+                                searchedCount >= LATE_MOVE_COUNT[n.improving][depth])) &&
             !moveGivesCheck(pos, m)) {
             picker.lmpSkip = true;
             anyPruned = true;
@@ -721,11 +718,12 @@ int searchMoves(SearchWorker& w, int ply, int depth, int alpha, int beta, const 
         if (stage != PickStage::BAD_CAPTURES) searchedCount++;
 
         // 16.6 Extensions and 16.7 the search.
-        const int newDepth =
-            depth - 1 + extension(w, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
+        const int newDepth = depth - 1 +
+                             extension(w, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
         const int reduction = movesSearched > 0 && depth >= LMR_MIN_DEPTH && !capture
-                              ? lateMoveReduction(w, ply, depth, searchedCount, n.improving, n.pvNode, m, piece, cont)
-                          : 0;
+                                  ? lateMoveReduction(w, ply, depth, searchedCount, n.improving, n.pvNode, m, piece,
+                                                      cont)
+                                  : 0;
         const int score = searchMove(w, ply, alpha, beta, newDepth, movesSearched == 0, reduction);
 
         // 16.8 Unmake.
@@ -822,7 +820,8 @@ int alphaBeta(SearchWorker& w, int ply, int depth, int alpha, int beta) {
     }
 
     int32_t quietScores[QUIET_SCORE_CAPACITY];
-    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, hashValid ? PickStage::HASH_MOVE : PickStage::GENERATE_CAPTURES);
+    MovePicker picker(pos, w.histories, &e, ply, e.hashMove,
+                      hashValid ? PickStage::HASH_MOVE : PickStage::GENERATE_CAPTURES);
     picker.quietScores = quietScores;
     picker.sortOff = ply == 0 && w.threadIndex % 4 == 3;
 

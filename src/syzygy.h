@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "position.h"
 #include "tablebase/tbcore.h"
 #include "tablebase/tbprobe.h"
-#include "position.h"
 
 // Largest number of men of any table found (0: no tables).  Written only by
 // setTablebasePath, which must not run during a search.

@@ -142,11 +142,10 @@ void texelShare(size_t n, int i, size_t& first, size_t& count) {
 // ---------------------------------------------------------------------------
 TexelThread::TexelThread(int i) : index(i), pos(&position) {
     // The evaluation reads a pawn table and an evaluation cache; each
-    // thread has its own, so the threads share nothing they write.  The thread clears them itself when it gets its first work, so
-    // that the threads clear theirs on all cores at once: the first touch of
-    // fresh memory costs more than evaluating a small share.  (Zero pages
-    // that the kernel hands out lazily are no bargain either: the first pass
-    // would read an entry, then write it, and fault twice.)
+    // thread has its own, so the threads share nothing they write.  The thread clears them itself when it gets its
+    // first work, so that the threads clear theirs on all cores at once: the first touch of fresh memory costs more
+    // than evaluating a small share.  (Zero pages that the kernel hands out lazily are no bargain either: the first
+    // pass would read an entry, then write it, and fault twice.)
     pawnHashTable_.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
     evalCache_.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
     caches = {pawnHashTable_.get(), evalCache_.get()};

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "parking.h"
 #include "eval.h"
+#include "parking.h"
 #include "position.h"
 
 // One labelled position: the FEN text and the game's result for White.

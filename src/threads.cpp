@@ -132,7 +132,8 @@ class MateProof {
     bool visit() {
         if (exhausted_) return false;
         if (++visited_ > MATE_PROOF_BUDGET) exhausted_ = true;
-        if ((visited_ & 1023) == 0 && (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
+        if ((visited_ & 1023) == 0 &&
+            (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
             exhausted_ = true;
         return !exhausted_;
     }
@@ -201,14 +202,14 @@ namespace {
 // window, then the four widenings after a fail; rows differ so that the
 // threads' searches differ.
 const int16_t ASPIRATION_WIDTHS[32][5] = {
-    {15, 35, 40, 80, 160}, {9, 24, 34, 75, 113},  {15, 35, 40, 80, 160}, {54, 69, 79, 195, 15},
-    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 12}, {27, 37, 83, 117, 51}, {66, 76, 187, 169, 15},
-    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 48}, {63, 73, 179, 165, 15},
-    {30, 40, 91, 121, 18}, {33, 43, 99, 125, 15}, {35, 40, 80, 160, 45}, {60, 70, 171, 161, 21},
-    {36, 46, 107, 129, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 42}, {57, 67, 163, 157, 15},
-    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 24}, {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
-    {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 36}, {51, 61, 147, 149, 15},
-    {35, 40, 80, 160, 30}, {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33}, {48, 58, 139, 145, 0}};
+    {15, 35, 40, 80, 160},  {9, 24, 34, 75, 113},   {15, 35, 40, 80, 160},  {54, 69, 79, 195, 15},
+    {35, 40, 80, 160, 15},  {35, 40, 80, 160, 12},  {27, 37, 83, 117, 51},  {66, 76, 187, 169, 15},
+    {35, 40, 80, 160, 15},  {35, 40, 80, 160, 15},  {35, 40, 80, 160, 48},  {63, 73, 179, 165, 15},
+    {30, 40, 91, 121, 18},  {33, 43, 99, 125, 15},  {35, 40, 80, 160, 45},  {60, 70, 171, 161, 21},
+    {36, 46, 107, 129, 15}, {35, 40, 80, 160, 15},  {35, 40, 80, 160, 42},  {57, 67, 163, 157, 15},
+    {35, 40, 80, 160, 15},  {35, 40, 80, 160, 24},  {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
+    {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15},  {35, 40, 80, 160, 36},  {51, 61, 147, 149, 15},
+    {35, 40, 80, 160, 30},  {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33},  {48, 58, 139, 145, 0}};
 // Depth skipping of the helpers (index mod 16): every SKIP_SIZE-th depth a
 // helper jumps SKIP_PHASE depths ahead.
 const int SKIP_SIZE[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
@@ -313,7 +314,6 @@ constexpr int ASPIRATION_STEPS = 4;
 // ponder move, and no deeper.
 constexpr int SINGLE_MOVE_DEPTH = 3;
 
-
 // A depth counts as a record (which lets a helper decide on time) only
 // after this share of the soft time, and at least this many milliseconds.
 constexpr int RECORD_TIME_FRACTION = 16;
@@ -393,14 +393,12 @@ SearchThread::Iteration SearchThread::aspirationSearch(int depth, int previousSc
             // Fail low: the search restarts at the full depth below a
             // lowered alpha, the window widening step by step.
             beta = (int16_t)((alpha + beta) / 2);
-            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - widths[it.failsLow + 1], -32767)
-                                                   : -MATE_SCORE;
+            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - widths[it.failsLow + 1], -32767) : -MATE_SCORE;
             it.failsLow++;
             failHighReduction = 0;
         } else if (it.score >= beta) {
             // Fail high: one ply shallower each time, alpha stays.
-            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + widths[it.failsHigh + 1], 32767)
-                                                   : MATE_SCORE;
+            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + widths[it.failsHigh + 1], 32767) : MATE_SCORE;
             it.failsHigh++;
             failHighReduction++;
         } else {
@@ -424,8 +422,8 @@ SearchThread::Iteration SearchThread::aspirationSearch(int depth, int previousSc
 int MainThread::reportIteration(int score, int depth, bool output) {
     SearchWorker& w = worker;
     // After a stop only a verdict already reached counts (no new proof).
-    const bool mateClaimed =
-        claimedMate(score, depth) != 0 && (!stopRequested() || claimedMate(score, MAX_PLY) == lastMate.claim);
+    const bool mateClaimed = claimedMate(score, depth) != 0 &&
+                             (!stopRequested() || claimedMate(score, MAX_PLY) == lastMate.claim);
     if (!output && !mateClaimed) return 0;
     getPVFromHashTable(w, depth);
     if (output && !stopRequested() && w.pvLastIndex != 0) {
@@ -757,9 +755,10 @@ int ThreadPool::threadsThatFit(int wanted) const {
     // Address space: every thread reserves its whole stack.
     const uint64_t space = platform::addressSpaceLeft();
     if (space != ~0ULL)
-        fit = std::min<uint64_t>(fit, space > ADDRESS_SPACE_MARGIN ? (space - ADDRESS_SPACE_MARGIN) /
-                                                                       (sizeof(MainThread) + platform::threadStackBytes())
-                                                                 : 0);
+        fit = std::min<uint64_t>(
+            fit, space > ADDRESS_SPACE_MARGIN
+                     ? (space - ADDRESS_SPACE_MARGIN) / (sizeof(MainThread) + platform::threadStackBytes())
+                     : 0);
     return (int)std::max<uint64_t>(1, std::min<uint64_t>(fit, (uint64_t)wanted));
 }
 
@@ -826,8 +825,9 @@ void ThreadPool::startSearch(const Position* position, const KeyHistory* keys, c
     searchControl.budget = budget;
     // With a node limit the counter is gathered more often, so that small
     // limits are met closely.
-    searchControl.timeCheckInterval =
-        limits.nodes ? (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, limits.nodes / 64)) : 4096;
+    searchControl.timeCheckInterval = limits.nodes
+                                          ? (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, limits.nodes / 64))
+                                          : 4096;
     searchControl.pondering.store(limits.ponder ? 1 : 0, std::memory_order_relaxed);
     searchControl.stop.store(0, std::memory_order_relaxed);
     stopCommanded.store(0, std::memory_order_relaxed);

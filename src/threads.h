@@ -100,8 +100,8 @@ class MainThread : public SearchThread {
     // proof of the last claim is kept, since the following iterations usually
     // repeat it.
     struct MateVerdict {
-        int claim = 0;     // claimed mate in moves (negative: mated), 0 none
-        int proven = 0;    // proven mate in moves, 0 when not proven
+        int claim = 0;        // claimed mate in moves (negative: mated), 0 none
+        int proven = 0;       // proven mate in moves, 0 when not proven
         Move move = NO_MOVE;  // first move of a proven shorter mate
     } lastMate;
     // Announce the root's mate score `s` if it can be proven: the proven

@@ -110,7 +110,8 @@ TimeBudget allocateTime(const SearchLimits& limits, int side, GameClock& game, c
     if (game.newGame) {
         int64_t q = timeLeft / std::max<int64_t>(increment, 1);
         q = std::min<int64_t>(std::max<int64_t>(q, INCREMENT_RATIO_MIN), INCREMENT_RATIO_MAX);
-        game.incrementFactor = INCREMENT_STRETCH_MIN + (float)((double)(q - INCREMENT_RATIO_MIN) * INCREMENT_STRETCH_STEP);
+        game.incrementFactor = INCREMENT_STRETCH_MIN +
+                               (float)((double)(q - INCREMENT_RATIO_MIN) * INCREMENT_STRETCH_STEP);
         game.newGame = false;
     }
     if (options.ponder) f *= PONDER_SHARE;
@@ -119,8 +120,8 @@ TimeBudget allocateTime(const SearchLimits& limits, int side, GameClock& game, c
     const int64_t total = (mPrime - 1) * increment + timeLeft;
     const int64_t avail = timeLeft - overhead;
     int64_t timeNormal = clamp32(std::max(f * (double)(total / m), 1.0));
-    int64_t timeMax =
-        m == 1 ? total - overhead : clamp32(std::min(HARD_LIMIT_TARGETS * (double)timeNormal, r * (double)avail));
+    int64_t timeMax = m == 1 ? total - overhead
+                             : clamp32(std::min(HARD_LIMIT_TARGETS * (double)timeNormal, r * (double)avail));
     if (!limits.movesToGoGiven) {
         if (avail / timeNormal <= SHORT_CLOCK_TARGETS) {
             budget.elapsedFactor = SHORT_CLOCK_TIME_FACTOR;

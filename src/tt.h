@@ -144,7 +144,6 @@ inline void ttStore(uint64_t key, uint32_t move, int score, int draft, int bound
     b->entry[slot].store(ttEntryWord(move, score, draft, bound), std::memory_order_relaxed);
 }
 
-
 // The table for a size in mebibytes (the option Hash), capped to what the
 // machine or its container can hold, with an "info string" line when less
 // than the size could be had.  `prefault` as for ttAllocate.

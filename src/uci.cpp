@@ -40,8 +40,7 @@ bool gamePositionValid = true;
 
 // Says so when there is no valid game position; true when there is one.
 bool haveGamePosition() {
-    if (!gamePositionValid)
-        printLine("info string no valid position: the last 'position' command was rejected");
+    if (!gamePositionValid) printLine("info string no valid position: the last 'position' command was rejected");
     return gamePositionValid;
 }
 
@@ -176,7 +175,8 @@ void uciPerft(std::istringstream& is) {
     os << t << " ns and " << (double)t / 1e9 << " in seconds";
     printLine(os.str());
     std::ostringstream os2;
-    os2 << "Perft results for depth: " << perftDepth << "  " << n << "  Nodes per sec: " << (double)n / ((double)t / 1e9);
+    os2 << "Perft results for depth: " << perftDepth << "  " << n
+        << "  Nodes per sec: " << (double)n / ((double)t / 1e9);
     printLine(os2.str());
 }
 
@@ -188,8 +188,11 @@ void uciShowBoard() {
 }
 
 void uciHelp() {
-    printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop' 'quit' 'setoption' 'isready'");
-    printLine("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board");
+    printLine(
+        "supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop' 'quit' 'setoption' 'isready'");
+    printLine(
+        "other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current "
+        "board");
     printLine("developer commands 'rtest' 'eval' 'evil' 'bench [depth]' 'texel' (see the README)");
 }
 
@@ -434,8 +437,8 @@ void threadsChanged() {
     options.threads = (int32_t)got;
     if (got < wanted)
         printLine("info string not enough memory for " + std::to_string(wanted) + " threads; using " +
-                  std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) + " MB, hash: " +
-                  std::to_string(ttTableBytes() >> 20) + " MB)");
+                  std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) +
+                  " MB, hash: " + std::to_string(ttTableBytes() >> 20) + " MB)");
     printLine("info string Number of threads set to : " + std::to_string(got));
 }
 
@@ -481,8 +484,7 @@ std::string optionLine(const UciOption& o) {
     case OptionKind::SPIN:
         return line + " type spin default " + std::to_string(defaults.*o.number) + " min " + std::to_string(o.min) +
                " max " + std::to_string(o.max);
-    case OptionKind::CHECK:
-        return line + " type check default " + (defaults.*o.flag ? "true" : "false");
+    case OptionKind::CHECK: return line + " type check default " + (defaults.*o.flag ? "true" : "false");
     case OptionKind::STRING: {
         const std::string& text = defaults.*o.text;
         return line + " type string default " + (text.empty() ? "<empty>" : text);
@@ -529,12 +531,8 @@ void uciSetOption(std::istringstream& is) {
         options.*o->number = (int32_t)std::clamp<long long>(v, o->min, o->max);
         break;
     }
-    case OptionKind::CHECK:
-        options.*o->flag = value == "true";
-        break;
-    case OptionKind::STRING:
-        options.*o->text = value;
-        break;
+    case OptionKind::CHECK: options.*o->flag = value == "true"; break;
+    case OptionKind::STRING: options.*o->text = value; break;
     }
     o->changed();
 }
@@ -550,4 +548,3 @@ void uciEval() {
     std::string line;
     while (std::getline(report, line)) printLine(line);
 }
-

@@ -86,9 +86,7 @@ class MateSolver {
     Move* listStart_[MAX_PLY + 2] = {};
     BoardState saved_[MAX_PLY + 1] = {};
 
-    static bool same(Move a, Move b) {
-        return a.from == b.from && a.to == b.to && a.moveType == b.moveType;
-    }
+    static bool same(Move a, Move b) { return a.from == b.from && a.to == b.to && a.moveType == b.moveType; }
 
     // Legal moves of the side to move into the ply's slice of the buffer.
     void generate(int ply, Move*& start, Move*& end) {

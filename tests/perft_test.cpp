@@ -45,9 +45,9 @@ TEST(Perft, LastPlyCountsAgreeWithTheTestedLists) {
     std::vector<std::string> fens = perftFileFens();
     // Pinned pawns: pushes along the pin, a capture of the pinner (with
     // promotion), pushes and captures off the line; for both colours.
-    for (const char* fen : {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1",
-                            "b1n4k/1P6/8/8/4K3/8/8/8 w - - 0 1", "4k3/3pp3/2B5/8/8/8/8/3KR3 b - - 0 1",
-                            "8/8/8/4k3/8/8/1p6/B1N4K b - - 0 1"})
+    for (const char* fen :
+         {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1", "b1n4k/1P6/8/8/4K3/8/8/8 w - - 0 1",
+          "4k3/3pp3/2B5/8/8/8/8/3KR3 b - - 0 1", "8/8/8/4k3/8/8/1p6/B1N4K b - - 0 1"})
         fens.push_back(fen);
     int compared = 0;
     for (const std::string& fen : fens) {

@@ -11,28 +11,28 @@ namespace {
 TEST(Fen, RejectedWithAReasonOrFittedToTheBoard) {
     for (const char* fen : {
              "",
-             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR",             // no side to move
-             "rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",   // digit 9
-             "rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",  // rank too long
-             "rnbqkbnr/ppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",    // rank too short
-             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP w - - 0 1",            // seven ranks
-             "rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1", // nine ranks
-             "rnbqkbnr/ppppxppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",   // unknown letter
-             "rnbq1bnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",   // no black king
-             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKKNR w - - 0 1",   // two white kings
-             "rnbqkbnp/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",   // pawn on rank 8
-             "4k3/8/8/8/8/QQQQQQQQ/QQQQQQQQ/QQQQKQQQ w - - 0 1",        // 24 white men
-             "4k3/8/8/8/8/8/8/4K2r b - - 0 1",                          // the side not to move in check
-             "4k3/8/8/8/8/8/8/4K3 x - - 0 1",                           // side field
+             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR",              // no side to move
+             "rnbqkbnr/pppppppp/9/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",    // digit 9
+             "rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",   // rank too long
+             "rnbqkbnr/ppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",     // rank too short
+             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP w - - 0 1",             // seven ranks
+             "rnbqkbnr/pppppppp/8/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",  // nine ranks
+             "rnbqkbnr/ppppxppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",    // unknown letter
+             "rnbq1bnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",    // no black king
+             "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKKNR w - - 0 1",    // two white kings
+             "rnbqkbnp/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w - - 0 1",    // pawn on rank 8
+             "4k3/8/8/8/8/QQQQQQQQ/QQQQQQQQ/QQQQKQQQ w - - 0 1",         // 24 white men
+             "4k3/8/8/8/8/8/8/4K2r b - - 0 1",                           // the side not to move in check
+             "4k3/8/8/8/8/8/8/4K3 x - - 0 1",                            // side field
          })
         EXPECT_NE(validateFen(fen), "") << fen;
     // The fields after the side to move only add detail.  What does not fit
     // the board is dropped, so the position (and its key, which repetitions
     // are found by) is the one without it.
     const uint64_t bare = TestPosition("4k3/8/8/8/8/8/8/4K3 w - - 0 1")->hashKey;
-    for (const char* fen : {"4k3/8/8/8/8/8/8/4K3 w", "4k3/8/8/8/8/8/8/4K3 w KQkq e6 0 1",
-                            "4k3/8/8/8/8/8/8/4K3 w - e9 x 1", "4k3/8/8/8/8/8/8/4K3 w - - -4 -1",
-                            "4k3/8/8/8/8/8/8/4K3 w - - 0 99999999999"}) {
+    for (const char* fen :
+         {"4k3/8/8/8/8/8/8/4K3 w", "4k3/8/8/8/8/8/8/4K3 w KQkq e6 0 1", "4k3/8/8/8/8/8/8/4K3 w - e9 x 1",
+          "4k3/8/8/8/8/8/8/4K3 w - - -4 -1", "4k3/8/8/8/8/8/8/4K3 w - - 0 99999999999"}) {
         ASSERT_EQ(validateFen(fen), "") << fen;
         TestPosition p(fen);
         EXPECT_EQ(p->hashKey, bare) << fen;
@@ -63,9 +63,9 @@ TEST(MoveText, WrittenAndRead) {
 std::vector<int64_t> state(const Position* p) {
     std::vector<int64_t> s(p->board, p->board + 64);
     s.insert(s.end(), p->pieceBitboard, p->pieceBitboard + 14);
-    for (int64_t v : {(int64_t)p->hashKey, (int64_t)p->pawnHashKey, (int64_t)p->materialScore[0],
-                      (int64_t)p->materialScore[1], (int64_t)p->pieceSquareSum[0], (int64_t)p->pieceSquareSum[1],
-                      (int64_t)p->gamePhase, (int64_t)p->sideToMove})
+    for (int64_t v :
+         {(int64_t)p->hashKey, (int64_t)p->pawnHashKey, (int64_t)p->materialScore[0], (int64_t)p->materialScore[1],
+          (int64_t)p->pieceSquareSum[0], (int64_t)p->pieceSquareSum[1], (int64_t)p->gamePhase, (int64_t)p->sideToMove})
         s.push_back(v);
     return s;
 }
@@ -108,9 +108,9 @@ TEST(MakeUnmake, RoundTripTwoPliesOverVariedPositions) {
     // uncovers a rook or bishop, castling that brings the rook to the king's
     // file, promotions (with and without capture) to every piece, and a king
     // move off a line that uncovers its own rook.
-    for (const char* fen : {"8/8/8/1k1pP2R/8/8/8/4K3 w - d6 0 1", "8/8/8/8/r2pP2K/8/8/4k3 b - e3 0 1",
-                            "5k2/8/8/8/8/8/8/4K2R w K - 0 1", "2r1k3/1P6/8/8/8/8/8/4K3 w - - 0 1",
-                            "4k3/8/8/8/8/8/6p1/4KR2 b - - 0 1", "8/8/8/8/8/8/8/R3K2k w Q - 0 1"})
+    for (const char* fen :
+         {"8/8/8/1k1pP2R/8/8/8/4K3 w - d6 0 1", "8/8/8/8/r2pP2K/8/8/4k3 b - e3 0 1", "5k2/8/8/8/8/8/8/4K2R w K - 0 1",
+          "2r1k3/1P6/8/8/8/8/8/4K3 w - - 0 1", "4k3/8/8/8/8/8/6p1/4KR2 b - - 0 1", "8/8/8/8/8/8/8/R3K2k w Q - 0 1"})
         fens.push_back(fen);
     int checked = 0, checks = 0;
     for (const std::string& fen : fens) {

@@ -19,8 +19,8 @@
 class SearchPosition {
   public:
     explicit SearchPosition(const std::string& fen)
-        : worker_(new SearchWorker()), moves_(new Move[MOVE_BUFFER_SIZE]),
-          followUp_(new ContinuationTable[1]()), counter_(new ContinuationTable[1]()) {
+        : worker_(new SearchWorker()), moves_(new Move[MOVE_BUFFER_SIZE]), followUp_(new ContinuationTable[1]()),
+          counter_(new ContinuationTable[1]()) {
         TestPosition game(fen);
         SearchWorker& w = *worker_;
         w.histories.followUp = followUp_.get();
@@ -92,4 +92,3 @@ inline SearchResult searchTo(const std::string& fen, int depth) {
     threadPool.waitForSearch();
     return {moveToText(&threadPool.lastBestMove, game->sideToMove), threadPool.workers[0]->worker.rootScore};
 }
-

@@ -151,8 +151,8 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
 
 TEST(WholeSearch, BuffersStayInBoundsWithManyQueens) {
     // Several queens a side give long move lists at every ply.
-    for (const char* fen : {"1Q1Q4/Q1Q5/1Q6/8/6k1/5q2/4q1q1/K2q1q2 w - - 0 1",
-                            "q3k2q/1q4q1/8/8/8/8/1Q4Q1/Q3K2Q b - - 0 1"}) {
+    for (const char* fen :
+         {"1Q1Q4/Q1Q5/1Q6/8/6k1/5q2/4q1q1/K2q1q2 w - - 0 1", "q3k2q/1q4q1/8/8/8/8/1Q4Q1/Q3K2Q b - - 0 1"}) {
         ASSERT_EQ(validateFen(fen), "");
         SearchResult r = searchTo(fen, 7);
         EXPECT_EQ(r.best.size(), 4u) << fen;

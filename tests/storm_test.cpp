@@ -35,7 +35,7 @@ const char* const FENS[] = {
 };
 
 struct Go {
-    std::string fen;                // "" after a rejected position
+    std::string fen;                 // "" after a rejected position
     std::vector<std::string> moves;  // played from the FEN
 };
 

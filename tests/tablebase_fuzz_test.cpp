@@ -58,7 +58,7 @@ std::vector<tb::Board> positionsOf(const std::string& material, int n, std::mt19
 // The local tables copied to a scratch directory, one of them replaced by
 // damaged bytes at a time.
 class DamagedTables : public testing::Test {
-protected:
+  protected:
     TempDir tmp;
     std::mt19937_64 rng{777};
 

@@ -260,7 +260,7 @@ TEST(TablebaseRegistry, OnlyRegularFilesAreTables) {
 // The root move, against the prober's values of the position it leads to
 // ---------------------------------------------------------------------------
 struct RootResult {
-    std::string move;  // "" when the tables were not used
+    std::string move;               // "" when the tables were not used
     std::vector<std::string> line;  // the move and the tables' line after it
     std::string output;
     int wdl = 0, dtz = 0;  // of the root, from the prober
@@ -301,8 +301,9 @@ void checkRootMove(const std::string& fen) {
     const RootResult r = rootProbe(fen);
     ASSERT_NE(r.move, "") << fen;
     const int score = std::abs(r.wdl) < 2 ? 0 : r.dtz > 0 ? 31872 - r.dtz : -31872 - r.dtz;
-    EXPECT_EQ(r.output.substr(0, r.output.find(" pv ") + 4 + r.move.size()),
-              "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move);
+    EXPECT_EQ(
+        r.output.substr(0, r.output.find(" pv ") + 4 + r.move.size()),
+        "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move);
     TestPosition game(fen);
     ASSERT_TRUE(makeGameMoveText(game.game(), r.move, nullptr));
     tb::Board child;
@@ -321,11 +322,10 @@ void checkRootMove(const std::string& fen) {
 
 TEST(TablebaseRoot, BestMoveByDistance) {
     useTables(localDir());
-    for (const char* fen : {"8/8/8/4k3/8/8/8/KQ6 w - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 w - - 0 1",
-                            "8/8/8/4k3/8/8/8/KQ6 b - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 b - - 0 1",
-                            "8/8/8/2k5/8/q7/8/1K3Q2 w - - 0 1", "5K2/8/8/8/8/8/2kP4/8 w - - 0 1",
-                            "8/8/3k4/8/3b4/8/8/R3K3 w - - 0 1", "8/8/3k4/8/3b4/8/8/R3K3 b - - 0 1",
-                            "8/2k5/8/8/r7/8/6R1/4K3 w - - 0 1"}) {
+    for (const char* fen :
+         {"8/8/8/4k3/8/8/8/KQ6 w - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 w - - 0 1", "8/8/8/4k3/8/8/8/KQ6 b - - 0 1",
+          "8/5k2/8/8/3K4/8/1R6/8 b - - 0 1", "8/8/8/2k5/8/q7/8/1K3Q2 w - - 0 1", "5K2/8/8/8/8/8/2kP4/8 w - - 0 1",
+          "8/8/3k4/8/3b4/8/8/R3K3 w - - 0 1", "8/8/3k4/8/3b4/8/8/R3K3 b - - 0 1", "8/2k5/8/8/r7/8/6R1/4K3 w - - 0 1"}) {
         checkRootMove(fen);
         EXPECT_EQ(rootProbe(fen).move, rootProbe(fen).move) << fen;
     }
@@ -338,8 +338,8 @@ TEST(TablebaseRoot, BestMoveByDistance) {
     EXPECT_EQ(fresh.move, late.move);
     // Refused, with nothing printed: the side not to move in check, castling
     // rights, men beyond the tables.
-    for (const char* fen : {"8/8/3k4/8/8/8/8/qK6 b - - 0 1", "r3k3/8/8/8/8/8/8/4K3 b q - 0 1",
-                            "8/8/3k4/8/8/8/8/RK4NB w - - 0 1"}) {
+    for (const char* fen :
+         {"8/8/3k4/8/8/8/8/qK6 b - - 0 1", "r3k3/8/8/8/8/8/8/4K3 b q - 0 1", "8/8/3k4/8/8/8/8/RK4NB w - - 0 1"}) {
         const RootResult r = rootProbe(fen);
         EXPECT_EQ(r.move + r.output, "") << fen;
     }
@@ -379,8 +379,7 @@ void checkRootLine(const std::string& fen) {
     toProbeBoard(&pos, &last);
     int s;
     tb::probeDtz(&last, &s);
-    const bool ended = legalMoves(&pos).empty() || !seen.insert(pos.hashKey).second || s == 0 ||
-                       r.line.size() == 100;
+    const bool ended = legalMoves(&pos).empty() || !seen.insert(pos.hashKey).second || s == 0 || r.line.size() == 100;
     EXPECT_TRUE(ended) << fen << ": the line stops early after " << r.line.size() << " moves";
 }
 

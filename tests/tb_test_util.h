@@ -16,9 +16,9 @@
 
 #include "movegen.h"
 #include "output_capture.h"
-#include "uci.h"
 #include "random_fens.h"
 #include "syzygy.h"
+#include "uci.h"
 
 namespace tbtest {
 
@@ -94,7 +94,6 @@ inline std::vector<std::string> tablesIn(const std::string& dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
 
 // A scratch directory, removed with its files at the end of the test.
 struct TempDir {

@@ -9,9 +9,7 @@
 namespace {
 // The global tables are filled once for the whole test program.
 struct TablesOnce {
-    TablesOnce() {
-        initEngineTables();
-    }
+    TablesOnce() { initEngineTables(); }
 } tablesOnce;
 PawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
 EvalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
@@ -75,4 +73,3 @@ std::vector<std::string> perftFileFens() {
     for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
     return fens;
 }
-

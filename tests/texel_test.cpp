@@ -7,9 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "texel.h"
 #include "commands.h"
 #include "output_capture.h"
+#include "texel.h"
 #include "tt.h"
 
 namespace {

@@ -20,10 +20,8 @@ RegistrySlot registry[1 << REGISTRY_INDEX_BITS][REGISTRY_BUCKET_SLOTS];
 DtzCacheSlot dtzCache[DTZ_ENTRIES];
 
 const uint64_t MATERIAL_MULTIPLIER[2][5] = {
-    {0xa3ec1abc71e90863ULL, 0x985deb9fc49333f9ULL, 0xaadc1a2be446234dULL, 0xd2fb81862830191fULL,
-     0xec0ade190c0f6003ULL},
-    {0xd6e4e47d24962951ULL, 0xfd7866b439b94495ULL, 0xd5a4c95928f2fbe3ULL, 0xbaeb854cd3259441ULL,
-     0xa24f0f571bb202e7ULL},
+    {0xa3ec1abc71e90863ULL, 0x985deb9fc49333f9ULL, 0xaadc1a2be446234dULL, 0xd2fb81862830191fULL, 0xec0ade190c0f6003ULL},
+    {0xd6e4e47d24962951ULL, 0xfd7866b439b94495ULL, 0xd5a4c95928f2fbe3ULL, 0xbaeb854cd3259441ULL, 0xa24f0f571bb202e7ULL},
 };
 
 namespace {
@@ -56,10 +54,14 @@ constexpr SquareTable makeTriangle() {
             r = x;
         }
         int c = 0;
-        if (r == 0) c = f == 0 ? 6 : f - 1;         // a1 6, b1 0, c1 1, d1 2
-        else if (r == 1) c = f == 1 ? 7 : f + 1;    // b2 7, c2 3, d2 4
-        else if (r == 2) c = f == 2 ? 8 : 5;        // c3 8, d3 5
-        else c = 9;                                 // d4
+        if (r == 0)
+            c = f == 0 ? 6 : f - 1;  // a1 6, b1 0, c1 1, d1 2
+        else if (r == 1)
+            c = f == 1 ? 7 : f + 1;  // b2 7, c2 3, d2 4
+        else if (r == 2)
+            c = f == 2 ? 8 : 5;  // c3 8, d3 5
+        else
+            c = 9;  // d4
         t.v[sq] = (uint8_t)c;
     }
     return t;
@@ -180,7 +182,8 @@ constexpr BinomialTable makeBinomial() {
 }
 
 constexpr BinomialTable BINOMIAL_TABLE = makeBinomial();
-constexpr const uint32_t (&BINOMIAL)[5][64] = BINOMIAL_TABLE.v;  // NOLINT(readability-identifier-naming): a constant table
+constexpr const uint32_t (&BINOMIAL)[5][64] =
+    BINOMIAL_TABLE.v;  // NOLINT(readability-identifier-naming): a constant table
 
 // The leading pawns of a pawn table, i + 1 of them with the leading one on
 // file f (a-d), whose sub-table is file f's own: PAWN_INDEX[i][6 * f + r] is
@@ -209,8 +212,10 @@ constexpr PawnIndexTables makePawnIndex() {
 }
 
 constexpr PawnIndexTables PAWN_INDEX_TABLES = makePawnIndex();
-constexpr const uint32_t (&PAWN_INDEX)[5][24] = PAWN_INDEX_TABLES.index;  // NOLINT(readability-identifier-naming): a constant table
-constexpr const uint32_t (&PAWN_FACTOR)[5][4] = PAWN_INDEX_TABLES.factor;  // NOLINT(readability-identifier-naming): a constant table
+constexpr const uint32_t (&PAWN_INDEX)[5][24] =
+    PAWN_INDEX_TABLES.index;  // NOLINT(readability-identifier-naming): a constant table
+constexpr const uint32_t (&PAWN_FACTOR)[5][4] =
+    PAWN_INDEX_TABLES.factor;  // NOLINT(readability-identifier-naming): a constant table
 
 static_assert(BINOMIAL[0][63] == 63 && BINOMIAL[1][4] == 6 && BINOMIAL[4][63] == 7028847, "binomials");
 static_assert(PAWN_FACTOR[0][0] == 6 && PAWN_INDEX[0][23] == 5, "one leading pawn: one index per square of its file");
@@ -464,7 +469,7 @@ bool calcSymlen(PairsData* d, int s, uint8_t* state, int depth) {
 // One compression header at data[*pos].  On success *pos is moved past it and
 // sizes[] holds the bytes of the index table, the size table and the blocks.
 std::unique_ptr<PairsData> setupPairs(const uint8_t* data, uint64_t fileSize, uint64_t* pos, uint64_t tableSize,
-                                       bool wdl, uint64_t sizes[3]) {
+                                      bool wdl, uint64_t sizes[3]) {
     sizes[0] = sizes[1] = sizes[2] = 0;
     const uint64_t at = *pos;
     if (at + 2 > fileSize) return nullptr;
@@ -556,7 +561,7 @@ uint64_t setupLayout(const WdlTable& info, SubTable& st, int side, int order, in
     // other colour's pawns; the remaining men follow in runs.
     uint64_t leadFactor;
     int otherPawns = 0;  // the other colour's pawns of a pawn table
-    int start;   // the first man after these groups
+    int start;           // the first man after these groups
     if (!info.pawnTable) {
         if (info.encoding > 2) return 0;
         norm[0] = info.encoding == 0 ? 3 : 2;
@@ -780,24 +785,24 @@ void initTablebases(const char* path) {
         for (int j = i; j < 6; j++)
             for (int k = i; k < 6; k++)
                 for (int l = (i == k) ? j : k; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%cvK%c%c", pieceLetters[i], pieceLetters[j],
-                                  pieceLetters[k], pieceLetters[l]);
+                    std::snprintf(name, sizeof name, "K%c%cvK%c%c", pieceLetters[i], pieceLetters[j], pieceLetters[k],
+                                  pieceLetters[l]);
                     initTb(name);
                 }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++)
                 for (int l = 1; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%c%cvK%c", pieceLetters[i], pieceLetters[j],
-                                  pieceLetters[k], pieceLetters[l]);
+                    std::snprintf(name, sizeof name, "K%c%c%cvK%c", pieceLetters[i], pieceLetters[j], pieceLetters[k],
+                                  pieceLetters[l]);
                     initTb(name);
                 }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++)
                 for (int l = k; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%c%c%cvK", pieceLetters[i], pieceLetters[j],
-                                  pieceLetters[k], pieceLetters[l]);
+                    std::snprintf(name, sizeof name, "K%c%c%c%cvK", pieceLetters[i], pieceLetters[j], pieceLetters[k],
+                                  pieceLetters[l]);
                     initTb(name);
                 }
 
@@ -948,7 +953,7 @@ bool encodePiece(int encoding, const uint8_t* norm, int* p, const uint64_t* fact
 }
 
 bool encodePawn(const uint8_t* pawnCount, const uint8_t* norm, int* p, const uint64_t* factor, int men,
-                 uint64_t* index) {
+                uint64_t* index) {
     if (men < 3 || men > TBPIECES) return false;
     if (p[0] & 4)
         for (int i = 0; i < men; i++) p[i] ^= 7;

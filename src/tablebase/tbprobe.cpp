@@ -167,7 +167,7 @@ inline bool isPawnPush(const Board* p, uint16_t m) {
 // and compute the index.  False when the position cannot be one of the
 // table's (which sound positions never are).
 bool tableIndex(const Board* p, const WdlTable& info, const SubTable* sts, int side, bool colourMirror,
-                 const SubTable** chosen, uint64_t* index) {
+                const SubTable** chosen, uint64_t* index) {
     const int men = info.men;
     if (popcount(p->white | p->black) != men) return false;
     const int cmirror = colourMirror ? TB_BLACK : 0;
@@ -198,8 +198,7 @@ bool tableIndex(const Board* p, const WdlTable& info, const SubTable* sts, int s
         while (bb) sq[i++] = popLsb(bb) ^ (info.pawnTable ? mirror : 0);
     }
     *chosen = st;
-    if (info.pawnTable)
-        return encodePawn(info.pawnCount, st->norm[side], sq, st->factor[side], men, index);
+    if (info.pawnTable) return encodePawn(info.pawnCount, st->norm[side], sq, st->factor[side], men, index);
     return encodePiece(info.encoding, st->norm[side], sq, st->factor[side], men, index);
 }
 

@@ -16,11 +16,11 @@ namespace tb {
 
 // The prober's position.
 struct Board {
-    uint64_t white, black;  // all men of each colour
+    uint64_t white, black;                                   // all men of each colour
     uint64_t kings, queens, rooks, bishops, knights, pawns;  // both colours
-    uint8_t rule50;  // half-moves since the last capture or pawn move
-    uint8_t ep;      // en-passant target square, 0 when none
-    bool turn;       // true: White to move
+    uint8_t rule50;                                          // half-moves since the last capture or pawn move
+    uint8_t ep;                                              // en-passant target square, 0 when none
+    bool turn;                                               // true: White to move
 };
 
 // Moves: bits 0-5 target, 6-11 origin, 12-14 promotion (1 queen, 2 rook,
