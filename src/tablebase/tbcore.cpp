@@ -182,8 +182,9 @@ constexpr BinomialTable makeBinomial() {
 }
 
 constexpr BinomialTable BINOMIAL_TABLE = makeBinomial();
-constexpr const uint32_t (&BINOMIAL)[5][64] =
-    BINOMIAL_TABLE.v;  // NOLINT(readability-identifier-naming): a constant table
+// A constant table, held by reference.
+// NOLINTNEXTLINE(readability-identifier-naming)
+constexpr const uint32_t (&BINOMIAL)[5][64] = BINOMIAL_TABLE.v;
 
 // The leading pawns of a pawn table, i + 1 of them with the leading one on
 // file f (a-d), whose sub-table is file f's own: PAWN_INDEX[i][6 * f + r] is
@@ -212,10 +213,12 @@ constexpr PawnIndexTables makePawnIndex() {
 }
 
 constexpr PawnIndexTables PAWN_INDEX_TABLES = makePawnIndex();
-constexpr const uint32_t (&PAWN_INDEX)[5][24] =
-    PAWN_INDEX_TABLES.index;  // NOLINT(readability-identifier-naming): a constant table
-constexpr const uint32_t (&PAWN_FACTOR)[5][4] =
-    PAWN_INDEX_TABLES.factor;  // NOLINT(readability-identifier-naming): a constant table
+// A constant table, held by reference.
+// NOLINTNEXTLINE(readability-identifier-naming)
+constexpr const uint32_t (&PAWN_INDEX)[5][24] = PAWN_INDEX_TABLES.index;
+// A constant table, held by reference.
+// NOLINTNEXTLINE(readability-identifier-naming)
+constexpr const uint32_t (&PAWN_FACTOR)[5][4] = PAWN_INDEX_TABLES.factor;
 
 static_assert(BINOMIAL[0][63] == 63 && BINOMIAL[1][4] == 6 && BINOMIAL[4][63] == 7028847, "binomials");
 static_assert(PAWN_FACTOR[0][0] == 6 && PAWN_INDEX[0][23] == 5, "one leading pawn: one index per square of its file");
