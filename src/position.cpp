@@ -133,7 +133,7 @@ FenFields splitFenFields(std::string_view fen) {
     return f;
 }
 
-// Piece code of a FEN letter (the index of the letter in fenLabelPieces), or
+// Piece code of a FEN letter (the index of the letter in PIECE_LETTERS), or
 // 0 for any other character.  A table rather than a string search, since the
 // letters of every FEN are looked up one by one.
 struct PieceLetterTable {

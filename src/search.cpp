@@ -17,7 +17,7 @@
 SearchControl searchControl;
 namespace {
 
-// reductionTable[d][m] = integer square root of d * (m - 2) / 9 from m = 4
+// REDUCTIONS[d][m] = integer square root of d * (m - 2) / 9 from m = 4
 // on; the root only grows with m, so each row carries it forward.
 struct Reductions {
     std::array<std::array<uint8_t, 256>, 128> r{};

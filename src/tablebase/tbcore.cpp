@@ -1052,7 +1052,7 @@ int decompressPairs(const PairsData* d, uint64_t index) {
     for (;;) {
         const uint64_t code = window >> 32;
         int len = d->minLen;
-        while (code < d->base[len]) len++;  // base[max_len] is 0
+        while (code < d->base[len]) len++;  // base[maxLen] is 0
         const uint64_t s = (uint64_t)d->offset[len] + ((code - d->base[len]) >> (32 - len));
         if (s >= (uint64_t)d->numSymbols) return -1;
         sym = (int)s;
