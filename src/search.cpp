@@ -439,6 +439,7 @@ bool probCutDecides(SearchWorker& w, int ply, int depth, int beta, int eval, int
     const int threshold = pb - eval;
     int tried = 0;
     auto tryCandidate = [&](Move m) -> int {
+        ttPrefetch(keyAfterGuess(pos, m));
         makeSearchMove(w, ply, m, pos->board[m.from], childList);
         int s = -quiescence(w, ply + 1, 0, -pb, -pb + 1);
         if (s >= pb) s = -alphaBeta(w, ply + 1, depth - PROBCUT_REDUCTION, -pb, -pb + 1);
@@ -499,6 +500,7 @@ SingularResult singularTest(SearchWorker& w, int ply, int depth, int ttScore, bo
         Move m = *mp;
         m.score = 0;
         if (!inCheck && !moveIsLegal(pos, m)) continue;
+        ttPrefetch(keyAfterGuess(pos, m));
         makeSearchMove(w, ply, m, pos->board[m.from], picker.freeSpace());
         const int score = -alphaBeta(w, ply + 1, depth / 2 - 1, -sb, -sb + 1);
         unmakeSearchMove(w, ply, m);

@@ -100,15 +100,16 @@ struct SearchWorker {
 
 // Make a move as the node search does, in one step: make it on the board,
 // add the new key to the line's keys, record it at this ply (for the
-// children's counter move and histories), fetch the child's table bucket,
-// set the child's check flag, and give the child its move space
-// (`childList`: behind everything this node still needs of its own list).
-// unmakeSearchMove takes it back.
+// children's counter move and histories), set the child's check flag, and
+// give the child its move space (`childList`: behind everything this node
+// still needs of its own list).  unmakeSearchMove takes it back.  The
+// child's table bucket is the caller's to fetch, before the move is made
+// (ttPrefetch of keyAfterGuess): fetched that early, it has mostly arrived
+// by the time the child reads it.
 inline void makeSearchMove(SearchWorker& w, int ply, Move m, int piece, Move* childList) {
     makeMove(&w.pos, m, w.stack[ply].saved);
     w.keys.push(w.pos.hashKey);
     w.stack[ply].currentMove = makeMoveWord(m, piece);
-    ttPrefetch(w.pos.hashKey);
     w.pos.inCheck = sideInCheck(&w.pos, w.pos.sideToMove);
     w.stack[ply + 1].moveList = childList;
 }
