@@ -5,8 +5,23 @@
 # tests are left out and their tools are not installed.  Every other tool
 # the tests use is installed when missing; a test whose tool is missing
 # fails and names the Debian package.
+#   ./test.sh --quick [ctest arguments]
+# The loop for editing: builds only the native programs and the tests, in
+# build-quick/ (no sanitizer builds, none of the groups above), and runs the
+# tests but the slow ones (label "slow": self-play games, protocol storms,
+# builds with make), e.g. ./test.sh --quick -R Uci.  Before a commit, run
+# ./test.sh.
 set -euo pipefail
 cd "$(dirname "$0")"
+if [ "${1:-}" = --quick ]; then
+    shift
+    tools/prerequisites.sh tests --skip cross,fuzz,web,package
+    cmake -S . -B build-quick -DCMAKE_BUILD_TYPE=Release -DTARNWICK_TESTS=ON -DTARNWICK_SANITIZERS=OFF \
+        -DTARNWICK_BENCH=OFF -DTARNWICK_CROSS=OFF -DTARNWICK_FUZZ=OFF -DTARNWICK_WEB=OFF \
+        -DTARNWICK_PACKAGE_TEST=OFF >/dev/null
+    cmake --build build-quick -j"$(nproc)"
+    exec ctest --test-dir build-quick --output-on-failure -j"$(nproc)" -LE slow "$@"
+fi
 skip=
 if [ "${1:-}" = --skip ]; then
     skip=${2:?--skip needs a list of groups: cross,fuzz,web,package}

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "eval.h"
-#include "uci.h"
 #include "search.h"
+#include "uci.h"
 
 namespace {
 PawnHashEntry pawnHash[PAWN_HASH_ENTRIES];
@@ -38,22 +38,19 @@ int main(int argc, char** argv) {
         Position& p = positions->back();
         setPosition(fen, &p);
     }
-    for (Position& p : *positions) {
-        p.pawnHashTable = pawnHash;
-        p.evalCache = evalCache;
-    }
     if (positions->empty()) {
         std::fprintf(stderr, "no positions in %s\n", argv[1]);
         return 1;
     }
 
+    const EvalCaches caches = {pawnHash, evalCache};
     long long checksum = 0;
-    for (Position& p : *positions) checksum += evaluateUncached(&p);  // warm the pawn hash
+    for (Position& p : *positions) checksum += evaluateUncached(&p, caches);  // warm the pawn hash
     const auto t0 = std::chrono::steady_clock::now();
     for (int r = 0; r < rounds; r++)
         for (Position& p : *positions) {
             if (coldPawns) pawnHash[p.pawnHashKey & (PAWN_HASH_ENTRIES - 1)].key = ~p.pawnHashKey;
-            checksum += evaluateUncached(&p);
+            checksum += evaluateUncached(&p, caches);
         }
     const auto t1 = std::chrono::steady_clock::now();
     const double seconds = std::chrono::duration<double>(t1 - t0).count();

@@ -46,7 +46,6 @@ uint64_t* kindBoard(tb::Board& p, char c) {
     }
 }
 
-
 bool randomPosition(const std::string& name, std::mt19937_64& rng, tb::Board* out) {
     tb::Board p{};
     p.turn = rng() & 1;

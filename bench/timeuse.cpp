@@ -45,12 +45,10 @@ void playGame(const char* program, int initialMs, int incrementMs, Summary& s) {
         p.send("go wtime " + std::to_string(clock[0]) + " btime " + std::to_string(clock[1]) + " winc " +
                std::to_string(incrementMs) + " binc " + std::to_string(incrementMs));
         auto lines = p.readUntil("bestmove", 60000);
-        const long used = (long)std::chrono::duration_cast<std::chrono::milliseconds>(
-                              std::chrono::steady_clock::now() - t0)
-                              .count();
+        const long used =
+            (long)std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
         std::smatch m;
-        if (lines.empty() || !std::regex_match(lines.back(), m, std::regex("bestmove (\\S+).*")) ||
-            m[1] == "a1a1")
+        if (lines.empty() || !std::regex_match(lines.back(), m, std::regex("bestmove (\\S+).*")) || m[1] == "a1a1")
             break;
         s.moves++;
         s.worstOvershoot = std::max(s.worstOvershoot, used - budget.hard);
@@ -84,9 +82,10 @@ int main(int argc, char** argv) {
     for (auto& c : controls) {
         Summary s;
         for (int g = 0; g < games; g++) playGame(program, c.initial, c.increment, s);
-        std::printf("%-7s %4d moves: largest overshoot of the hard limit %+ld ms (MoveOverhead 100), "
-                    "of the soft target %+ld ms; average share of the clock used per move %.1f%%\n",
-                    c.name, s.moves, s.worstOvershoot, s.worstOverSoft, 100.0 * s.usedFraction / std::max(1, s.moves));
+        std::printf(
+            "%-7s %4d moves: largest overshoot of the hard limit %+ld ms (MoveOverhead 100), "
+            "of the soft target %+ld ms; average share of the clock used per move %.1f%%\n",
+            c.name, s.moves, s.worstOvershoot, s.worstOverSoft, 100.0 * s.usedFraction / std::max(1, s.moves));
     }
     return 0;
 }

@@ -78,8 +78,6 @@ void benchCommand(std::istringstream& is) {
 
     // The search of each position starts from the same state: a cleared
     // 16 MB table and cleared histories, one thread, no clock.
-    static Position position;
-    static Move moves[MOVE_BUFFER_SIZE];
     SearchLimits limits;
     limits.depth = depth;
     TimeBudget budget;
@@ -92,17 +90,17 @@ void benchCommand(std::istringstream& is) {
     int64_t totalMs = 0;
     const int count = (int)(sizeof BENCH_POSITIONS / sizeof BENCH_POSITIONS[0]);
     for (int i = 0; i < count; i++) {
-        position = Position();
-        position.plyStack[0].moveListStart = moves;
-        setPosition(BENCH_POSITIONS[i], &position);
+        Position position;
+        KeyHistory keys;
+        setPosition(BENCH_POSITIONS[i], &position, &keys);
         ttClear(1);
         threadPool.workers[0]->clearHistoryTables();
         budget.startMs = nowMs();
-        threadPool.startSearch(&position, limits, budget, 1, true);
+        threadPool.startSearch(&position, &keys, limits, budget, 1, true);
         threadPool.waitForSearch();
         const int64_t ms = nowMs() - budget.startMs;
-        const Position& p = threadPool.workers[0]->position;
-        const uint64_t nodes = p.nodeCount + p.quiescenceNodeCount;
+        const SearchWorker& w = threadPool.workers[0]->worker;
+        const uint64_t nodes = w.nodeCount + w.quiescenceNodeCount;
         totalNodes += nodes;
         totalMs += ms;
         printLine("bench position " + std::to_string(i + 1) + " of " + std::to_string(count) + ": nodes " +

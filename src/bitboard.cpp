@@ -11,11 +11,11 @@ SliderLookup bishopLookup[64];
 uint64_t rookAttackTable[102400];
 uint64_t bishopAttackTable[5248];
 
-
 // Multipliers that the magic search below finds with the C library's rand()
 // from its initial state.  Start-up tries each stored multiplier first (one
 // pass over the square's subsets) and searches only when it does not fit,
 // which keeps start-up fast while computing exactly the same tables.
+// clang-format off
 const uint64_t ROOK_MAGICS[64] = {
     0x4080001421400080ULL, 0x05c0041000200040ULL, 0x0100294100102000ULL, 0x020008a040120004ULL,
     0x1080080180040022ULL, 0x0200080122002410ULL, 0x2100030000820014ULL, 0x4080002280005100ULL,
@@ -34,6 +34,8 @@ const uint64_t ROOK_MAGICS[64] = {
     0x0000248004104101ULL, 0x0000460010810022ULL, 0x0008102000400905ULL, 0x1000081001002105ULL,
     0x0001002410024801ULL, 0x1102000110040802ULL, 0x0000008902083004ULL, 0x0000010400209142ULL,
 };
+// clang-format on
+// clang-format off
 const uint64_t BISHOP_MAGICS[64] = {
     0x0404200801003080ULL, 0x0096020202020000ULL, 0x00040820810a0010ULL, 0x0208084102008080ULL,
     0x8011104040005000ULL, 0x8002180404010100ULL, 0x0040420804400180ULL, 0x0010a10050042000ULL,
@@ -52,6 +54,7 @@ const uint64_t BISHOP_MAGICS[64] = {
     0x1000104424200800ULL, 0x0080410082108200ULL, 0x0020004101080620ULL, 0x2100020200208808ULL,
     0x00014000101a0600ULL, 0x0040206810010200ULL, 0x0000080288082500ULL, 0x0008200a82020020ULL,
 };
+// clang-format on
 
 namespace {
 
@@ -158,8 +161,9 @@ bool placeSubsets(SliderLookup& l, int count) {
 }
 
 // Fill one square's slice: enumerate the occupancy subsets of its mask and
-// search a multiplier that places them all without a harmful collision.
-void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
+// place them with the stored multiplier, or, should it not fit, with one
+// searched afresh that places them all without a harmful collision.
+void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t storedMagic) {
     int count = 0;
     uint64_t sub = 0;
     do {
@@ -169,10 +173,8 @@ void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
         sub = (sub - l.mask) & l.mask;
     } while (sub);
 
-    if (knownMagic) {
-        l.magic = knownMagic;
-        if (placeSubsets(l, count)) return;
-    }
+    l.magic = storedMagic;
+    if (placeSubsets(l, count)) return;
     for (;;) {
         uint64_t candidate = 0;
         int bits = 0;
@@ -192,9 +194,10 @@ void fillSlider(SliderLookup& l, int sq, int firstRay, uint64_t knownMagic) {
 namespace {
 
 // The tables that depend on nothing but the board's geometry, worked out by
-// the compiler: attacks of knights, kings and pawns, slider rays on an empty
-// board, the squares between and on a line through two squares, distances,
-// and the masks of the pawn structure and king safety.
+// the compiler: attacks of knights and kings, the squares from which pawns
+// attack a square, slider rays on an empty board, the squares between and on
+// a line through two squares, distances, and the masks of the pawn structure
+// and king safety.
 struct Geometry {
     std::array<uint64_t, 64> knight{}, king{}, enpassant{}, rookEmpty{}, bishopEmpty{}, adjacent{};
     std::array<std::array<uint64_t, 64>, 2> pawn{}, passed{}, ranksAbove{}, kingArea{};
@@ -217,6 +220,8 @@ struct Geometry {
                 if (fileOf(s) > 0) enpassant[s] |= bit(s - 1);
                 if (fileOf(s) < 7) enpassant[s] |= bit(s + 1);
             }
+            // The white pawns that attack s stand diagonally below it, the
+            // black ones diagonally above; none on its own first rank.
             if (s >= 16) {
                 if (fileOf(s) != 7) pawn[WHITE][s] |= bit(s - 7);
                 if (fileOf(s) != 0) pawn[WHITE][s] |= bit(s - 9);
@@ -283,23 +288,28 @@ constexpr std::array<std::array<uint64_t, 64>, 2> PASSED_PAWN_SPAN = GEOMETRY.pa
 constexpr std::array<std::array<uint64_t, 64>, 2> RANKS_AT_OR_ABOVE = GEOMETRY.ranksAbove;
 constexpr std::array<std::array<uint64_t, 64>, 2> KING_ZONE = GEOMETRY.kingArea;
 
-void initSliderAttacks(bool searchMagics) {
+namespace {
+
+// Fill the slider tables from the stored multipliers.
+void initSliderAttacks() {
     fillRays();
     std::memset(attemptStamp, 0, sizeof attemptStamp);
     attemptNumber = 0;
     uint64_t* next = rookAttackTable;
     for (int s = 0; s < 64; s++) {
         rookLookup[s].table = next;
-        fillSlider(rookLookup[s], s, 0, searchMagics ? 0 : ROOK_MAGICS[s]);
+        fillSlider(rookLookup[s], s, 0, ROOK_MAGICS[s]);
         next += 1ULL << popcount(rookLookup[s].mask);
     }
     next = bishopAttackTable;
     for (int s = 0; s < 64; s++) {
         bishopLookup[s].table = next;
-        fillSlider(bishopLookup[s], s, 4, searchMagics ? 0 : BISHOP_MAGICS[s]);
+        fillSlider(bishopLookup[s], s, 4, BISHOP_MAGICS[s]);
         next += 1ULL << popcount(bishopLookup[s].mask);
     }
 }
+
+}  // namespace
 
 void initBitboards() {
     for (int s = 0; s < 64; s++) {
@@ -308,5 +318,5 @@ void initBitboards() {
         bishopLookup[s].mask = relevantMask(s, BISHOP_DIRECTIONS);
         bishopLookup[s].shift = 64 - popcount(bishopLookup[s].mask);
     }
-    initSliderAttacks(false);
+    initSliderAttacks();
 }

@@ -44,11 +44,17 @@ struct SliderLookup {
     uint64_t shift;
 };
 
-// Attacks of knights, kings and pawns ([colour][square]: the squares a pawn
-// there attacks), the squares beside a pawn that could take en passant, and
-// slider rays on an empty board.
+// Attacks of knights and kings, the squares beside a pawn that could take en
+// passant, and slider rays on an empty board.
 extern const std::array<uint64_t, 64> KNIGHT_ATTACKS;
 extern const std::array<uint64_t, 64> KING_ATTACKS;
+// PAWN_ATTACKS[colour][s] is read the other way round: the squares FROM WHICH
+// a pawn of that colour attacks s (a white king on s is attacked by the black
+// pawns on PAWN_ATTACKS[BLACK][s]).  Squares where no pawn of that colour can
+// stand, its first and its last rank, are left out.  So it is not the set of
+// squares a pawn on s attacks: read with the other colour it gives that set
+// only up to the pawn's sixth rank, and it is empty for a pawn on its seventh
+// rank, whose captures promote.
 extern const std::array<std::array<uint64_t, 64>, 2> PAWN_ATTACKS;
 extern const std::array<uint64_t, 64> EN_PASSANT_NEIGHBOURS;
 extern const std::array<uint64_t, 64> ROOK_RAYS;
@@ -79,8 +85,6 @@ extern uint64_t bishopAttackTable[5248];
 
 // Fill the slider lookup.
 void initBitboards();
-// Fill the slider tables, from the stored multipliers or by a fresh search.
-void initSliderAttacks(bool searchMagics);
 extern const uint64_t ROOK_MAGICS[64];
 extern const uint64_t BISHOP_MAGICS[64];
 

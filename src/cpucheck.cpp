@@ -51,14 +51,14 @@ bool cpuMismatchMessage(const char* program, unsigned required, unsigned present
     static const struct {
         unsigned bit;
         const char* name;
-    } FEATURE_NAMES[] = {{CPU_POPCNT, "POPCNT"}, {CPU_BMI1, "BMI1"}, {CPU_BMI2, "BMI2"}, {CPU_AVX2, "AVX2"}};
+    } featureNames[] = {{CPU_POPCNT, "POPCNT"}, {CPU_BMI1, "BMI1"}, {CPU_BMI2, "BMI2"}, {CPU_AVX2, "AVX2"}};
     size_t used = 0;
     out[0] = '\0';
     append(out, size, used, program);
     append(out, size, used, ": this CPU lacks ");
     int left = 0;
-    for (const auto& n : FEATURE_NAMES) left += (missing & n.bit) != 0;
-    for (const auto& n : FEATURE_NAMES) {
+    for (const auto& n : featureNames) left += (missing & n.bit) != 0;
+    for (const auto& n : featureNames) {
         if (!(missing & n.bit)) continue;
         append(out, size, used, n.name);
         left--;
@@ -89,7 +89,8 @@ void checkProcessor(const char* argv0) {
     char program[128];
     platform::programName(argv0, program, sizeof program);
     char message[256];
-    if (!cpuMismatchMessage(program[0] ? program : PROGRAM_NAME, REQUIRED_FEATURES, cpuFeaturesPresent(), message, sizeof message))
+    if (!cpuMismatchMessage(program[0] ? program : PROGRAM_NAME, REQUIRED_FEATURES, cpuFeaturesPresent(), message,
+                            sizeof message))
         return;
     platform::failAtStart(message);
 }

@@ -13,21 +13,27 @@
 
 namespace {
 
-const int32_t PAWN_ISOLATED[8] = {S(6, 1), S(-6, -8), S(-9, -7), S(-9, -11), S(-13, -11), S(-3, -6), S(-4, -7), S(-5, 5)};
+const int32_t PAWN_ISOLATED[8] = {S(6, 1),     S(-6, -8), S(-9, -7), S(-9, -11),
+                                  S(-13, -11), S(-3, -6), S(-4, -7), S(-5, 5)};
 
-const int32_t PAWN_DOUBLED[8] = {S(-38, -37), S(-7, -14), S(-18, -24), S(-22, -19), S(-23, -18), S(-22, -18), S(-9, -21), S(-23, -44)};
+const int32_t PAWN_DOUBLED[8] = {S(-38, -37), S(-7, -14),  S(-18, -24), S(-22, -19),
+                                 S(-23, -18), S(-22, -18), S(-9, -21),  S(-23, -44)};
 
-const int32_t PAWN_BACKWARD[8] = {S(-10, -10), S(-15, -12), S(-16, -13), S(-16, -9), S(-16, -13), S(-14, -10), S(-17, -9), S(3, -10)};
+const int32_t PAWN_BACKWARD[8] = {S(-10, -10), S(-15, -12), S(-16, -13), S(-16, -9),
+                                  S(-16, -13), S(-14, -10), S(-17, -9),  S(3, -10)};
 
 const int32_t PAWN_CONNECTED[8] = {S(0, 0), S(0, 0), S(13, 13), S(11, 9), S(17, 17), S(49, 37), S(125, 48), S(0, 0)};
 
 const int32_t PAWN_NEIGHBOUR[8] = {S(0, 0), S(1, 0), S(7, 2), S(12, 2), S(23, 13), S(64, 59), S(111, 121), S(0, 0)};
 
-const int32_t PASSED_OWN_KING_DISTANCE[8] = {S(0, 0), S(0, -2), S(0, -4), S(0, -8), S(0, -12), S(0, -20), S(0, -25), S(0, 0)};
+const int32_t PASSED_OWN_KING_DISTANCE[8] = {S(0, 0),   S(0, -2),  S(0, -4),  S(0, -8),
+                                             S(0, -12), S(0, -20), S(0, -25), S(0, 0)};
 
-const int32_t PASSED_ENEMY_KING_DISTANCE[8] = {S(0, 0), S(0, 2), S(0, 4), S(0, 8), S(0, 18), S(0, 40), S(0, 39), S(0, 0)};
+const int32_t PASSED_ENEMY_KING_DISTANCE[8] = {S(0, 0),  S(0, 2),  S(0, 4),  S(0, 8),
+                                               S(0, 18), S(0, 40), S(0, 39), S(0, 0)};
 
-const int32_t PAWN_CANDIDATE[2][8] = {{S(0, 0), S(-36, 2), S(-15, -7), S(-1, 28), S(29, 30), S(64, 15), S(0, 0), S(0, 0)},
+const int32_t PAWN_CANDIDATE[2][8] = {
+    {S(0, 0), S(-36, 2), S(-15, -7), S(-1, 28), S(29, 30), S(64, 15), S(0, 0), S(0, 0)},
     {S(0, 0), S(-20, 9), S(-5, 17), S(1, 31), S(18, 39), S(27, 81), S(0, 0), S(0, 0)}};
 
 const int32_t OUTPOST_KNIGHT[2] = {S(3, -5), S(31, 15)};
@@ -36,16 +42,27 @@ const int32_t OUTPOST_BISHOP[2] = {S(3, 3), S(34, 9)};
 
 const int32_t ROOK_OPEN_FILE[2] = {S(13, 14), S(31, 10)};
 
-const int32_t SPACE[20] = {S(0, 0), S(0, 0), S(83, -1), S(62, -3), S(30, -4), S(15, -3), S(1, -3), S(-6, -2), S(-11, -1), S(-14, 1), S(-13, 2), S(-12, 6), S(-9, 8), S(-7, 16), S(-4, 17), S(-1, 41), S(0, 58), S(0, 0), S(0, 0), S(0, 0)};
+const int32_t SPACE[20] = {S(0, 0),   S(0, 0),    S(83, -1), S(62, -3), S(30, -4), S(15, -3), S(1, -3),
+                           S(-6, -2), S(-11, -1), S(-14, 1), S(-13, 2), S(-12, 6), S(-9, 8),  S(-7, 16),
+                           S(-4, 17), S(-1, 41),  S(0, 58),  S(0, 0),   S(0, 0),   S(0, 0)};
 
-const int32_t MOBILITY_KNIGHT[12] = {S(-34, -11), S(-30, -12), S(-7, 20), S(2, 32), S(13, 40), S(18, 49), S(25, 52), S(34, 52), S(42, 48), S(0, 0), S(0, 0), S(0, 0)};
+const int32_t MOBILITY_KNIGHT[12] = {S(-34, -11), S(-30, -12), S(-7, 20), S(2, 32), S(13, 40), S(18, 49),
+                                     S(25, 52),   S(34, 52),   S(42, 48), S(0, 0),  S(0, 0),   S(0, 0)};
 
-const int32_t MOBILITY_BISHOP[16] = {S(-65, -32), S(-45, -30), S(-31, 1), S(-21, 19), S(-10, 24), S(-2, 34), S(2, 40), S(6, 45), S(9, 47), S(10, 51), S(12, 49), S(25, 44), S(32, 48), S(46, 46), S(0, 0), S(0, 0)};
+const int32_t MOBILITY_BISHOP[16] = {S(-65, -32), S(-45, -30), S(-31, 1), S(-21, 19), S(-10, 24), S(-2, 34),
+                                     S(2, 40),    S(6, 45),    S(9, 47),  S(10, 51),  S(12, 49),  S(25, 44),
+                                     S(32, 48),   S(46, 46),   S(0, 0),   S(0, 0)};
 
-const int32_t MOBILITY_ROOK[16] = {S(-42, -40), S(-47, -5), S(-9, -9), S(4, 4), S(9, 14), S(8, 23), S(8, 31), S(12, 33), S(16, 35), S(19, 40), S(19, 46), S(21, 50), S(22, 53), S(26, 52), S(26, 49), S(0, 0)};
+const int32_t MOBILITY_ROOK[16] = {S(-42, -40), S(-47, -5), S(-9, -9), S(4, 4),   S(9, 14),  S(8, 23),
+                                   S(8, 31),    S(12, 33),  S(16, 35), S(19, 40), S(19, 46), S(21, 50),
+                                   S(22, 53),   S(26, 52),  S(26, 49), S(0, 0)};
 
-const int32_t MOBILITY_QUEEN[28] = {S(-6, -1), S(3, 5), S(-25, 10), S(-44, -2), S(-36, -41), S(-28, -7), S(-18, -31), S(-16, 3), S(-14, 17), S(-12, 28), S(-10, 34), S(-8, 43), S(-8, 58), S(-4, 55), S(-3, 64), S(-1, 70), S(-2, 77), S(2, 79), S(-4, 84), S(5, 78), S(7, 78), S(1, 85), S(11, 73), S(12, 66), S(3, 68), S(72, 41), S(30, 25), S(115, 81)};
+const int32_t MOBILITY_QUEEN[28] = {S(-6, -1), S(3, 5),    S(-25, 10), S(-44, -2), S(-36, -41), S(-28, -7), S(-18, -31),
+                                    S(-16, 3), S(-14, 17), S(-12, 28), S(-10, 34), S(-8, 43),   S(-8, 58),  S(-4, 55),
+                                    S(-3, 64), S(-1, 70),  S(-2, 77),  S(2, 79),   S(-4, 84),   S(5, 78),   S(7, 78),
+                                    S(1, 85),  S(11, 73),  S(12, 66),  S(3, 68),   S(72, 41),   S(30, 25),  S(115, 81)};
 
+// clang-format off
 const int32_t PAWN_PASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(105, 17), S(86, 40), S(108, 52), S(142, 36), S(117, 42), S(137, 39), S(48, 62), S(48, 37),
     S(42, 54), S(72, 71), S(63, 63), S(56, 40), S(63, 45), S(69, 69), S(37, 80), S(4, 75),
@@ -54,7 +71,9 @@ const int32_t PAWN_PASSED[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(
     S(-21, 10), S(-12, 13), S(-9, 4), S(-13, 3), S(-11, -2), S(-17, -2), S(-15, 11), S(-12, 0),
     S(-27, 1), S(-12, 2), S(-13, -6), S(-14, 0), S(2, -19), S(-7, -13), S(-1, -10), S(-2, -8),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
+// clang-format on
 
+// clang-format off
 const int32_t PAWN_SHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
     S(51, 0), S(57, 0), S(112, 0), S(86, 0), S(69, 0), S(68, 0), S(49, 0), S(64, 0),
     S(60, 0), S(102, 0), S(55, 0), S(95, 0), S(50, 0), S(40, 0), S(57, 0), S(9, 0),
@@ -63,6 +82,10 @@ const int32_t PAWN_SHIELD[64] = {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(
     S(21, 0), S(33, 0), S(-1, 0), S(3, 0), S(10, 0), S(-1, 0), S(12, 0), S(20, 0),
     S(22, 0), S(47, 0), S(31, 0), S(6, 0), S(2, 0), S(30, 0), S(13, 0), S(12, 0),
     S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0)};
+// clang-format on
+
+// Without an enemy queen the king shelter is divided by this.
+constexpr int SHELTER_NO_ENEMY_QUEEN_DIVISOR = 2;
 
 const int32_t PAWN_STORM[4][8][8] = {
     {{S(81, 30), S(60, 17), S(-13, 22), S(0, 8), S(2, 4), S(16, -4), S(16, -9), S(-21, 10)},
@@ -98,40 +121,54 @@ const int32_t PAWN_STORM[4][8][8] = {
      {S(10, 10), S(-23, -43), S(12, -9), S(36, -2), S(18, 4), S(14, 7), S(62, 7), S(10, 10)},
      {S(10, 10), S(-108, -110), S(10, -7), S(40, -5), S(40, 10), S(20, 12), S(54, 26), S(10, 10)}}};
 
-const uint64_t OUTPOST_RANKS[2] = {0x0000ffffff000000ULL, 0x000000ffffff0000ULL};
+// Pawn structure on the files around the own king (the king's file and its
+// neighbours, taken as b-g for a king on a or h), added to the general terms:
+// an isolated pawn there, a doubled one, and one whose stop square an enemy
+// pawn guards while no own pawn behind it can come to its help.
+constexpr int32_t PAWN_ISOLATED_KING_FILE = S(-6, 2);
+constexpr int32_t PAWN_DOUBLED_KING_FILE = S(9, -2);
+constexpr int32_t PAWN_BACKWARD_KING_FILE = S(-2, 6);
 
-// Files of the king's flank by the king's file.
-const uint64_t KING_FLANK_FILES[8] = {
-    0x0707070707070707ULL,  // a: a-c
-    0x0f0f0f0f0f0f0f0fULL,  // b: a-d
-    0x0f0f0f0f0f0f0f0fULL,  // c: a-d
-    0x3c3c3c3c3c3c3c3cULL,  // d: c-f
-    0x3c3c3c3c3c3c3c3cULL,  // e: c-f
-    0xf0f0f0f0f0f0f0f0ULL,  // f: e-h
-    0xf0f0f0f0f0f0f0f0ULL,  // g: e-h
-    0xe0e0e0e0e0e0e0e0ULL,  // h: f-h
-};
+// Pieces, by kind: knight, bishop, rook, queen.  A man pinned to its own king
+// (its attacks shrink to the pin line), when an enemy pawn attacks it and when
+// none does; and a man that stands alone between an enemy king and one of our
+// sliders, whose move would uncover an attack.
+constexpr int32_t PINNED_ATTACKED_BY_PAWN[4] = {S(-86, -100), S(-113, -99), S(-100, -104), S(-104, -256)};
+constexpr int32_t PINNED[4] = {S(28, 26), S(36, 36), S(19, 25), S(-3, 5)};
+constexpr int32_t DISCOVERED_ATTACKER[4] = {S(94, 62), S(120, 49), S(120, 95), S(378, 362)};
+// Each step of king distance between a knight or bishop and its own king
+// costs this much.
+constexpr int32_t MINOR_KING_DISTANCE_COST = S(3, 0);
+// Each own blocked pawn on the squares of the bishop's colour.
+constexpr int32_t BISHOP_BLOCKED_PAWN = S(-4, -12);
+// A rook or queen on the seventh rank while the enemy king is still on its
+// first two ranks.
+constexpr int32_t ROOK_SEVENTH_RANK = S(-8, 10);
+constexpr int32_t QUEEN_SEVENTH_RANK = S(-13, 21);
 
-const uint64_t RANKS_1_TO_5[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
-
-}  // namespace
-
-// ===========================================================================
-// Static evaluation
-//
-// Every term is a packed score from White's point of view; one blend at the
-// end weighs the middle-game and end-game halves by the remaining piece
-// material.  The same template body serves the search (Trace = false, where
-// all bookkeeping compiles away) and the "eval" report (Trace = true).
-// ===========================================================================
-namespace {
-
-constexpr uint64_t LIGHT_SQUARES = 0x55aa55aa55aa55aaULL;
-constexpr uint64_t FILES_C_TO_F = 0x3c3c3c3c3c3c3c3cULL;
-constexpr uint64_t FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
-constexpr uint64_t FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
-
-enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
+// Pawn pushes, space and threats, each counted per square or man.
+// A pawn push to a square the enemy does not control, or we control too.
+constexpr int32_t SAFE_PAWN_PUSH = S(-1, 6);
+// A knight or bishop on the second to fourth rank right behind an own pawn.
+constexpr int32_t MINOR_BEHIND_PAWN = S(8, 3);
+// The square in front of a passed pawn under our control.
+constexpr int32_t PASSED_PAWN_STOP_CONTROL = S(0, 10);
+// A safe pawn push that would attack an enemy man.
+constexpr int32_t PAWN_PUSH_THREAT = S(16, 13);
+// No own pawn on the king's flank.
+constexpr int32_t PAWNLESS_KING_FLANK = S(4, -28);
+// Our threatened men: a piece attacked and defended just once; the queen
+// attacked; a rook attacked by a minor or a pawn; a minor attacked by a
+// minor, or by a pawn.  Then weak men, those attacked and not defended, or
+// attacked twice and defended neither twice nor by a pawn: a weak pawn that
+// no enemy pawn attacks, and a weak minor attacked by a rook or the queen.
+constexpr int32_t PIECE_DEFENDED_ONCE = S(-6, -13);
+constexpr int32_t QUEEN_ATTACKED = S(-53, -14);
+constexpr int32_t ROOK_ATTACKED_BY_LESSER = S(-48, -4);
+constexpr int32_t MINOR_ATTACKED_BY_MINOR = S(-24, -19);
+constexpr int32_t MINOR_ATTACKED_BY_PAWN = S(-55, -13);
+constexpr int32_t WEAK_PAWN = S(-2, -28);
+constexpr int32_t WEAK_MINOR_ATTACKED_BY_MAJOR = S(-19, -43);
 
 // King danger, in units summed per king.  Once the sum is above zero it costs
 // sum^2 / KD_MG_DIVISOR in the middle game, so that one strong attack weighs
@@ -166,6 +203,63 @@ constexpr int KD_PINNED_IN_ZONE = 20;
 // Without a queen the attack lacks its strongest piece.
 constexpr int KD_NO_ENEMY_QUEEN = 620;
 constexpr unsigned KD_MG_DIVISOR = 4140, KD_EG_DIVISOR = 11;
+
+// Exactly two bishops (a third one, after a promotion, earns nothing).
+constexpr int32_t BISHOP_PAIR = S(28, 48);
+// The side to move's bonus.
+constexpr int32_t TEMPO = S(25, 17);
+
+// Complexity, in end-game centipawns: how far the material lets the stronger
+// side make its advantage count.  Each pawn adds to it, pawns on both wings
+// add, and so does an ending of kings and pawns alone; from the sum the
+// offset is taken, and a negative complexity draws the end-game half towards
+// zero without ever carrying it across.
+constexpr int COMPLEXITY_PAWN = 6;
+constexpr int COMPLEXITY_BOTH_WINGS = 26;
+constexpr int COMPLEXITY_PAWN_ENDING = 59;
+constexpr int COMPLEXITY_OFFSET = -70;
+
+// The blend of the two halves by the phase (the material left on the board,
+// kings excluded): at PHASE_END_GAME or less the end-game half counts alone,
+// at PHASE_MIDDLE_GAME or more the middle-game half.
+constexpr int PHASE_END_GAME = 499;
+constexpr int PHASE_MIDDLE_GAME = 6232;
+constexpr int PHASE_RANGE = PHASE_MIDDLE_GAME - PHASE_END_GAME;
+
+const uint64_t OUTPOST_RANKS[2] = {0x0000ffffff000000ULL, 0x000000ffffff0000ULL};
+
+// Files of the king's flank by the king's file.
+const uint64_t KING_FLANK_FILES[8] = {
+    0x0707070707070707ULL,  // a: a-c
+    0x0f0f0f0f0f0f0f0fULL,  // b: a-d
+    0x0f0f0f0f0f0f0f0fULL,  // c: a-d
+    0x3c3c3c3c3c3c3c3cULL,  // d: c-f
+    0x3c3c3c3c3c3c3c3cULL,  // e: c-f
+    0xf0f0f0f0f0f0f0f0ULL,  // f: e-h
+    0xf0f0f0f0f0f0f0f0ULL,  // g: e-h
+    0xe0e0e0e0e0e0e0e0ULL,  // h: f-h
+};
+
+const uint64_t RANKS_1_TO_5[2] = {0x000000ffffffffffULL, 0xffffffffff000000ULL};
+
+}  // namespace
+
+// ===========================================================================
+// Static evaluation
+//
+// Every term is a packed score from White's point of view; one blend at the
+// end weighs the middle-game and end-game halves by the remaining piece
+// material.  The same template body serves the search (Trace = false, where
+// all bookkeeping compiles away) and the "eval" report (Trace = true).
+// ===========================================================================
+namespace {
+
+constexpr uint64_t LIGHT_SQUARES = 0x55aa55aa55aa55aaULL;
+constexpr uint64_t FILES_C_TO_F = 0x3c3c3c3c3c3c3c3cULL;
+constexpr uint64_t FILES_A_TO_D = 0x0f0f0f0f0f0f0f0fULL;
+constexpr uint64_t FILES_E_TO_H = 0xf0f0f0f0f0f0f0f0ULL;
+
+enum { AB_KNIGHT, AB_BISHOP, AB_ROOK, AB_QUEEN, AB_KING, AB_KINDS };
 
 // Rank r (0 = own first rank) as seen from colour C.
 template <int C>
@@ -225,8 +319,8 @@ struct EvalState {
 // ---------------------------------------------------------------------------
 template <int C>
 int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint64_t& passed) {
-    constexpr int Them = C ^ 1;
-    const uint64_t own = pb[PAWN + C], enemy = pb[PAWN + Them];
+    constexpr int them = C ^ 1;
+    const uint64_t own = pb[PAWN + C], enemy = pb[PAWN + them];
     const int k = kingSq[C];
     const int f = clampInt(fileOf(k), 1, 6);
     const uint64_t kingFiles = FILES[f - 1] | FILES[f] | FILES[f + 1];
@@ -252,32 +346,32 @@ int32_t pawnStructure(const uint64_t* pb, const int* kingSq, bool sameWing, uint
         const int rr = C == WHITE ? rankOf(s) : 7 - rankOf(s);
         const int fl = fileOf(s);
         const uint64_t sBit = bit(s);
-        const uint64_t stopAttackers = PAWN_ATTACKS[Them][stop] & enemy;
+        const uint64_t stopAttackers = PAWN_ATTACKS[them][stop] & enemy;
         const uint64_t defenders = PAWN_ATTACKS[C][s] & own;
         const uint64_t neighbours = PAWN_ATTACKS[C][stop] & own;
         const uint64_t inFront = PASSED_PAWN_SPAN[C][s] & enemy;
 
         if (!inFront) {
             passed |= sBit;
-            sum += PAWN_PASSED[relSq(s, C)] + DISTANCE[stop][kingSq[Them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
+            sum += PAWN_PASSED[relSq(s, C)] + DISTANCE[stop][kingSq[them]] * PASSED_ENEMY_KING_DISTANCE[rr] +
                    DISTANCE[stop][k] * PASSED_OWN_KING_DISTANCE[rr];
         } else {
             // Candidate: the only pawns in its way are the ones guarding the
             // stop square, and it has as many helpers beside it.
-            const uint64_t attackers = PAWN_ATTACKS[Them][s] & enemy;
+            const uint64_t attackers = PAWN_ATTACKS[them][s] & enemy;
             if ((inFront & ~attackers) == stopAttackers && popcount(stopAttackers) <= popcount(neighbours))
                 sum += PAWN_CANDIDATE[popcount(attackers) <= popcount(defenders)][rr];
         }
         if (!(ADJACENT_FILES[s] & own)) {
             sum += PAWN_ISOLATED[fl];
-            if (sBit & kingFiles) sum += S(-6, 2);
+            if (sBit & kingFiles) sum += PAWN_ISOLATED_KING_FILE;
         }
         if (FILES[fl] & b) {
             sum += PAWN_DOUBLED[fl];
-            if (sBit & kingFiles) sum += S(9, -2);
+            if (sBit & kingFiles) sum += PAWN_DOUBLED_KING_FILE;
         }
-        if (stopAttackers && !(PASSED_PAWN_SPAN[Them][s] & own)) {
-            if (sBit & kingFiles) sum += S(-2, 6);
+        if (stopAttackers && !(PASSED_PAWN_SPAN[them][s] & own)) {
+            if (sBit & kingFiles) sum += PAWN_BACKWARD_KING_FILE;
             if (!(enemy & FILES[fl])) sum += PAWN_BACKWARD[fl];
         }
         if (defenders) sum += PAWN_CONNECTED[rr];
@@ -313,11 +407,11 @@ inline void pawnSets(EvalState& st) {
 
 template <int C>
 inline void pushSets(EvalState& st) {
-    constexpr int Them = C ^ 1;
+    constexpr int them = C ^ 1;
     const uint64_t single = forward<C>(st.pb[PAWN + C]) & ~st.occupied;
     // A double step is counted when the square it passes is not watched by an
     // enemy pawn.
-    const uint64_t twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[Them]) & ~st.occupied;
+    const uint64_t twice = forward<C>(single & relativeRank<C>(2) & ~st.pawnAttacks[them]) & ~st.occupied;
     st.pawnPushes[C] = single | twice;
 }
 
@@ -325,11 +419,11 @@ inline void pushSets(EvalState& st) {
 // are pinned, the slider owner's are discovered-attack candidates.
 template <int K>
 inline void pinSets(EvalState& st) {
-    constexpr int Them = K ^ 1;
+    constexpr int them = K ^ 1;
     const int k = st.kingSq[K];
     const uint64_t* pb = st.pb;
-    uint64_t snipers = (ROOK_RAYS[k] & (pb[ROOK + Them] | pb[QUEEN + Them])) |
-                  (BISHOP_RAYS[k] & (pb[BISHOP + Them] | pb[QUEEN + Them]));
+    uint64_t snipers = (ROOK_RAYS[k] & (pb[ROOK + them] | pb[QUEEN + them])) |
+                       (BISHOP_RAYS[k] & (pb[BISHOP + them] | pb[QUEEN + them]));
     while (snipers) {
         const int s = popLsb(snipers);
         const uint64_t between = BETWEEN_SQUARES[k][s] & st.occupied;
@@ -337,7 +431,7 @@ inline void pinSets(EvalState& st) {
             if (between & pb[K])
                 st.pinned[K] |= between;
             else
-                st.discoverers[Them] |= between;
+                st.discoverers[them] |= between;
         }
     }
 }
@@ -364,100 +458,91 @@ inline uint64_t pieceAttacks(const EvalState& st, int s) {
 }
 
 template <int C, int Kind, bool Trace>
-inline void pieceTerms(EvalState& st, int32_t& P, int32_t& M, int32_t* tracePieces) {
-    constexpr int Them = C ^ 1;
+inline void pieceTerms(EvalState& st, int32_t& pieceSum, int32_t& mobilitySum, int32_t* tracePieces) {
+    constexpr int them = C ^ 1;
     constexpr int slot = Kind == KNIGHT ? AB_KNIGHT : Kind == BISHOP ? AB_BISHOP : Kind == ROOK ? AB_ROOK : AB_QUEEN;
-    constexpr int32_t pinnedByPawn = Kind == KNIGHT ? S(-86, -100)
-                                     : Kind == BISHOP ? S(-113, -99)
-                                     : Kind == ROOK   ? S(-100, -104)
-                                                      : S(-104, -256);
-    constexpr int32_t pinnedFree = Kind == KNIGHT ? S(28, 26)
-                                   : Kind == BISHOP ? S(36, 36)
-                                   : Kind == ROOK   ? S(19, 25)
-                                                    : S(-3, 5);
-    constexpr int32_t discoverer = Kind == KNIGHT ? S(94, 62)
-                                   : Kind == BISHOP ? S(120, 49)
-                                   : Kind == ROOK   ? S(120, 95)
-                                                    : S(378, 362);
+    constexpr int32_t pinnedByPawn = PINNED_ATTACKED_BY_PAWN[slot];
+    constexpr int32_t pinnedFree = PINNED[slot];
+    constexpr int32_t discoverer = DISCOVERED_ATTACKER[slot];
     constexpr int zoneWeight = Kind == QUEEN ? KD_ZONE_QUEEN_WEIGHT : KD_ZONE_ATTACKER_WEIGHT;
-    const int32_t* mobility = Kind == KNIGHT ? MOBILITY_KNIGHT
+    const int32_t* mobility = Kind == KNIGHT   ? MOBILITY_KNIGHT
                               : Kind == BISHOP ? MOBILITY_BISHOP
                               : Kind == ROOK   ? MOBILITY_ROOK
                                                : MOBILITY_QUEEN;
     const uint64_t* pb = st.pb;
-    const uint64_t enemyPawns = pb[PAWN + Them];
-    const uint64_t zoneThem = st.kingZone[Them];
-    const uint64_t kingRingThem = KING_ATTACKS[st.kingSq[Them]];
+    const uint64_t enemyPawns = pb[PAWN + them];
+    const uint64_t zoneThem = st.kingZone[them];
+    const uint64_t kingRingThem = KING_ATTACKS[st.kingSq[them]];
     // The enemy king is still on its own first two ranks: the seventh rank bites.
     const uint64_t seventh = (Kind == ROOK || Kind == QUEEN) &&
-                                (pb[KING + Them] & (relativeRank<Them>(0) | relativeRank<Them>(1)))
-                            ? relativeRank<C>(6)
-                            : 0;
-    const int32_t before = P;
+                                     (pb[KING + them] & (relativeRank<them>(0) | relativeRank<them>(1)))
+                                 ? relativeRank<C>(6)
+                                 : 0;
+    const int32_t before = pieceSum;
 
     uint64_t b = pb[Kind + C];
     while (b) {
         const int s = popLsb(b);
         const uint64_t sBit = bit(s);
-        uint64_t A = pieceAttacks<C, Kind>(st, s);
+        uint64_t attacks = pieceAttacks<C, Kind>(st, s);
 
         if (sBit & st.pinned[C]) {
-            A &= LINE_SQUARES[st.kingSq[C]][s];
-            P += (sBit & st.pawnAttacks[Them]) ? pinnedByPawn : pinnedFree;
+            attacks &= LINE_SQUARES[st.kingSq[C]][s];
+            pieceSum += (sBit & st.pawnAttacks[them]) ? pinnedByPawn : pinnedFree;
         }
-        if (sBit & st.discoverers[C]) P += discoverer;
-        st.attackedBy[C][slot] |= A;
+        if (sBit & st.discoverers[C]) pieceSum += discoverer;
+        st.attackedBy[C][slot] |= attacks;
 
         if constexpr (Kind == KNIGHT || Kind == BISHOP) {
             if ((sBit & OUTPOST_RANKS[C]) && !(enemyPawns & PASSED_PAWN_SPAN[C][s] & ~FILES[fileOf(s)])) {
                 const int defended = (sBit & st.pawnAttacks[C]) != 0;
-                P += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
+                pieceSum += Kind == KNIGHT ? OUTPOST_KNIGHT[defended] : OUTPOST_BISHOP[defended];
             }
-            P -= 3 * DISTANCE[s][st.kingSq[C]];
+            pieceSum -= DISTANCE[s][st.kingSq[C]] * MINOR_KING_DISTANCE_COST;
         }
         if constexpr (Kind == BISHOP) {
             const uint64_t sameColour = (sBit & LIGHT_SQUARES) ? LIGHT_SQUARES : ~LIGHT_SQUARES;
-            P += popcount(st.blockedPawns[C] & sameColour) * S(-4, -12);
+            pieceSum += popcount(st.blockedPawns[C] & sameColour) * BISHOP_BLOCKED_PAWN;
         }
         if constexpr (Kind == ROOK) {
-            if (!(pb[PAWN + C] & FILES[fileOf(s)])) P += ROOK_OPEN_FILE[!(enemyPawns & FILES[fileOf(s)])];
+            if (!(pb[PAWN + C] & FILES[fileOf(s)])) pieceSum += ROOK_OPEN_FILE[!(enemyPawns & FILES[fileOf(s)])];
         }
         if constexpr (Kind == ROOK || Kind == QUEEN) {
-            if (sBit & seventh) P += Kind == ROOK ? S(-8, 10) : S(-13, 21);
+            if (sBit & seventh) pieceSum += Kind == ROOK ? ROOK_SEVENTH_RANK : QUEEN_SEVENTH_RANK;
         }
 
-        if (A & zoneThem) {
+        if (attacks & zoneThem) {
             st.kingAttackWeight[C] += zoneWeight;
             st.kingAttackersCount[C]++;
-            st.kingAdjacentAttacks[C] += popcount(kingRingThem & A);
+            st.kingAdjacentAttacks[C] += popcount(kingRingThem & attacks);
         }
-        st.attacksTwice[C] |= A & st.attacks[C];
-        st.attacks[C] |= A;
-        M += mobility[popcount(A & st.mobilityArea[C])];
+        st.attacksTwice[C] |= attacks & st.attacks[C];
+        st.attacks[C] |= attacks;
+        mobilitySum += mobility[popcount(attacks & st.mobilityArea[C])];
     }
-    if constexpr (Trace) *tracePieces += P - before;
+    if constexpr (Trace) *tracePieces += pieceSum - before;
 }
 
-// Returns the piece-loop sum P; the mobility sum goes to M.
+// Returns the piece-loop sum; the mobility sum goes to mobilitySum.
 template <int C, bool Trace>
-int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
-    constexpr int Them = C ^ 1;
+int32_t pieceLoop(EvalState& st, int32_t& mobilitySum, EvalTrace* tr) {
+    constexpr int them = C ^ 1;
     const uint64_t* pb = st.pb;
     const int k = st.kingSq[C];
 
     // Shelter: the rearmost own pawn of each file inside the king zone.
-    int32_t P = 0;
+    int32_t pieceSum = 0;
     uint64_t shield = pb[PAWN + C] & st.kingZone[C];
     while (shield) {
         const int s = rearmost<C>(shield);
-        P += PAWN_SHIELD[relSq(s, C)];
+        pieceSum += PAWN_SHIELD[relSq(s, C)];
         shield &= ~FILES[fileOf(s)];
     }
-    if (!pb[QUEEN + Them]) P /= 2;
-    if constexpr (Trace) tr->shelter[C] = P;
+    if (!pb[QUEEN + them]) pieceSum /= SHELTER_NO_ENEMY_QUEEN_DIVISOR;
+    if constexpr (Trace) tr->shelter[C] = pieceSum;
 
-    st.mobilityArea[C] = ~(st.pawnAttacks[Them] | st.blockedPawns[C] | bit(k));
-    st.kingAttackersCount[C] = popcount(st.kingZone[Them] & st.pawnAttacks[C]);
+    st.mobilityArea[C] = ~(st.pawnAttacks[them] | st.blockedPawns[C] | bit(k));
+    st.kingAttackersCount[C] = popcount(st.kingZone[them] & st.pawnAttacks[C]);
     st.kingAttackWeight[C] = 0;
     st.kingAdjacentAttacks[C] = 0;
 
@@ -468,107 +553,108 @@ int32_t pieceLoop(EvalState& st, int32_t& M, EvalTrace* tr) {
 
     int32_t* tp = nullptr;
     if constexpr (Trace) tp = &tr->pieces[C];
-    M = 0;
-    pieceTerms<C, KNIGHT, Trace>(st, P, M, tp);
-    pieceTerms<C, BISHOP, Trace>(st, P, M, tp);
-    pieceTerms<C, ROOK, Trace>(st, P, M, tp);
-    pieceTerms<C, QUEEN, Trace>(st, P, M, tp);
-    if constexpr (Trace) tr->mobility[C] = M;
-    return P;
+    mobilitySum = 0;
+    pieceTerms<C, KNIGHT, Trace>(st, pieceSum, mobilitySum, tp);
+    pieceTerms<C, BISHOP, Trace>(st, pieceSum, mobilitySum, tp);
+    pieceTerms<C, ROOK, Trace>(st, pieceSum, mobilitySum, tp);
+    pieceTerms<C, QUEEN, Trace>(st, pieceSum, mobilitySum, tp);
+    if constexpr (Trace) tr->mobility[C] = mobilitySum;
+    return pieceSum;
 }
 
 // ---------------------------------------------------------------------------
 // Threat loop: pawn pushes, space, threats and king danger
 // ---------------------------------------------------------------------------
 template <int C, bool Trace>
-int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
-    constexpr int Them = C ^ 1;
+int32_t threatLoop(const EvalState& st, int32_t mobilitySum, EvalTrace* tr) {
+    constexpr int them = C ^ 1;
     const uint64_t* pb = st.pb;
     const uint64_t own = pb[C];
     const uint64_t pawns = pb[PAWN + C];
     const uint64_t minors = pb[KNIGHT + C] | pb[BISHOP + C];
     const uint64_t rooks = pb[ROOK + C], queens = pb[QUEEN + C];
-    const uint64_t enemyMinorAttacks = st.attackedBy[Them][AB_KNIGHT] | st.attackedBy[Them][AB_BISHOP];
+    const uint64_t enemyMinorAttacks = st.attackedBy[them][AB_KNIGHT] | st.attackedBy[them][AB_BISHOP];
     const int k = st.kingSq[C];
     int32_t sum = 0;
 
     // Pawn pushes to squares the enemy does not control (or we control too).
-    const uint64_t safePushes = st.pawnPushes[C] & (~st.attacks[Them] | st.attacks[C]);
-    sum += popcount(safePushes) * S(-1, 6);
+    const uint64_t safePushes = st.pawnPushes[C] & (~st.attacks[them] | st.attacks[C]);
+    sum += popcount(safePushes) * SAFE_PAWN_PUSH;
 
     // Knights and bishops sheltered behind their own pawns.
     sum += popcount(minors & (relativeRank<C>(1) | relativeRank<C>(2) | relativeRank<C>(3)) & backward<C>(pawns)) *
-           S(8, 3);
+           MINOR_BEHIND_PAWN;
 
     // Control of the square in front of each passed pawn.
-    sum += popcount(forward<C>(st.passedPawns & pawns) & st.attacks[C]) * S(0, 10);
+    sum += popcount(forward<C>(st.passedPawns & pawns) & st.attacks[C]) * PASSED_PAWN_STOP_CONTROL;
 
     // Space: safe squares behind the own pawns on the central files.
     const uint64_t behind = C == WHITE ? (pawns >> 8) | (pawns >> 16) | (pawns >> 24) | (pawns >> 32)
-                                  : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
-    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[Them]) * SPACE[popcount(own)];
+                                       : (pawns << 8) | (pawns << 16) | (pawns << 24) | (pawns << 32);
+    sum += popcount(behind & FILES_C_TO_F & ~own & ~st.pawnAttacks[them]) * SPACE[popcount(own)];
 
     // A safe pawn push that would hit an enemy man.
-    const uint64_t pushTargets = safePushes & ~st.pawnAttacks[Them];
+    const uint64_t pushTargets = safePushes & ~st.pawnAttacks[them];
     const uint64_t pushThreats = (pawnCaptureWest<C>(pushTargets) | pawnCaptureEast<C>(pushTargets)) &
-                            ~st.pawnAttacks[C] & pb[Them];
-    sum += popcount(pushThreats) * S(16, 13);
+                                 ~st.pawnAttacks[C] & pb[them];
+    sum += popcount(pushThreats) * PAWN_PUSH_THREAT;
 
-    if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += S(4, -28);
+    if (!(pawns & KING_FLANK_FILES[fileOf(k)])) sum += PAWNLESS_KING_FLANK;
 
     // Threats against our own men.
     const uint64_t pieces = rooks | minors | queens;
-    sum += popcount(pieces & st.attacks[C] & st.attacks[Them] & ~st.attacksTwice[C]) * S(-6, -13);
-    sum += popcount(queens & st.attacks[Them]) * S(-53, -14);
-    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[Them])) * S(-48, -4);
-    sum += popcount(minors & enemyMinorAttacks) * S(-24, -19);
-    sum += popcount(minors & st.pawnAttacks[Them]) * S(-55, -13);
-    const uint64_t weak = (st.attacksTwice[Them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
-                     (st.attacks[Them] & ~st.attacks[C]);
-    sum += popcount(pawns & weak & ~st.pawnAttacks[Them]) * S(-2, -28);
-    sum += popcount(minors & weak & (st.attackedBy[Them][AB_QUEEN] | st.attackedBy[Them][AB_ROOK])) * S(-19, -43);
+    sum += popcount(pieces & st.attacks[C] & st.attacks[them] & ~st.attacksTwice[C]) * PIECE_DEFENDED_ONCE;
+    sum += popcount(queens & st.attacks[them]) * QUEEN_ATTACKED;
+    sum += popcount(rooks & (enemyMinorAttacks | st.pawnAttacks[them])) * ROOK_ATTACKED_BY_LESSER;
+    sum += popcount(minors & enemyMinorAttacks) * MINOR_ATTACKED_BY_MINOR;
+    sum += popcount(minors & st.pawnAttacks[them]) * MINOR_ATTACKED_BY_PAWN;
+    const uint64_t weak = (st.attacksTwice[them] & ~st.pawnAttacks[C] & ~st.attacksTwice[C]) |
+                          (st.attacks[them] & ~st.attacks[C]);
+    sum += popcount(pawns & weak & ~st.pawnAttacks[them]) * WEAK_PAWN;
+    sum += popcount(minors & weak & (st.attackedBy[them][AB_QUEEN] | st.attackedBy[them][AB_ROOK])) *
+           WEAK_MINOR_ATTACKED_BY_MAJOR;
     if constexpr (Trace) tr->threats[C] = sum;
 
     // King danger.
     int kd = 0;
-    const bool enemyQueens = pb[QUEEN + Them] != 0;
-    const bool underAttack = popcount(pb[QUEEN + Them]) + st.kingAttackersCount[Them] >= KD_MIN_ATTACKERS;
+    const bool enemyQueens = pb[QUEEN + them] != 0;
+    const bool underAttack = popcount(pb[QUEEN + them]) + st.kingAttackersCount[them] >= KD_MIN_ATTACKERS;
     if (underAttack) {
         const uint64_t zone = st.kingZone[C];
-        const uint64_t flank = KING_FLANK_FILES[fileOf(k)] & st.attacks[Them] & RANKS_1_TO_5[C];
-        const uint64_t kingWeak = st.attacks[Them] & ~st.attacksTwice[C] &
-                             (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
-        const uint64_t safe = ~pb[Them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[Them]));
+        const uint64_t flank = KING_FLANK_FILES[fileOf(k)] & st.attacks[them] & RANKS_1_TO_5[C];
+        const uint64_t kingWeak = st.attacks[them] & ~st.attacksTwice[C] &
+                                  (st.attackedBy[C][AB_KING] | st.attackedBy[C][AB_QUEEN] | ~st.attacks[C]);
+        const uint64_t safe = ~pb[them] & (~st.attacks[C] | (kingWeak & st.attacksTwice[them]));
         const uint64_t occ = st.occupied & ~queens;
         const uint64_t rookRays = rookAttacks(k, occ);
         const uint64_t bishopRays = bishopAttacks(k, occ);
 
         kd = KD_START;
-        if ((st.attackedBy[Them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe)
+        if ((st.attackedBy[them][AB_QUEEN] & ~st.attackedBy[C][AB_QUEEN]) & (rookRays | bishopRays) & safe)
             kd += KD_SAFE_QUEEN_CHECK;
         uint64_t unsafeChecks = 0;
-        const uint64_t rookChecks = rookRays & st.attackedBy[Them][AB_ROOK];
+        const uint64_t rookChecks = rookRays & st.attackedBy[them][AB_ROOK];
         if (rookChecks & safe)
             kd += KD_SAFE_ROOK_CHECK;
         else
             unsafeChecks |= rookChecks;
-        const uint64_t bishopChecks = bishopRays & st.attackedBy[Them][AB_BISHOP];
+        const uint64_t bishopChecks = bishopRays & st.attackedBy[them][AB_BISHOP];
         if (bishopChecks & safe)
             kd += KD_SAFE_BISHOP_CHECK;
         else
             unsafeChecks |= bishopChecks;
-        const uint64_t knightChecks = KNIGHT_ATTACKS[k] & st.attackedBy[Them][AB_KNIGHT];
+        const uint64_t knightChecks = KNIGHT_ATTACKS[k] & st.attackedBy[them][AB_KNIGHT];
         if (knightChecks & safe)
             kd += KD_SAFE_KNIGHT_CHECK;
         else
             unsafeChecks |= knightChecks;
 
-        kd += KD_FLANK_ATTACK * (popcount(flank & st.attacksTwice[Them] & ~st.pawnAttacks[C]) + popcount(flank));
-        kd += st.kingAttackersCount[Them] * st.kingAttackWeight[Them];
-        kd += KD_KING_RING_ATTACK * st.kingAdjacentAttacks[Them];
+        kd += KD_FLANK_ATTACK * (popcount(flank & st.attacksTwice[them] & ~st.pawnAttacks[C]) + popcount(flank));
+        kd += st.kingAttackersCount[them] * st.kingAttackWeight[them];
+        kd += KD_KING_RING_ATTACK * st.kingAdjacentAttacks[them];
         if (!enemyQueens) kd -= KD_NO_ENEMY_QUEEN;
         kd += KD_WEAK_ZONE_SQUARE * popcount(kingWeak & zone);
-        kd += KD_UNSAFE_CHECK * popcount(unsafeChecks & st.mobilityArea[Them]);
+        kd += KD_UNSAFE_CHECK * popcount(unsafeChecks & st.mobilityArea[them]);
         kd += KD_PINNED_IN_ZONE * popcount(zone & st.pinned[C]);
         if (kd > 0) {
             const unsigned u = (unsigned)kd;
@@ -580,14 +666,14 @@ int32_t threatLoop(const EvalState& st, int32_t M, EvalTrace* tr) {
         tr->kingDangerComputed[C] = underAttack;
         tr->kingDanger[C] = sum - tr->threats[C];
     }
-    return M + sum;
+    return mobilitySum + sum;
 }
 
 // ---------------------------------------------------------------------------
 // The whole evaluation without the evaluation cache; White's view.
 // ---------------------------------------------------------------------------
 template <bool Trace>
-int evaluateWhite(Position* pos, EvalTrace* tr) {
+int evaluateWhite(const Position* pos, PawnHashEntry* pawnHash, EvalTrace* tr) {
     const uint64_t* pb = pos->pieceBitboard;
     EvalState st;
     st.pb = pb;
@@ -595,24 +681,24 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
     st.kingSq[WHITE] = lsb(pb[WKING]);
     st.kingSq[BLACK] = lsb(pb[BKING]);
 
-    const int p = clampInt(pos->gamePhase, 499, 6232);
-    int32_t T = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
-                pos->pieceSquareSum[BLACK];
+    const int p = clampInt(pos->gamePhase, PHASE_END_GAME, PHASE_MIDDLE_GAME);
+    int32_t total = pos->materialScore[WHITE] - pos->materialScore[BLACK] + pos->pieceSquareSum[WHITE] -
+                    pos->pieceSquareSum[BLACK];
 
     // Pawn structure, through the pawn hash.
     if constexpr (Trace) {
-        T += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
+        total += pawnStructureBoth(pb, st.kingSq, st.passedPawns, tr->pawns);
     } else {
-        PawnHashEntry& pe = pos->pawnHashTable[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
+        PawnHashEntry& pe = pawnHash[pos->pawnHashKey & (PAWN_HASH_ENTRIES - 1)];
         if (pe.key == pos->pawnHashKey) {
             st.passedPawns = pe.passedPawns;
-            T += pe.score;
+            total += pe.score;
         } else {
             const int32_t score = pawnStructureBoth(pb, st.kingSq, st.passedPawns, nullptr);
             pe.key = pos->pawnHashKey;
             pe.passedPawns = st.passedPawns;
             pe.score = score;
-            T += score;
+            total += score;
         }
     }
 
@@ -637,28 +723,28 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
     const int32_t piecesB = pieceLoop<BLACK, Trace>(st, mobilityB, tr);
     const int32_t threatsW = threatLoop<WHITE, Trace>(st, mobilityW, tr);
     const int32_t threatsB = threatLoop<BLACK, Trace>(st, mobilityB, tr);
-    T += piecesW - piecesB + threatsW - threatsB;
+    total += piecesW - piecesB + threatsW - threatsB;
 
-    // Exactly two bishops: a third one (after a promotion) earns nothing.
-    const int32_t pairW = popcount(pb[WBISHOP]) == 2 ? S(28, 48) : 0;
-    const int32_t pairB = popcount(pb[BBISHOP]) == 2 ? S(28, 48) : 0;
-    T += pairW - pairB;
+    const int32_t pairW = popcount(pb[WBISHOP]) == 2 ? BISHOP_PAIR : 0;
+    const int32_t pairB = popcount(pb[BBISHOP]) == 2 ? BISHOP_PAIR : 0;
+    total += pairW - pairB;
 
     // Complexity: how drawish the material is, applied to the end-game half
     // without ever carrying it across zero.
-    const int eg = egOf(T);
+    const int eg = egOf(total);
     const int sign = (eg > 0) - (eg < 0);
     const uint64_t allPawns = pb[WPAWN] | pb[BPAWN];
-    const int complexity = 6 * popcount(allPawns) +
-                           ((allPawns & FILES_A_TO_D) && (allPawns & FILES_E_TO_H) ? 26 : 0) +
-                           ((st.occupied & ~allPawns) == (pb[WKING] | pb[BKING]) ? 59 : 0) - 70;
+    const int complexity = COMPLEXITY_PAWN * popcount(allPawns) +
+                           ((allPawns & FILES_A_TO_D) && (allPawns & FILES_E_TO_H) ? COMPLEXITY_BOTH_WINGS : 0) +
+                           ((st.occupied & ~allPawns) == (pb[WKING] | pb[BKING]) ? COMPLEXITY_PAWN_ENDING : 0) +
+                           COMPLEXITY_OFFSET;
     const int adjust = complexity > -std::abs(eg) ? complexity : -std::abs(eg);
 
-    const int32_t tempo = pos->sideToMove == WHITE ? S(25, 17) : -S(25, 17);
-    const int32_t U = T + tempo;
-    const int mg = mgOf(U);
-    const int egFinal = egOf(U + sign * adjust * 65536);
-    const int score = (int16_t)((egFinal * (6232 - p) + mg * (p - 499)) / 5733);
+    const int32_t tempo = pos->sideToMove == WHITE ? TEMPO : -TEMPO;
+    const int32_t withTempo = total + tempo;
+    const int mg = mgOf(withTempo);
+    const int egFinal = egOf(withTempo + sign * adjust * 65536);
+    const int score = (int16_t)((egFinal * (PHASE_MIDDLE_GAME - p) + mg * (p - PHASE_END_GAME)) / PHASE_RANGE);
 
     if constexpr (Trace) {
         for (int c = 0; c < 2; c++) {
@@ -667,7 +753,7 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
         }
         tr->bishopPair[WHITE] = pairW;
         tr->bishopPair[BLACK] = pairB;
-        tr->total = T;
+        tr->total = total;
         tr->complexity = complexity;
         tr->complexityEg = sign * adjust;
         tr->tempo = tempo;
@@ -682,27 +768,27 @@ int evaluateWhite(Position* pos, EvalTrace* tr) {
 
 }  // namespace
 
-int evaluate(Position* pos) {
+int evaluate(const Position* pos, const EvalCaches& caches) {
     const uint64_t key = pos->hashKey;
-    EvalCacheEntry& ce = pos->evalCache[key & (EVAL_CACHE_ENTRIES - 1)];
+    EvalCacheEntry& ce = caches.scores[key & (EVAL_CACHE_ENTRIES - 1)];
     int score;
     if (((ce.word ^ key) >> 16) == 0) {
         score = (int16_t)(uint16_t)ce.word;
     } else {
-        score = evaluateWhite<false>(pos, nullptr);
+        score = evaluateWhite<false>(pos, caches.pawnHash, nullptr);
         ce.word = (key & ~0xffffULL) | (uint16_t)(int16_t)score;
     }
     return pos->sideToMove == WHITE ? score : -score;
 }
 
-int evaluateUncached(Position* pos) {
-    const int score = evaluateWhite<false>(pos, nullptr);
+int evaluateUncached(const Position* pos, const EvalCaches& caches) {
+    const int score = evaluateWhite<false>(pos, caches.pawnHash, nullptr);
     return pos->sideToMove == WHITE ? score : -score;
 }
 
 int evaluateTraced(Position* pos, EvalTrace* trace) {
     *trace = EvalTrace();
-    const int score = evaluateWhite<true>(pos, trace);
+    const int score = evaluateWhite<true>(pos, nullptr, trace);
     return pos->sideToMove == WHITE ? score : -score;
 }
 
@@ -769,8 +855,8 @@ std::string evaluationReport(Position* pos) {
             os << "not counted";
     }
     os << "\n";
-    std::snprintf(buf, sizeof buf, "Phase: %d (clamped %d), middle game %d/5733, end game %d/5733", t.gamePhase,
-                  t.phase, t.phase - 499, 6232 - t.phase);
+    std::snprintf(buf, sizeof buf, "Phase: %d (clamped %d), middle game %d/%d, end game %d/%d", t.gamePhase, t.phase,
+                  t.phase - PHASE_END_GAME, PHASE_RANGE, PHASE_MIDDLE_GAME - t.phase, PHASE_RANGE);
     os << buf << "\n";
     os << "Static evaluation: " << score << " (side to move), " << t.score << " (white)\n";
     // Drop the blanks that the fixed-width cells leave at line ends.

@@ -35,30 +35,37 @@ constexpr int EVAL_CACHE_ENTRIES = 65536;
 struct EvalTrace {
     int32_t material[2];
     int32_t pieceSquare[2];
-    int32_t pawns[2];       // pawn structure and pawn storm
-    int32_t shelter[2];     // pawns in front of the own king
-    int32_t pieces[2];      // pins, outposts, open files, seventh rank, ...
+    int32_t pawns[2];    // pawn structure and pawn storm
+    int32_t shelter[2];  // pawns in front of the own king
+    int32_t pieces[2];   // pins, outposts, open files, seventh rank, ...
     int32_t mobility[2];
-    int32_t threats[2];     // pushes, space, threats against own men
-    int32_t kingDanger[2];  // the (negative) king-danger penalty
-    int kingDangerValue[2]; // kd before squaring; 0 when not computed
+    int32_t threats[2];      // pushes, space, threats against own men
+    int32_t kingDanger[2];   // the (negative) king-danger penalty
+    int kingDangerValue[2];  // kd before squaring; 0 when not computed
     bool kingDangerComputed[2];
     int32_t bishopPair[2];
-    int32_t total;          // T: everything before tempo and complexity
-    int complexity;         // C
-    int complexityEg;       // what C did to the end-game half
+    int32_t total;     // T: everything before tempo and complexity
+    int complexity;    // C
+    int complexityEg;  // what C did to the end-game half
     int32_t tempo;
-    int gamePhase;          // the position's phase sum
-    int phase;              // the same clamped to the blend's range
-    int mg, eg;             // final halves that are blended
-    int score;              // White's view
+    int gamePhase;  // the position's phase sum
+    int phase;      // the same clamped to the blend's range
+    int mg, eg;     // final halves that are blended
+    int score;      // White's view
+};
+
+// The caches of the evaluation; each search thread owns its own, and the
+// command loop and the tuner have theirs.
+struct EvalCaches {
+    PawnHashEntry* pawnHash;  // PAWN_HASH_ENTRIES entries
+    EvalCacheEntry* scores;   // EVAL_CACHE_ENTRIES entries
 };
 
 // Static evaluation from the side to move's point of view.  Uses and fills
-// the position's evaluation cache and pawn hash.
-int evaluate(Position* pos);
+// the evaluation cache and the pawn hash.
+int evaluate(const Position* pos, const EvalCaches& caches);
 // The same without the evaluation cache (the pawn hash is still used).
-int evaluateUncached(Position* pos);
+int evaluateUncached(const Position* pos, const EvalCaches& caches);
 // The same with every term recorded; touches neither cache.
 int evaluateTraced(Position* pos, EvalTrace* trace);
 // The "eval" command's text: a table of the terms and the final line.

@@ -16,15 +16,19 @@
 #include "util.h"
 
 int main(int argc, char** argv) {
+    // Line-buffered output: a line written without printLine (which flushes
+    // its own), such as the tablebase count, still reaches a GUI reading a
+    // pipe at once.  A stream's buffer may only be set before anything is
+    // written to it, so this comes first.
+    static char outputBuffer[4096];
+    std::setvbuf(stdout, outputBuffer, _IOLBF, sizeof outputBuffer);
+
     printLine(std::string(TW_ENGINE_NAME) + TW_BUILD_SUFFIX);
     printLine("by " TW_AUTHOR);
     printLine("");
     printLine("enter 'help' to see the commands");
 
     startEngine();
-
-    static char outputBuffer[4096];
-    std::setvbuf(stdout, outputBuffer, _IOLBF, sizeof outputBuffer);
 
     if (argc > 1) {
         // One command from the program's arguments, then the program ends.

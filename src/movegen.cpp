@@ -30,8 +30,8 @@ inline Move* addPromotions(Move* list, int from, int to, int score) {
 
 // Pawn captures in one direction (delta 9 or 7 from the mover's point of
 // view): promotions on the last rank first, then the ordinary captures.
-inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, int delta, int side,
-                                  bool evasionScores, bool queenOnly = false) {
+inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, int delta, int side, bool evasionScores,
+                            bool queenOnly = false) {
     const int back = side == WHITE ? -delta : delta;
     uint64_t promo = targets & (RANK_8 | RANK_1);
     uint64_t plain = targets & ~(RANK_8 | RANK_1);
@@ -47,8 +47,12 @@ inline Move* pawnCapturesTo(Move* list, const Position* pos, uint64_t targets, i
     return list;
 }
 
-inline uint64_t shiftNine(uint64_t pawns, int side) { return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H; }
-inline uint64_t shiftSeven(uint64_t pawns, int side) { return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A; }
+inline uint64_t shiftNine(uint64_t pawns, int side) {
+    return side == WHITE ? (pawns << 9) & ~FILE_A : (pawns >> 9) & ~FILE_H;
+}
+inline uint64_t shiftSeven(uint64_t pawns, int side) {
+    return side == WHITE ? (pawns << 7) & ~FILE_H : (pawns >> 7) & ~FILE_A;
+}
 inline uint64_t shiftForward(uint64_t b, int side) { return side == WHITE ? b << 8 : b >> 8; }
 
 // The men of `side` that are not pinned to their king, and every square
@@ -59,7 +63,7 @@ inline uint64_t notPinnedMen(const Position* pos, int side) {
     const int k = lsb(pb[KING + side]);
     const uint64_t occ = pb[0] | pb[1];
     uint64_t snipers = (BISHOP_RAYS[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+                       (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
     uint64_t pinned = 0;
     while (snipers) {
         int s = popLsb(snipers);
@@ -108,14 +112,16 @@ inline uint64_t sliderAttacks(int from, uint64_t occ) {
 // order, so a count checks the generator code the search runs.
 class MoveWriter {
   public:
-    MoveWriter(Move* list, const Position* pos) : list(list), pos(pos) {}
+    MoveWriter(Move* list, const Position* position) : list(list), pos_(position) {}
     Move* list;
 
     // Pawn captures onto `targets`, `delta` squares ahead (9 or 7).
     void pawnCaptures(uint64_t targets, int delta, int side, bool queenOnly) {
-        list = pawnCapturesTo(list, pos, targets, delta, side, false, queenOnly);
+        list = pawnCapturesTo(list, pos_, targets, delta, side, false, queenOnly);
     }
-    void captures(int from, int offset, uint64_t targets) { list = emitCaptures(list, from, offset, targets, pos->board); }
+    void captures(int from, int offset, uint64_t targets) {
+        list = emitCaptures(list, from, offset, targets, pos_->board);
+    }
     void kingCaptures(int from, uint64_t targets) { captures(from, 12, targets); }
     void enPassant(int from, int to) { list = addMove(list, from, to, MT_ENPASSANT, 14); }
     // Pawn pushes onto the last rank, each to the four pieces.
@@ -139,12 +145,16 @@ class MoveWriter {
     // The attack set of a slider; the quiet generator asks again for the
     // sets the capture generator has used.
     template <int Kind>
-    static uint64_t attacks(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
+    static uint64_t attacks(int from, uint64_t occ) {
+        return sliderAttacks<Kind>(from, occ);
+    }
     template <int Kind>
-    static uint64_t attacksAgain(int from, uint64_t occ) { return sliderAttacks<Kind>(from, occ); }
+    static uint64_t attacksAgain(int from, uint64_t occ) {
+        return sliderAttacks<Kind>(from, occ);
+    }
 
   private:
-    const Position* pos;
+    const Position* pos_;
 };
 
 // Counts the legal moves of a side not in check.  Only the moves that the
@@ -158,19 +168,17 @@ class MoveWriter {
 template <bool Pins>
 class MoveCounter {
   public:
-    // `sliderSets` has room for the attack sets of every slider of the side.
-    MoveCounter(const Position* pos, int ply, uint64_t* sliderSets)
-        : pos(pos), ply(ply), side(pos->sideToMove), king(lsb(pos->pieceBitboard[KING + pos->sideToMove])),
-          occ(pos->pieceBitboard[0] | pos->pieceBitboard[1]),
-          pinned(~pos->plyStack[ply].notPinnedMask & pos->pieceBitboard[pos->sideToMove]), sliderSets(sliderSets) {}
+    // `sets` has room for the attack sets of every slider of the side.
+    MoveCounter(const Position* position, uint64_t* sets)
+        : pos_(position), side_(position->sideToMove), king_(lsb(position->pieceBitboard[KING + position->sideToMove])),
+          occ_(position->pieceBitboard[0] | position->pieceBitboard[1]),
+          pinned_(~position->notPinnedMask & position->pieceBitboard[position->sideToMove]), sliderSets_(sets) {}
     int count = 0;
 
     void pawnCaptures(uint64_t targets, int delta, int s, bool) { pawnMoves(targets, s == WHITE ? -delta : delta); }
     void captures(int from, int, uint64_t targets) { count += popcount(targets & along(from)); }
     void kingCaptures(int from, uint64_t targets) { kingQuiets(from, targets); }
-    void enPassant(int from, int to) {
-        count += moveIsLegal(pos, ply, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14});
-    }
+    void enPassant(int from, int to) { count += moveIsLegal(pos_, Move{(uint8_t)from, (uint8_t)to, MT_ENPASSANT, 14}); }
     void promotionPushes(uint64_t targets, int back) { pawnMoves(targets, back); }
     void pushes(uint64_t targets, int back, int) { pawnMoves(targets, back); }
     void castle(int from, int to, int) { count += kingMayGo(from, to); }
@@ -181,22 +189,26 @@ class MoveCounter {
     // The capture and the quiet pass of one position walk the same sliders
     // in the same order: the second takes the sets the first looked up.
     template <int Kind>
-    uint64_t attacks(int from, uint64_t occ) { return sliderSets[setsStored++] = sliderAttacks<Kind>(from, occ); }
+    uint64_t attacks(int from, uint64_t occ) {
+        return sliderSets_[setsStored_++] = sliderAttacks<Kind>(from, occ);
+    }
     template <int Kind>
-    uint64_t attacksAgain(int, uint64_t) { return sliderSets[setsUsed++]; }
+    uint64_t attacksAgain(int, uint64_t) {
+        return sliderSets_[setsUsed_++];
+    }
 
   private:
     // The squares a man on `from` may move to as far as pins go.
-    uint64_t along(int from) const { return Pins && (pinned & bit(from)) ? LINE_SQUARES[king][from] : ~0ULL; }
+    uint64_t along(int from) const { return Pins && (pinned_ & bit(from)) ? LINE_SQUARES[king_][from] : ~0ULL; }
     // squareAttacked with the king lifted, as moveIsLegal asks it, but with
     // the plain table lookups before the slider lookups.
     bool kingMayGo(int from, int to) const {
-        const uint64_t* pb = pos->pieceBitboard;
-        const int opp = side ^ 1;
+        const uint64_t* pb = pos_->pieceBitboard;
+        const int opp = side_ ^ 1;
         if ((PAWN_ATTACKS[opp][to] & pb[PAWN + opp]) | (KNIGHT_ATTACKS[to] & pb[KNIGHT + opp]) |
             (KING_ATTACKS[to] & pb[KING + opp]))
             return false;
-        const uint64_t o = (occ ^ bit(from)) | bit(to);
+        const uint64_t o = (occ_ ^ bit(from)) | bit(to);
         return !((bishopAttacks(to, o) & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
                  (rookAttacks(to, o) & (pb[ROOK + opp] | pb[QUEEN + opp])));
     }
@@ -204,19 +216,19 @@ class MoveCounter {
     // last rank is four moves.
     void pawnMoves(uint64_t targets, int back) {
         count += popcount(targets) + 3 * popcount(targets & (RANK_8 | RANK_1));
-        const uint64_t pinnedPawns = pinned & pos->pieceBitboard[PAWN + side];
+        const uint64_t pinnedPawns = pinned_ & pos_->pieceBitboard[PAWN + side_];
         if (!Pins || !pinnedPawns) return;
         for (uint64_t t = targets & (back < 0 ? pinnedPawns << -back : pinnedPawns >> back); t;) {
             const int to = popLsb(t);
-            if (!(LINE_SQUARES[king][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
+            if (!(LINE_SQUARES[king_][to + back] & bit(to))) count -= (bit(to) & (RANK_8 | RANK_1)) ? 4 : 1;
         }
     }
 
-    const Position* pos;
-    int ply, side, king;
-    uint64_t occ, pinned;
-    uint64_t* sliderSets;
-    int setsStored = 0, setsUsed = 0;
+    const Position* pos_;
+    int side_, king_;
+    uint64_t occ_, pinned_;
+    uint64_t* sliderSets_;
+    int setsStored_ = 0, setsUsed_ = 0;
 };
 
 // The generators are instantiated for each side, so that pawn directions
@@ -226,7 +238,7 @@ class MoveCounter {
 // the king's captures before en passant, the order its move choice has
 // always seen (moves of equal score are taken in list order).
 template <int Side, bool Quiescence, class Emit>
-Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
+Emit capturesOf(Emit out, const Position* pos) {
     constexpr int opp = Side ^ 1;
     const uint64_t* pb = pos->pieceBitboard;
     const uint64_t them = pb[opp];
@@ -236,7 +248,7 @@ Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
     out.pawnCaptures(shiftNine(pawns, Side) & them, 9, Side, Quiescence);
     out.pawnCaptures(shiftSeven(pawns, Side) & them, 7, Side, Quiescence);
 
-    for (uint64_t pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
+    for (uint64_t pieces = pb[KNIGHT + Side] & pos->notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
         out.captures(from, 4, KNIGHT_ATTACKS[from] & them);
     }
@@ -254,8 +266,8 @@ Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
     }
     const int king = lsb(pb[KING + Side]);
     if (Quiescence) out.kingCaptures(king, KING_ATTACKS[king] & them);
-    if (c.enpassantSquare) {
-        const int e = c.enpassantSquare;
+    if (pos->enpassantSquare) {
+        const int e = pos->enpassantSquare;
         for (uint64_t p = EN_PASSANT_NEIGHBOURS[e] & pawns; p;) out.enPassant(popLsb(p), e);
     }
     if constexpr (Quiescence) {
@@ -271,7 +283,7 @@ Emit capturesOf(const PlyEntry& c, Emit out, const Position* pos) {
 }
 
 template <int Side, class Emit>
-Emit quietsOf(const PlyEntry& c, Emit out, const Position* pos) {
+Emit quietsOf(Emit out, const Position* pos) {
     constexpr int opp = Side ^ 1;
     constexpr int back = Side == WHITE ? -8 : 8;
     constexpr uint64_t thirdRank = Side == WHITE ? RANK_3 : RANK_6;
@@ -284,20 +296,19 @@ Emit quietsOf(const PlyEntry& c, Emit out, const Position* pos) {
     out.pushes(single & ~(RANK_8 | RANK_1), back, MT_NORMAL);
     out.pushes(shiftForward(single & thirdRank, Side) & empty, 2 * back, MT_DOUBLE);
 
-    const uint8_t rights = c.castlingRights;
-    if ((rights & (5 << Side)) && !c.inCheck) {
+    const uint8_t rights = pos->castlingRights;
+    if ((rights & (5 << Side)) && !pos->inCheck) {
         constexpr int home = Side == WHITE ? E1 : E8;
         constexpr uint8_t kingSide = Side == WHITE ? WHITE_OO : BLACK_OO;
         constexpr uint8_t queenSide = Side == WHITE ? WHITE_OOO : BLACK_OOO;
-        if ((rights & kingSide) && !(occ & (bit(home + 1) | bit(home + 2))) &&
-            !squareAttacked(pos, home + 1, opp, occ))
+        if ((rights & kingSide) && !(occ & (bit(home + 1) | bit(home + 2))) && !squareAttacked(pos, home + 1, opp, occ))
             out.castle(home, home + 2, MT_CASTLE_K);
         if ((rights & queenSide) && !(occ & (bit(home - 1) | bit(home - 2) | bit(home - 3))) &&
             !squareAttacked(pos, home - 1, opp, occ))
             out.castle(home, home - 2, MT_CASTLE_Q);
     }
 
-    for (uint64_t pieces = pb[KNIGHT + Side] & c.notPinnedMask; pieces;) {
+    for (uint64_t pieces = pb[KNIGHT + Side] & pos->notPinnedMask; pieces;) {
         const int from = popLsb(pieces);
         out.quiets(from, KNIGHT_ATTACKS[from] & empty);
     }
@@ -320,28 +331,20 @@ Emit quietsOf(const PlyEntry& c, Emit out, const Position* pos) {
 
 }  // namespace
 
-void generateMovesCaptures(unsigned char ply, Move* list, Position* pos) {
-    PlyEntry& c = pos->plyStack[ply];
-    c.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
-    if (c.inCheck) {
-        generateMovesEvade(ply, list, pos);
-        c.moveStage = STAGE_EVASIONS;
-        return;
-    }
+Move* generateMovesCaptures(Position* pos, Move* list) {
+    pos->notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
+    if (pos->inCheck) return generateMovesEvade(pos, list);
     list->score = 0;
     const MoveWriter out(list, pos);
-    list = (pos->sideToMove == WHITE ? capturesOf<WHITE, false>(c, out, pos) : capturesOf<BLACK, false>(c, out, pos)).list;
-    c.moveListEnd = list;
-    pos->plyStack[ply + 1].moveListStart = list;
+    return (pos->sideToMove == WHITE ? capturesOf<WHITE, false>(out, pos) : capturesOf<BLACK, false>(out, pos)).list;
 }
 
-Move* generateQuiescenceCaptures(unsigned char ply, Move* list, const Position* pos) {
-    const PlyEntry& c = pos->plyStack[ply];
+Move* generateQuiescenceCaptures(const Position* pos, Move* list) {
     const MoveWriter out(list, pos);
-    return (pos->sideToMove == WHITE ? capturesOf<WHITE, true>(c, out, pos) : capturesOf<BLACK, true>(c, out, pos)).list;
+    return (pos->sideToMove == WHITE ? capturesOf<WHITE, true>(out, pos) : capturesOf<BLACK, true>(out, pos)).list;
 }
 
-Move* generateRecaptures(unsigned char ply, int target, Move* list, const Position* pos) {
+Move* generateRecaptures(const Position* pos, int target, Move* list) {
     const int side = pos->sideToMove;
     const uint64_t* pb = pos->pieceBitboard;
     const uint8_t* board = pos->board;
@@ -354,27 +357,29 @@ Move* generateRecaptures(unsigned char ply, int target, Move* list, const Positi
     const bool lastRank = (only & (RANK_8 | RANK_1)) != 0;
     for (uint64_t p = PAWN_ATTACKS[side][target] & pb[PAWN + side]; p;)
         list = addMove(list, popLsb(p), target, lastRank ? MT_PROMO_Q : MT_NORMAL, victim * 8 - (lastRank ? 14 : 2));
-    for (uint64_t p = KNIGHT_ATTACKS[target] & pb[KNIGHT + side] & pos->plyStack[ply].notPinnedMask; p;)
+    for (uint64_t p = KNIGHT_ATTACKS[target] & pb[KNIGHT + side] & pos->notPinnedMask; p;)
         list = emitCaptures(list, popLsb(p), 4, only, board);
-    for (uint64_t p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;) list = emitCaptures(list, popLsb(p), 6, only, board);
-    for (uint64_t p = rookAttacks(target, occ) & pb[ROOK + side]; p;) list = emitCaptures(list, popLsb(p), 8, only, board);
-    for (uint64_t p = queenAttacks(target, occ) & pb[QUEEN + side]; p;) list = emitCaptures(list, popLsb(p), 10, only, board);
+    for (uint64_t p = bishopAttacks(target, occ) & pb[BISHOP + side]; p;)
+        list = emitCaptures(list, popLsb(p), 6, only, board);
+    for (uint64_t p = rookAttacks(target, occ) & pb[ROOK + side]; p;)
+        list = emitCaptures(list, popLsb(p), 8, only, board);
+    for (uint64_t p = queenAttacks(target, occ) & pb[QUEEN + side]; p;)
+        list = emitCaptures(list, popLsb(p), 10, only, board);
     for (uint64_t p = KING_ATTACKS[target] & pb[KING + side]; p;) list = emitCaptures(list, popLsb(p), 12, only, board);
     return list;
 }
 
-Move* keepLegalMoves(const Position* pos, int ply, Move* start, Move* end) {
+Move* keepLegalMoves(const Position* pos, Move* start, Move* end) {
     // Only moves of the king, of pinned men and of the pawns beside an
     // en-passant target can be illegal; the last move takes the place of a
     // dropped one.
-    const PlyEntry& c = pos->plyStack[ply];
     const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove;
-    uint64_t suspects = ~c.notPinnedMask | pb[KING + side];
-    if (c.enpassantSquare) suspects |= EN_PASSANT_NEIGHBOURS[c.enpassantSquare] & pb[PAWN + side];
+    uint64_t suspects = ~pos->notPinnedMask | pb[KING + side];
+    if (pos->enpassantSquare) suspects |= EN_PASSANT_NEIGHBOURS[pos->enpassantSquare] & pb[PAWN + side];
     Move* m = start;
     while (m < end) {
-        if (((suspects >> m->from) & 1) && !moveIsLegal(pos, ply, *m))
+        if (((suspects >> m->from) & 1) && !moveIsLegal(pos, *m))
             *m = *--end;
         else
             m++;
@@ -382,27 +387,23 @@ Move* keepLegalMoves(const Position* pos, int ply, Move* start, Move* end) {
     return end;
 }
 
-void generateMovesQuiets(unsigned char ply, Move* list, Position* pos) {
-    PlyEntry& c = pos->plyStack[ply];
+Move* generateMovesQuiets(const Position* pos, Move* list) {
     list->score = 0;
     const MoveWriter out(list, pos);
-    list = (pos->sideToMove == WHITE ? quietsOf<WHITE>(c, out, pos) : quietsOf<BLACK>(c, out, pos)).list;
-    c.moveListEnd = list;
-    pos->plyStack[ply + 1].moveListStart = list;
+    return (pos->sideToMove == WHITE ? quietsOf<WHITE>(out, pos) : quietsOf<BLACK>(out, pos)).list;
 }
 
 namespace {
 
 template <int Side, bool Pins>
-int countFor(const PlyEntry& c, const Position* pos, int ply) {
+int countFor(const Position* pos) {
     uint64_t sliderSets[64];  // one per slider: never more than there are squares
-    return quietsOf<Side>(c, capturesOf<Side, false>(c, MoveCounter<Pins>(pos, ply, sliderSets), pos), pos).count;
+    return quietsOf<Side>(capturesOf<Side, false>(MoveCounter<Pins>(pos, sliderSets), pos), pos).count;
 }
 
 }  // namespace
 
-int countLegalMoves(unsigned char ply, Position* pos) {
-    PlyEntry& c = pos->plyStack[ply];
+int countLegalMoves(Position* pos, Move* scratch) {
     const int side = pos->sideToMove, opp = side ^ 1;
     const uint64_t* pb = pos->pieceBitboard;
     const int k = lsb(pb[KING + side]);
@@ -411,7 +412,7 @@ int countLegalMoves(unsigned char ply, Position* pos) {
     // pinned men (one man between) and the sliders giving check (none
     // between): the check test of sideInCheck without its slider lookups.
     uint64_t snipers = (BISHOP_RAYS[k] & (pb[BISHOP + opp] | pb[QUEEN + opp])) |
-                  (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
+                       (ROOK_RAYS[k] & (pb[ROOK + opp] | pb[QUEEN + opp]));
     uint64_t pinned = 0;
     bool check = (PAWN_ATTACKS[opp][k] & pb[PAWN + opp]) | (KNIGHT_ATTACKS[k] & pb[KNIGHT + opp]) |
                  (KING_ATTACKS[k] & pb[KING + opp]);
@@ -420,19 +421,15 @@ int countLegalMoves(unsigned char ply, Position* pos) {
         check |= !b;
         if (b && !(b & (b - 1))) pinned |= b;
     }
-    c.inCheck = check;
-    c.notPinnedMask = ~(pinned & pb[side]);
-    if (check) {
-        generateMovesEvade(ply, c.moveListStart, pos);
-        return (int)(c.moveListEnd - c.moveListStart);
-    }
+    pos->inCheck = check;
+    pos->notPinnedMask = ~(pinned & pb[side]);
+    if (check) return (int)(generateMovesEvade(pos, scratch) - scratch);
     const bool pins = (pinned & pb[side]) != 0;
-    if (side == WHITE) return pins ? countFor<WHITE, true>(c, pos, ply) : countFor<WHITE, false>(c, pos, ply);
-    return pins ? countFor<BLACK, true>(c, pos, ply) : countFor<BLACK, false>(c, pos, ply);
+    if (side == WHITE) return pins ? countFor<WHITE, true>(pos) : countFor<WHITE, false>(pos);
+    return pins ? countFor<BLACK, true>(pos) : countFor<BLACK, false>(pos);
 }
 
-void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
-    PlyEntry& c = pos->plyStack[ply];
+Move* generateMovesEvade(const Position* pos, Move* list) {
     const int side = pos->sideToMove, opp = side ^ 1;
     const uint64_t* pb = pos->pieceBitboard;
     const uint8_t* board = pos->board;
@@ -441,8 +438,8 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
     const int k = lsb(pb[KING + side]);
 
     const uint64_t checkers = (KNIGHT_ATTACKS[k] & pb[KNIGHT + opp]) | (PAWN_ATTACKS[opp][k] & pb[PAWN + opp]) |
-                         (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
-                         (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
+                              (rookAttacks(k, occ) & (pb[ROOK + opp] | pb[QUEEN + opp])) |
+                              (bishopAttacks(k, occ) & (pb[BISHOP + opp] | pb[QUEEN + opp]));
 
     // King moves, tested with the king lifted off the board so that it does
     // not hide the squares behind it on a checking slider's line.
@@ -457,22 +454,23 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
 
     if (checkers && !(checkers & (checkers - 1))) {
         const int checker = lsb(checkers);
-        const uint64_t movers = own & c.notPinnedMask;
+        const uint64_t movers = own & pos->notPinnedMask;
         const uint64_t pawns = pb[PAWN + side] & movers;
 
         list = pawnCapturesTo(list, pos, shiftNine(pawns, side) & checkers, 9, side, true);
         list = pawnCapturesTo(list, pos, shiftSeven(pawns, side) & checkers, 7, side, true);
 
         const uint64_t block = BETWEEN_SQUARES[k][checker];
-        const int epLand = side == WHITE ? c.enpassantSquare + 8 : c.enpassantSquare - 8;
+        const int ep = pos->enpassantSquare;
+        const int epLand = side == WHITE ? ep + 8 : ep - 8;
         // En passant resolves the check when it takes the checking pawn, or
         // (in a set-up position only) when the capturing pawn lands on the
         // checking line.
-        if (c.enpassantSquare && (checker == c.enpassantSquare || (block & bit(epLand)))) {
+        if (ep && (checker == ep || (block & bit(epLand)))) {
             // The capturing pawn and the captured one both leave their rank:
             // make sure that this does not open a line onto the own king.
             const int land = epLand;
-            const int victim = c.enpassantSquare;
+            const int victim = ep;
             const uint64_t diag = pb[BISHOP + opp] | pb[QUEEN + opp];
             const uint64_t straight = pb[ROOK + opp] | pb[QUEEN + opp];
             uint64_t p = EN_PASSANT_NEIGHBOURS[victim] & pawns;
@@ -525,25 +523,21 @@ void generateMovesEvade(unsigned char ply, Move* list, Position* pos) {
             }
         }
     }
-    c.moveListEnd = list;
-    pos->plyStack[ply + 1].moveListStart = list;
+    return list;
 }
 
-void generateMovesLegal(unsigned char ply, Move* list, Position* pos) {
-    PlyEntry& c = pos->plyStack[ply];
-    c.inCheck = sideInCheck(pos, pos->sideToMove);
-    generateMovesCaptures(ply, list, pos);
-    if (!c.inCheck) {
-        generateMovesQuiets(ply, c.moveListEnd, pos);
-        c.moveListEnd = keepLegalMoves(pos, ply, list, c.moveListEnd);
-        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
-    }
+Move* generateMovesLegal(Position* pos, Move* list) {
+    pos->inCheck = sideInCheck(pos, pos->sideToMove);
+    Move* end = generateMovesCaptures(pos, list);
+    if (!pos->inCheck) end = keepLegalMoves(pos, list, generateMovesQuiets(pos, end));
+    return end;
 }
 
-bool isLegalMoveAt(Position* pos, int ply, Move m) {
+bool isLegalMove(const Position* pos, Move m) {
     if (moveToWord(m) == 0) return false;
-    generateMovesLegal((unsigned char)ply, pos->plyStack[ply].moveListStart, pos);
-    for (const Move* l = pos->plyStack[ply].moveListStart; l < pos->plyStack[ply].moveListEnd; l++)
+    Position copy = *pos;
+    Move list[MAX_MOVES];
+    for (const Move *l = list, *end = generateMovesLegal(&copy, list); l < end; l++)
         if (sameMove(moveToWord(*l), moveToWord(m))) return true;
     return false;
 }

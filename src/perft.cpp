@@ -17,24 +17,17 @@
 #define TARNWICK_PERFT_FILE "data/perft.txt"
 #endif
 
-int64_t perft(unsigned char ply, int depth, Position* pos) {
+int64_t perft(Position* pos, int depth) {
     // Bulk counting: the last ply's moves are counted, never made.
-    if (depth <= 1) return depth < 1 ? 1 : countLegalMoves(ply, pos);
-    PlyEntry& c = pos->plyStack[ply];
-    c.inCheck = sideInCheck(pos, pos->sideToMove);
-    Move* const start = c.moveListStart;
-    generateMovesCaptures(ply, start, pos);
-    if (!c.inCheck) {
-        generateMovesQuiets(ply, c.moveListEnd, pos);
-        c.moveListEnd = keepLegalMoves(pos, ply, start, c.moveListEnd);
-        pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
-    }
-    Move* const end = c.moveListEnd;
+    Move list[MAX_MOVES];
+    if (depth <= 1) return depth < 1 ? 1 : countLegalMoves(pos, list);
+    Move* const end = generateMovesLegal(pos, list);
     int64_t total = 0;
-    for (Move* m = start; m < end; m++) {
-        makeMove(pos, ply, *m);
-        total += depth == 2 ? countLegalMoves(ply + 1, pos) : perft(ply + 1, depth - 1, pos);
-        unmakeMove(pos, ply, *m);
+    for (Move* m = list; m < end; m++) {
+        BoardState saved;
+        makeMove(pos, *m, saved);
+        total += perft(pos, depth - 1);
+        unmakeMove(pos, *m, saved);
     }
     return total;
 }
@@ -82,8 +75,6 @@ void perftCheck() {
         printLine("There seems to be a problem with the perftFile. check of the move generator not executed");
         return;
     }
-    static Position local;
-    static Move moves[MOVE_BUFFER_SIZE];
     bool ok = true;
     std::string line;
     while (std::getline(in, line)) {
@@ -105,10 +96,10 @@ void perftCheck() {
             printLine("info string skipped perft record (" + reason + "): " + line);
             continue;
         }
-        local.plyStack[0].moveListStart = moves;
+        Position local;
         setPosition(fen, &local);
         auto t0 = std::chrono::steady_clock::now();
-        uint64_t count = (uint64_t)perft(0, (int)depth, &local);
+        uint64_t count = (uint64_t)perft(&local, (int)depth);
         auto t1 = std::chrono::steady_clock::now();
         long long ns = std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
         bool same = count == (uint64_t)expected;

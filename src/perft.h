@@ -7,9 +7,8 @@
 
 #include "movegen.h"
 
-// Leaves of the tree `depth` plies below the position at `ply` (its move
-// list at plyStack[ply].moveListStart).
-int64_t perft(unsigned char ply, int depth, Position* pos);
+// Leaves of the tree `depth` plies below the position.
+int64_t perft(Position* pos, int depth);
 // The perft regression check: counts every record of the regression file and
 // prints one line each, then the verdict.
 void perftCheck();

@@ -1,5 +1,7 @@
-// The system calls behind platform.h, for Linux (and other POSIX systems) and
-// for Windows.  See platform.h for what each function promises.
+// The system calls behind platform.h, for Linux (and other POSIX systems),
+// for Windows, and for the WebAssembly build, which shares the POSIX code
+// except for the table's memory.  See platform.h for what each function
+// promises.
 #include "platform.h"
 
 #include <algorithm>
@@ -279,7 +281,8 @@ bool ReadOnlyFile::open(const std::string& path) {
     handle_ = reinterpret_cast<intptr_t>(h);
     size_ = (uint64_t)size.QuadPart;
     stamp_.size = size_;
-    stamp_.modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) | info.ftLastWriteTime.dwLowDateTime);
+    stamp_.modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) |
+                                info.ftLastWriteTime.dwLowDateTime);
     stamp_.identity = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
     return true;
 }
@@ -386,7 +389,10 @@ void failAtStart(const char* line) {
 // Linux and other POSIX systems
 // ===========================================================================
 
-#ifndef MADV_COLLAPSE
+// MADV_COLLAPSE came with Linux 6.1; C libraries older than the kernel (glibc
+// 2.36 among them) lack the name.  The number is Linux's, so it is supplied
+// on Linux only: elsewhere collapseHugePages says it cannot.
+#if defined(__linux__) && !defined(MADV_COLLAPSE)
 #define MADV_COLLAPSE 25
 #endif
 
@@ -476,7 +482,7 @@ void preferSmallPages(void* p, size_t bytes) {
 }
 
 PageRequest collapseHugePages(void* p, size_t bytes) {
-#ifdef MADV_HUGEPAGE
+#ifdef MADV_COLLAPSE
     if (madvise(p, bytes, MADV_COLLAPSE) == 0) return PageRequest::DONE;
     // EINVAL: no synchronous collapse; the kernel's own scanner does it in time.
     return errno == EINVAL ? PageRequest::UNSUPPORTED : PageRequest::FAILED;
@@ -521,6 +527,11 @@ uint64_t threadStackBytes() {
 
 #endif  // __EMSCRIPTEN__
 
+// The files, the program's path and the program's end, below, serve the
+// WebAssembly build as well: Emscripten's C library provides open, fstat,
+// pread, mmap and readlink over its in-memory file system.  A page has no
+// tablebase directory (SyzygyPath is ignored there) and preloads no files, so
+// the readers find nothing and say so; a change here must still build there.
 namespace {
 FileStamp stampOfStat(const struct stat& st) {
     FileStamp stamp;

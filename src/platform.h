@@ -104,7 +104,7 @@ bool stampOf(const std::string& path, FileStamp* out);
 // directory, a FIFO or a device that carries the name counts as missing, and
 // opening never waits (a FIFO without a writer cannot hang the engine).
 class ReadOnlyFile {
-public:
+  public:
     ReadOnlyFile() = default;
     ~ReadOnlyFile() { close(); }
     ReadOnlyFile(const ReadOnlyFile&) = delete;
@@ -123,7 +123,7 @@ public:
     // The mapping outlives the open file; unmapFile releases it.
     const uint8_t* mapAll() const;
 
-private:
+  private:
     intptr_t handle_ = -1;
     uint64_t size_ = 0;
     FileStamp stamp_;
@@ -174,11 +174,11 @@ void programName(const char* argv0, char* out, size_t size);
 // the C runtime's table of C initialisers (.CRT$XIB), which mingw-w64's
 // start-up code calls, without arguments, before the C++ constructors.
 #if defined(_WIN32)
-#define TW_RUN_BEFORE_CONSTRUCTORS(fn)                                  \
-    static void fn##AtStart(void) { fn(nullptr); }                      \
+#define TW_RUN_BEFORE_CONSTRUCTORS(fn)             \
+    static void fn##AtStart(void) { fn(nullptr); } \
     __attribute__((section(".CRT$XIB"), used)) void (*fn##StartEntry)(void) = fn##AtStart;
 #else
-#define TW_RUN_BEFORE_CONSTRUCTORS(fn)                                                              \
+#define TW_RUN_BEFORE_CONSTRUCTORS(fn)                                                                   \
     static void fn##AtStart(int argc, char** argv, char**) { fn(argc > 0 && argv ? argv[0] : nullptr); } \
     __attribute__((section(".preinit_array"), used)) void (*fn##StartEntry)(int, char**, char**) = fn##AtStart;
 #endif

@@ -1,15 +1,12 @@
-// The position: its record, the Zobrist keys, the FEN reader, the exchange
+// The position: the Zobrist keys, the FEN reader, the exchange
 // test, the playability test of remembered moves, the full check test behind
 // moveGivesCheck, and the text forms of boards and moves.
 #include "position.h"
 
 #include <array>
-#include <memory>
 #include <string_view>
 
 #include "util.h"
-
-Position::Position() { std::memset(static_cast<void*>(this), 0, sizeof(*this)); }
 
 // ---------------------------------------------------------------------------
 // Zobrist keys
@@ -51,7 +48,7 @@ struct ZobristKeys {
     std::array<uint64_t, 8> enpassant{};
     uint64_t blackToMove = 0;
     std::array<uint64_t, 14> pawnMask{};
-    std::array<uint8_t, 64> CASTLING_MASK{};
+    std::array<uint8_t, 64> castlingMask{};
 
     constexpr ZobristKeys() {
         const uint64_t* numbers = ZOBRIST_SOURCE.v;
@@ -61,13 +58,13 @@ struct ZobristKeys {
         for (int f = 0; f < 8; f++) enpassant[f] = numbers[784 + f];
         blackToMove = numbers[792];
         for (int code = WPAWN; code <= BKING; code++) pawnMask[code] = code <= BPAWN || code >= WKING ? ~0ULL : 0;
-        for (int s = 0; s < 64; s++) CASTLING_MASK[s] = 15;
-        CASTLING_MASK[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
-        CASTLING_MASK[H1] = 15 & ~WHITE_OO;
-        CASTLING_MASK[A1] = 15 & ~WHITE_OOO;
-        CASTLING_MASK[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
-        CASTLING_MASK[H8] = 15 & ~BLACK_OO;
-        CASTLING_MASK[A8] = 15 & ~BLACK_OOO;
+        for (int s = 0; s < 64; s++) castlingMask[s] = 15;
+        castlingMask[E1] = 15 & ~(WHITE_OO | WHITE_OOO);
+        castlingMask[H1] = 15 & ~WHITE_OO;
+        castlingMask[A1] = 15 & ~WHITE_OOO;
+        castlingMask[E8] = 15 & ~(BLACK_OO | BLACK_OOO);
+        castlingMask[H8] = 15 & ~BLACK_OO;
+        castlingMask[A8] = 15 & ~BLACK_OOO;
     }
 };
 constexpr ZobristKeys ZOBRIST;
@@ -79,7 +76,7 @@ constexpr std::array<uint64_t, 16> ZOBRIST_CASTLING = ZOBRIST.castling;
 constexpr std::array<uint64_t, 8> ZOBRIST_EN_PASSANT = ZOBRIST.enpassant;
 constexpr uint64_t ZOBRIST_BLACK_TO_MOVE = ZOBRIST.blackToMove;
 constexpr std::array<uint64_t, 14> PAWN_KEY_MASK = ZOBRIST.pawnMask;
-constexpr std::array<uint8_t, 64> CASTLING_MASK = ZOBRIST.CASTLING_MASK;
+constexpr std::array<uint8_t, 64> CASTLING_MASK = ZOBRIST.castlingMask;
 
 uint64_t computeKey(const Position* pos) {
     uint64_t key = 0;
@@ -87,8 +84,8 @@ uint64_t computeKey(const Position* pos) {
         uint64_t b = pos->pieceBitboard[code];
         while (b) key ^= ZOBRIST_PIECE[code][popLsb(b)];
     }
-    key ^= ZOBRIST_CASTLING[pos->plyStack[0].castlingRights & 15];
-    if (pos->plyStack[0].enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->plyStack[0].enpassantSquare & 7];
+    key ^= ZOBRIST_CASTLING[pos->castlingRights & 15];
+    if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
     if (pos->sideToMove == BLACK) key ^= ZOBRIST_BLACK_TO_MOVE;
     return key;
 }
@@ -136,7 +133,7 @@ FenFields splitFenFields(std::string_view fen) {
     return f;
 }
 
-// Piece code of a FEN letter (the index of the letter in fenLabelPieces), or
+// Piece code of a FEN letter (the index of the letter in PIECE_LETTERS), or
 // 0 for any other character.  A table rather than a string search, since the
 // letters of every FEN are looked up one by one.
 struct PieceLetterTable {
@@ -151,8 +148,8 @@ inline int pieceCodeOfLetter(char ch) { return PIECE_LETTER_CODES.code[(unsigned
 
 // What is wrong with a FEN's board field, if anything.
 struct BoardFieldFault {
-    enum kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
-    int rank = 0;   // 1..8
+    enum Kind { NONE, RANK_TOO_LONG, RANK_TOO_SHORT, TOO_MANY_RANKS, UNKNOWN_LETTER, TOO_FEW_RANKS } what = NONE;
+    int rank = 0;  // 1..8
     char letter = 0;
 };
 
@@ -163,7 +160,7 @@ struct BoardFieldFault {
 template <typename F>
 BoardFieldFault walkBoardField(std::string_view field, F&& onMan) {
     BoardFieldFault fault;
-    auto note = [&fault](BoardFieldFault::kind what, int rank, char letter = 0) {
+    auto note = [&fault](BoardFieldFault::Kind what, int rank, char letter = 0) {
         if (fault.what == BoardFieldFault::NONE) fault = {what, rank + 1, letter};
     };
     int rank = 7, file = 0;
@@ -224,7 +221,8 @@ std::string validateFen(const std::string& fen) {
     case BoardFieldFault::RANK_TOO_SHORT:
         return "FEN board rank " + std::to_string(fault.rank) + " does not have eight squares";
     case BoardFieldFault::TOO_MANY_RANKS: return "FEN board has more than eight ranks";
-    case BoardFieldFault::UNKNOWN_LETTER: return std::string("FEN board has an unknown character '") + fault.letter + "'";
+    case BoardFieldFault::UNKNOWN_LETTER:
+        return std::string("FEN board has an unknown character '") + fault.letter + "'";
     case BoardFieldFault::TOO_FEW_RANKS: return "FEN board does not have eight full ranks";
     }
     if (pawnOnEdge) return "FEN has a pawn on the first or last rank";
@@ -238,20 +236,16 @@ std::string validateFen(const std::string& fen) {
     // they never make a position unusable.
 
     // The side that is not to move must not be in check.  The attack test
-    // reads only the bitboards, so they are all a scratch record gets; it is
-    // kept per thread, since a tuning file checks a hundred thousand FENs and
-    // a fresh zeroed record for each would cost more than the check itself.
-    thread_local std::unique_ptr<Position> scratch;
-    if (!scratch) scratch.reset(new Position);
-    std::memcpy(scratch->pieceBitboard, men, sizeof men);
-    const bool illegal = sideInCheck(scratch.get(), f[1] == "w" ? BLACK : WHITE);
+    // reads only the bitboards, so they are all the scratch record gets.
+    Position scratch{};
+    std::memcpy(scratch.pieceBitboard, men, sizeof men);
+    const bool illegal = sideInCheck(&scratch, f[1] == "w" ? BLACK : WHITE);
     if (illegal) return "FEN position has the side not to move in check";
     return "";
 }
 
-void setPosition(std::string fen, Position* pos) {
-    std::memset(pos->board, 0, sizeof pos->board);
-    std::memset(pos->pieceBitboard, 0, sizeof pos->pieceBitboard);
+void setPosition(const std::string& fen, Position* pos, KeyHistory* keys) {
+    *pos = Position();
     const FenFields f = splitFenFields(fen);
 
     // Board, from a8 rank by rank; anything that would leave the board is
@@ -289,9 +283,9 @@ void setPosition(std::string fen, Position* pos) {
     if (pos->board[E8] != BKING) rights &= ~(BLACK_OO | BLACK_OOO);
     if (pos->board[H8] != BROOK) rights &= ~BLACK_OO;
     if (pos->board[A8] != BROOK) rights &= ~BLACK_OOO;
-    pos->plyStack[0].castlingRights = rights;
+    pos->castlingRights = rights;
 
-    pos->plyStack[0].enpassantSquare = (uint8_t)enpassantPawnSquare(f[3], pos->sideToMove, pos->board);
+    pos->enpassantSquare = (uint8_t)enpassantPawnSquare(f[3], pos->sideToMove, pos->board);
 
     // A counter that is missing, negative or not a number reads as a fresh
     // count: no reversible moves yet, first move of the game.
@@ -304,18 +298,19 @@ void setPosition(std::string fen, Position* pos) {
     long long gamePly = 2 * moveNumber + pos->sideToMove - 2;
     if (gamePly < 0) gamePly = 0;
     if (gamePly > 512) gamePly = 512;
-    for (int i = 0; i < gamePly; i++) pos->keyHistory[i] = 0;
 
     key ^= ZOBRIST_CASTLING[rights];
-    if (pos->plyStack[0].enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->plyStack[0].enpassantSquare & 7];
+    if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
     if (pos->sideToMove == BLACK) key ^= ZOBRIST_BLACK_TO_MOVE;
     pos->hashKey = key;
     pos->pawnHashKey = pawnKey;
-    pos->keyHistory[gamePly] = pos->hashKey;
-    pos->historyLength = (int16_t)(gamePly + 1);
+    if (keys) {
+        for (int i = 0; i < gamePly; i++) keys->keys[i] = 0;
+        keys->keys[gamePly] = pos->hashKey;
+        keys->length = (int16_t)(gamePly + 1);
+    }
 
-    pos->plyStack[0].inCheck =
-        (pos->pieceBitboard[WKING] && pos->pieceBitboard[BKING]) ? sideInCheck(pos, pos->sideToMove) : 0;
+    pos->inCheck = (pos->pieceBitboard[WKING] && pos->pieceBitboard[BKING]) ? sideInCheck(pos, pos->sideToMove) : 0;
 
     pos->materialScore[0] = material[0];
     pos->materialScore[1] = material[1];
@@ -343,9 +338,9 @@ bool seeAtLeast(const Position* pos, Move move, int threshold) {
     const uint64_t diag = pb[WBISHOP] | pb[BBISHOP] | pb[WQUEEN] | pb[BQUEEN];
     const uint64_t straight = pb[WROOK] | pb[BROOK] | pb[WQUEEN] | pb[BQUEEN];
     uint64_t attackers = (bishopAttacks(t, occ) & diag) | (rookAttacks(t, occ) & straight) |
-                    (PAWN_ATTACKS[WHITE][t] & pb[WPAWN]) | (PAWN_ATTACKS[BLACK][t] & pb[BPAWN]) |
-                    (KNIGHT_ATTACKS[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
-                    (KING_ATTACKS[t] & (pb[WKING] | pb[BKING]));
+                         (PAWN_ATTACKS[WHITE][t] & pb[WPAWN]) | (PAWN_ATTACKS[BLACK][t] & pb[BPAWN]) |
+                         (KNIGHT_ATTACKS[t] & (pb[WKNIGHT] | pb[BKNIGHT])) |
+                         (KING_ATTACKS[t] & (pb[WKING] | pb[BKING]));
     attackers &= occ;
     int side = pos->sideToMove ^ 1;
     int result = 1;
@@ -374,14 +369,12 @@ bool seeAtLeast(const Position* pos, Move move, int threshold) {
     return result == 1;
 }
 
-bool seeNotLosing(const Position* pos, Move move) { return seeAtLeast(pos, move, 0); }
-
 // ---------------------------------------------------------------------------
 // Remembered moves
 // ---------------------------------------------------------------------------
-bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOnly) {
+bool moveIsPseudoLegal(const Position* pos, uint32_t word, bool quietOnly) {
     const Move m = wordToMove(word);
-    const int from = m.from, to = m.to, piece = (int)(word >> 24);
+    const int from = m.from, to = m.to, piece = moveWordPiece(word);
     const int side = pos->sideToMove;
     if (from > 63 || to > 63 || from == to) return false;
     if (piece < WPAWN || piece > BKING || (piece & 1) != side || pos->board[from] != piece) return false;
@@ -394,7 +387,7 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
         const int fwd = side == WHITE ? 8 : -8;
         const int lastRankTo = side == WHITE ? 7 : 0;
         if (type == MT_ENPASSANT) {
-            const int ep = pos->plyStack[ply].enpassantSquare;
+            const int ep = pos->enpassantSquare;
             if (!ep || to != ep || !(EN_PASSANT_NEIGHBOURS[ep] & bit(from))) return false;
             return pos->board[to] == PAWN + (side ^ 1) && pos->board[to + fwd] == EMPTY;
         }
@@ -411,8 +404,8 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
     if (type == MT_CASTLE_K || type == MT_CASTLE_Q) {
         if (piece != KING + side) return false;
         const int home = side == WHITE ? E1 : E8;
-        const uint8_t rights = pos->plyStack[ply].castlingRights;
-        if (from != home || pos->plyStack[ply].inCheck) return false;
+        const uint8_t rights = pos->castlingRights;
+        if (from != home || pos->inCheck) return false;
         const int opp = side ^ 1;
         if (type == MT_CASTLE_K) {
             const uint8_t right = side == WHITE ? WHITE_OO : BLACK_OO;
@@ -429,8 +422,7 @@ bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t word, bool quietOn
     case KING: return (KING_ATTACKS[from] & bit(to)) != 0;
     case BISHOP: return (BISHOP_RAYS[from] & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
     case ROOK: return (ROOK_RAYS[from] & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
-    default:
-        return ((BISHOP_RAYS[from] | ROOK_RAYS[from]) & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
+    default: return ((BISHOP_RAYS[from] | ROOK_RAYS[from]) & bit(to)) && !(BETWEEN_SQUARES[from][to] & occ);
     }
 }
 
@@ -444,7 +436,7 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
     const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove;
     const int k = lsb(pb[KING + (side ^ 1)]);
-    const uint64_t F = bit(m.from), T = bit(m.to);
+    const uint64_t fromBit = bit(m.from), toBit = bit(m.to);
     const bool ordinary = m.moveType == MT_NORMAL || m.moveType == MT_DOUBLE;
     const int kind = pos->board[m.from] & ~1;
     // The mover's men as the move leaves them: diagonal and straight sliders
@@ -453,7 +445,7 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
     uint64_t pawns = pb[PAWN + side], knights = pb[KNIGHT + side], king = pb[KING + side];
     uint64_t occ = pb[WHITE] | pb[BLACK];
     if (ordinary) {
-        const uint64_t moved = F | T;
+        const uint64_t moved = fromBit | toBit;
         switch (kind) {
         case PAWN: pawns ^= moved; break;
         case KNIGHT: knights ^= moved; break;
@@ -462,26 +454,26 @@ bool checkOnBoardAfter(const Position* pos, Move m) {
         case QUEEN: diag ^= moved, straight ^= moved; break;
         default: king ^= moved; break;
         }
-        occ = (occ ^ F) | T;
+        occ = (occ ^ fromBit) | toBit;
     } else if (m.moveType == MT_ENPASSANT) {
         // `to` holds the captured pawn; the capturing pawn lands behind it.
         const uint64_t land = bit(side == WHITE ? m.to + 8 : m.to - 8);
-        pawns ^= F | land;
-        occ ^= F | T | land;
+        pawns ^= fromBit | land;
+        occ ^= fromBit | toBit | land;
     } else if (m.moveType == MT_CASTLE_K || m.moveType == MT_CASTLE_Q) {
         const uint64_t rookMove = bit(castlingRookFrom(m)) | bit(castlingRookTo(m));
-        king ^= F | T;
+        king ^= fromBit | toBit;
         straight ^= rookMove;
-        occ ^= F | T | rookMove;
+        occ ^= fromBit | toBit | rookMove;
     } else {  // promotion: the move type is the kind promoted to
-        pawns ^= F;
-        if (m.moveType == MT_PROMO_N) knights |= T;
-        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= T;
-        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= T;
-        occ = (occ ^ F) | T;
+        pawns ^= fromBit;
+        if (m.moveType == MT_PROMO_N) knights |= toBit;
+        if (m.moveType == MT_PROMO_B || m.moveType == MT_PROMO_Q) diag |= toBit;
+        if (m.moveType == MT_PROMO_R || m.moveType == MT_PROMO_Q) straight |= toBit;
+        occ = (occ ^ fromBit) | toBit;
     }
-    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) ||
-           (PAWN_ATTACKS[side][k] & pawns) || (KNIGHT_ATTACKS[k] & knights) || (KING_ATTACKS[k] & king);
+    return (bishopAttacks(k, occ) & diag) || (rookAttacks(k, occ) & straight) || (PAWN_ATTACKS[side][k] & pawns) ||
+           (KNIGHT_ATTACKS[k] & knights) || (KING_ATTACKS[k] & king);
 }
 
 // ---------------------------------------------------------------------------
@@ -520,28 +512,20 @@ std::string moveToText(const Move* move, unsigned char side) {
         s += squareToString(move->to & 63);
         s += PROMOTION_LETTERS[move->moveType];
         break;
-    case MT_ENPASSANT:
-        s += squareToString((side == WHITE ? move->to + 8 : move->to - 8) & 63);
-        break;
-    default:
-        s += squareToString(move->to & 63);
-        break;
+    case MT_ENPASSANT: s += squareToString((side == WHITE ? move->to + 8 : move->to - 8) & 63); break;
+    default: s += squareToString(move->to & 63); break;
     }
     return s;
 }
 
-std::string pvToText(const Position* pos) {
+std::string lineToText(const Move* line, int count, unsigned char side) {
     std::string s;
-    unsigned char colour = pos->sideToMove;
-    int k = 0;
-    do {
+    for (int k = 0; k < count; k++) {
         // Moves are separated by single blanks, and nothing follows the
         // last: strict parsers split on every blank.
         if (k > 0) s += ' ';
-        s += moveToText(&pos->plyStack[k].pvMove, colour);
-        colour ^= 1;
-        k++;
-    } while (k <= pos->pvLastIndex && k <= MAX_PLY);
+        s += moveToText(&line[k], side);
+        side ^= 1;
+    }
     return s;
 }
-

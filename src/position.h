@@ -14,119 +14,66 @@
 #include "psqt.h"
 #include "types.h"
 
-// The caches of the evaluation (eval.h); each thread owns its own and its
-// position points at them.
-struct PawnHashEntry;
-struct EvalCacheEntry;
-
-// A continuation history: for the piece and target of an earlier move, a
-// score for each piece and target of the move now (movepick.h).
-typedef int16_t ContinuationTable[12][64][12][64];
-typedef int16_t ContinuationBlock[12][64];
-
 // ---------------------------------------------------------------------------
 // Position record
 // ---------------------------------------------------------------------------
-// The board and, beside it, the search state of the thread that owns the
-// record: one flat, trivially copyable record, so that a search thread's copy
-// of the game position is made with one memcpy, and the per-ply entries the
-// node search reads at every step lie next to the board.
-// Stages of the move picker in PlyEntry::moveStage.  The capture generator
-// switches a node in check to the evasion stage.
-enum : uint8_t {
-    STAGE_HASH = 0,
-    STAGE_GEN_CAPTURES = 1,
-    STAGE_GOOD_CAPTURES = 2,
-    STAGE_KILLER1 = 4,
-    STAGE_KILLER2 = 5,
-    STAGE_COUNTER = 6,
-    STAGE_BAD_CAPTURES = 7,
-    STAGE_GEN_QUIETS = 8,
-    STAGE_QUIETS = 9,
-    STAGE_EVASIONS = 99,
-    STAGE_DONE = 100
-};
-
-// The spare bytes at the end of a ply entry.  With 8-byte pointers the
-// fields end at byte 119 and 8 spare bytes (with one of tail padding) make
-// 128.  With 4-byte pointers (the WebAssembly build) the five list pointers
-// take 20 bytes less, notPinnedMask then needs 4 bytes of padding before it,
-// and the fields end at byte 103: 25 spare bytes make 128 there too.
-constexpr size_t PLY_ENTRY_SPARE_BYTES = sizeof(void*) == 8 ? 8 : 25;
-
-struct PlyEntry {
-    int32_t savedMaterialScore[2];
-    int32_t savedPieceSquareSum[2];
-    uint64_t savedHashKey;
-    uint64_t savedPawnHashKey;
-    Move* moveListEnd;
-    Move* moveListCurrent;
-    Move* quietListStart;
-    Move* captureListEnd;
-    Move* moveListStart;
-    uint32_t currentMove;
-    uint32_t hashMove;
-    uint32_t killerMove[2];
-    uint32_t counterMoveSlot;
-    Move pvMove;
-    uint64_t notPinnedMask;
-    int16_t staticEval;
-    uint16_t noNullMove;
-    int32_t savedFiftyMoveCounter;
-    int16_t savedGamePhase;
-    uint8_t capturedPiece;
-    uint8_t enpassantSquare;
-    uint8_t castlingRights;
-    uint8_t moveStage;
-    uint8_t inCheck;
-    // Up to 128 bytes: an entry is then found from the ply with one shift,
-    // which the search does at every step.
-    uint8_t unused[PLY_ENTRY_SPARE_BYTES];
-};
-static_assert(sizeof(PlyEntry) == 128, "a ply entry is 128 bytes");
-
+// The board and the state of the game that goes with it: the men (by square
+// and by bitboard), the side to move, castling rights, the en-passant
+// square, the fifty-move counter, the keys and the incremental material,
+// piece-square and phase sums the evaluation reads.  A plain value: copying
+// it copies the position, and it knows nothing of any search.
 struct Position {
     uint8_t board[64];
     uint64_t hashKey;
     uint64_t pawnHashKey;
     uint64_t pieceBitboard[14];
-    uint8_t sideToMove;
+    // The men of the side to move that are not pinned to their king.  Set by
+    // the move generators for the position they generate in; the legality
+    // test reads it.
+    uint64_t notPinnedMask;
     int32_t materialScore[2];
     int32_t pieceSquareSum[2];
     int16_t gamePhase;
-    // Search state: thread-owned tables and counters.
-    PawnHashEntry* pawnHashTable;
-    EvalCacheEntry* evalCache;
-    ContinuationTable* followUpHistory;
-    ContinuationTable* counterMoveHistory;
-    uint64_t nodeCount;
-    uint64_t quiescenceNodeCount;
-    uint64_t tbHits;
-    // Nodes of this thread already added to the search's shared count for
-    // the "go nodes" limit; zero at the start of every search.
-    uint64_t nodesReported;
-    int16_t historyLength;
     int16_t fiftyMoveCounter;
-    // Search state: root bookkeeping.
-    uint16_t rootBestMoveChanges;
-    int16_t rootBestMoveDepth;
-    uint8_t rootDepthComplete;
-    int32_t timeCheckCountdown;
-    uint32_t threadIndex;
-    uint8_t pvLastIndex;
-    // Search state: selective depth, root score, the game's keys and the ply stack.
-    uint8_t selDepth;
-    int16_t rootScore;
-    uint64_t keyHistory[KEY_HISTORY_SIZE];
-    PlyEntry plyStack[MAX_PLY + 1];
-    // Search state: move-ordering histories.
-    int16_t history[12][64];
-    uint32_t counterMoves[12][64];
-    // Bumped by every write to the history and the continuation histories,
-    // so that a node can tell whether its quiet-move scores still hold.
-    uint32_t historyWrites;
+    uint8_t sideToMove;
+    uint8_t castlingRights;
+    // The square of the pawn that may be taken en passant (0: none).
+    uint8_t enpassantSquare;
+    // The side to move is in check.  Set by setPosition and by whoever
+    // makes a move and then needs it (the search, perft); makeMove itself
+    // leaves it as it was.
+    uint8_t inCheck;
+};
 
-    Position();
+// What makeMove changes that unmakeMove cannot work out again: the state of
+// the position before the move, kept by the caller (the search keeps one per
+// ply) and handed back to unmakeMove.
+struct BoardState {
+    uint64_t hashKey;
+    uint64_t pawnHashKey;
+    uint64_t notPinnedMask;
+    int32_t materialScore[2];
+    int32_t pieceSquareSum[2];
+    int16_t gamePhase;
+    int16_t fiftyMoveCounter;
+    uint8_t castlingRights;
+    uint8_t enpassantSquare;
+    uint8_t inCheck;
+    // The man the move took (its code, 0 for none; the pawn, for en passant).
+    uint8_t capturedPiece;
+};
+
+// The keys of the positions of the game and then of the search line, for
+// the repetition test.  The game record fills it with the game's positions;
+// each search thread works on its own copy, to which the search adds the
+// positions of its line and takes them off again.
+struct KeyHistory {
+    uint64_t keys[KEY_HISTORY_SIZE];
+    int16_t length = 0;
+
+    void push(uint64_t key) { keys[length++] = key; }
+    void pop() { length--; }
+    uint64_t last() const { return keys[length - 1]; }
 };
 
 // ---------------------------------------------------------------------------
@@ -158,15 +105,18 @@ constexpr char START_FEN[] = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq
 // the text describes a position the engine can work with, else the reason.
 std::string validateFen(const std::string& fen);
 // Set up a position from a FEN.  Trusts its text: check it with validateFen
-// first.  Only the board fields are set; the search state is left as it is.
-void setPosition(std::string fen, Position* pos);
+// first.  With `keys`, the key history starts as a game would that had
+// reached the FEN's move number: unknown positions (zero keys), then this
+// one.
+void setPosition(const std::string& fen, Position* pos, KeyHistory* keys = nullptr);
 
 std::string boardToString(const Position* pos);
 std::string squareToString(int sq);
 // A move in long algebraic notation ("e2e4", "e7e8q") for the side to move.
 std::string moveToText(const Move* move, unsigned char side);
-// The principal variation kept in the ply entries, moves separated by blanks.
-std::string pvToText(const Position* pos);
+// A line of `count` moves from a position with `side` to move, the moves
+// separated by blanks.
+std::string lineToText(const Move* line, int count, unsigned char side);
 
 // ---------------------------------------------------------------------------
 // Exchange test and remembered moves
@@ -175,7 +125,6 @@ extern const int16_t SEE_VALUE[16];
 // Static exchange test against a threshold: does the capture gain at least
 // `threshold` by SEE_VALUE once the exchange on its square is played out?
 bool seeAtLeast(const Position* pos, Move move, int threshold);
-bool seeNotLosing(const Position* pos, Move move);
 // The quick answer of the exchange test: taking a man worth at least the
 // taker (less the threshold) never loses, whatever follows.
 inline bool exchangeQuickly(int victim, int mover, int threshold) {
@@ -186,9 +135,9 @@ inline bool exchangeQuickly(int victim, int mover, int threshold) {
 inline bool exchangeAtLeast(const Position* pos, Move m, int threshold) {
     return exchangeQuickly(pos->board[m.to], pos->board[m.from], threshold) || seeAtLeast(pos, m, threshold);
 }
-// Is the remembered move (piece code in byte 3) playable on the board of this
-// ply?  Killers and counter moves must also be quiet.
-bool moveIsPseudoLegal(const Position* pos, int ply, uint32_t move, bool quietOnly);
+// Is the remembered move (piece code in byte 3) playable on this board?
+// Killers and counter moves must also be quiet.
+bool moveIsPseudoLegal(const Position* pos, uint32_t move, bool quietOnly);
 
 // ---------------------------------------------------------------------------
 // Attack and legality tests
@@ -211,7 +160,8 @@ inline bool sideInCheck(const Position* pos, int side) {
 }
 
 // Legality of a pseudo-legal move when the side to move is not in check.
-inline bool moveIsLegal(const Position* pos, int ply, Move m) {
+// Reads the position's not-pinned mask, which the generators set.
+inline bool moveIsLegal(const Position* pos, Move m) {
     const uint64_t* pb = pos->pieceBitboard;
     const int side = pos->sideToMove, opp = side ^ 1;
     const uint64_t occ = pb[0] | pb[1];
@@ -228,7 +178,7 @@ inline bool moveIsLegal(const Position* pos, int ply, Move m) {
         uint64_t occ2 = (occ ^ bit(from) ^ bit(to)) | bit(land);
         return !((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight));
     }
-    if (bit(from) & pos->plyStack[ply].notPinnedMask) return true;
+    if (bit(from) & pos->notPinnedMask) return true;
     uint64_t occ2 = (occ ^ bit(from)) | bit(to);
     uint64_t notTo = ~bit(to);
     return !(((bishopAttacks(k, occ2) & diag) | (rookAttacks(k, occ2) & straight)) & notTo);
@@ -270,50 +220,55 @@ inline bool moveGivesCheck(const Position* pos, Move m) {
         const uint64_t* pb = pos->pieceBitboard;
         const int side = pos->sideToMove;
         const int k = lsb(pb[KING + (side ^ 1)]);
-        const uint64_t F = bit(m.from);
+        const uint64_t fromBit = bit(m.from);
         const uint64_t diagLines = BISHOP_RAYS[k], straightLines = ROOK_RAYS[k];
         const bool direct = (bit(m.to) & emptyBoardCheckSquares(pos->board[m.from] & ~1, side, k)) != 0;
-        const bool uncovers = ((F & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
-                              ((F & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
+        const bool uncovers = ((fromBit & diagLines) && (diagLines & (pb[BISHOP + side] | pb[QUEEN + side]))) ||
+                              ((fromBit & straightLines) && (straightLines & (pb[ROOK + side] | pb[QUEEN + side])));
         if (!direct && !uncovers) return false;
     }
     return checkOnBoardAfter(pos, m);
 }
 
-inline void makeMove(Position* pos, int ply, Move move) {
-    PlyEntry& c = pos->plyStack[ply];
-    PlyEntry& n = pos->plyStack[ply + 1];
+// Make a (pseudo-legal) move; `saved` receives what unmakeMove needs.  The
+// check flag is left to the caller, and the key is not added to any history.
+inline void makeMove(Position* pos, Move move, BoardState& saved) {
     const int side = pos->sideToMove, opp = side ^ 1;
     const int from = move.from, to = move.to;
     const int mover = pos->board[from];
     const int captured = pos->board[to];
-    const uint64_t F = bit(from), T = bit(to);
+    const uint64_t fromBit = bit(from), toBit = bit(to);
     uint64_t* pb = pos->pieceBitboard;
 
-    n.capturedPiece = (uint8_t)captured;
-    n.savedMaterialScore[0] = pos->materialScore[0];
-    n.savedMaterialScore[1] = pos->materialScore[1];
-    n.savedPieceSquareSum[0] = pos->pieceSquareSum[0];
-    n.savedPieceSquareSum[1] = pos->pieceSquareSum[1];
-    n.savedGamePhase = pos->gamePhase;
-    n.savedHashKey = pos->hashKey;
-    n.savedPawnHashKey = pos->pawnHashKey;
+    saved.capturedPiece = (uint8_t)captured;
+    saved.materialScore[0] = pos->materialScore[0];
+    saved.materialScore[1] = pos->materialScore[1];
+    saved.pieceSquareSum[0] = pos->pieceSquareSum[0];
+    saved.pieceSquareSum[1] = pos->pieceSquareSum[1];
+    saved.gamePhase = pos->gamePhase;
+    saved.fiftyMoveCounter = pos->fiftyMoveCounter;
+    saved.hashKey = pos->hashKey;
+    saved.pawnHashKey = pos->pawnHashKey;
+    saved.notPinnedMask = pos->notPinnedMask;
+    saved.castlingRights = pos->castlingRights;
+    saved.enpassantSquare = pos->enpassantSquare;
+    saved.inCheck = pos->inCheck;
 
     uint64_t key = pos->hashKey ^ ZOBRIST_BLACK_TO_MOVE;
-    if (c.enpassantSquare) key ^= ZOBRIST_EN_PASSANT[c.enpassantSquare & 7];
-    const uint8_t oldRights = c.castlingRights;
+    if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
+    const uint8_t oldRights = pos->castlingRights;
     const uint8_t newRights = oldRights & CASTLING_MASK[from] & CASTLING_MASK[to];
-    n.castlingRights = newRights;
+    pos->castlingRights = newRights;
     key ^= ZOBRIST_CASTLING[oldRights] ^ ZOBRIST_CASTLING[newRights];  // nothing when they are equal
-    n.enpassantSquare = 0;
+    pos->enpassantSquare = 0;
     uint64_t pawnKey = pos->pawnHashKey;
 
     if (captured) {
         pos->materialScore[opp] -= MATERIAL_BY_CODE[captured];
         pos->pieceSquareSum[opp] -= PIECE_SQUARE_BY_CODE[captured][to];
         pos->gamePhase -= PHASE_BY_CODE[captured];
-        pb[captured] ^= T;
-        pb[opp] ^= T;
+        pb[captured] ^= toBit;
+        pb[opp] ^= toBit;
         key ^= ZOBRIST_PIECE[captured][to];
         pawnKey ^= ZOBRIST_PIECE[captured][to] & PAWN_KEY_MASK[captured];
     }
@@ -321,22 +276,22 @@ inline void makeMove(Position* pos, int ply, Move move) {
     const int32_t* pst = PIECE_SQUARE_BY_CODE[mover].data();
     if (move.moveType == MT_NORMAL || move.moveType == MT_DOUBLE) {
         pos->pieceSquareSum[side] += pst[to] - pst[from];
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         pos->board[to] = (uint8_t)mover;
         const uint64_t moved = ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
         key ^= moved;
         pawnKey ^= moved & PAWN_KEY_MASK[mover];
         if (move.moveType == MT_DOUBLE) {
-            n.enpassantSquare = (uint8_t)to;
+            pos->enpassantSquare = (uint8_t)to;
             key ^= ZOBRIST_EN_PASSANT[to & 7];
         }
     } else if (move.moveType == MT_ENPASSANT) {
         const int land = side == WHITE ? to + 8 : to - 8;
         pos->pieceSquareSum[side] += pst[land] - pst[from];
         pos->board[to] = 0;
-        pb[mover] ^= F | bit(land);
-        pb[side] ^= F | bit(land);
+        pb[mover] ^= fromBit | bit(land);
+        pb[side] ^= fromBit | bit(land);
         pos->board[land] = (uint8_t)mover;
         key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][land];
         pawnKey ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][land];
@@ -345,8 +300,8 @@ inline void makeMove(Position* pos, int ply, Move move) {
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         const int32_t* rpst = PIECE_SQUARE_BY_CODE[rook].data();
         pos->pieceSquareSum[side] += pst[to] - pst[from] - rpst[rFrom] + rpst[rTo];
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         pos->board[to] = (uint8_t)mover;
         key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
         pawnKey ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[mover][to];
@@ -360,9 +315,9 @@ inline void makeMove(Position* pos, int ply, Move move) {
         pos->materialScore[side] += MATERIAL_BY_CODE[newPiece] - MATERIAL_BY_CODE[mover];
         pos->pieceSquareSum[side] += PIECE_SQUARE_BY_CODE[newPiece][to] - pst[from];
         pos->gamePhase += PHASE_BY_CODE[newPiece];
-        pb[mover] ^= F;
-        pb[newPiece] ^= T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit;
+        pb[newPiece] ^= toBit;
+        pb[side] ^= fromBit | toBit;
         pos->board[to] = (uint8_t)newPiece;
         key ^= ZOBRIST_PIECE[mover][from] ^ ZOBRIST_PIECE[newPiece][to];
         pawnKey ^= ZOBRIST_PIECE[mover][from];
@@ -370,36 +325,37 @@ inline void makeMove(Position* pos, int ply, Move move) {
     pos->board[from] = 0;
     pos->hashKey = key;
     pos->pawnHashKey = pawnKey;
-    pos->keyHistory[pos->historyLength++] = key;
-    n.savedFiftyMoveCounter = pos->fiftyMoveCounter;
     pos->fiftyMoveCounter = (captured || mover <= BPAWN) ? 0 : pos->fiftyMoveCounter + 1;
     pos->sideToMove = (uint8_t)opp;
 }
 
-inline void unmakeMove(Position* pos, int ply, Move move) {
-    const PlyEntry& n = pos->plyStack[ply + 1];
+// Take back the move made with makeMove, from what it saved.
+inline void unmakeMove(Position* pos, Move move, const BoardState& saved) {
     const int side = pos->sideToMove ^ 1, opp = side ^ 1;
     pos->sideToMove = (uint8_t)side;
-    pos->hashKey = n.savedHashKey;
-    pos->pawnHashKey = n.savedPawnHashKey;
-    pos->historyLength--;
-    pos->fiftyMoveCounter = (int16_t)n.savedFiftyMoveCounter;
+    pos->hashKey = saved.hashKey;
+    pos->pawnHashKey = saved.pawnHashKey;
+    pos->fiftyMoveCounter = saved.fiftyMoveCounter;
+    pos->notPinnedMask = saved.notPinnedMask;
+    pos->castlingRights = saved.castlingRights;
+    pos->enpassantSquare = saved.enpassantSquare;
+    pos->inCheck = saved.inCheck;
     const int from = move.from, to = move.to;
-    const uint64_t F = bit(from), T = bit(to);
+    const uint64_t fromBit = bit(from), toBit = bit(to);
     uint64_t* pb = pos->pieceBitboard;
     int mover;
     switch (move.moveType) {
     case MT_NORMAL:
     case MT_DOUBLE:
         mover = pos->board[to];
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         break;
     case MT_ENPASSANT: {
         const int land = side == WHITE ? to + 8 : to - 8;
         mover = PAWN + side;
-        pb[mover] ^= F | bit(land);
-        pb[side] ^= F | bit(land);
+        pb[mover] ^= fromBit | bit(land);
+        pb[side] ^= fromBit | bit(land);
         pos->board[land] = 0;
         break;
     }
@@ -408,8 +364,8 @@ inline void unmakeMove(Position* pos, int ply, Move move) {
         const int rook = ROOK + side;
         const int rFrom = castlingRookFrom(move), rTo = castlingRookTo(move);
         mover = KING + side;
-        pb[mover] ^= F | T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit | toBit;
+        pb[side] ^= fromBit | toBit;
         pb[rook] ^= bit(rFrom) | bit(rTo);
         pb[side] ^= bit(rFrom) | bit(rTo);
         pos->board[rTo] = 0;
@@ -418,56 +374,53 @@ inline void unmakeMove(Position* pos, int ply, Move move) {
     }
     default:  // promotion
         mover = PAWN + side;
-        pb[mover] ^= F;
-        pb[side + move.moveType] ^= T;
-        pb[side] ^= F | T;
+        pb[mover] ^= fromBit;
+        pb[side + move.moveType] ^= toBit;
+        pb[side] ^= fromBit | toBit;
         break;
     }
     pos->board[from] = (uint8_t)mover;
-    const int captured = n.capturedPiece;
+    const int captured = saved.capturedPiece;
     pos->board[to] = (uint8_t)captured;
     if (captured) {
-        pb[captured] ^= T;
-        pb[opp] ^= T;
+        pb[captured] ^= toBit;
+        pb[opp] ^= toBit;
     }
-    pos->materialScore[0] = n.savedMaterialScore[0];
-    pos->materialScore[1] = n.savedMaterialScore[1];
-    pos->pieceSquareSum[0] = n.savedPieceSquareSum[0];
-    pos->pieceSquareSum[1] = n.savedPieceSquareSum[1];
-    pos->gamePhase = n.savedGamePhase;
+    pos->materialScore[0] = saved.materialScore[0];
+    pos->materialScore[1] = saved.materialScore[1];
+    pos->pieceSquareSum[0] = saved.pieceSquareSum[0];
+    pos->pieceSquareSum[1] = saved.pieceSquareSum[1];
+    pos->gamePhase = saved.gamePhase;
 }
 
-inline uint64_t makeNullMove(Position* pos, int ply) {
-    const uint64_t savedKey = pos->hashKey;
-    const PlyEntry& c = pos->plyStack[ply];
+// Pass: the other side moves next, and no pawn may be taken en passant.
+inline void makeNullMove(Position* pos, BoardState& saved) {
+    saved.hashKey = pos->hashKey;
+    saved.enpassantSquare = pos->enpassantSquare;
+    saved.capturedPiece = 0;
     pos->sideToMove ^= 1;
     pos->hashKey ^= ZOBRIST_BLACK_TO_MOVE;
-    if (c.enpassantSquare) pos->hashKey ^= ZOBRIST_EN_PASSANT[c.enpassantSquare & 7];
-    pos->plyStack[ply + 1] = c;
-    pos->plyStack[ply + 1].capturedPiece = 0;
-    pos->plyStack[ply + 1].enpassantSquare = 0;
-    return savedKey;
+    if (pos->enpassantSquare) pos->hashKey ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
+    pos->enpassantSquare = 0;
 }
 
-inline void unmakeNullMove(Position* pos, int /*ply*/, uint64_t savedKey) {
+inline void unmakeNullMove(Position* pos, const BoardState& saved) {
     pos->sideToMove ^= 1;
-    pos->hashKey = savedKey;
+    pos->hashKey = saved.hashKey;
+    pos->enpassantSquare = saved.enpassantSquare;
 }
-
-// Does the side that just moved give check (the side to move is in check)?
-inline bool givesCheckAfterMove(const Position* pos) { return sideInCheck(pos, pos->sideToMove); }
 
 // The position key after an ordinary move, capture or double step, computed
 // before the move is made so that its table bucket can be fetched early; for
 // castling, en passant and promotions it is wrong, which costs only a useless
 // fetch.
-inline uint64_t keyAfterGuess(const Position* pos, int ply, Move m) {
-    const PlyEntry& c = pos->plyStack[ply];
+inline uint64_t keyAfterGuess(const Position* pos, Move m) {
     const int mover = pos->board[m.from];
-    const uint8_t rights = c.castlingRights & CASTLING_MASK[m.from] & CASTLING_MASK[m.to];
+    const uint8_t rights = pos->castlingRights & CASTLING_MASK[m.from] & CASTLING_MASK[m.to];
     uint64_t key = pos->hashKey ^ ZOBRIST_BLACK_TO_MOVE ^ ZOBRIST_PIECE[mover][m.from] ^ ZOBRIST_PIECE[mover][m.to] ^
-              ZOBRIST_PIECE[pos->board[m.to]][m.to] ^ ZOBRIST_CASTLING[c.castlingRights] ^ ZOBRIST_CASTLING[rights];
-    if (c.enpassantSquare) key ^= ZOBRIST_EN_PASSANT[c.enpassantSquare & 7];
+                   ZOBRIST_PIECE[pos->board[m.to]][m.to] ^ ZOBRIST_CASTLING[pos->castlingRights] ^
+                   ZOBRIST_CASTLING[rights];
+    if (pos->enpassantSquare) key ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
     if (m.moveType == MT_DOUBLE) key ^= ZOBRIST_EN_PASSANT[m.to & 7];
     return key;
 }

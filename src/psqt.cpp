@@ -7,10 +7,14 @@
 
 #include <array>
 
-constexpr int32_t PIECE_VALUE[8] = {S(82, 94), S(343, 298), S(377, 321), S(478, 564), S(1079, 991), S(12000, 12000), S(0, 0), S(0, 0)};
+constexpr int32_t PIECE_VALUE[8] = {S(82, 94),    S(343, 298),     S(377, 321), S(478, 564),
+                                    S(1079, 991), S(12000, 12000), S(0, 0),     S(0, 0)};
 
 constexpr uint16_t PHASE_WEIGHT[8] = {82, 343, 377, 478, 1079, 12000, 0, 0};
 
+// One rank to a row, as the owner sees the board; the formatter leaves the
+// rows as they are.
+// clang-format off
 constexpr int32_t PIECE_SQUARE[6][64] = {
     // pawn
     {S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0), S(0, 0),
@@ -66,6 +70,7 @@ constexpr int32_t PIECE_SQUARE[6][64] = {
     S(-28, -12), S(-12, 5), S(-39, 10), S(-31, 12), S(-23, 13), S(-15, 5), S(-8, 6), S(-32, -2),
     S(11, -17), S(-1, 5), S(-19, 3), S(-19, -1), S(-29, 4), S(-13, 0), S(12, -2), S(11, -18),
     S(1, -40), S(15, -22), S(0, -17), S(-44, -10), S(-9, -17), S(-25, -10), S(23, -23), S(20, -49)}};
+// clang-format on
 
 namespace {
 

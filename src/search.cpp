@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "eval.h"
 #include "movegen.h"
@@ -16,7 +17,7 @@
 SearchControl searchControl;
 namespace {
 
-// reductionTable[d][m] = integer square root of d * (m - 2) / 9 from m = 4
+// REDUCTIONS[d][m] = integer square root of d * (m - 2) / 9 from m = 4
 // on; the root only grows with m, so each row carries it forward.
 struct Reductions {
     std::array<std::array<uint8_t, 256>, 128> r{};
@@ -39,9 +40,7 @@ constexpr std::array<std::array<uint8_t, 256>, 128> REDUCTIONS = Reductions().r;
 
 namespace {
 
-inline bool isCapture(const Position* pos, Move m) {
-    return pos->board[m.to] != EMPTY || m.moveType == MT_ENPASSANT;
-}
+inline bool isCapture(const Position* pos, Move m) { return pos->board[m.to] != EMPTY || m.moveType == MT_ENPASSANT; }
 
 inline bool hasPieces(const Position* pos, int side) {
     return (pos->pieceBitboard[side] & ~(pos->pieceBitboard[PAWN + side] | pos->pieceBitboard[KING + side])) != 0;
@@ -52,16 +51,16 @@ inline int drawScore(uint64_t counter) { return (counter & 1) ? 1 : -1; }
 // Repetition scan back to the last irreversible move.  A repetition inside
 // the search line is a draw at once; a position from the game before the root
 // must have occurred twice.
-inline bool isRepetition(const Position* pos, int ply) {
+inline bool isRepetition(const Position* pos, const KeyHistory& keys, int ply) {
     if (pos->fiftyMoveCounter < 4) return false;
-    const int hl = pos->historyLength;
+    const int hl = keys.length;
     int lowest = hl - pos->fiftyMoveCounter - 1;
     if (lowest < 0) lowest = 0;
     const uint64_t key = pos->hashKey;
     const int rootIndex = hl - ply - 1;
     int earlier = 0;
     for (int i = hl - 5; i >= lowest; i -= 2) {
-        if (pos->keyHistory[i] != key) continue;
+        if (keys.keys[i] != key) continue;
         if (i > rootIndex) return true;
         if (++earlier >= 2) return true;
     }
@@ -77,8 +76,9 @@ inline bool insufficientMaterial(const Position* pos) {
 // material, a window the distance to mate closes, the deepest ply.  True
 // with the node's value when one of them decides it.  `counter` (the node
 // count) picks the sign of a repetition's draw score.
-inline bool decidedOnEntry(Position* pos, int ply, uint64_t counter, int& alpha, int& beta, int& score) {
-    if (isRepetition(pos, ply)) {
+inline bool decidedOnEntry(SearchWorker& w, int ply, uint64_t counter, int& alpha, int& beta, int& score) {
+    const Position* pos = &w.pos;
+    if (isRepetition(pos, w.keys, ply)) {
         score = drawScore(counter);
         return true;
     }
@@ -93,51 +93,50 @@ inline bool decidedOnEntry(Position* pos, int ply, uint64_t counter, int& alpha,
         return true;
     }
     if (ply >= MAX_PLY - 1) {
-        score = evaluate(pos);
+        score = evaluate(pos, w.caches);
         return true;
     }
     return false;
 }
 
-// The side that just moved gives check.
-inline bool inCheckNow(const Position* pos) { return sideInCheck(pos, pos->sideToMove); }
-
 // Node count of this thread for the "go nodes" limit.
-uint64_t ownNodes(const Position* pos) { return pos->nodeCount + pos->quiescenceNodeCount; }
+uint64_t ownNodes(const SearchWorker& w) { return w.nodeCount + w.quiescenceNodeCount; }
 
 // Does the move leave the mover's own king safe?  Made on the board and taken
 // back; used for moves from the table, which no generator produced.
-bool leavesKingSafe(Position* pos, int ply, Move m) {
-    makeMove(pos, ply, m);
+bool leavesKingSafe(Position* pos, Move m) {
+    BoardState saved;
+    makeMove(pos, m, saved);
     const bool safe = !sideInCheck(pos, pos->sideToMove ^ 1);
-    unmakeMove(pos, ply, m);
+    unmakeMove(pos, m, saved);
     return safe;
 }
 
 // Is a legal move available at this node?  Used when every move was pruned,
 // so that a pruned node is never mistaken for mate or stalemate.
-bool anyLegalMove(Position* pos, int ply) {
-    PlyEntry& e = pos->plyStack[ply];
-    generateMovesCaptures((unsigned char)ply, e.moveListStart, pos);
-    if (e.inCheck) return e.moveListEnd > e.moveListStart;
-    generateMovesQuiets((unsigned char)ply, e.moveListEnd, pos);
-    for (Move* m = e.moveListStart; m < e.moveListEnd; m++)
-        if (moveIsLegal(pos, ply, *m)) return true;
+bool anyLegalMove(SearchWorker& w, int ply) {
+    Position* const pos = &w.pos;
+    Move* const start = w.stack[ply].moveList;
+    Move* end = generateMovesCaptures(pos, start);
+    if (pos->inCheck) return end > start;
+    end = generateMovesQuiets(pos, end);
+    for (Move* m = start; m < end; m++)
+        if (moveIsLegal(pos, *m)) return true;
     return false;
 }
 
 // Clock and node-limit test, made every timeCheckInterval nodes.  Each thread
 // adds the nodes it searched since its last test to the search's shared count.
-bool timeIsUp(Position* pos) {
+bool timeIsUp(SearchWorker& w) {
     if (searchControl.clockOff.load(std::memory_order_relaxed)) return false;
 #if defined(TW_NO_THREADS)
     serviceHostDuringSearch(false);
 #endif
     const uint64_t nodesLimit = searchControl.limits.nodes;
     if (nodesLimit) {
-        const uint64_t mine = ownNodes(pos);
-        const uint64_t fresh = mine - pos->nodesReported;
-        pos->nodesReported = mine;
+        const uint64_t mine = ownNodes(w);
+        const uint64_t fresh = mine - w.nodesReported;
+        w.nodesReported = mine;
         const uint64_t total = searchControl.nodesCounted.fetch_add(fresh, std::memory_order_relaxed) + fresh;
         if (total >= nodesLimit) return true;
     }
@@ -162,18 +161,19 @@ constexpr int QS_EVASIONS_DEPTH = -13;
 
 }  // namespace
 
-int quiescence(unsigned char ply, int depth, int alpha, int beta, Position* pos) {
-    relaxedIncrement(pos->quiescenceNodeCount);
+int quiescence(SearchWorker& w, int ply, int depth, int alpha, int beta) {
+    Position* const pos = &w.pos;
+    relaxedIncrement(w.quiescenceNodeCount);
     int decided;
-    if (decidedOnEntry(pos, ply, pos->quiescenceNodeCount, alpha, beta, decided)) return decided;
+    if (decidedOnEntry(w, ply, w.quiescenceNodeCount, alpha, beta, decided)) return decided;
 
-    PlyEntry& e = pos->plyStack[ply];
-    const bool wasInCheck = e.inCheck != 0;
+    SearchPly& e = w.stack[ply];
+    const bool wasInCheck = pos->inCheck != 0;
     // Only the node search stores positions, so the table seldom knows a
     // quiescence node, and its bucket is mostly a miss to main memory: it is
     // fetched while the static evaluation is worked out, and read after it.
     ttPrefetch(pos->hashKey);
-    const int staticEval = wasInCheck ? 0 : evaluate(pos);
+    const int staticEval = wasInCheck ? 0 : evaluate(pos, w.caches);
     const uint64_t entry = ttProbe(pos->hashKey);
     const int bound = ttEntryBound(entry);
     int ttScore = 0;
@@ -195,41 +195,38 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, Position* pos)
         best = ply - MATE_SCORE;
     }
 
-    e.notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
-    Move* const start = e.moveListStart;
+    pos->notPinnedMask = computeNotPinnedMask(pos, pos->sideToMove);
+    Move* const start = e.moveList;
     Move* end;
     // Deep in the recapture phase a side in check no longer gets all its
     // evasions; the recaptures it may try are then checked for legality in
     // full, since the cheap test assumes the king is not attacked.
     bool fullLegalityTest = false;
-    if (e.inCheck && depth >= QS_EVASIONS_DEPTH) {
-        generateMovesEvade(ply, start, pos);
-        end = e.moveListEnd;
+    if (pos->inCheck && depth >= QS_EVASIONS_DEPTH) {
+        end = generateMovesEvade(pos, start);
     } else {
-        if (e.inCheck) {
-            e.inCheck = 0;
+        if (pos->inCheck) {
+            pos->inCheck = 0;
             fullLegalityTest = true;
         }
         if (depth >= QS_ALL_CAPTURES_DEPTH) {
-            end = generateQuiescenceCaptures(ply, start, pos);
+            end = generateQuiescenceCaptures(pos, start);
         } else {
             // The square of the last move; after an en-passant capture, the
             // square where the capturing pawn landed.
-            const uint32_t last = ply >= 1 ? pos->plyStack[ply - 1].currentMove : 0;
-            int target = (last >> 8) & 63;
-            if (((last >> 16) & 0xff) == MT_ENPASSANT) target += pos->sideToMove == WHITE ? -8 : 8;
-            end = last ? generateRecaptures(ply, target, start, pos) : start;
+            const uint32_t last = ply >= 1 ? w.stack[ply - 1].currentMove : 0;
+            int target = moveWordTo(last);
+            if (moveWordType(last) == MT_ENPASSANT) target += pos->sideToMove == WHITE ? -8 : 8;
+            end = last ? generateRecaptures(pos, target, start) : start;
         }
-        e.moveListEnd = end;
-        pos->plyStack[ply + 1].moveListStart = end;
     }
     if (end == start) return best;
     // The children's buckets are fetched now, long before each child reads
     // its own: most of the wait for memory goes by while this node picks and
     // tests its moves.
-    for (Move* m = start; m < end; m++) ttPrefetch(keyAfterGuess(pos, ply, *m));
+    for (Move* m = start; m < end; m++) ttPrefetch(keyAfterGuess(pos, *m));
 
-    const bool inCheck = e.inCheck != 0;
+    const bool inCheck = pos->inCheck != 0;
     int searched = 0;
     Move* front = start;
     const bool skipLosingCaptures = !inCheck && depth <= 0 && depth >= QS_ALL_CAPTURES_DEPTH;
@@ -255,24 +252,22 @@ int quiescence(unsigned char ply, int depth, int alpha, int beta, Position* pos)
             }
         }
         Move m = *front++;
-        if (!inCheck && !fullLegalityTest && !moveIsLegal(pos, ply, m)) continue;
+        if (!inCheck && !fullLegalityTest && !moveIsLegal(pos, m)) continue;
         m.score = 0;
-        makeMove(pos, ply, m);
+        makeSearchMove(w, ply, m, pos->board[m.from], end);
         if (fullLegalityTest && sideInCheck(pos, pos->sideToMove ^ 1)) {
-            unmakeMove(pos, ply, m);
+            unmakeSearchMove(w, ply, m);
             continue;
         }
-        e.currentMove = moveToWord(m);
-        pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
         int score;
         if (searched == 0) {
-            score = -quiescence(ply + 1, depth - 1, -beta, -alpha, pos);
+            score = -quiescence(w, ply + 1, depth - 1, -beta, -alpha);
         } else {
-            score = -quiescence(ply + 1, depth - 1, -alpha - 1, -alpha, pos);
-            if (score > alpha && score < beta) score = -quiescence(ply + 1, depth - 1, -beta, -alpha, pos);
+            score = -quiescence(w, ply + 1, depth - 1, -alpha - 1, -alpha);
+            if (score > alpha && score < beta) score = -quiescence(w, ply + 1, depth - 1, -beta, -alpha);
         }
         searched++;
-        unmakeMove(pos, ply, m);
+        unmakeSearchMove(w, ply, m);
         if (score > best) {
             best = score;
             if (score > alpha) {
@@ -378,17 +373,17 @@ struct TableHit {
 
 // 7. Positions reached by a capture or pawn move with few enough men are
 // scored from the win/draw/loss tables.  True when that decides the node.
-inline bool tablebaseDecides(Position* pos, int ply, int depth, int alpha, int beta, int& score) {
-    const PlyEntry& e = pos->plyStack[ply];
-    if (tb::largestMen == 0 || pos->fiftyMoveCounter != 0 || e.castlingRights != 0) return false;
+inline bool tablebaseDecides(SearchWorker& w, int ply, int depth, int alpha, int beta, int& score) {
+    Position* const pos = &w.pos;
+    if (tb::largestMen == 0 || pos->fiftyMoveCounter != 0 || pos->castlingRights != 0) return false;
     const int men = popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]);
     if (men > tb::largestMen ||
         (men == tb::largestMen && depth < searchControl.tablebaseProbeDepth.load(std::memory_order_relaxed)))
         return false;
     int success = 0;
-    const int wdl = probeTablebaseWdl(pos, ply, &success);
+    const int wdl = probeTablebaseWdl(pos, &success);
     if (!success) return false;
-    relaxedIncrement(pos->tbHits);
+    relaxedIncrement(w.tbHits);
     if (wdl == 2) {
         score = MATE_THRESHOLD - ply;
         if (score < beta) return false;
@@ -407,17 +402,24 @@ inline bool tablebaseDecides(Position* pos, int ply, int depth, int alpha, int b
 // 11. Null move: let the opponent move twice; if the side to move still
 // stays above beta in a reduced search, so will its real moves.  True with
 // the node's score when the null move fails high.
-inline bool nullMoveFailsHigh(Position* pos, int ply, int depth, int beta, int adjEval, int& score) {
-    PlyEntry& e = pos->plyStack[ply];
-    const int R = NULL_MOVE_BASE_R + depth / NULL_MOVE_DEPTH_STEP +
-                  std::min((adjEval - beta) / NULL_MOVE_EVAL_STEP, NULL_MOVE_EVAL_MAX);
-    const int nullDepth = depth - R;
-    const uint64_t savedKey = makeNullMove(pos, ply);
+inline bool nullMoveFailsHigh(SearchWorker& w, int ply, int depth, int beta, int adjEval, int& score) {
+    Position* const pos = &w.pos;
+    SearchPly& e = w.stack[ply];
+    const int nullReduction = NULL_MOVE_BASE_R + depth / NULL_MOVE_DEPTH_STEP +
+                              std::min((adjEval - beta) / NULL_MOVE_EVAL_STEP, NULL_MOVE_EVAL_MAX);
+    const int nullDepth = depth - nullReduction;
+    makeNullMove(pos, e.saved);
     e.currentMove = 0;
+    // The node after the pass starts with this node's killers, and writes
+    // its moves where this node's would go (it has generated none yet).
+    SearchPly& child = w.stack[ply + 1];
+    child.killerMove[0] = e.killerMove[0];
+    child.killerMove[1] = e.killerMove[1];
+    child.moveList = e.moveList;
     ttPrefetch(pos->hashKey);
-    const int s = nullDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -beta + 1, pos)
-                                 : -alphaBeta(ply + 1, nullDepth, -beta, -beta + 1, pos);
-    unmakeNullMove(pos, ply, savedKey);
+    const int s = nullDepth <= 0 ? -quiescence(w, ply + 1, 0, -beta, -beta + 1)
+                                 : -alphaBeta(w, ply + 1, nullDepth, -beta, -beta + 1);
+    unmakeNullMove(pos, e.saved);
     if (s < beta) return false;
     // A mate found behind a null move is not trusted as a mate.
     score = s >= MATE_THRESHOLD + 1 ? beta : s;
@@ -427,20 +429,21 @@ inline bool nullMoveFailsHigh(Position* pos, int ply, int depth, int beta, int a
 // 12. ProbCut: a good capture that beats beta by a margin in a shallower
 // search is taken to beat beta in the full one.  True when the node is
 // decided (with score 0 when the search was stopped).
-bool probCutDecides(Position* pos, int ply, int depth, int beta, int eval, int& score) {
-    PlyEntry& e = pos->plyStack[ply];
+bool probCutDecides(SearchWorker& w, int ply, int depth, int beta, int eval, int& score) {
+    Position* const pos = &w.pos;
+    SearchPly& e = w.stack[ply];
+    // The node's moves go to its own space; a child's behind them (behind
+    // the hash move's slot before they are generated).
+    Move* childList = e.moveList + 1;
     const int pb = beta + PROBCUT_MARGIN;
     const int threshold = pb - eval;
     int tried = 0;
     auto tryCandidate = [&](Move m) -> int {
-        const int piece = pos->board[m.from];
-        makeMove(pos, ply, m);
-        e.currentMove = makeMoveWord(m, piece);
-        ttPrefetch(pos->hashKey);
-        pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
-        int s = -quiescence(ply + 1, 0, -pb, -pb + 1, pos);
-        if (s >= pb) s = -alphaBeta(ply + 1, depth - PROBCUT_REDUCTION, -pb, -pb + 1, pos);
-        unmakeMove(pos, ply, m);
+        ttPrefetch(keyAfterGuess(pos, m));
+        makeSearchMove(w, ply, m, pos->board[m.from], childList);
+        int s = -quiescence(w, ply + 1, 0, -pb, -pb + 1);
+        if (s >= pb) s = -alphaBeta(w, ply + 1, depth - PROBCUT_REDUCTION, -pb, -pb + 1);
+        unmakeSearchMove(w, ply, m);
         tried++;
         return s;
     };
@@ -456,17 +459,17 @@ bool probCutDecides(Position* pos, int ply, int depth, int beta, int eval, int& 
     if (e.hashMove) {
         const Move h = moveFromWord(e.hashMove);
         if ((isCapture(pos, h) || (h.moveType >= MT_PROMO_N && h.moveType <= MT_PROMO_Q)) &&
-            moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, h) &&
-            seeAtLeast(pos, h, threshold)) {
+            moveIsPseudoLegal(pos, e.hashMove, false) && leavesKingSafe(pos, h) && seeAtLeast(pos, h, threshold)) {
             hashTried = e.hashMove;
             if (decided(tryCandidate(h))) return true;
         }
     }
-    generateMovesCaptures(ply, e.moveListStart, pos);
-    for (Move* m = e.moveListStart; m < e.moveListEnd && tried < PROBCUT_TRIES; m++) {
-        selectBest(m, e.moveListEnd);
+    Move* const end = generateMovesCaptures(pos, e.moveList);
+    childList = end;
+    for (Move* m = e.moveList; m < end && tried < PROBCUT_TRIES; m++) {
+        selectBest(m, end);
         if (hashTried && sameMove(moveToWord(*m), hashTried)) continue;
-        if (!seeAtLeast(pos, *m, threshold) || !moveIsLegal(pos, ply, *m)) continue;
+        if (!seeAtLeast(pos, *m, threshold) || !moveIsLegal(pos, *m)) continue;
         Move mv = *m;
         mv.score = 0;
         if (decided(tryCandidate(mv))) return true;
@@ -478,64 +481,66 @@ enum SingularResult { NOT_SINGULAR, SINGULAR, SINGULAR_STOPPED };
 
 // 15. Is the hash move singular: does every other early move fall short of
 // the table score by a margin in a search of half the depth?
-SingularResult singularTest(Position* pos, int ply, int depth, int ttScore, bool inCheck,
-                            const PickerContext& pc) {
-    PlyEntry& e = pos->plyStack[ply];
+SingularResult singularTest(SearchWorker& w, int ply, int depth, int ttScore, bool inCheck,
+                            const MovePicker& nodePicker) {
+    Position* const pos = &w.pos;
+    SearchPly& e = w.stack[ply];
     const int sb = ttScore - SINGULAR_MARGIN_PER_DEPTH * depth;
-    const PlyEntry saved = e;
-    const uint16_t savedNoNull = pos->plyStack[ply + 1].noNullMove;
-    pos->plyStack[ply + 1].noNullMove = 1;
-    e.moveStage = STAGE_GEN_CAPTURES;
-    PickerContext spc = pc;
+    const uint16_t savedNoNull = w.stack[ply + 1].noNullMove;
+    w.stack[ply + 1].noNullMove = 1;
+    // A picker of its own, without the hash move, ordered as the node's.
+    MovePicker picker(pos, w.histories, &e, ply, e.hashMove, PickStage::GENERATE_CAPTURES);
+    picker.sortOff = nodePicker.sortOff;
+    picker.quietScores = nodePicker.quietScores;
     int counted = 0;
     bool exceeded = false;
-    int stage;
+    PickStage stage;
     Move* mp;
-    while (counted < SINGULAR_QUIET_MOVES && (mp = nextMove(pos, ply, spc, &stage)) != nullptr) {
+    while (counted < SINGULAR_QUIET_MOVES && (mp = picker.next(&stage)) != nullptr) {
         Move m = *mp;
         m.score = 0;
-        if (!inCheck && !moveIsLegal(pos, ply, m)) continue;
-        const int piece = pos->board[m.from];
-        makeMove(pos, ply, m);
-        e.currentMove = makeMoveWord(m, piece);
-        ttPrefetch(pos->hashKey);
-        pos->plyStack[ply + 1].inCheck = inCheckNow(pos);
-        const int score = -alphaBeta(ply + 1, depth / 2 - 1, -sb, -sb + 1, pos);
-        unmakeMove(pos, ply, m);
+        if (!inCheck && !moveIsLegal(pos, m)) continue;
+        ttPrefetch(keyAfterGuess(pos, m));
+        makeSearchMove(w, ply, m, pos->board[m.from], picker.freeSpace());
+        const int score = -alphaBeta(w, ply + 1, depth / 2 - 1, -sb, -sb + 1);
+        unmakeSearchMove(w, ply, m);
         if (stopRequested()) return SINGULAR_STOPPED;
-        if (stage != STAGE_GOOD_CAPTURES && stage != STAGE_BAD_CAPTURES) counted++;
+        if (stage != PickStage::GOOD_CAPTURES && stage != PickStage::BAD_CAPTURES) counted++;
         if (score > sb) {
             exceeded = true;
             break;
         }
     }
-    e = saved;
-    pos->plyStack[ply + 1].noNullMove = savedNoNull;
+    w.stack[ply + 1].noNullMove = savedNoNull;
     return exceeded ? NOT_SINGULAR : SINGULAR;
 }
 
 // 16.1 Moves not worth making at all: captures that lose too much near the
 // leaves, and quiet moves every history condemns.
-inline bool prunedBeforeMaking(const Position* pos, int depth, Move m, int piece, int stage,
+inline bool prunedBeforeMaking(const Position* pos, const Histories& h, int depth, Move m, int piece, PickStage stage,
                                const Continuation& cont) {
-    if (stage == STAGE_BAD_CAPTURES && depth <= BAD_CAPTURE_DEPTH &&
+    if (stage == PickStage::BAD_CAPTURES && depth <= BAD_CAPTURE_DEPTH &&
         !exchangeAtLeast(pos, m, -BAD_CAPTURE_MARGIN * depth))
         return true;
-    return depth <= HISTORY_PRUNING_DEPTH && pos->board[m.to] == EMPTY && allHistoriesNegative(pos, cont, piece, m.to);
+    return depth <= HISTORY_PRUNING_DEPTH && pos->board[m.to] == EMPTY && allHistoriesNegative(h, cont, piece, m.to);
 }
 
 // 16.6 One ply more for the singular hash move, for a check that does not
 // lose material, and for a quiet move both continuation histories rate
 // highly.  The move has been made.
-inline int extension(Position* pos, int ply, Move m, int piece, bool capture, bool givesCheck,
-                     bool singularFirst, const Continuation& cont) {
+inline int extension(SearchWorker& w, int ply, Move m, int piece, bool capture, bool givesCheck, bool singularFirst,
+                     const Continuation& cont) {
     if (singularFirst) return 1;
     if (givesCheck) {
-        if (exchangeQuickly(pos->plyStack[ply + 1].capturedPiece, piece, 0)) return 1;
-        // Judged on the board before the move.
-        unmakeMove(pos, ply, m);
+        BoardState& saved = w.stack[ply].saved;
+        if (exchangeQuickly(saved.capturedPiece, piece, 0)) return 1;
+        // Judged on the board before the move (taken back and made again,
+        // with the check flag it had).
+        Position* const pos = &w.pos;
+        unmakeMove(pos, m, saved);
         const bool safe = exchangeAtLeast(pos, m, 0);
-        makeMove(pos, ply, m);
+        makeMove(pos, m, saved);
+        pos->inCheck = 1;
         return safe ? 1 : 0;
     }
     return !capture && cont.followUp && cont.counter &&
@@ -547,21 +552,22 @@ inline int extension(Position* pos, int ply, Move m, int piece, bool capture, bo
 // amount for depth and move number, more when the position is not improving
 // or every history condemns the move, less on the PV, for a pawn about to
 // promote, and for a killer pawn move that is passed.  The move has been made.
-inline int reduction(const Position* pos, int ply, int depth, int searchedCount, bool improving, bool pvNode,
-                     Move m, int piece, const Continuation& cont) {
-    const PlyEntry& e = pos->plyStack[ply];
+inline int lateMoveReduction(const SearchWorker& w, int ply, int depth, int searchedCount, bool improving, bool pvNode,
+                             Move m, int piece, const Continuation& cont) {
+    const Position* const pos = &w.pos;
+    const SearchPly& e = w.stack[ply];
     const int side = pos->sideToMove ^ 1;
-    int R = REDUCTIONS[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
-    if (allHistoriesNegative(pos, cont, piece, m.to)) R++;
-    if (R && pvNode) R--;
+    int plies = REDUCTIONS[std::min(depth, 127)][std::min(searchedCount, 255)] + (improving ? 0 : 1);
+    if (allHistoriesNegative(w.histories, cont, piece, m.to)) plies++;
+    if (plies && pvNode) plies--;
     if (pos->board[m.to] == PAWN + side) {
-        if (R && rankOf(m.to) == seventhRank(side)) R--;
+        if (plies && rankOf(m.to) == seventhRank(side)) plies--;
         const uint32_t w = e.currentMove;
         if ((sameMove(w, e.killerMove[0]) || sameMove(w, e.killerMove[1])) &&
             !(PASSED_PAWN_SPAN[side][m.to] & pos->pieceBitboard[PAWN + (side ^ 1)]))
-            R--;
+            plies--;
     }
-    return R;
+    return plies;
 }
 
 }  // namespace
@@ -580,20 +586,21 @@ struct NodeFacts {
 
 // 8 to 13: the static evaluation and the pruning it allows.  True when that
 // decides the node (the value in `score`).
-bool staticPruningDecides(Position* pos, int ply, int depth, int alpha, int beta, NodeFacts& n, int& score) {
-    PlyEntry& e = pos->plyStack[ply];
+bool staticPruningDecides(SearchWorker& w, int ply, int depth, int alpha, int beta, NodeFacts& n, int& score) {
+    Position* const pos = &w.pos;
+    SearchPly& e = w.stack[ply];
     const int side = pos->sideToMove;
     e.staticEval = -32767;
     if (n.inCheck) return false;
 
     // 8. Static evaluation.
-    n.eval = evaluate(pos);
+    n.eval = evaluate(pos, w.caches);
     e.staticEval = (int16_t)n.eval;
     n.adjEval = n.tt.bound == BOUND_EXACT   ? n.tt.score
                 : n.tt.bound == BOUND_LOWER ? std::max(n.eval, n.tt.score)
                 : n.tt.bound == BOUND_UPPER ? std::min(n.eval, n.tt.score)
-                                           : n.eval;
-    n.improving = ply < 2 || n.eval >= pos->plyStack[ply - 2].staticEval;
+                                            : n.eval;
+    n.improving = ply < 2 || n.eval >= w.stack[ply - 2].staticEval;
 
     // 9. Reverse futility.
     if (depth <= REVERSE_FUTILITY_DEPTH && n.zeroWindow && ordinaryScore(n.adjEval) &&
@@ -605,7 +612,7 @@ bool staticPruningDecides(Position* pos, int ply, int depth, int alpha, int beta
     if (depth <= RAZOR_DEPTH && n.zeroWindow) {
         // 10. Razoring.
         if (n.adjEval + RAZOR_MARGIN[n.improving][depth] < alpha) {
-            score = quiescence(ply, 0, alpha, beta, pos);
+            score = quiescence(w, ply, 0, alpha, beta);
             if (score < alpha) return true;
         }
         return false;
@@ -614,18 +621,18 @@ bool staticPruningDecides(Position* pos, int ply, int depth, int alpha, int beta
     // 11. Null move, not twice in a row, not right after the root, and not
     // without pieces (zugzwang).
     if (depth >= NULL_MOVE_MIN_DEPTH && n.zeroWindow && e.noNullMove == 0 && ply >= 2 &&
-        pos->plyStack[ply - 2].currentMove != 0 && n.adjEval >= beta && hasPieces(pos, side) &&
-        nullMoveFailsHigh(pos, ply, depth, beta, n.adjEval, score))
+        w.stack[ply - 2].currentMove != 0 && n.adjEval >= beta && hasPieces(pos, side) &&
+        nullMoveFailsHigh(w, ply, depth, beta, n.adjEval, score))
         return true;
 
     // 12. ProbCut.
     if (depth >= PROBCUT_MIN_DEPTH && n.zeroWindow && ordinaryScore(n.adjEval) &&
-        probCutDecides(pos, ply, depth, beta, n.eval, score))
+        probCutDecides(w, ply, depth, beta, n.eval, score))
         return true;
 
     // 13. Internal iterative deepening.
     if (depth >= IID_MIN_DEPTH && e.hashMove == 0 && (n.pvNode || n.adjEval >= beta - IID_EVAL_MARGIN)) {
-        alphaBeta(ply, depth - IID_REDUCTION, alpha, beta, pos);
+        alphaBeta(w, ply, depth - IID_REDUCTION, alpha, beta);
         if (stopRequested()) {
             score = 0;
             return true;
@@ -637,36 +644,36 @@ bool staticPruningDecides(Position* pos, int ply, int depth, int alpha, int beta
 }
 
 // 16.7 Search one move (made): the first with the full window, the others
-// with a null window, reduced by R first, and again in full when they beat
-// alpha.
-inline int searchMove(Position* pos, int ply, int alpha, int beta, int newDepth, bool first, int R) {
+// with a null window, `reduction` plies shallower first, and again in full
+// when they beat alpha.
+inline int searchMove(SearchWorker& w, int ply, int alpha, int beta, int newDepth, bool first, int reduction) {
     if (first)
-        return newDepth <= 0 ? -quiescence(ply + 1, 0, -beta, -alpha, pos)
-                             : -alphaBeta(ply + 1, newDepth, -beta, -alpha, pos);
-    const int reduced = newDepth - R;
-    int score = reduced <= 0 ? -quiescence(ply + 1, 0, -alpha - 1, -alpha, pos)
-                             : -alphaBeta(ply + 1, reduced, -alpha - 1, -alpha, pos);
-    if (R != 0 && newDepth >= 1 && score > alpha) score = -alphaBeta(ply + 1, newDepth, -alpha - 1, -alpha, pos);
+        return newDepth <= 0 ? -quiescence(w, ply + 1, 0, -beta, -alpha)
+                             : -alphaBeta(w, ply + 1, newDepth, -beta, -alpha);
+    const int reduced = newDepth - reduction;
+    int score = reduced <= 0 ? -quiescence(w, ply + 1, 0, -alpha - 1, -alpha)
+                             : -alphaBeta(w, ply + 1, reduced, -alpha - 1, -alpha);
+    if (reduction != 0 && newDepth >= 1 && score > alpha) score = -alphaBeta(w, ply + 1, newDepth, -alpha - 1, -alpha);
     if (score > alpha && score < beta)
-        score = newDepth <= 0 ? -quiescence(ply + 1, newDepth, -beta, -alpha, pos)
-                              : -alphaBeta(ply + 1, newDepth, -beta, -alpha, pos);
+        score = newDepth <= 0 ? -quiescence(w, ply + 1, newDepth, -beta, -alpha)
+                              : -alphaBeta(w, ply + 1, newDepth, -beta, -alpha);
     return score;
 }
 
 // 16 to 18: the move loop of a node and its result.
-int searchMoves(Position* pos, int ply, int depth, int alpha, int beta, const NodeFacts& n, bool hashValid,
-                bool singular, PickerContext& pc) {
-    PlyEntry& e = pos->plyStack[ply];
+int searchMoves(SearchWorker& w, int ply, int depth, int alpha, int beta, const NodeFacts& n, bool singular,
+                MovePicker& picker) {
+    Position* const pos = &w.pos;
+    SearchPly& e = w.stack[ply];
     const int alphaOrig = alpha;
-    const Continuation& cont = pc.cont;
-    pos->plyStack[ply + 1].killerMove[0] = pos->plyStack[ply + 1].killerMove[1] = 0;
-    e.moveStage = hashValid ? STAGE_HASH : STAGE_GEN_CAPTURES;
+    const Continuation& cont = picker.cont;
+    w.stack[ply + 1].killerMove[0] = w.stack[ply + 1].killerMove[1] = 0;
     int best = -MATE_SCORE;
     int movesSearched = 0, searchedCount = 0;
     bool anyPruned = false;
-    int stage;
+    PickStage stage;
     Move* mp;
-    while ((mp = nextMove(pos, ply, pc, &stage)) != nullptr) {
+    while ((mp = picker.next(&stage)) != nullptr) {
         Move m = *mp;
         m.score = 0;
         const int piece = pos->board[m.from];
@@ -676,54 +683,53 @@ int searchMoves(Position* pos, int ply, int depth, int alpha, int beta, const No
         // searched, and the node counts as pruned already: the tests below
         // could drop a move but never save one that does not check, so the
         // check test comes first.
-        if (pc.lmpSkip && !moveGivesCheck(pos, m)) continue;
+        if (picker.lmpSkip && !moveGivesCheck(pos, m)) continue;
         // The child's bucket is on its way while the move is tested and made.
-        ttPrefetch(keyAfterGuess(pos, ply, m));
+        ttPrefetch(keyAfterGuess(pos, m));
 
         // 16.1 Pruning before the move is made.
-        if (ply > 0 && prunedBeforeMaking(pos, depth, m, piece, stage, cont)) {
+        if (ply > 0 && prunedBeforeMaking(pos, w.histories, depth, m, piece, stage, cont)) {
             anyPruned = true;
             continue;
         }
 
         // 16.2 Legality of pseudo-legal moves (evasions and the checked
         // hash move are legal already).
-        if (!n.inCheck && stage != STAGE_HASH && !moveIsLegal(pos, ply, m)) continue;
+        if (!n.inCheck && stage != PickStage::HASH_MOVE && !moveIsLegal(pos, m)) continue;
 
         // 16.3 Late-move pruning: once the quiet moves pass their count, the
         // rest of them are skipped, checks excepted.  Most moves that reach
         // this point near the leaves are skipped here, so whether a move
         // checks is asked before it is made, and a skipped move is never made.
         if (ply > 0 &&
-            (pc.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
-                            (stage == STAGE_KILLER1 || stage == STAGE_KILLER2 || stage == STAGE_COUNTER ||
-                             stage == STAGE_QUIETS) &&
-                            searchedCount >= LATE_MOVE_COUNT[n.improving][depth])) &&
+            (picker.lmpSkip || (n.zeroWindow && depth <= LMP_DEPTH && !n.inCheck &&
+                                (stage == PickStage::KILLER1 || stage == PickStage::KILLER2 ||
+                                 stage == PickStage::COUNTER_MOVE || stage == PickStage::QUIETS) &&
+                                searchedCount >= LATE_MOVE_COUNT[n.improving][depth])) &&
             !moveGivesCheck(pos, m)) {
-            pc.lmpSkip = true;
+            picker.lmpSkip = true;
             anyPruned = true;
             continue;
         }
 
         // 16.4 Make the move.
-        makeMove(pos, ply, m);
-        e.currentMove = makeMoveWord(m, piece);
-        const bool givesCheck = inCheckNow(pos);
-        pos->plyStack[ply + 1].inCheck = givesCheck;
+        makeSearchMove(w, ply, m, piece, picker.freeSpace());
+        const bool givesCheck = pos->inCheck != 0;
 
         // 16.5 Count it (losing captures do not count towards the late moves).
-        if (stage != STAGE_BAD_CAPTURES) searchedCount++;
+        if (stage != PickStage::BAD_CAPTURES) searchedCount++;
 
         // 16.6 Extensions and 16.7 the search.
-        const int newDepth =
-            depth - 1 + extension(pos, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
-        const int R = movesSearched > 0 && depth >= LMR_MIN_DEPTH && !capture
-                          ? reduction(pos, ply, depth, searchedCount, n.improving, n.pvNode, m, piece, cont)
-                          : 0;
-        const int score = searchMove(pos, ply, alpha, beta, newDepth, movesSearched == 0, R);
+        const int newDepth = depth - 1 +
+                             extension(w, ply, m, piece, capture, givesCheck, movesSearched == 0 && singular, cont);
+        const int reduction = movesSearched > 0 && depth >= LMR_MIN_DEPTH && !capture
+                                  ? lateMoveReduction(w, ply, depth, searchedCount, n.improving, n.pvNode, m, piece,
+                                                      cont)
+                                  : 0;
+        const int score = searchMove(w, ply, alpha, beta, newDepth, movesSearched == 0, reduction);
 
         // 16.8 Unmake.
-        unmakeMove(pos, ply, m);
+        unmakeSearchMove(w, ply, m);
         if (stopRequested()) return 0;
 
         // 16.9 Best move so far.
@@ -732,14 +738,15 @@ int searchMoves(Position* pos, int ply, int depth, int alpha, int beta, const No
             if (score > alpha) {
                 e.pvMove = wordToMove(makeMoveWord(m, piece));
                 if (ply == 0) {
-                    pos->rootBestMoveChanges++;
-                    pos->rootBestMoveDepth = (int16_t)depth;
-                    pos->rootDepthComplete = 0;
+                    w.rootBestMoveChanges++;
+                    w.rootBestMoveDepth = (int16_t)depth;
+                    w.rootDepthComplete = 0;
                 }
                 if (score >= beta) {
                     // 17. Beta cut-off.
                     ttStore(pos->hashKey, makeMoveWord(m, piece), scoreToTable(score, ply), depth, BOUND_LOWER);
-                    if (!n.inCheck && pos->board[m.to] == EMPTY) updateQuietCutoff(pos, ply, depth, m, stage, cont);
+                    if (!n.inCheck && pos->board[m.to] == EMPTY)
+                        updateQuietCutoff(pos, w.histories, &e, ply, depth, m, stage, picker);
                     return score;
                 }
                 alpha = score;
@@ -751,7 +758,7 @@ int searchMoves(Position* pos, int ply, int depth, int alpha, int beta, const No
     // 18. End of the move loop.
     if (movesSearched == 0) {
         // Every move pruned is not the same as no move at all.
-        if (anyPruned && anyLegalMove(pos, ply)) return alpha;
+        if (anyPruned && anyLegalMove(w, ply)) return alpha;
         return n.inCheck ? ply - MATE_SCORE : 0;
     }
     if (pos->fiftyMoveCounter > 99) return 0;
@@ -764,32 +771,33 @@ int searchMoves(Position* pos, int ply, int depth, int alpha, int beta, const No
 
 }  // namespace
 
-int alphaBeta(unsigned char ply, int depth, int alpha, int beta, Position* pos) {
+int alphaBeta(SearchWorker& w, int ply, int depth, int alpha, int beta) {
+    Position* const pos = &w.pos;
     // 1. Count and clock.
-    relaxedIncrement(pos->nodeCount);
-    if (ply > pos->selDepth) pos->selDepth = ply;
-    if (pos->timeCheckCountdown-- <= 0) {
-        pos->timeCheckCountdown = searchControl.timeCheckInterval;
-        if (timeIsUp(pos)) {
+    relaxedIncrement(w.nodeCount);
+    if (ply > w.selDepth) w.selDepth = ply;
+    if (w.timeCheckCountdown-- <= 0) {
+        w.timeCheckCountdown = searchControl.timeCheckInterval;
+        if (timeIsUp(w)) {
             searchControl.stop.store(1, std::memory_order_relaxed);
             return 0;
         }
     }
     if (stopRequested()) return 0;
 
-    PlyEntry& e = pos->plyStack[ply];
+    SearchPly& e = w.stack[ply];
     // 2 to 4. Draws, mate distance, the deepest ply.
     int decided;
-    if (ply > 0 && decidedOnEntry(pos, ply, pos->nodeCount, alpha, beta, decided)) return decided;
+    if (ply > 0 && decidedOnEntry(w, ply, w.nodeCount, alpha, beta, decided)) return decided;
     NodeFacts n;
     n.zeroWindow = alpha + 1 >= beta;
     n.pvNode = !n.zeroWindow;
-    n.inCheck = e.inCheck != 0;
+    n.inCheck = pos->inCheck != 0;
 
     // 5. Ply set-up.  Until this node generates its moves, a child's list
     // starts right behind the slot its hash move will occupy.
-    pos->plyStack[ply + 1].noNullMove = e.noNullMove;
-    pos->plyStack[ply + 1].moveListStart = e.moveListStart + 1;
+    w.stack[ply + 1].noNullMove = e.noNullMove;
+    w.stack[ply + 1].moveList = e.moveList + 1;
     e.hashMove = 0;
 
     // 6. Transposition table.
@@ -803,59 +811,89 @@ int alphaBeta(unsigned char ply, int depth, int alpha, int beta, Position* pos) 
     }
 
     // 7. Tablebases; 8 to 13, the static evaluation and its pruning.
-    if (ply > 0 && tablebaseDecides(pos, ply, depth, alpha, beta, decided)) return decided;
-    if (staticPruningDecides(pos, ply, depth, alpha, beta, n, decided)) return decided;
+    if (ply > 0 && tablebaseDecides(w, ply, depth, alpha, beta, decided)) return decided;
+    if (staticPruningDecides(w, ply, depth, alpha, beta, n, decided)) return decided;
 
     // 14. Hash move check: a table move must be playable here.
     bool hashValid = false;
     if (e.hashMove) {
-        hashValid = moveIsPseudoLegal(pos, ply, e.hashMove, false) && leavesKingSafe(pos, ply, moveFromWord(e.hashMove));
+        hashValid = moveIsPseudoLegal(pos, e.hashMove, false) && leavesKingSafe(pos, moveFromWord(e.hashMove));
         if (!hashValid) e.hashMove = 0;
     }
 
     int32_t quietScores[QUIET_SCORE_CAPACITY];
-    PickerContext pc;
-    pc.cont = continuationBlocks(pos, ply);
-    pc.quietScores = quietScores;
-    pc.sortOff = ply == 0 && pos->threadIndex % 4 == 3;
+    MovePicker picker(pos, w.histories, &e, ply, e.hashMove,
+                      hashValid ? PickStage::HASH_MOVE : PickStage::GENERATE_CAPTURES);
+    picker.quietScores = quietScores;
+    picker.sortOff = ply == 0 && w.threadIndex % 4 == 3;
 
     // 15. Singular extension test.
     bool singular = false;
     if (hashValid && depth >= SINGULAR_MIN_DEPTH && ply > 0 && n.tt.draft >= depth - SINGULAR_DRAFT_SLACK &&
         n.tt.bound != BOUND_UPPER && ordinaryScore(n.tt.score)) {
-        const SingularResult r = singularTest(pos, ply, depth, n.tt.score, n.inCheck, pc);
+        const SingularResult r = singularTest(w, ply, depth, n.tt.score, n.inCheck, picker);
         if (r == SINGULAR_STOPPED) return 0;
         singular = r == SINGULAR;
     }
 
     // 16 to 18. The moves.
-    return searchMoves(pos, ply, depth, alpha, beta, n, hashValid, singular, pc);
+    return searchMoves(w, ply, depth, alpha, beta, n, singular, picker);
 }
 
 // ---------------------------------------------------------------------------
 // Principal variation from the transposition table
 // ---------------------------------------------------------------------------
-void getPVFromHashTable(Position* pos, int depth) {
-    pos->pvLastIndex = 0;
+void getPVFromHashTable(SearchWorker& w, int depth) {
+    Position* const pos = &w.pos;
+    w.pvLastIndex = 0;
     if (depth < 1) return;
     int made = 0;
     for (int k = 0; k < depth && k < MAX_PLY - 1; k++) {
         const uint64_t entry = ttProbe(pos->hashKey);
         if (ttEntryBound(entry) != BOUND_EXACT || ttEntryMove(entry) == 0) break;
         const uint32_t word = ttEntryMove(entry);
-        // The en-passant state and check flag of ply k describe the position.
-        pos->plyStack[k].inCheck = sideInCheck(pos, pos->sideToMove);
-        if (!moveIsPseudoLegal(pos, k, word, false)) break;
+        // The castling test of a remembered move reads the check flag.
+        pos->inCheck = sideInCheck(pos, pos->sideToMove);
+        if (!moveIsPseudoLegal(pos, word, false)) break;
         const Move m = moveFromWord(word);
-        if (!leavesKingSafe(pos, k, m)) break;
-        pos->plyStack[k].pvMove = wordToMove(word);
-        makeMove(pos, k, m);
-        pos->pvLastIndex = (uint8_t)k;
+        if (!leavesKingSafe(pos, m)) break;
+        w.stack[k].pvMove = wordToMove(word);
+        makeMove(pos, m, w.stack[k].saved);
+        w.keys.push(pos->hashKey);
+        w.pvLastIndex = (uint8_t)k;
         made++;
         // A GUI ends the game at a repetition or a fifty-move draw, so the
         // line ends there too, whatever the table holds beyond it.
-        if (isRepetition(pos, k + 1) || pos->fiftyMoveCounter > 99) break;
+        if (isRepetition(pos, w.keys, k + 1) || pos->fiftyMoveCounter > 99) break;
     }
-    for (int k = made - 1; k >= 0; k--) unmakeMove(pos, k, moveFromWord(moveToWord(pos->plyStack[k].pvMove)));
+    for (int k = made - 1; k >= 0; k--) {
+        w.keys.pop();
+        unmakeMove(pos, moveFromWord(moveToWord(w.stack[k].pvMove)), w.stack[k].saved);
+    }
 }
 
+std::string pvToText(const SearchWorker& w) {
+    Move line[MAX_PLY + 1];
+    const int count = std::min<int>(w.pvLastIndex, MAX_PLY) + 1;
+    for (int k = 0; k < count; k++) line[k] = w.stack[k].pvMove;
+    return lineToText(line, count, w.pos.sideToMove);
+}
+
+// ---------------------------------------------------------------------------
+// The search state of a thread
+// ---------------------------------------------------------------------------
+void SearchWorker::startFrom(const Position& position, const KeyHistory& gameKeys, Move* moveBuffer) {
+    pos = position;
+    keys = gameKeys;
+    std::memset(static_cast<void*>(stack), 0, sizeof stack);
+    stack[0].moveList = moveBuffer;
+    histories.clearForSearch();
+    nodeCount = quiescenceNodeCount = tbHits = nodesReported = 0;
+    timeCheckCountdown = 0;
+    rootBestMoveChanges = 0;
+    rootBestMoveDepth = 0;
+    rootDepthComplete = 0;
+    rootScore = 0;
+    selDepth = 0;
+    pvLastIndex = 0;
+}

@@ -35,7 +35,9 @@ bool fitForProbe(const tb::Board& p) {
 
 }  // namespace
 
-void toProbeBoard(const Position* pos, int ply, tb::Board* out) {
+// The one place where the engine's position becomes the prober's board: the
+// engine's colours (WHITE 0) become the prober's (White true).
+void toProbeBoard(const Position* pos, tb::Board* out) {
     const uint64_t* pb = pos->pieceBitboard;
     out->white = pb[0];
     out->black = pb[1];
@@ -48,7 +50,7 @@ void toProbeBoard(const Position* pos, int ply, tb::Board* out) {
     out->rule50 = (uint8_t)pos->fiftyMoveCounter;
     // The engine keeps the square of the pawn that made the double step; the
     // prober wants the square behind it.
-    const int e = pos->plyStack[ply].enpassantSquare;
+    const int e = pos->enpassantSquare;
     out->ep = (uint8_t)(e == 0 ? 0 : pos->sideToMove == WHITE ? e + 8 : e - 8);
     out->turn = pos->sideToMove != BLACK;
 }
@@ -118,11 +120,14 @@ bool chooseTablebaseMove(const tb::Board& root, TablebaseChoice* out) {
     return true;
 }
 
-// The prober's move as one of the engine's at `ply`, or false when it is not
-// a legal move there.  The prober encodes moves by their squares alone; the
-// engine's move types follow from the board (its en-passant capture names
-// the square of the captured pawn).
-bool toEngineMove(Position* pos, int ply, const tb::Board& board, uint16_t tm, Move* out) {
+// The prober's move as one of the engine's, or false when it is not a legal
+// move there.  This is the one place where a move of the tablebase code
+// becomes an engine move; nothing else reads the prober's encoding.  The
+// prober packs a move into 16 bits by its squares alone (target, origin,
+// promotion 1 queen .. 4 knight) and counts White as 1 (Board::turn true);
+// the engine's move carries a move type that follows from the board, and its
+// en-passant capture names the square of the captured pawn.
+bool toEngineMove(const Position* pos, const tb::Board& board, uint16_t tm, Move* out) {
     const int from = tb::moveFrom(tm), to = tb::moveTo(tm), promotion = tb::movePromotion(tm);
     Move m = {(uint8_t)from, (uint8_t)to, MT_NORMAL, 0};
     if (board.pawns & bit(from)) {
@@ -135,7 +140,7 @@ bool toEngineMove(Position* pos, int ply, const tb::Board& board, uint16_t tm, M
             m.moveType = PROMOTION_MOVE_TYPE[promotion];
         }
     }
-    if (!isLegalMoveAt(pos, ply, m)) return false;
+    if (!isLegalMove(pos, m)) return false;
     *out = m;
     return true;
 }
@@ -144,41 +149,41 @@ bool toEngineMove(Position* pos, int ply, const tb::Board& board, uint16_t tm, M
 // tablebase move in turn, until mate or stalemate, a position the tables do
 // not hold (a capture or a promotion into a missing table), a repetition (a
 // draw shuffled out), or ROOT_LINE_LENGTH moves.  The moves are made on
-// `pos` and taken back; the line is left in the ply entries' pvMove.  Returns
-// the number of moves, the root move included.
-constexpr int ROOT_LINE_LENGTH = 100;
-
-int tablebaseLine(Position* pos, tb::Board board, uint16_t tm, Move m) {
+// a copy of `pos`; the line goes to `line`.  Returns the number of moves,
+// the root move included.
+int tablebaseLine(const Position* root, tb::Board board, uint16_t tm, Move m, Move* line) {
+    Position pos = *root;
+    uint64_t keys[ROOT_LINE_LENGTH + 1];
+    keys[0] = pos.hashKey;
     int made = 0;
     for (;;) {
         tb::Board next;
         if (!tb::doMove(&next, &board, tm)) break;
-        pos->plyStack[made].pvMove = m;
-        makeMove(pos, made, m);
+        line[made] = m;
+        BoardState saved;
+        makeMove(&pos, m, saved);
         made++;
+        keys[made] = pos.hashKey;
         board = next;
         if (made >= ROOT_LINE_LENGTH) break;
         // A position seen before on this line, with the same side to move.
         bool repeated = false;
-        for (int back = 2; back <= made && !repeated; back += 2)
-            repeated = pos->keyHistory[pos->historyLength - 1 - back] == pos->hashKey;
+        for (int back = 2; back <= made && !repeated; back += 2) repeated = keys[made - back] == pos.hashKey;
         if (repeated || !fitForProbe(board)) break;
         TablebaseChoice choice;
-        pos->plyStack[made].moveListStart = pos->plyStack[made - 1].moveListEnd;
-        if (!chooseTablebaseMove(board, &choice) || !toEngineMove(pos, made, board, choice.move, &m)) break;
+        if (!chooseTablebaseMove(board, &choice) || !toEngineMove(&pos, board, choice.move, &m)) break;
         tm = choice.move;
     }
-    for (int ply = made - 1; ply >= 0; ply--) unmakeMove(pos, ply, pos->plyStack[ply].pvMove);
     return made;
 }
 
 }  // namespace
 
-int probeRootTablebase(Position* pos) {
+int probeRootTablebase(const Position* pos, Move* line) {
     // The tables know nothing of castling.
-    if (pos->plyStack[0].castlingRights) return 0;
+    if (pos->castlingRights) return 0;
     tb::Board root;
-    toProbeBoard(pos, 0, &root);
+    toProbeBoard(pos, &root);
     if (!fitForProbe(root)) return 0;
     TablebaseChoice choice;
     if (!chooseTablebaseMove(root, &choice)) return 0;
@@ -190,18 +195,17 @@ int probeRootTablebase(Position* pos) {
     if (dtz < 0 && -dtz + c <= 100) score = -MATE_THRESHOLD - dtz;
 
     Move m;
-    if (!toEngineMove(pos, 0, root, choice.move, &m)) return 0;
-    const int length = tablebaseLine(pos, root, choice.move, m);
+    if (!toEngineMove(pos, root, choice.move, &m)) return 0;
+    const int length = tablebaseLine(pos, root, choice.move, m, line);
     if (length == 0) return 0;
-    pos->pvLastIndex = (uint8_t)(length - 1);
     printLine("info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " +
-              pvToText(pos));
+              lineToText(line, length, pos->sideToMove));
     return length;
 }
 
-int probeTablebaseWdl(Position* pos, int ply, int* success) {
+int probeTablebaseWdl(const Position* pos, int* success) {
     tb::Board p;
-    toProbeBoard(pos, ply, &p);
+    toProbeBoard(pos, &p);
     return tb::probeWdl(&p, success);
 }
 
@@ -211,7 +215,4 @@ bool reloadChangedTablebases(const std::string& path) {
     return true;
 }
 
-void setTablebasePath(const std::string& path) {
-    tb::initPawnAttacks();
-    tb::initTablebases(path.c_str());
-}
+void setTablebasePath(const std::string& path) { tb::initTablebases(path.c_str()); }

@@ -5,29 +5,30 @@
 #include <cstdint>
 #include <string>
 
+#include "position.h"
 #include "tablebase/tbcore.h"
 #include "tablebase/tbprobe.h"
-#include "position.h"
 
 // Largest number of men of any table found (0: no tables).  Written only by
-// syzygySetPath, which must not run during a search.
+// setTablebasePath, which must not run during a search.
 using tb::largestMen;
 
-// The prober's record of the position at a ply.
-void toProbeBoard(const Position* pos, int ply, tb::Board* out);
+// The prober's record of the position.
+void toProbeBoard(const Position* pos, tb::Board* out);
+
+// The longest line of best play the root probe gives.
+constexpr int ROOT_LINE_LENGTH = 100;
 
 // Root probe of the main search thread.  When the tables decide the root,
-// the move to play at once and the tables' line of best play after it are
-// left in the ply entries' pvMove (pvLastIndex its last ply), their one
-// "info" line is printed, and the number of moves in the line is returned;
-// 0 when the tables cannot decide (then search normally).  The position
-// needs its move buffer linked (moves are checked against the legal ones).
-// Not safe for concurrent use.
-int probeRootTablebase(Position* pos);
+// the move to play at once and the tables' line of best play after it go to
+// `line` (room for ROOT_LINE_LENGTH moves), their one "info" line is
+// printed, and the number of moves in the line is returned; 0 when the
+// tables cannot decide (then search normally).  Not safe for concurrent use.
+int probeRootTablebase(const Position* pos, Move* line);
 
 // Node probe, safe in every search thread: the win/draw/loss value (-2..2)
-// of the position at `ply`; *success is 0 when it could not be read.
-int probeTablebaseWdl(Position* pos, int ply, int* success);
+// of the position; *success is 0 when it could not be read.
+int probeTablebaseWdl(const Position* pos, int* success);
 
 // SyzygyPath: directories separated by ':'; "" or "<empty>" means no tables.
 // Must not run while a search runs.

@@ -18,7 +18,6 @@
 #include "util.h"
 
 std::vector<TexelPosition> texelPositions;
-std::vector<TexelParameter> texelPars;
 TexelThreadPool texelThreads;
 
 const char* const TEXEL_FILE = "lichess-good.epd";
@@ -142,18 +141,14 @@ void texelShare(size_t n, int i, size_t& first, size_t& count) {
 // Tuning threads
 // ---------------------------------------------------------------------------
 TexelThread::TexelThread(int i) : index(i), pos(&position) {
-    // The evaluation reads a pawn table and an evaluation cache through the
-    // position; each thread has its own, so the threads share nothing they
-    // write.  The thread clears them itself when it gets its first work, so
-    // that the threads clear theirs on all cores at once: the first touch of
-    // fresh memory costs more than evaluating a small share.  (Zero pages
-    // that the kernel hands out lazily are no bargain either: the first pass
-    // would read an entry, then write it, and fault twice.)
-    pawnHashTable.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
-    evalCache.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
-    position.pawnHashTable = pawnHashTable.get();
-    position.evalCache = evalCache.get();
-    position.threadIndex = (uint32_t)i;
+    // The evaluation reads a pawn table and an evaluation cache; each
+    // thread has its own, so the threads share nothing they write.  The thread clears them itself when it gets its
+    // first work, so that the threads clear theirs on all cores at once: the first touch of fresh memory costs more
+    // than evaluating a small share.  (Zero pages that the kernel hands out lazily are no bargain either: the first
+    // pass would read an entry, then write it, and fault twice.)
+    pawnHashTable_.reset(new PawnHashEntry[PAWN_HASH_ENTRIES]);
+    evalCache_.reset(new EvalCacheEntry[EVAL_CACHE_ENTRIES]);
+    caches = {pawnHashTable_.get(), evalCache_.get()};
     startThread(thread, [this] { idleLoop(); });
 }
 
@@ -165,15 +160,15 @@ void TexelThread::idleLoop() {
 }
 
 void TexelThread::sumSquaredErrors() {
-    if (!tablesCleared) {
-        std::memset(static_cast<void*>(pawnHashTable.get()), 0, PAWN_HASH_ENTRIES * sizeof(PawnHashEntry));
-        std::memset(static_cast<void*>(evalCache.get()), 0, EVAL_CACHE_ENTRIES * sizeof(EvalCacheEntry));
-        tablesCleared = true;
+    if (!tablesCleared_) {
+        std::memset(static_cast<void*>(pawnHashTable_.get()), 0, PAWN_HASH_ENTRIES * sizeof(PawnHashEntry));
+        std::memset(static_cast<void*>(evalCache_.get()), 0, EVAL_CACHE_ENTRIES * sizeof(EvalCacheEntry));
+        tablesCleared_ = true;
     }
     double sum = 0.0;
     for (const TexelPosition& p : positions) {
         setPosition(p.fen, pos);
-        int e = evaluate(pos);
+        int e = evaluate(pos, caches);
         if (pos->sideToMove == BLACK) e = -e;
         const double d = p.result - texelExpectedScore((int16_t)e);
         sum += d * d;
@@ -228,7 +223,6 @@ void measureTexelError() {
     texelThreads.createWorkers(TEXEL_THREADS);
     texelThreads.sharePositions();
     printLine("Starting texel tuning....");
-    texelPars.clear();
 
     if (texelPositions.empty()) {
         // The mean over no positions is 0 / 0: say so instead.

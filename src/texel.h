@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "parking.h"
 #include "eval.h"
+#include "parking.h"
 #include "position.h"
 
 // One labelled position: the FEN text and the game's result for White.
@@ -30,22 +30,15 @@ struct TexelPosition {
 // Every position read so far, in file order (kept from one command to the next).
 extern std::vector<TexelPosition> texelPositions;
 
-// A tuned parameter.  Nothing is tuned: the weights are constant tables, so
-// the list stays empty and the command only measures.
-struct TexelParameter {
-    std::string name;
-};
-extern std::vector<TexelParameter> texelPars;
-
 constexpr int TEXEL_THREADS = 30;
 extern const char* const TEXEL_FILE;
 
 class TexelThread : public ThreadParking {
   public:
     explicit TexelThread(int index);
-    virtual ~TexelThread();
+    ~TexelThread();
     // Sum of the squared errors of this thread's positions, into errorSum.
-    virtual void sumSquaredErrors();
+    void sumSquaredErrors();
 
     int32_t index;
     std::vector<TexelPosition> positions;
@@ -53,11 +46,12 @@ class TexelThread : public ThreadParking {
     double errorSum = 0.0;
     Position position;
     Position* pos;
+    EvalCaches caches;
 
   private:
-    std::unique_ptr<PawnHashEntry[]> pawnHashTable;
-    std::unique_ptr<EvalCacheEntry[]> evalCache;
-    bool tablesCleared = false;
+    std::unique_ptr<PawnHashEntry[]> pawnHashTable_;
+    std::unique_ptr<EvalCacheEntry[]> evalCache_;
+    bool tablesCleared_ = false;
 
     void idleLoop();
 };

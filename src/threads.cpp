@@ -19,8 +19,8 @@ ThreadPool threadPool;
 
 uint64_t totalNodes() {
     uint64_t n = 0;
-    for (SearchThread* w : threadPool.searchThreads())
-        n += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
+    for (SearchThread* t : threadPool.searchThreads())
+        n += relaxedRead(t->worker.nodeCount) + relaxedRead(t->worker.quiescenceNodeCount);
     return n;
 }
 
@@ -45,26 +45,27 @@ constexpr int MATE_PROOF_LONGEST = 16;
 
 class MateProof {
   public:
-    explicit MateProof(Position* p) : pos(p) {}
+    // Works on `w`'s position, its move buffer and its stack's saved states.
+    explicit MateProof(SearchWorker& w) : pos_(&w.pos), stack_(w.stack) {}
 
     // Does the side to move mate within n of its moves?
     ProofResult mates(int ply, int n) {
         if (!visit()) return PROOF_UNKNOWN;
-        Move* start = legalMoves(ply);
-        Move* const end = pos->plyStack[ply].moveListEnd;
+        Move* const start = legalMoves(ply);
+        Move* const end = stack_[ply + 1].moveList;
         bool unknown = false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, ply, *m);
-            const bool check = sideInCheck(pos, pos->sideToMove);
+            makeMove(pos_, *m, stack_[ply].saved);
+            const bool check = sideInCheck(pos_, pos_->sideToMove);
             // The last move of the mate must give check.
             const ProofResult r = n == 1 && !check ? PROOF_FAILED : defenderLoses(ply + 1, n, check);
-            unmakeMove(pos, ply, *m);
+            unmakeMove(pos_, *m, stack_[ply].saved);
             if (r == PROOF_FOUND) {
                 if (ply == 0) firstMove = {m->from, m->to, m->moveType, 0};
                 return PROOF_FOUND;
             }
             if (r == PROOF_UNKNOWN) unknown = true;
-            if (exhausted) return PROOF_UNKNOWN;
+            if (exhausted_) return PROOF_UNKNOWN;
         }
         return unknown ? PROOF_UNKNOWN : PROOF_FAILED;
     }
@@ -73,17 +74,17 @@ class MateProof {
     // plays?  (n >= 1; the position is not yet mate.)
     ProofResult isMated(int ply, int n) {
         if (!visit()) return PROOF_UNKNOWN;
-        Move* start = legalMoves(ply);
-        Move* const end = pos->plyStack[ply].moveListEnd;
+        Move* const start = legalMoves(ply);
+        Move* const end = stack_[ply + 1].moveList;
         if (start == end) return PROOF_FAILED;
         bool unknown = false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, ply, *m);
+            makeMove(pos_, *m, stack_[ply].saved);
             const ProofResult r = mates(ply + 1, n);
-            unmakeMove(pos, ply, *m);
+            unmakeMove(pos_, *m, stack_[ply].saved);
             if (r == PROOF_FAILED) return PROOF_FAILED;
             if (r == PROOF_UNKNOWN) unknown = true;
-            if (exhausted) return PROOF_UNKNOWN;
+            if (exhausted_) return PROOF_UNKNOWN;
         }
         return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
     }
@@ -94,51 +95,53 @@ class MateProof {
     // The attacker has just played the (n)th-last move of a mate in n.
     ProofResult defenderLoses(int ply, int n, bool inCheck) {
         if (!visit()) return PROOF_UNKNOWN;
-        Move* start = legalMoves(ply);
-        Move* const end = pos->plyStack[ply].moveListEnd;
+        Move* const start = legalMoves(ply);
+        Move* const end = stack_[ply + 1].moveList;
         if (start == end) return inCheck ? PROOF_FOUND : PROOF_FAILED;
         if (n == 1) return PROOF_FAILED;
         bool unknown = false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, ply, *m);
+            makeMove(pos_, *m, stack_[ply].saved);
             const ProofResult r = mates(ply + 1, n - 1);
-            unmakeMove(pos, ply, *m);
+            unmakeMove(pos_, *m, stack_[ply].saved);
             if (r == PROOF_FAILED) return PROOF_FAILED;
             if (r == PROOF_UNKNOWN) unknown = true;
-            if (exhausted) return PROOF_UNKNOWN;
+            if (exhausted_) return PROOF_UNKNOWN;
         }
         return unknown ? PROOF_UNKNOWN : PROOF_FOUND;
     }
 
     // The legal moves of the ply, the table's move first (it is the search's
-    // best guess for either side).
+    // best guess for either side).  They end where the next ply's begin.
     Move* legalMoves(int ply) {
-        PlyEntry& e = pos->plyStack[ply];
-        generateMovesLegal((unsigned char)ply, e.moveListStart, pos);
-        pos->plyStack[ply + 1].moveListStart = e.moveListEnd;
-        const uint32_t hashMove = ttPeekMove(pos->hashKey);
+        Move* const start = stack_[ply].moveList;
+        Move* const end = generateMovesLegal(pos_, start);
+        stack_[ply + 1].moveList = end;
+        const uint32_t hashMove = ttPeekMove(pos_->hashKey);
         if (hashMove)
-            for (Move* m = e.moveListStart; m < e.moveListEnd; m++)
+            for (Move* m = start; m < end; m++)
                 if (sameMove(moveToWord(*m), hashMove)) {
-                    std::swap(*m, *e.moveListStart);
+                    std::swap(*m, *start);
                     break;
                 }
-        return e.moveListStart;
+        return start;
     }
 
     // Count a position; false once the budget is spent or the search must
     // stop (a "stop", or the hard time limit).
     bool visit() {
-        if (exhausted) return false;
-        if (++visited > MATE_PROOF_BUDGET) exhausted = true;
-        if ((visited & 1023) == 0 && (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
-            exhausted = true;
-        return !exhausted;
+        if (exhausted_) return false;
+        if (++visited_ > MATE_PROOF_BUDGET) exhausted_ = true;
+        if ((visited_ & 1023) == 0 &&
+            (stopRequested() || (!ponderingOrInfinite() && hardLimitReached(searchControl.budget))))
+            exhausted_ = true;
+        return !exhausted_;
     }
 
-    Position* pos;
-    uint64_t visited = 0;
-    bool exhausted = false;
+    Position* pos_;
+    SearchPly* stack_;
+    uint64_t visited_ = 0;
+    bool exhausted_ = false;
 };
 
 // The mate a root score claims, in moves (negative: the side to move is
@@ -152,7 +155,6 @@ int claimedMate(int score, int depth) {
 }  // namespace
 
 int MainThread::provenRootMate(int s) {
-    Position* pos = searchPos;
     const int claim = claimedMate(s, MAX_PLY);
     if (claim == 0) return 0;
     if (claim != lastMate.claim) {
@@ -160,7 +162,7 @@ int MainThread::provenRootMate(int s) {
         lastMate.claim = claim;
         // One budget for the whole verdict.  Mates longer than the proof can
         // follow within the ply stack are left unproven.
-        MateProof proof(pos);
+        MateProof proof(worker);
         if (claim > 0 && claim <= MATE_PROOF_LONGEST) {
             // The claim itself first; then whether a shorter mate exists,
             // which the pruned search may have missed.
@@ -184,9 +186,9 @@ int MainThread::provenRootMate(int s) {
     }
     if (lastMate.proven > 0 && moveToWord(lastMate.move) != 0) {
         // A shorter mate than the search's: its first move is the answer.
-        pos->plyStack[0].pvMove = lastMate.move;
-        pos->pvLastIndex = 0;
-        pos->rootScore = (int16_t)(MATE_SCORE - (2 * lastMate.proven - 1));
+        worker.stack[0].pvMove = lastMate.move;
+        worker.pvLastIndex = 0;
+        worker.rootScore = (int16_t)(MATE_SCORE - (2 * lastMate.proven - 1));
     }
     return lastMate.proven;
 }
@@ -200,16 +202,16 @@ namespace {
 // window, then the four widenings after a fail; rows differ so that the
 // threads' searches differ.
 const int16_t ASPIRATION_WIDTHS[32][5] = {
-    {15, 35, 40, 80, 160}, {9, 24, 34, 75, 113},  {15, 35, 40, 80, 160}, {54, 69, 79, 195, 15},
-    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 12}, {27, 37, 83, 117, 51}, {66, 76, 187, 169, 15},
-    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 48}, {63, 73, 179, 165, 15},
-    {30, 40, 91, 121, 18}, {33, 43, 99, 125, 15}, {35, 40, 80, 160, 45}, {60, 70, 171, 161, 21},
-    {36, 46, 107, 129, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 42}, {57, 67, 163, 157, 15},
-    {35, 40, 80, 160, 15}, {35, 40, 80, 160, 24}, {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
-    {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15}, {35, 40, 80, 160, 36}, {51, 61, 147, 149, 15},
-    {35, 40, 80, 160, 30}, {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33}, {48, 58, 139, 145, 0}};
-// Depth skipping of the helpers (index mod 16): every skipSize-th depth a
-// helper jumps skipPhase depths ahead.
+    {15, 35, 40, 80, 160},  {9, 24, 34, 75, 113},   {15, 35, 40, 80, 160},  {54, 69, 79, 195, 15},
+    {35, 40, 80, 160, 15},  {35, 40, 80, 160, 12},  {27, 37, 83, 117, 51},  {66, 76, 187, 169, 15},
+    {35, 40, 80, 160, 15},  {35, 40, 80, 160, 15},  {35, 40, 80, 160, 48},  {63, 73, 179, 165, 15},
+    {30, 40, 91, 121, 18},  {33, 43, 99, 125, 15},  {35, 40, 80, 160, 45},  {60, 70, 171, 161, 21},
+    {36, 46, 107, 129, 15}, {35, 40, 80, 160, 15},  {35, 40, 80, 160, 42},  {57, 67, 163, 157, 15},
+    {35, 40, 80, 160, 15},  {35, 40, 80, 160, 24},  {39, 49, 115, 133, 39}, {54, 64, 155, 153, 27},
+    {42, 52, 123, 137, 15}, {35, 40, 80, 160, 15},  {35, 40, 80, 160, 36},  {51, 61, 147, 149, 15},
+    {35, 40, 80, 160, 30},  {45, 55, 131, 141, 15}, {35, 40, 80, 160, 33},  {48, 58, 139, 145, 0}};
+// Depth skipping of the helpers (index mod 16): every SKIP_SIZE-th depth a
+// helper jumps SKIP_PHASE depths ahead.
 const int SKIP_SIZE[16] = {1, 2, 2, 3, 3, 3, 4, 4, 6, 3, 2, 2, 4, 5, 3, 2};
 const int SKIP_PHASE[16] = {0, 1, 0, 1, 1, 0, 0, 2, 1, 0, 1, 1, 2, 1, 1, 0};
 
@@ -222,9 +224,10 @@ struct SearchTotals {
 SearchTotals gatherTotals() {
     SearchTotals t;
     uint64_t tb = 0;
-    for (SearchThread* w : threadPool.searchThreads()) {
-        t.nodes += relaxedRead(w->position.nodeCount) + relaxedRead(w->position.quiescenceNodeCount);
-        tb += relaxedRead(w->position.tbHits);
+    for (SearchThread* thread : threadPool.searchThreads()) {
+        const SearchWorker& w = thread->worker;
+        t.nodes += relaxedRead(w.nodeCount) + relaxedRead(w.quiescenceNodeCount);
+        tb += relaxedRead(w.tbHits);
     }
     threadPool.totalTbHits.store(tb, std::memory_order_relaxed);
     t.elapsed = threadPool.elapsedMs.load(std::memory_order_relaxed);
@@ -242,7 +245,7 @@ void setElapsed();
 // the selective depth when given (not for mate lines), the totals of all
 // threads and the PV.  Time, nodes and speed are as of the moment the line
 // is printed (a mate proof may take a while after its iteration ended).
-void printSearchLine(Position* pos, const std::string& score, int depth, int selDepth) {
+void printSearchLine(const SearchWorker& w, const std::string& score, int depth, int selDepth) {
     if (threadPool.silent) return;
     setElapsed();
     const SearchTotals t = gatherTotals();
@@ -250,18 +253,18 @@ void printSearchLine(Position* pos, const std::string& score, int depth, int sel
     if (selDepth >= 0) line += " seldepth " + std::to_string(selDepth);
     line += " nodes " + std::to_string(t.nodes) + " nps " + std::to_string(t.nps) + " time " +
             std::to_string(t.elapsed) + " tbhits " +
-            std::to_string(threadPool.totalTbHits.load(std::memory_order_relaxed)) + " pv " + pvToText(pos);
+            std::to_string(threadPool.totalTbHits.load(std::memory_order_relaxed)) + " pv " + pvToText(w);
     printLine(line);
 }
 
-void printInfoLine(Position* pos, int score, int depth, int selDepth) {
-    printSearchLine(pos, "cp " + std::to_string((int16_t)score), depth, selDepth);
+void printInfoLine(const SearchWorker& w, int score, int depth, int selDepth) {
+    printSearchLine(w, "cp " + std::to_string((int16_t)score), depth, selDepth);
 }
 
 // `mate` is in moves: positive when the side to move mates, negative when it
 // is mated (mated in 2: it has two moves before the mating one).
-void printMateLine(Position* pos, int mate, int depth) {
-    printSearchLine(pos, "mate " + std::to_string(mate), depth, -1);
+void printMateLine(const SearchWorker& w, int mate, int depth) {
+    printSearchLine(w, "mate " + std::to_string(mate), depth, -1);
 }
 
 void setElapsed() {
@@ -273,23 +276,25 @@ void setElapsed() {
 
 namespace {
 
-Move fallbackRootMove(Position* pos) {
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    if (pos->plyStack[0].moveListEnd == pos->plyStack[0].moveListStart) return NO_MOVE;
-    const uint32_t hashMove = ttEntryMove(ttProbe(pos->hashKey));
-    for (Move* l = pos->plyStack[0].moveListStart; l < pos->plyStack[0].moveListEnd; l++)
+Move fallbackRootMove(const Position& root) {
+    Position pos = root;
+    Move list[MAX_MOVES];
+    Move* const end = generateMovesLegal(&pos, list);
+    if (end == list) return NO_MOVE;
+    const uint32_t hashMove = ttEntryMove(ttProbe(pos.hashKey));
+    for (Move* l = list; l < end; l++)
         if (hashMove && sameMove(moveToWord(*l), hashMove)) return *l;
-    return *pos->plyStack[0].moveListStart;
+    return list[0];
 }
 
 // Is `reply` legal after `m` has been played at the root?
-bool isLegalReply(Position* pos, Move m, Move reply) {
+bool isLegalReply(const Position& root, Move m, Move reply) {
+    Position pos = root;
     Move made = m;
     made.score = 0;
-    makeMove(pos, 0, made);
-    const bool found = isLegalMoveAt(pos, 1, reply);
-    unmakeMove(pos, 0, made);
-    return found;
+    BoardState saved;
+    makeMove(&pos, made, saved);
+    return isLegalMove(&pos, reply);
 }
 
 }  // namespace
@@ -309,7 +314,6 @@ constexpr int ASPIRATION_STEPS = 4;
 // ponder move, and no deeper.
 constexpr int SINGLE_MOVE_DEPTH = 3;
 
-
 // A depth counts as a record (which lets a helper decide on time) only
 // after this share of the soft time, and at least this many milliseconds.
 constexpr int RECORD_TIME_FRACTION = 16;
@@ -317,44 +321,54 @@ constexpr int RECORD_MIN_MS = 100;
 
 }  // namespace
 
-bool MainThread::settledAtTheRoot(int rootMoves) {
-    Position* pos = searchPos;
+bool MainThread::rootSettled(int rootMoves) {
+    settled = settleRoot(rootMoves);
+    return settled;
+}
+
+bool MainThread::settleRoot(int rootMoves) {
+    SearchWorker& w = worker;
     // Checkmated or stalemated: nothing to search, and no move to give (the
     // answer is the null move "0000").
     if (rootMoves == 0) {
         searchControl.stop.store(1, std::memory_order_relaxed);
-        if (!threadPool.silent) printLine(pos->plyStack[0].inCheck ? "info score mate 0" : "info score cp 0");
+        if (!threadPool.silent) printLine(w.pos.inCheck ? "info score mate 0" : "info score cp 0");
         scoreReported = true;
-        pos->plyStack[0].pvMove = NO_MOVE;
-        pos->pvLastIndex = 0;
+        w.stack[0].pvMove = NO_MOVE;
+        w.pvLastIndex = 0;
         threadPool.elapsedMs.store(1, std::memory_order_relaxed);
         return true;
     }
     // A tablebase position: the distance tables name the move (and the probe
     // prints its line).
-    if (tb::largestMen > 0 && pos->plyStack[0].castlingRights == 0 &&
-        popcount(pos->pieceBitboard[0] | pos->pieceBitboard[1]) <= tb::largestMen) {
-        // The line of best play after the move is left in the ply entries:
-        // its second move is the ponder move.
-        if (probeRootTablebase(pos) > 0) {
+    if (tb::largestMen > 0 && w.pos.castlingRights == 0 &&
+        popcount(w.pos.pieceBitboard[0] | w.pos.pieceBitboard[1]) <= tb::largestMen) {
+        // The line of best play after the move becomes the PV: its second
+        // move is the ponder move.
+        Move line[MAX_PLY];
+        const int length = probeRootTablebase(&w.pos, line);
+        if (length > 0) {
+            for (int k = 0; k < length; k++) w.stack[k].pvMove = line[k];
+            w.pvLastIndex = (uint8_t)(length - 1);
             scoreReported = true;
             searchControl.stop.store(1, std::memory_order_relaxed);
             threadPool.elapsedMs.store(1, std::memory_order_relaxed);
-            pos->rootDepthComplete = 1;
-            pos->rootBestMoveDepth = MAX_PLY - 1;
+            w.rootDepthComplete = 1;
+            w.rootBestMoveDepth = MAX_PLY - 1;
             return true;
         }
     }
     return false;
 }
 
-int SearchThread::helperDepth(int next) const {
+int SearchThread::nextDepth(int depth) const {
     const int i = threadIndex % 16;
+    int next = depth + 1;
     if ((i + next) % SKIP_SIZE[i] == 0) next = std::min(next + SKIP_PHASE[i], MAX_PLY - 1);
     return next;
 }
 
-bool SearchThread::othersAreAt(int depth, int need) const {
+bool SearchThread::leavesDepthToOthers(int depth, int need) const {
     if (depth < OUTPUT_DEPTH) return false;
     int count = 0;
     for (SearchThread* other : threadPool.searchThreads())
@@ -362,41 +376,41 @@ bool SearchThread::othersAreAt(int depth, int need) const {
     return count >= need;
 }
 
-SearchThread::Iteration SearchThread::aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch,
-                                           double scaleAtStart) {
-    // clockWatch: the main thread of a search without a depth limit, which may stop
-    // after a fail high once it is no longer pondering.
-    Position* pos = searchPos;
-    const int16_t* w = ASPIRATION_WIDTHS[threadIndex % 32];
+SearchThread::Iteration SearchThread::aspirationSearch(int depth, int previousScore, int& alpha, int& beta,
+                                                       int& failHighReduction, bool clockWatch, double scaleAtStart) {
+    // clockWatch: the main thread of a search without a depth limit, which
+    // may stop after a fail high once it is no longer pondering.
+    const int16_t* widths = ASPIRATION_WIDTHS[threadIndex % 32];
     Iteration it;
-    if (d >= ASPIRATION_DEPTH) {
-        alpha = std::max(s - w[0], -32767);
-        beta = std::min(s + w[0], 32767);
+    if (depth >= ASPIRATION_DEPTH) {
+        alpha = std::max(previousScore - widths[0], -32767);
+        beta = std::min(previousScore + widths[0], 32767);
     }
     while (!stopRequested()) {
-        it.score = alphaBeta(0, std::max(d - k, 1), alpha, beta, pos);
+        it.score = alphaBeta(worker, 0, std::max(depth - failHighReduction, 1), alpha, beta);
         if (stopRequested()) break;
         if (it.score <= alpha) {
             // Fail low: the search restarts at the full depth below a
             // lowered alpha, the window widening step by step.
             beta = (int16_t)((alpha + beta) / 2);
-            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - w[it.failsLow + 1], -32767) : -MATE_SCORE;
+            alpha = it.failsLow < ASPIRATION_STEPS ? std::max(it.score - widths[it.failsLow + 1], -32767) : -MATE_SCORE;
             it.failsLow++;
-            k = 0;
+            failHighReduction = 0;
         } else if (it.score >= beta) {
             // Fail high: one ply shallower each time, alpha stays.
-            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + w[it.failsHigh + 1], 32767) : MATE_SCORE;
+            beta = it.failsHigh < ASPIRATION_STEPS ? std::min(it.score + widths[it.failsHigh + 1], 32767) : MATE_SCORE;
             it.failsHigh++;
-            k++;
+            failHighReduction++;
         } else {
             it.complete = true;
             break;
         }
-        // After fails high only, the main thread may call it a move when the soft
-        // time is gone: the move that failed high is already the best.
+        // After fails high only, the main thread may call it a move when the
+        // soft time is gone: the move that failed high is already the best.
         if (clockWatch && !ponderingOrInfinite() && it.failsLow == 0) {
             setElapsed();
-            if ((double)threadPool.elapsedMs.load(std::memory_order_relaxed) > searchControl.budget.soft * scaleAtStart) {
+            const double elapsed = (double)threadPool.elapsedMs.load(std::memory_order_relaxed);
+            if (elapsed > searchControl.budget.soft * scaleAtStart) {
                 searchControl.stop.store(1, std::memory_order_relaxed);
                 break;
             }
@@ -405,25 +419,25 @@ SearchThread::Iteration SearchThread::aspirationSearch(int d, int s, int& alpha,
     return it;
 }
 
-int MainThread::reportIteration(int s, int d, bool output) {
-    Position* pos = searchPos;
+int MainThread::reportIteration(int score, int depth, bool output) {
+    SearchWorker& w = worker;
     // After a stop only a verdict already reached counts (no new proof).
-    const bool mateClaimed =
-        claimedMate(s, d) != 0 && (!stopRequested() || claimedMate(s, MAX_PLY) == lastMate.claim);
+    const bool mateClaimed = claimedMate(score, depth) != 0 &&
+                             (!stopRequested() || claimedMate(score, MAX_PLY) == lastMate.claim);
     if (!output && !mateClaimed) return 0;
-    getPVFromHashTable(pos, d);
-    if (output && !stopRequested() && pos->pvLastIndex != 0) {
-        savedBestMove = pos->plyStack[0].pvMove;
-        savedPonderMove = pos->plyStack[1].pvMove;
+    getPVFromHashTable(w, depth);
+    if (output && !stopRequested() && w.pvLastIndex != 0) {
+        savedBestMove = w.stack[0].pvMove;
+        savedPonderMove = w.stack[1].pvMove;
     }
     // A mate is announced as one once it is proven, and only then; its line
     // replaces the iteration's ordinary one (GUIs show the last score, and a
     // mate as a number of pawns reads as nonsense).
-    const int mate = mateClaimed ? provenRootMate(s) : 0;
+    const int mate = mateClaimed ? provenRootMate(score) : 0;
     if (mate != 0)
-        printMateLine(pos, mate, d);
+        printMateLine(w, mate, depth);
     else if (output)
-        printInfoLine(pos, s, d, pos->selDepth);
+        printInfoLine(w, score, depth, w.selDepth);
     scoreReported = scoreReported || mate != 0 || output;
     return mate;
 }
@@ -435,91 +449,94 @@ bool MainThread::mateEndsSearch(int mate) const {
     return wanted && !ponderingOrInfinite();
 }
 
-void SearchThread::searchRoot() {
-    Position* pos = searchPos;
-    const bool isBoss = threadIndex == 0;
-    MainThread* const b = isBoss ? static_cast<MainThread*>(this) : nullptr;
-    const int minReport =
-        searchControl.budget.soft >= RECORD_TIME_FRACTION * RECORD_MIN_MS ? searchControl.budget.soft / RECORD_TIME_FRACTION : RECORD_MIN_MS;
+bool MainThread::reportsDepth(int depth) const { return depth >= OUTPUT_DEPTH; }
+
+bool MainThread::endOfIteration(int score, int depth, bool output) {
+    const int mate = reportIteration(score, depth, output);
+    return mate != 0 && mateEndsSearch(mate);
+}
+
+void SearchThread::searchRoot() { deepen(); }
+
+void SearchThread::deepen() {
+    SearchWorker& w = worker;
+    const int64_t soft = searchControl.budget.soft;
+    const int minReport = soft >= RECORD_TIME_FRACTION * RECORD_MIN_MS ? soft / RECORD_TIME_FRACTION : RECORD_MIN_MS;
     int limit = searchControl.limits.depth;
-    pos->timeCheckCountdown = searchControl.timeCheckInterval;
-    pos->plyStack[0].killerMove[0] = pos->plyStack[0].killerMove[1] = 0;
+    w.timeCheckCountdown = searchControl.timeCheckInterval;
+    w.stack[0].killerMove[0] = w.stack[0].killerMove[1] = 0;
     threadPool.searchFinished.store(0, std::memory_order_relaxed);
 
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    const int rootMoves = (int)(pos->plyStack[0].moveListEnd - pos->plyStack[0].moveListStart);
-    pos->rootDepthComplete = 1;
-    pos->rootBestMoveDepth = 0;
-    pos->rootScore = -32767;
+    Move* const rootList = w.stack[0].moveList;
+    const int rootMoves = (int)(generateMovesLegal(&w.pos, rootList) - rootList);
+    w.rootDepthComplete = 1;
+    w.rootBestMoveDepth = 0;
+    w.rootScore = -32767;
     completedDepth = 0;
     rootMoveCount = rootMoves;
-    if (isBoss) {
-        b->rootSettled = b->settledAtTheRoot(rootMoves);
-        if (b->rootSettled) return;
-    }
+    if (rootSettled(rootMoves)) return;
     if (rootMoves == 1) limit = SINGLE_MOVE_DEPTH;
     // Other threads that must already be at a depth for a helper to skip it.
-    const int nofThreads = threadPool.threadsInSearch;
-    const int need = (nofThreads > 3 ? 1 : 0) + nofThreads / 2;
+    const int threads = threadPool.threadsInSearch;
+    const int need = (threads > 3 ? 1 : 0) + threads / 2;
 
-    pos->plyStack[0].staticEval = 0;
-    pos->plyStack[1].staticEval = 0;
+    w.stack[0].staticEval = 0;
+    w.stack[1].staticEval = 0;
     int alpha = -32767, beta = 32767;
-    int s = -32767;
+    int score = -32767;
     double timeScale = 1.0;
-    int d = 0, k = 0;
-    bool cont = true;
+    int depth = 0, failHighReduction = 0;
+    bool goOn = true;
 
     for (;;) {
-        d = isBoss ? d + 1 : helperDepth(d + 1);
-        // A helper leaves a depth to the threads already at it.
-        if (isBoss || !othersAreAt(d, need)) {
-            currentDepth.store(d, std::memory_order_relaxed);
-            pos->rootBestMoveChanges = 0;
-            const bool output = isBoss && d >= OUTPUT_DEPTH;
-            const Iteration it =
-                aspirationSearch(d, s, alpha, beta, k, isBoss && limit == 0, timeScale);
+        depth = nextDepth(depth);
+        if (!leavesDepthToOthers(depth, need)) {
+            currentDepth.store(depth, std::memory_order_relaxed);
+            w.rootBestMoveChanges = 0;
+            const bool output = reportsDepth(depth);
+            const Iteration it = aspirationSearch(depth, score, alpha, beta, failHighReduction,
+                                                  watchesClock() && limit == 0, timeScale);
             if (it.complete) {
-                pos->rootScore = (int16_t)it.score;
+                w.rootScore = (int16_t)it.score;
                 if (output)
-                    ttStore(pos->hashKey, moveToWord(pos->plyStack[0].pvMove), scoreToTable(it.score, 0), d,
-                              BOUND_EXACT);
-                pos->rootDepthComplete = 1;
-                pos->rootBestMoveDepth = (int16_t)d;
-                completedDepth = d;
-                s = it.score;
+                    ttStore(w.pos.hashKey, moveToWord(w.stack[0].pvMove), scoreToTable(it.score, 0), depth,
+                            BOUND_EXACT);
+                w.rootDepthComplete = 1;
+                w.rootBestMoveDepth = (int16_t)depth;
+                completedDepth = depth;
+                score = it.score;
             }
 
             // End of the iteration (also after a stop, with the last score).
-            int instability = pos->rootBestMoveChanges;
+            int instability = w.rootBestMoveChanges;
             if (it.failsLow > 1 || it.failsHigh > 1) instability += std::max(it.failsLow, it.failsHigh) - 1;
             setElapsed();
-            const int mate = isBoss ? b->reportIteration(s, d, output) : 0;
-            if (mate != 0 && b->mateEndsSearch(mate)) break;
+            if (endOfIteration(score, depth, output)) break;
+            const uint64_t elapsed = threadPool.elapsedMs.load(std::memory_order_relaxed);
             bool newRecord = false;
-            if ((int64_t)threadPool.elapsedMs.load(std::memory_order_relaxed) > minReport &&
-                d > threadPool.maxDepthReached.load(std::memory_order_relaxed)) {
-                threadPool.maxDepthReached.store(d, std::memory_order_relaxed);
+            if ((int64_t)elapsed > minReport && depth > threadPool.maxDepthReached.load(std::memory_order_relaxed)) {
+                threadPool.maxDepthReached.store(depth, std::memory_order_relaxed);
                 newRecord = true;
             }
-            timeScale = nextTimeScale(timeScale, d, instability);
+            timeScale = nextTimeScale(timeScale, depth, instability);
             // The main thread decides on every depth, a helper only on a record
             // depth; a soft stop found by any thread ends every loop.
-            if (isBoss || newRecord) {
+            if (decidesEveryDepth() || newRecord) {
                 if (limit != 0) {
-                    cont = d < limit;
+                    goOn = depth < limit;
                 } else {
-                    if (softLimitPassed(searchControl.budget, threadPool.elapsedMs.load(std::memory_order_relaxed), timeScale)) threadPool.searchFinished.store(1, std::memory_order_relaxed);
-                    cont = searchControl.pondering.load(std::memory_order_relaxed) ||
+                    if (softLimitPassed(searchControl.budget, elapsed, timeScale))
+                        threadPool.searchFinished.store(1, std::memory_order_relaxed);
+                    goOn = searchControl.pondering.load(std::memory_order_relaxed) ||
                            !threadPool.searchFinished.load(std::memory_order_relaxed);
                 }
-                if (searchControl.limits.infinite) cont = true;
+                if (searchControl.limits.infinite) goOn = true;
             }
         }
-        if (!cont || d >= MAX_PLY - 1 || stopRequested()) break;
+        if (!goOn || depth >= MAX_PLY - 1 || stopRequested()) break;
     }
     setElapsed();
-    if (!cont) searchControl.stop.store(1, std::memory_order_relaxed);
+    if (!goOn) searchControl.stop.store(1, std::memory_order_relaxed);
 }
 
 // Hold the answer of a ponder or infinite search until the GUI asks for it:
@@ -555,59 +572,68 @@ void MainThread::searchRoot() {
         return;
     }
     for (int i = 1; i < threadPool.threadsInSearch; i++) threadPool.workers[i]->wake();
-    SearchThread::searchRoot();
+    deepen();
     threadPool.searchFinished.store(1, std::memory_order_relaxed);
     holdWhilePonderingOrInfinite();
     searchControl.stop.store(1, std::memory_order_relaxed);
     for (int i = 1; i < threadPool.threadsInSearch; i++) threadPool.workers[i]->waitIdle();
-    if (completedDepth == 0 && rootMoveCount > 0 && !rootSettled) completeFirstDepth();
+    if (completedDepth == 0 && rootMoveCount > 0 && !settled) completeFirstDepth();
 
-    SearchThread* best = this;
-    if (threadPool.threadsInSearch > 1 && searchControl.limits.depth == 0) {
-        int bestKey = 2 * position.rootBestMoveDepth + position.rootDepthComplete;
-        for (SearchThread* w : threadPool.searchThreads()) {
-            const int key = 2 * w->position.rootBestMoveDepth + w->position.rootDepthComplete;
-            if (key == bestKey || w->position.rootScore >= MATE_THRESHOLD) {
-                if (w->position.rootScore > best->position.rootScore) {
-                    best = w;
-                    bestKey = key;
-                }
-            } else if (key > bestKey) {
-                best = w;
-                bestKey = key;
-            }
-        }
-    }
-    Position* bp = best->searchPos;
+    SearchThread* const best = chooseBestThread();
+    SearchWorker& bw = best->worker;
     if (best != this && !threadPool.silent) {
-        getPVFromHashTable(bp, bp->rootBestMoveDepth);
-        printInfoLine(bp, bp->rootScore, bp->rootBestMoveDepth, bp->selDepth);
+        getPVFromHashTable(bw, bw.rootBestMoveDepth);
+        printInfoLine(bw, bw.rootScore, bw.rootBestMoveDepth, bw.selDepth);
         scoreReported = true;
     }
-    Move bestMove = bp->plyStack[0].pvMove;
-    Move ponder = bp->pvLastIndex != 0 ? bp->plyStack[1].pvMove : NO_MOVE;
+    Move bestMove = bw.stack[0].pvMove;
+    Move ponder = bw.pvLastIndex != 0 ? bw.stack[1].pvMove : NO_MOVE;
     if (moveToWord(ponder) == 0 && sameMove(moveToWord(bestMove), moveToWord(savedBestMove))) ponder = savedPonderMove;
-    if (!isLegalMoveAt(bp, 0, bestMove)) {
+    if (!isLegalMove(&bw.pos, bestMove)) {
         // Stopped before any root move was searched: answer with a legal
         // move all the same (the table's move, else the first one).  Only a
         // side without moves answers with the empty move.
-        bestMove = fallbackRootMove(bp);
+        bestMove = fallbackRootMove(bw.pos);
         ponder = NO_MOVE;
     }
     threadPool.lastBestMove = bestMove;
     if (threadPool.silent) return;
     if (!scoreReported) {
         printFinalReport(bestMove);
-        if (bp->pvLastIndex != 0 && moveToWord(ponder) == 0) ponder = bp->plyStack[1].pvMove;
+        if (bw.pvLastIndex != 0 && moveToWord(ponder) == 0) ponder = bw.stack[1].pvMove;
     }
     // A side without a legal move answers with the null move.
-    std::string line = "bestmove " + (moveToWord(bestMove) ? moveToText(&bestMove, bp->sideToMove) : "0000");
-    if (moveToWord(ponder) != 0 && isLegalReply(bp, bestMove, ponder))
-        line += " ponder " + moveToText(&ponder, bp->sideToMove ^ 1);
+    const int side = bw.pos.sideToMove;
+    std::string line = "bestmove " + (moveToWord(bestMove) ? moveToText(&bestMove, side) : "0000");
+    if (moveToWord(ponder) != 0 && isLegalReply(bw.pos, bestMove, ponder))
+        line += " ponder " + moveToText(&ponder, side ^ 1);
     // Marked before it is printed: a "stop" that follows the answer is for
     // the next search.
     threadPool.answered.store(1, std::memory_order_release);
     printLine(line);
+}
+
+SearchThread* MainThread::chooseBestThread() {
+    SearchThread* best = this;
+    if (threadPool.threadsInSearch == 1 || searchControl.limits.depth != 0) return best;
+    // The deepest completed result wins; of equal ones, and of proven
+    // wins, the higher score.
+    auto depthKey = [](const SearchWorker& w) { return 2 * w.rootBestMoveDepth + w.rootDepthComplete; };
+    int bestKey = depthKey(worker);
+    for (SearchThread* thread : threadPool.searchThreads()) {
+        const SearchWorker& w = thread->worker;
+        const int key = depthKey(w);
+        if (key == bestKey || w.rootScore >= MATE_THRESHOLD) {
+            if (w.rootScore > best->worker.rootScore) {
+                best = thread;
+                bestKey = key;
+            }
+        } else if (key > bestKey) {
+            best = thread;
+            bestKey = key;
+        }
+    }
+    return best;
 }
 
 // A search stopped before its first depth was done (a "stop" right after
@@ -617,16 +643,16 @@ void MainThread::searchRoot() {
 // stop flag is this thread's alone but for a "stop" or "quit" arriving
 // meanwhile, which only makes it try again.
 void MainThread::completeFirstDepth() {
-    Position* pos = searchPos;
+    SearchWorker& w = worker;
     searchControl.clockOff.store(1, std::memory_order_relaxed);
     for (int attempt = 0; attempt < 4 && completedDepth == 0; attempt++) {
         searchControl.stop.store(0, std::memory_order_relaxed);
         int alpha = -32767, beta = 32767, reduction = 0;
         const Iteration it = aspirationSearch(1, -32767, alpha, beta, reduction, false, 1.0);
         if (!it.complete) continue;
-        pos->rootScore = (int16_t)it.score;
-        pos->rootDepthComplete = 1;
-        pos->rootBestMoveDepth = 1;
+        w.rootScore = (int16_t)it.score;
+        w.rootDepthComplete = 1;
+        w.rootBestMoveDepth = 1;
         completedDepth = 1;
     }
     searchControl.stop.store(1, std::memory_order_relaxed);
@@ -637,29 +663,30 @@ void MainThread::completeFirstDepth() {
 // report, or it had a single legal move): one ordinary line for the last
 // completed depth, whose PV starts with the move about to be played.
 void MainThread::printFinalReport(Move bestMove) {
-    Position* pos = searchPos;
-    int score = pos->rootScore;
+    SearchWorker& w = worker;
+    int score = w.rootScore;
     if (completedDepth > 0) {
-        getPVFromHashTable(pos, completedDepth);
-        if (!sameMove(moveToWord(pos->plyStack[0].pvMove), moveToWord(bestMove))) pos->pvLastIndex = 0;
+        getPVFromHashTable(w, completedDepth);
+        if (!sameMove(moveToWord(w.stack[0].pvMove), moveToWord(bestMove))) w.pvLastIndex = 0;
         // A mate found by the last depth (a search stopped early in a mating
         // position): announced as a mate when it is proven with this move.
         if (claimedMate(score, completedDepth) != 0) {
             const int mate = provenRootMate(score);
-            if (mate != 0 && (moveToWord(lastMate.move) == 0 || sameMove(moveToWord(lastMate.move), moveToWord(bestMove)))) {
-                pos->plyStack[0].pvMove = bestMove;
-                printMateLine(pos, mate, completedDepth);
+            const uint32_t shorter = moveToWord(lastMate.move);
+            if (mate != 0 && (shorter == 0 || sameMove(shorter, moveToWord(bestMove)))) {
+                w.stack[0].pvMove = bestMove;
+                printMateLine(w, mate, completedDepth);
                 return;
             }
         }
     } else {
         // Not even the first depth was completed: the static evaluation is
         // the best estimate there is.
-        pos->pvLastIndex = 0;
-        score = pos->plyStack[0].inCheck ? 0 : evaluate(pos);
+        w.pvLastIndex = 0;
+        score = w.pos.inCheck ? 0 : evaluate(&w.pos, w.caches);
     }
-    pos->plyStack[0].pvMove = bestMove;
-    printInfoLine(pos, score, completedDepth, pos->selDepth);
+    w.stack[0].pvMove = bestMove;
+    printInfoLine(w, score, completedDepth, w.selDepth);
 }
 
 // ---------------------------------------------------------------------------
@@ -670,8 +697,12 @@ SearchThread::SearchThread(int index) : threadIndex(index) {
     std::memset(static_cast<void*>(counterMoveTable), 0, sizeof counterMoveTable);
     std::memset(static_cast<void*>(pawnHashTable), 0, sizeof pawnHashTable);
     std::memset(static_cast<void*>(evalCache), 0, sizeof evalCache);
-    searchPos = &position;
-    linkPosition();
+    std::memset(static_cast<void*>(&worker), 0, sizeof worker);
+    worker.threadIndex = (uint32_t)index;
+    worker.caches = {pawnHashTable, evalCache};
+    worker.histories.followUp = &followUpTable;
+    worker.histories.counterMove = &counterMoveTable;
+    worker.stack[0].moveList = moveStack;
 #if defined(TW_NO_THREADS)
     // No thread of its own: the pool runs the search on the calling thread.
     busy = 0;
@@ -685,15 +716,6 @@ SearchThread::~SearchThread() { endThread(thread); }
 
 void SearchThread::idleLoop() {
     while (park()) searchRoot();
-}
-
-void SearchThread::linkPosition() {
-    position.plyStack[0].moveListStart = moveStack;
-    position.threadIndex = (uint32_t)threadIndex;
-    position.pawnHashTable = pawnHashTable;
-    position.evalCache = evalCache;
-    position.followUpHistory = &followUpTable;
-    position.counterMoveHistory = &counterMoveTable;
 }
 
 void SearchThread::clearHistoryTables() {
@@ -733,9 +755,10 @@ int ThreadPool::threadsThatFit(int wanted) const {
     // Address space: every thread reserves its whole stack.
     const uint64_t space = platform::addressSpaceLeft();
     if (space != ~0ULL)
-        fit = std::min<uint64_t>(fit, space > ADDRESS_SPACE_MARGIN ? (space - ADDRESS_SPACE_MARGIN) /
-                                                                       (sizeof(MainThread) + platform::threadStackBytes())
-                                                                 : 0);
+        fit = std::min<uint64_t>(
+            fit, space > ADDRESS_SPACE_MARGIN
+                     ? (space - ADDRESS_SPACE_MARGIN) / (sizeof(MainThread) + platform::threadStackBytes())
+                     : 0);
     return (int)std::max<uint64_t>(1, std::min<uint64_t>(fit, (uint64_t)wanted));
 }
 
@@ -792,8 +815,8 @@ void ThreadPool::clearHistories() {
     for (SearchThread* w : workers) w->clearHistoryTables();
 }
 
-void ThreadPool::startSearch(const Position* position, const SearchLimits& limits, const TimeBudget& budget,
-                             int threads, bool silentSearch) {
+void ThreadPool::startSearch(const Position* position, const KeyHistory* keys, const SearchLimits& limits,
+                             const TimeBudget& budget, int threads, bool silentSearch) {
     waitForSearch();
     threadsInSearch = threads > 0 && threads < (int)workers.size() ? threads : (int)workers.size();
     silent = silentSearch;
@@ -802,8 +825,9 @@ void ThreadPool::startSearch(const Position* position, const SearchLimits& limit
     searchControl.budget = budget;
     // With a node limit the counter is gathered more often, so that small
     // limits are met closely.
-    searchControl.timeCheckInterval =
-        limits.nodes ? (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, limits.nodes / 64)) : 4096;
+    searchControl.timeCheckInterval = limits.nodes
+                                          ? (int32_t)std::max<uint64_t>(1, std::min<uint64_t>(4096, limits.nodes / 64))
+                                          : 4096;
     searchControl.pondering.store(limits.ponder ? 1 : 0, std::memory_order_relaxed);
     searchControl.stop.store(0, std::memory_order_relaxed);
     stopCommanded.store(0, std::memory_order_relaxed);
@@ -814,13 +838,13 @@ void ThreadPool::startSearch(const Position* position, const SearchLimits& limit
     totalTbHits.store(0, std::memory_order_relaxed);
     elapsedMs.store(0, std::memory_order_relaxed);
     ttNewSearch();
-    for (SearchThread* w : searchThreads()) {
-        if (position) std::memcpy(static_cast<void*>(&w->position), position, sizeof(Position));
-        w->linkPosition();
-        // The counters are this search's own (the "go nodes" limit reads them).
-        w->position.nodeCount = w->position.quiescenceNodeCount = w->position.tbHits = 0;
-        w->position.nodesReported = 0;
-        w->currentDepth.store(0, std::memory_order_relaxed);
+    for (SearchThread* thread : searchThreads()) {
+        SearchWorker& w = thread->worker;
+        if (position)
+            w.startFrom(*position, *keys, thread->moveStack);
+        else  // nothing to search, but the counters are this search's all the same
+            w.nodeCount = w.quiescenceNodeCount = w.tbHits = w.nodesReported = 0;
+        thread->currentDepth.store(0, std::memory_order_relaxed);
     }
 #if defined(TW_NO_THREADS)
     // Without threads the search runs here, to its answer, with the first
@@ -828,7 +852,7 @@ void ThreadPool::startSearch(const Position* position, const SearchLimits& limit
     // thread of its own would be.
     threadsInSearch = 1;
     workers[0]->busy = 1;
-    static_cast<MainThread*>(workers[0])->MainThread::searchRoot();
+    workers[0]->searchRoot();
     workers[0]->busy = 0;
 #else
     workers[0]->wake();

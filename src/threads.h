@@ -1,5 +1,5 @@
 // The search threads: a pool of long-lived threads, each with its own
-// position, move buffer, histories and evaluation caches, that sleep between
+// search state, move buffer, histories and evaluation caches, that sleep between
 // searches.  Thread 0, the main thread, runs the root search like the others
 // and also decides when to stop, prints the "info" lines and the "bestmove".
 // The command loop hands a search over with the position and the limits; the
@@ -24,6 +24,8 @@ class SearchThread : public ThreadParking {
   public:
     explicit SearchThread(int index);
     virtual ~SearchThread();
+    // One search: the helpers deepen until the search stops; the main
+    // thread (MainThread) also runs the search as a whole.
     virtual void searchRoot();
 
     Move moveStack[MOVE_BUFFER_SIZE];
@@ -41,11 +43,9 @@ class SearchThread : public ThreadParking {
     // Legal moves at the root of the current search.
     int32_t rootMoveCount = 0;
     std::thread thread;
-    Position position;
-    Position* searchPos;
+    // The thread's search state, linked to the tables above.
+    SearchWorker worker;
 
-    // Link the private position to this thread's storage (after a copy).
-    void linkPosition();
     void clearHistoryTables();
 
   protected:
@@ -55,14 +55,31 @@ class SearchThread : public ThreadParking {
         int failsLow = 0, failsHigh = 0;
         bool complete = false;  // a score inside the window was found
     };
-    // Searches depth d around the previous score s; alpha, beta and the
-    // fail-high reduction k carry over between iterations.
-    Iteration aspirationSearch(int d, int s, int& alpha, int& beta, int& k, bool clockWatch, double scaleAtStart);
-    // The depth a helper searches after next - 1: some helpers jump ahead,
-    // each by its own pattern, so that the threads spread over the depths.
-    int helperDepth(int next) const;
-    // Are enough other threads at this depth already for a helper to skip it?
-    bool othersAreAt(int depth, int need) const;
+    // Searches `depth` around the previous score; the window and the
+    // fail-high reduction carry over between iterations.
+    Iteration aspirationSearch(int depth, int previousScore, int& alpha, int& beta, int& failHighReduction,
+                               bool clockWatch, double scaleAtStart);
+    // Iterative deepening at the root, as every thread does it; what only
+    // the main thread does comes through the hooks below.
+    void deepen();
+
+    // The root needs no search (checkmate, stalemate, a tablebase root).
+    virtual bool rootSettled(int /*rootMoves*/) { return false; }
+    // The depth after `depth`: some helpers jump ahead, each by its own
+    // pattern, so that the threads spread over the depths.
+    virtual int nextDepth(int depth) const;
+    // Leave this depth to the threads already at it (helpers only).
+    virtual bool leavesDepthToOthers(int depth, int need) const;
+    // May stop the search after a fail high once the soft time is gone.
+    virtual bool watchesClock() const { return false; }
+    // Prints this iteration's line (and stores the root in the table).
+    virtual bool reportsDepth(int /*depth*/) const { return false; }
+    // The end of an iteration with `score` at `depth`: true when it ends
+    // the search (a proven mate).
+    virtual bool endOfIteration(int /*score*/, int /*depth*/, bool /*output*/) { return false; }
+    // Decides on every depth whether to go on; a helper only on a depth that
+    // is a new record.
+    virtual bool decidesEveryDepth() const { return false; }
 
   private:
     void idleLoop();
@@ -83,27 +100,37 @@ class MainThread : public SearchThread {
     // proof of the last claim is kept, since the following iterations usually
     // repeat it.
     struct MateVerdict {
-        int claim = 0;     // claimed mate in moves (negative: mated), 0 none
-        int proven = 0;    // proven mate in moves, 0 when not proven
+        int claim = 0;        // claimed mate in moves (negative: mated), 0 none
+        int proven = 0;       // proven mate in moves, 0 when not proven
         Move move = NO_MOVE;  // first move of a proven shorter mate
     } lastMate;
     // Announce the root's mate score `s` if it can be proven: the proven
     // mate in moves (negative when the side to move is mated), or 0.
     int provenRootMate(int s);
 
-    // The root needs no search: checkmated, or a tablebase position.
-    bool settledAtTheRoot(int rootMoves);
-    bool rootSettled = false;
+    bool settled = false;
     // Finish depth 1 after a search stopped before it.
     void completeFirstDepth();
-    // The end of the main thread's iteration at depth d with score s: its
+    // The end of the main thread's iteration at `depth` with `score`: its
     // line (`output`), or the mate line of a mate it found and proved.
     // Returns the proven mate in moves, 0 when there is none.
-    int reportIteration(int s, int d, bool output);
+    int reportIteration(int score, int depth, bool output);
     // Does the proven mate end the search (under its limits)?
     bool mateEndsSearch(int mate) const;
 
+  protected:
+    bool rootSettled(int rootMoves) override;
+    bool settleRoot(int rootMoves);
+    int nextDepth(int depth) const override { return depth + 1; }
+    bool leavesDepthToOthers(int, int) const override { return false; }
+    bool watchesClock() const override { return true; }
+    bool reportsDepth(int depth) const override;
+    bool endOfIteration(int score, int depth, bool output) override;
+    bool decidesEveryDepth() const override { return true; }
+
   private:
+    // The thread whose result is played (helpers may have searched deeper).
+    SearchThread* chooseBestThread();
     void printFinalReport(Move bestMove);
 };
 
@@ -164,12 +191,13 @@ class ThreadPool {
     void ponderhit();
     // Clear every thread's histories (a new game).
     void clearHistories();
-    // Start a search of `position` (nullptr: there is no valid position, and
-    // the answer is "bestmove 0000") under `limits` and `budget`, with the
-    // first `threads` threads of the pool (0: all of them); a `silent` search
-    // prints nothing.  Each thread searches its own copy of the position.
-    void startSearch(const Position* position, const SearchLimits& limits, const TimeBudget& budget,
-                     int threads = 0, bool silent = false);
+    // Start a search of `position`, reached after the positions of `keys`
+    // (nullptr: there is no valid position, and the answer is "bestmove
+    // 0000") under `limits` and `budget`, with the first `threads` threads of
+    // the pool (0: all of them); a `silent` search prints nothing.  Each
+    // thread searches its own copy of the position.
+    void startSearch(const Position* position, const KeyHistory* keys, const SearchLimits& limits,
+                     const TimeBudget& budget, int threads = 0, bool silent = false);
 };
 
 extern ThreadPool threadPool;

@@ -73,23 +73,23 @@ constexpr double SCALE_MIN = 0.6, SCALE_MAX = 2.0;
 
 TimeBudget allocateTime(const SearchLimits& limits, int side, GameClock& game, const EngineOptions& options) {
     TimeBudget budget;
-    const int64_t T = limits.timeLeft[side];
-    const int64_t I = limits.increment[side];
-    const int P = game.movesPlayed;
-    const int64_t O = options.moveOverhead;
+    const int64_t timeLeft = limits.timeLeft[side];
+    const int64_t increment = limits.increment[side];
+    const int movesPlayed = game.movesPlayed;
+    const int64_t overhead = options.moveOverhead;
     const bool many = options.threads > MANY_THREADS;
     double f;
     int m;
     double r;
     if (!limits.movesToGoGiven) {
         f = many ? SUDDEN_DEATH_SHARE_MANY : SUDDEN_DEATH_SHARE;
-        if (P == MOVES_PLAYED_UNKNOWN) {
+        if (movesPlayed == MOVES_PLAYED_UNKNOWN) {
             m = UNKNOWN_STAGE_MOVES_TO_GO;
             f *= UNKNOWN_STAGE_SHARE;
         } else {
             m = ENDGAME_MOVES_TO_GO;
             for (const MovesToGoByStage& stage : SUDDEN_DEATH_MOVES) {
-                if (P <= stage.upToPly) {
+                if (movesPlayed <= stage.upToPly) {
                     m = stage.movesToGo;
                     break;
                 }
@@ -98,9 +98,9 @@ TimeBudget allocateTime(const SearchLimits& limits, int side, GameClock& game, c
         r = HARD_LIMIT_CLOCK_SHARE;
     } else {
         f = many ? CONTROL_SHARE_MANY : CONTROL_SHARE;
-        if (P <= OPENING_PLIES)
+        if (movesPlayed <= OPENING_PLIES)
             f *= OPENING_SHARE;
-        else if (P <= EARLY_MIDDLE_PLIES)
+        else if (movesPlayed <= EARLY_MIDDLE_PLIES)
             f *= EARLY_MIDDLE_SHARE;
         // A count of moves to go below one would divide by zero; it means the
         // time control is about to end, so plan as for the last move.
@@ -108,19 +108,20 @@ TimeBudget allocateTime(const SearchLimits& limits, int side, GameClock& game, c
         r = m == 1 ? LAST_MOVE_CLOCK_SHARE : HARD_LIMIT_CLOCK_SHARE;
     }
     if (game.newGame) {
-        int64_t q = T / std::max<int64_t>(I, 1);
+        int64_t q = timeLeft / std::max<int64_t>(increment, 1);
         q = std::min<int64_t>(std::max<int64_t>(q, INCREMENT_RATIO_MIN), INCREMENT_RATIO_MAX);
-        game.incrementFactor = INCREMENT_STRETCH_MIN + (float)((double)(q - INCREMENT_RATIO_MIN) * INCREMENT_STRETCH_STEP);
+        game.incrementFactor = INCREMENT_STRETCH_MIN +
+                               (float)((double)(q - INCREMENT_RATIO_MIN) * INCREMENT_STRETCH_STEP);
         game.newGame = false;
     }
     if (options.ponder) f *= PONDER_SHARE;
     budget.elapsedFactor = 1.0f;
     const int64_t mPrime = limits.movesToGoGiven ? m : (int64_t)((float)m * game.incrementFactor);
-    const int64_t total = (mPrime - 1) * I + T;
-    const int64_t avail = T - O;
+    const int64_t total = (mPrime - 1) * increment + timeLeft;
+    const int64_t avail = timeLeft - overhead;
     int64_t timeNormal = clamp32(std::max(f * (double)(total / m), 1.0));
-    int64_t timeMax =
-        m == 1 ? total - O : clamp32(std::min(HARD_LIMIT_TARGETS * (double)timeNormal, r * (double)avail));
+    int64_t timeMax = m == 1 ? total - overhead
+                             : clamp32(std::min(HARD_LIMIT_TARGETS * (double)timeNormal, r * (double)avail));
     if (!limits.movesToGoGiven) {
         if (avail / timeNormal <= SHORT_CLOCK_TARGETS) {
             budget.elapsedFactor = SHORT_CLOCK_TIME_FACTOR;

@@ -27,16 +27,16 @@ constexpr int32_t MOVES_PLAYED_UNKNOWN = 1024;
 
 // What the allocation carries from one move of a game to the next.
 struct GameClock {
-    int32_t movesPlayed = 0;  // half-moves of the game so far
-    bool newGame = true;      // no "go" of this game yet
+    int32_t movesPlayed = 0;        // half-moves of the game so far
+    bool newGame = true;            // no "go" of this game yet
     float incrementFactor = 1.37f;  // fixed at the first "go" of a game
 };
 
 // The budgets of one search.
 struct TimeBudget {
-    int64_t startMs = 0;       // the clock when "go" arrived
-    int32_t soft = 0;          // the target: no new iteration once it has passed
-    int32_t hard = 0;          // the limit: the search stops when it is reached
+    int64_t startMs = 0;         // the clock when "go" arrived
+    int32_t soft = 0;            // the target: no new iteration once it has passed
+    int32_t hard = 0;            // the limit: the search stops when it is reached
     float elapsedFactor = 1.0f;  // elapsed time counts this many times at the soft test
 };
 

@@ -335,10 +335,7 @@ void ttNewSearch() {
 
 void ttSearchEnded() { searchUnderWay.store(false, std::memory_order_relaxed); }
 
-void ttInstallPerftTable() {
-    ttAllocate(2097152);
-}
-
+void ttInstallPerftTable() { ttAllocate(2097152); }
 
 uint64_t ttTableBytes() { return ttBytes; }
 

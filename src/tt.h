@@ -65,7 +65,7 @@ void ttSettle();
 void ttClear(int threads);
 // A new search starts: entries written from now on carry the next age.
 void ttNewSearch();
-// The search that advanceHashAge began is over (the table may be reshaped).
+// The search that ttNewSearch began is over (the table may be reshaped).
 void ttSearchEnded();
 // The fixed table the perft check leaves behind (2,097,152 buckets).
 void ttInstallPerftTable();
@@ -143,7 +143,6 @@ inline void ttStore(uint64_t key, uint32_t move, int score, int draft, int bound
     b->key[slot].store(key, std::memory_order_relaxed);
     b->entry[slot].store(ttEntryWord(move, score, draft, bound), std::memory_order_relaxed);
 }
-
 
 // The table for a size in mebibytes (the option Hash), capped to what the
 // machine or its container can hold, with an "info string" line when less

@@ -26,11 +26,10 @@
 
 namespace {
 
-// The game the GUI set up: its position (with the move buffer its legal
-// moves are generated into), the clock state the time allocation carries
-// from move to move, and the options.
-Position gamePosition;
-Move gameMoves[MOVE_BUFFER_SIZE];
+// The game the GUI set up, the clock state the time allocation carries from
+// move to move, and the options.
+GameRecord game;
+Position& gamePosition = game.position;
 GameClock gameClock;
 EngineOptions options;
 
@@ -41,8 +40,7 @@ bool gamePositionValid = true;
 
 // Says so when there is no valid game position; true when there is one.
 bool haveGamePosition() {
-    if (!gamePositionValid)
-        printLine("info string no valid position: the last 'position' command was rejected");
+    if (!gamePositionValid) printLine("info string no valid position: the last 'position' command was rejected");
     return gamePositionValid;
 }
 
@@ -50,12 +48,12 @@ bool haveGamePosition() {
 // capture or pawn move can repeat, so dropping the oldest entries loses
 // nothing once the history is longer than any reversible stretch of play that
 // matters; the search still finds room for its full line behind the game.
-void trimKeyHistory(Position* pos, int* dropped) {
-    if (pos->historyLength < KEY_HISTORY_GAME_LIMIT) return;
+void trimKeyHistory(KeyHistory* keys, int* dropped) {
+    if (keys->length < KEY_HISTORY_GAME_LIMIT) return;
     const int keep = KEY_HISTORY_GAME_LIMIT / 2;
-    const int drop = pos->historyLength - keep;
-    std::memmove(pos->keyHistory, pos->keyHistory + drop, keep * sizeof(uint64_t));
-    pos->historyLength = (int16_t)keep;
+    const int drop = keys->length - keep;
+    std::memmove(keys->keys, keys->keys + drop, keep * sizeof(uint64_t));
+    keys->length = (int16_t)keep;
     if (dropped) *dropped += drop;
 }
 
@@ -64,37 +62,35 @@ void trimKeyHistory(Position* pos, int* dropped) {
 // without it (for the repetition rule, as for a GUI or a referee), so the
 // square is dropped from the game's record and from its key: otherwise a
 // position first reached by a double step would never count as repeated.
-void dropImpossibleEnpassant(Position* pos) {
-    PlyEntry& root = pos->plyStack[0];
-    if (!root.enpassantSquare) return;
-    generateMovesLegal(0, root.moveListStart, pos);
-    for (const Move* m = root.moveListStart; m < root.moveListEnd; m++)
+void dropImpossibleEnpassant(GameRecord* game) {
+    Position* pos = &game->position;
+    if (!pos->enpassantSquare) return;
+    Move list[MAX_MOVES];
+    for (const Move *m = list, *end = generateMovesLegal(pos, list); m < end; m++)
         if (m->moveType == MT_ENPASSANT) return;
-    pos->hashKey ^= ZOBRIST_EN_PASSANT[root.enpassantSquare & 7];
-    root.enpassantSquare = 0;
-    pos->keyHistory[pos->historyLength - 1] = pos->hashKey;
+    pos->hashKey ^= ZOBRIST_EN_PASSANT[pos->enpassantSquare & 7];
+    pos->enpassantSquare = 0;
+    game->keys.keys[game->keys.length - 1] = pos->hashKey;
 }
 
 }  // namespace
 
-bool makeGameMoveText(Position* pos, const std::string& text, int* dropped) {
+bool makeGameMoveText(GameRecord* game, const std::string& text, int* dropped) {
     std::string word = text;
     if (word.size() == 5 && word[4] >= 'A' && word[4] <= 'Z') word[4] = (char)(word[4] - 'A' + 'a');
     if (word.size() < 4 || word.size() > 5) return false;
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++) {
+    Position* pos = &game->position;
+    Move list[MAX_MOVES];
+    for (const Move *m = list, *end = generateMovesLegal(pos, list); m < end; m++) {
         if (moveToText(m, pos->sideToMove) != word) continue;
         Move move = *m;
         move.score = 0;
-        makeMove(pos, 0, move);
-        PlyEntry& root = pos->plyStack[0];
-        const PlyEntry& next = pos->plyStack[1];
-        root.castlingRights = next.castlingRights;
-        root.enpassantSquare = next.enpassantSquare;
-        root.savedHashKey = next.savedHashKey;
-        root.savedPawnHashKey = next.savedPawnHashKey;
-        dropImpossibleEnpassant(pos);
-        trimKeyHistory(pos, dropped);
+        BoardState saved;
+        makeMove(pos, move, saved);
+        pos->inCheck = sideInCheck(pos, pos->sideToMove);
+        game->keys.push(pos->hashKey);
+        dropImpossibleEnpassant(game);
+        trimKeyHistory(&game->keys, dropped);
         return true;
     }
     return false;
@@ -124,11 +120,11 @@ void uciPosition(std::istringstream& is) {
         printLine("info string " + reason + "; position rejected");
         return;
     }
-    setPosition(fen, &gamePosition);
-    dropImpossibleEnpassant(&gamePosition);
+    setPosition(fen, &gamePosition, &game.keys);
+    dropImpossibleEnpassant(&game);
     int made = 0, dropped = 0;
     while (is >> word) {
-        if (!makeGameMoveText(&gamePosition, word, &dropped)) {
+        if (!makeGameMoveText(&game, word, &dropped)) {
             printLine("info string illegal or unreadable move '" + word + "'; position rejected");
             return;
         }
@@ -136,12 +132,12 @@ void uciPosition(std::istringstream& is) {
     }
     gamePosition.hashKey = computeKey(&gamePosition);
     gamePosition.pawnHashKey = computePawnKey(&gamePosition);
-    gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
-    gamePosition.plyStack[0].inCheck = sideInCheck(&gamePosition, gamePosition.sideToMove);
+    game.keys.keys[game.keys.length - 1] = gamePosition.hashKey;
+    gamePosition.inCheck = sideInCheck(&gamePosition, gamePosition.sideToMove);
     if (startpos)
         gameClock.movesPlayed = made;
     else {
-        const int length = gamePosition.historyLength + dropped;
+        const int length = game.keys.length + dropped;
         gameClock.movesPlayed = length < 2 ? MOVES_PLAYED_UNKNOWN : length + made;
     }
     gamePositionValid = true;
@@ -167,21 +163,20 @@ void uciPerft(std::istringstream& is) {
         perftDepth = (int)v;
     }
     if (!haveGamePosition()) return;
-    static Position local;
-    local = gamePosition;
-    local.plyStack[0].moveListStart = gameMoves;
+    Position local = gamePosition;
     std::string board = boardToString(&local);
     board.pop_back();
     printLine(board);
     auto t0 = std::chrono::steady_clock::now();
-    uint64_t n = (uint64_t)perft(0, perftDepth, &local);
+    uint64_t n = (uint64_t)perft(&local, perftDepth);
     auto t1 = std::chrono::steady_clock::now();
     long long t = std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
     std::ostringstream os;
     os << t << " ns and " << (double)t / 1e9 << " in seconds";
     printLine(os.str());
     std::ostringstream os2;
-    os2 << "Perft results for depth: " << perftDepth << "  " << n << "  Nodes per sec: " << (double)n / ((double)t / 1e9);
+    os2 << "Perft results for depth: " << perftDepth << "  " << n
+        << "  Nodes per sec: " << (double)n / ((double)t / 1e9);
     printLine(os2.str());
 }
 
@@ -193,8 +188,11 @@ void uciShowBoard() {
 }
 
 void uciHelp() {
-    printLine("supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop' 'quit' 'setoption' 'isready'");
-    printLine("other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current board");
+    printLine(
+        "supported UCI commands 'uci' 'ucinewgame' 'position' 'go' 'ponderhit' 'stop' 'quit' 'setoption' 'isready'");
+    printLine(
+        "other commands 'perft depth', default depth=6, change board with 'position'; 'showboard' shows the current "
+        "board");
     printLine("developer commands 'rtest' 'eval' 'evil' 'bench [depth]' 'texel' (see the README)");
 }
 
@@ -207,8 +205,7 @@ const EngineOptions& engineOptions() { return options; }
 
 void engineStartup() {
     initEngineTables();
-    gamePosition.plyStack[0].moveListStart = gameMoves;
-    setPosition(START_FEN, &gamePosition);
+    setPosition(START_FEN, &gamePosition, &game.keys);
     ttAllocateMB(options.hashMB, true, 0);
     options.threads = threadPool.setThreads(options.threads);
 }
@@ -313,24 +310,19 @@ void uciNewGame() {
     threadPool.clearHistories();
     gameClock.movesPlayed = 0;
     gameClock.newGame = true;
-    std::memset(gamePosition.keyHistory, 0, sizeof gamePosition.keyHistory);
+    std::memset(game.keys.keys, 0, sizeof game.keys.keys);
     // The current position stays the last entry, so the history remains a
     // valid record for the repetition scan.
-    gamePosition.keyHistory[gamePosition.historyLength - 1] = gamePosition.hashKey;
+    game.keys.keys[game.keys.length - 1] = gamePosition.hashKey;
 }
 
 namespace {
 
 // Caches of the command loop for "evil" and "eval"; the search threads own
-// theirs.  The game position is linked to them right before each call, since
-// a copy of it must not keep pointing at them.
+// theirs.
 PawnHashEntry commandPawnHash[PAWN_HASH_ENTRIES];
 EvalCacheEntry commandEvalCache[EVAL_CACHE_ENTRIES];
-
-void linkCommandCaches() {
-    gamePosition.pawnHashTable = commandPawnHash;
-    gamePosition.evalCache = commandEvalCache;
-}
+const EvalCaches COMMAND_CACHES = {commandPawnHash, commandEvalCache};
 
 }  // namespace
 
@@ -384,7 +376,7 @@ void uciGo(std::istringstream& is, uint64_t arrival) {
     budget.startMs = startMs;
     // Without a valid position the search only answers "bestmove 0000" (when
     // the GUI asks for it, for a ponder or infinite search).
-    threadPool.startSearch(haveGamePosition() ? &gamePosition : nullptr, limits, budget);
+    threadPool.startSearch(haveGamePosition() ? &gamePosition : nullptr, &game.keys, limits, budget);
     // Stopped before it could start: it answers at once.
     const uint64_t quitAt = theCommandInput().quitArrival();
     if (arrival < lastStopArrival || (quitAt != 0 && arrival < quitAt)) threadPool.commandStop();
@@ -393,29 +385,128 @@ void uciGo(std::istringstream& is, uint64_t arrival) {
 // ---------------------------------------------------------------------------
 // Options
 // ---------------------------------------------------------------------------
+namespace {
+
+// Each option is declared once, in UCI_OPTIONS below: its name, its kind, the
+// field of EngineOptions that holds its value (the field's initializer in
+// options.h is the default the "uci" reply advertises), the range of a spin
+// option, and what a new value sets off.  The "uci" reply and "setoption"
+// are both made from the table.
+enum class OptionKind { SPIN, CHECK, STRING };
+
+struct UciOption {
+    const char* name;
+    OptionKind kind;
+    // Where the value lives, by kind (the other two are null).
+    int32_t EngineOptions::*number;    // SPIN
+    bool EngineOptions::*flag;         // CHECK
+    std::string EngineOptions::*text;  // STRING
+    // A spin option's range: the "uci" reply advertises it, and "setoption"
+    // pulls any number into it.
+    int32_t min, max;
+    // Called once the new value is stored: acts on it and prints the reply.
+    void (*changed)();
+};
+
+constexpr UciOption spinOption(const char* name, int32_t EngineOptions::*value, int32_t min, int32_t max,
+                               void (*changed)()) {
+    return {name, OptionKind::SPIN, value, nullptr, nullptr, min, max, changed};
+}
+
+constexpr UciOption checkOption(const char* name, bool EngineOptions::*value, void (*changed)()) {
+    return {name, OptionKind::CHECK, nullptr, value, nullptr, 0, 0, changed};
+}
+
+constexpr UciOption stringOption(const char* name, std::string EngineOptions::*value, void (*changed)()) {
+    return {name, OptionKind::STRING, nullptr, nullptr, value, 0, 0, changed};
+}
+
+void hashChanged() {
+    // A new table replaces the old one: no search may be probing it.
+    stopSearchAndWait();
+    ttAllocateMB(options.hashMB, true, threadPool.memoryBytes());
+    printLine("info string Size of Hashtable set to : " + std::to_string(options.hashMB));
+}
+
+void threadsChanged() {
+    const int wanted = options.threads;
+    waitForSearchEnd();
+    // Each thread has tables of its own (a few MB): beside the table, the
+    // memory (or the address space a limit allows) may hold fewer.
+    const int got = threadPool.setThreads(wanted);
+    options.threads = (int32_t)got;
+    if (got < wanted)
+        printLine("info string not enough memory for " + std::to_string(wanted) + " threads; using " +
+                  std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) +
+                  " MB, hash: " + std::to_string(ttTableBytes() >> 20) + " MB)");
+    printLine("info string Number of threads set to : " + std::to_string(got));
+}
+
+void ponderChanged() { printLine(std::string("info string Ponder set to : ") + (options.ponder ? "1" : "0")); }
+
+void moveOverheadChanged() { printLine("info string MoveOverhead set to : " + std::to_string(options.moveOverhead)); }
+
+void syzygyPathChanged() {
+#if defined(__EMSCRIPTEN__)
+    // A page has no directory of tables to read (the option stays listed,
+    // since GUIs send it unasked).
+    printLine("info string no tablebases in the browser build; SyzygyPath ignored");
+#else
+    // The tables are replaced: no search may be probing them.
+    stopSearchAndWait();
+    setTablebasePath(options.syzygyPath);
+    printLine("info string Syzygy tablebases used from directory : " + options.syzygyPath);
+#endif
+}
+
+void syzygyProbeDepthChanged() {
+    searchControl.tablebaseProbeDepth.store(options.syzygyProbeDepth, std::memory_order_relaxed);
+    printLine("info string SyzygyProbeDepth set to: " + std::to_string(options.syzygyProbeDepth));
+}
+
+// In the order of the "uci" reply.  The largest Hash is 256 GB; Threads stops
+// at 256, and at what the memory holds (threadsChanged).
+constexpr UciOption UCI_OPTIONS[] = {
+    spinOption("Hash", &EngineOptions::hashMB, 1, 262144, hashChanged),
+    spinOption("Threads", &EngineOptions::threads, 1, 256, threadsChanged),
+    checkOption("Ponder", &EngineOptions::ponder, ponderChanged),
+    spinOption("MoveOverhead", &EngineOptions::moveOverhead, 1, 60000, moveOverheadChanged),
+    stringOption("SyzygyPath", &EngineOptions::syzygyPath, syzygyPathChanged),
+    spinOption("SyzygyProbeDepth", &EngineOptions::syzygyProbeDepth, 0, 127, syzygyProbeDepthChanged),
+};
+
+// The option's line of the "uci" reply, with the default of a fresh
+// EngineOptions.
+std::string optionLine(const UciOption& o) {
+    static const EngineOptions defaults;
+    std::string line = std::string("option name ") + o.name;
+    switch (o.kind) {
+    case OptionKind::SPIN:
+        return line + " type spin default " + std::to_string(defaults.*o.number) + " min " + std::to_string(o.min) +
+               " max " + std::to_string(o.max);
+    case OptionKind::CHECK: return line + " type check default " + (defaults.*o.flag ? "true" : "false");
+    case OptionKind::STRING: {
+        const std::string& text = defaults.*o.text;
+        return line + " type string default " + (text.empty() ? "<empty>" : text);
+    }
+    }
+    return line;
+}
+
+const UciOption* findOption(const std::string& name) {
+    for (const UciOption& o : UCI_OPTIONS)
+        if (name == o.name) return &o;
+    return nullptr;
+}
+
+}  // namespace
+
 void uciIdentify() {
     printLine(std::string("id name ") + TW_ENGINE_NAME + TW_BUILD_SUFFIX);
     printLine("id author " TW_AUTHOR);
-    printLine("option name Hash type spin default " + std::to_string(DEFAULT_HASH_MB) + " min 1 max 262144");
-    printLine("option name Threads type spin default 1 min 1 max 256");
-    printLine("option name Ponder type check default false");
-    printLine("option name MoveOverhead type spin default 100 min 1 max 60000");
-    printLine("option name SyzygyPath type string default <empty>");
-    printLine("option name SyzygyProbeDepth type spin default 0 min 0 max 127");
+    for (const UciOption& o : UCI_OPTIONS) printLine(optionLine(o));
     printLine("uciok");
 }
-
-namespace {
-
-// The number at the start of an option value (the rest of the text is
-// ignored); each option pulls it into its own range.
-bool optionNumber(const std::string& text, long long& value) {
-    return parseInteger(text, LLONG_MIN, LLONG_MAX, value);
-}
-
-long long clampValue(long long v, long long lo, long long hi) { return v < lo ? lo : (v > hi ? hi : v); }
-
-}  // namespace
 
 void uciSetOption(std::istringstream& is) {
     std::string word, name, value;
@@ -423,69 +514,37 @@ void uciSetOption(std::istringstream& is) {
     while (is >> word && word != "value") name += (name.empty() ? "" : " ") + word;
     while (is >> word) value += (value.empty() ? "" : " ") + word;
 
-    long long v = 0;
-    const bool numeric = name == "Hash" || name == "Threads" || name == "MoveOverhead" || name == "SyzygyProbeDepth";
-    if (numeric && !optionNumber(value, v)) {
-        printLine("info string " + name + " needs a number, not '" + value + "'; unchanged");
+    const UciOption* o = findOption(name);
+    if (!o) {
+        printLine("info string unknown option '" + name + "'; ignored");
         return;
     }
-    if (name == "Hash") {
-        v = clampValue(v, 1, 262144);
-        stopSearchAndWait();
-        options.hashMB = (int32_t)v;
-        ttAllocateMB(options.hashMB, true, threadPool.memoryBytes());
-        printLine("info string Size of Hashtable set to : " + std::to_string(v));
-    } else if (name == "Threads") {
-        v = clampValue(v, 1, 256);
-        waitForSearchEnd();
-        // Each thread has tables of its own (a few MB): beside the table, the
-        // memory (or the address space a limit allows) may hold fewer.
-        const int got = threadPool.setThreads((int)v);
-        options.threads = (int32_t)got;
-        if (got < v)
-            printLine("info string not enough memory for " + std::to_string(v) + " threads; using " +
-                      std::to_string(got) + " (memory: " + std::to_string(memoryLimit() >> 20) + " MB, hash: " +
-                      std::to_string(ttTableBytes() >> 20) + " MB)");
-        printLine("info string Number of threads set to : " + std::to_string(got));
-    } else if (name == "MoveOverhead") {
-        v = clampValue(v, 1, 60000);
-        options.moveOverhead = (int32_t)v;
-        printLine("info string MoveOverhead set to : " + std::to_string(v));
-    } else if (name == "Ponder") {
-        options.ponder = value == "true";
-        printLine(std::string("info string Ponder set to : ") + (options.ponder ? "1" : "0"));
-    } else if (name == "SyzygyPath") {
-#if defined(__EMSCRIPTEN__)
-        // A page has no directory of tables to read (the option stays
-        // listed, since GUIs send it unasked).
-        printLine("info string no tablebases in the browser build; SyzygyPath ignored");
-#else
-        stopSearchAndWait();
-        options.syzygyPath = value;
-        setTablebasePath(value);
-        printLine("info string Syzygy tablebases used from directory : " + value);
-#endif
-    } else if (name == "SyzygyProbeDepth") {
-        v = clampValue(v, 0, 127);
-        options.syzygyProbeDepth = (int32_t)v;
-        searchControl.tablebaseProbeDepth.store((int32_t)v, std::memory_order_relaxed);
-        printLine("info string SyzygyProbeDepth set to: " + std::to_string(v));
-    } else {
-        printLine("info string unknown option '" + name + "'; ignored");
+    switch (o->kind) {
+    case OptionKind::SPIN: {
+        // The number at the start of the value (the rest of the text is
+        // ignored), pulled into the option's range.
+        long long v = 0;
+        if (!parseInteger(value, LLONG_MIN, LLONG_MAX, v)) {
+            printLine("info string " + name + " needs a number, not '" + value + "'; unchanged");
+            return;
+        }
+        options.*o->number = (int32_t)std::clamp<long long>(v, o->min, o->max);
+        break;
     }
+    case OptionKind::CHECK: options.*o->flag = value == "true"; break;
+    case OptionKind::STRING: options.*o->text = value; break;
+    }
+    o->changed();
 }
 
 void uciSilentEval() {
     if (!haveGamePosition()) return;
-    linkCommandCaches();
-    evaluate(&gamePosition);
+    evaluate(&gamePosition, COMMAND_CACHES);
 }
 
 void uciEval() {
     if (!haveGamePosition()) return;
-    linkCommandCaches();
     std::istringstream report(evaluationReport(&gamePosition));
     std::string line;
     while (std::getline(report, line)) printLine(line);
 }
-

@@ -41,9 +41,18 @@ void uciHelp();
 void uciSilentEval();
 void uciEval();
 
-// Make a move of the game: validated by the caller, made at ply 0 with the
-// game's key history kept within bounds.
-bool makeGameMoveText(Position* pos, const std::string& text, int* dropped);
+// A game as the GUI set it up: the position now, and the keys of the
+// positions that led to it (for the repetition rule).  The command loop owns
+// the game; a search gets a copy of both.
+struct GameRecord {
+    Position position;
+    KeyHistory keys;
+};
+
+// Make a move of the game given as text ("e2e4", "e7e8q"): false, with
+// nothing changed, when it is no legal move.  The game's key history is
+// kept within bounds; `dropped` (when given) counts the keys dropped.
+bool makeGameMoveText(GameRecord* game, const std::string& text, int* dropped);
 
 // Stop a running search (its "bestmove" is printed) and wait for its end.
 void stopSearchAndWait();

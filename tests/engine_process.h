@@ -22,7 +22,7 @@
 // was ready to run but waited for a processor that other programs held.  On
 // a busy machine the waits grow; a slow engine does not make them grow.
 struct CpuAccount {
-    double ranMs = 0;                     // all threads together
+    double ranMs = 0;                        // all threads together
     std::map<std::string, double> waitedMs;  // by thread
 };
 
@@ -127,7 +127,7 @@ class EngineProcess {
             }
             if (eof_) return false;
             int left = (int)std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                std::chrono::steady_clock::now())
+                                                                                  std::chrono::steady_clock::now())
                            .count();
             if (left <= 0) return false;
             pollfd p{fromChild_, POLLIN, 0};
@@ -249,7 +249,9 @@ inline std::vector<std::string> readUntilPatiently(EngineProcess& e, const std::
     return lines;
 }
 
-inline bool startsWith(const std::string& s, const std::string& prefix) { return s.compare(0, prefix.size(), prefix) == 0; }
+inline bool startsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
 
 // Run a program with the given standard input to its end; all output lines.
 inline std::vector<std::string> runProgram(const std::string& program, const std::string& input,

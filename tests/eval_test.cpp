@@ -75,15 +75,16 @@ TEST(Eval, FlipCachesAndRecordedFingerprint) {
         // Positions a move on share pawn structures and cache slots with
         // each other: the caches must give what a fresh evaluation gives.
         Position* p = pos.get();
-        generateMovesLegal(0, p->plyStack[0].moveListStart, p);
-        for (Move* m = p->plyStack[0].moveListStart; m < p->plyStack[0].moveListEnd; m++) {
-            makeMove(p, 0, *m);
+        Move list[MAX_MOVES];
+        for (Move *m = list, *end = generateMovesLegal(p, list); m < end; m++) {
+            BoardState saved;
+            makeMove(p, *m, saved);
             const int fresh = traced(p);
-            EXPECT_EQ(evaluate(p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
-            EXPECT_EQ(evaluate(p), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
+            EXPECT_EQ(evaluate(p, testCaches()), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
+            EXPECT_EQ(evaluate(p, testCaches()), fresh) << fen << " " << moveToText(m, p->sideToMove ^ 1);
             childSum += p->sideToMove == WHITE ? fresh : -fresh;
             children++;
-            unmakeMove(p, 0, *m);
+            unmakeMove(p, *m, saved);
         }
     }
     // Recorded from the engine: a change to any weight, term or line of the

@@ -85,7 +85,8 @@ TEST(GuiDialogue, ScidStopAndIsreadyGetBestmoveFirst) {
         e.write("stop\nisready\n");
         const auto lines = e.readUntil("readyok");
         ASSERT_GE(lines.size(), 2u) << "round " << i;
-        EXPECT_TRUE(startsWith(lines[lines.size() - 2], "bestmove ")) << "round " << i << ": " << lines[lines.size() - 2];
+        EXPECT_TRUE(startsWith(lines[lines.size() - 2], "bestmove "))
+            << "round " << i << ": " << lines[lines.size() - 2];
         EXPECT_EQ(count(lines, "bestmove"), 1) << "round " << i;
     }
     e.send("quit");

@@ -37,7 +37,7 @@ class MateSolver {
     // `fen` must have passed validateFen.
     explicit MateSolver(const std::string& fen) : pos_(new Position), moves_(new Move[MOVE_BUFFER_SIZE]) {
         initMateSolverTables();
-        pos_->plyStack[0].moveListStart = moves_.get();
+        listStart_[0] = moves_.get();
         setPosition(fen, pos_.get());
     }
 
@@ -81,18 +81,19 @@ class MateSolver {
     // The mating move last found at each ply: the same move often mates
     // against most defences, so it is tried first.
     Move killer_[MAX_PLY + 1] = {};
+    // Where each ply's moves go in the buffer, and the state each ply's move
+    // saves for its unmaking.
+    Move* listStart_[MAX_PLY + 2] = {};
+    BoardState saved_[MAX_PLY + 1] = {};
 
-    static bool same(Move a, Move b) {
-        return a.from == b.from && a.to == b.to && a.moveType == b.moveType;
-    }
+    static bool same(Move a, Move b) { return a.from == b.from && a.to == b.to && a.moveType == b.moveType; }
 
     // Legal moves of the side to move into the ply's slice of the buffer.
     void generate(int ply, Move*& start, Move*& end) {
         Position* pos = pos_.get();
-        start = pos->plyStack[ply].moveListStart;
-        generateMovesLegal((unsigned char)ply, start, pos);
-        end = pos->plyStack[ply].moveListEnd;
-        pos->plyStack[ply + 1].moveListStart = end;
+        start = listStart_[ply];
+        end = generateMovesLegal(pos, start);
+        listStart_[ply + 1] = end;
     }
 
     bool hasLegalMove(int ply) {
@@ -116,9 +117,9 @@ class MateSolver {
         // can mate at once, so with one move left the quiet ones are skipped.
         Move* front = start;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, ply, *m);
+            makeMove(pos, *m, saved_[ply]);
             const bool check = sideInCheck(pos, pos->sideToMove);
-            unmakeMove(pos, ply, *m);
+            unmakeMove(pos, *m, saved_[ply]);
             if (check) std::swap(*m, *front++);
         }
         if (moves == 1) end = front;
@@ -129,9 +130,9 @@ class MateSolver {
             }
 
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, ply, *m);
+            makeMove(pos, *m, saved_[ply]);
             const bool mates = moves == 1 ? checkmated(ply + 1) : defend(ply + 1, moves - 1);
-            unmakeMove(pos, ply, *m);
+            unmakeMove(pos, *m, saved_[ply]);
             if (mates) {
                 killer_[ply] = *m;
                 return true;
@@ -147,12 +148,12 @@ class MateSolver {
         Move *start, *end;
         generate(ply, start, end);
         nodes_++;
-        if (start == end) return pos->plyStack[ply].inCheck != 0;
+        if (start == end) return pos->inCheck != 0;
         if (moves == 0) return false;
         for (Move* m = start; m < end; m++) {
-            makeMove(pos, ply, *m);
+            makeMove(pos, *m, saved_[ply]);
             const bool lost = attack(ply + 1, moves);
-            unmakeMove(pos, ply, *m);
+            unmakeMove(pos, *m, saved_[ply]);
             if (!lost) return false;
         }
         return true;

@@ -14,28 +14,29 @@ namespace {
 // (and the check flag it finds on the way) with the written lists, filtered
 // by moveIsLegal out of check, in every position down to `depth` plies below
 // the given one.
-void compareLastPlyCounts(Position* pos, int ply, int depth, int& compared) {
-    PlyEntry& c = pos->plyStack[ply];
+void compareLastPlyCounts(Position* pos, int depth, int& compared) {
+    Move list[MAX_MOVES];
     const bool check = sideInCheck(pos, pos->sideToMove);
-    c.inCheck = check;
-    generateMovesCaptures(ply, c.moveListStart, pos);
-    int legal = (int)(c.moveListEnd - c.moveListStart);
+    pos->inCheck = check;
+    Move* end = generateMovesCaptures(pos, list);
+    int legal = (int)(end - list);
     if (!check) {
-        generateMovesQuiets(ply, c.moveListEnd, pos);
+        end = generateMovesQuiets(pos, end);
         legal = 0;
-        for (Move* m = c.moveListStart; m < c.moveListEnd; m++) legal += moveIsLegal(pos, ply, *m);
+        for (Move* m = list; m < end; m++) legal += moveIsLegal(pos, *m);
     }
-    Move* const end = c.moveListEnd;
-    ASSERT_EQ(countLegalMoves(ply, pos), legal) << toFen(pos, ply);
-    ASSERT_EQ(c.inCheck, check) << toFen(pos, ply);
+    Move scratch[MAX_MOVES];
+    pos->inCheck = !check;  // countLegalMoves finds it for itself
+    ASSERT_EQ(countLegalMoves(pos, scratch), legal) << toFen(pos);
+    ASSERT_EQ(pos->inCheck, check) << toFen(pos);
     compared++;
-    c.moveListEnd = check ? end : keepLegalMoves(pos, ply, c.moveListStart, end);
-    pos->plyStack[ply + 1].moveListStart = c.moveListEnd;
+    if (!check) end = keepLegalMoves(pos, list, end);
     if (depth == 0) return;
-    for (Move* m = c.moveListStart; m < c.moveListEnd; m++) {
-        makeMove(pos, ply, *m);
-        compareLastPlyCounts(pos, ply + 1, depth - 1, compared);
-        unmakeMove(pos, ply, *m);
+    for (Move* m = list; m < end; m++) {
+        BoardState saved;
+        makeMove(pos, *m, saved);
+        compareLastPlyCounts(pos, depth - 1, compared);
+        unmakeMove(pos, *m, saved);
         if (::testing::Test::HasFatalFailure()) return;
     }
 }
@@ -44,14 +45,14 @@ TEST(Perft, LastPlyCountsAgreeWithTheTestedLists) {
     std::vector<std::string> fens = perftFileFens();
     // Pinned pawns: pushes along the pin, a capture of the pinner (with
     // promotion), pushes and captures off the line; for both colours.
-    for (const char* fen : {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1",
-                            "b1n4k/1P6/8/8/4K3/8/8/8 w - - 0 1", "4k3/3pp3/2B5/8/8/8/8/3KR3 b - - 0 1",
-                            "8/8/8/4k3/8/8/1p6/B1N4K b - - 0 1"})
+    for (const char* fen :
+         {"4k3/4r3/8/8/8/8/4P3/4K3 w - - 0 1", "4k3/8/8/8/8/2b5/3P4/4K3 w - - 0 1", "b1n4k/1P6/8/8/4K3/8/8/8 w - - 0 1",
+          "4k3/3pp3/2B5/8/8/8/8/3KR3 b - - 0 1", "8/8/8/4k3/8/8/1p6/B1N4K b - - 0 1"})
         fens.push_back(fen);
     int compared = 0;
     for (const std::string& fen : fens) {
         TestPosition p(fen);
-        compareLastPlyCounts(p.get(), 0, 3, compared);
+        compareLastPlyCounts(p.get(), 3, compared);
         if (HasFatalFailure()) return;
     }
     EXPECT_GT(compared, 300000);

@@ -102,7 +102,8 @@ TEST(Program, PerftCheckSkipsUnreadableRecords) {
     char dir[] = "/tmp/tarnwick-rtest-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
-    const std::vector<std::string> unreadable = {";0;1", ";200;1", ";-1;20", ";x;20", ";1;-20", ";1;99999999999999999999", ";1"};
+    const std::vector<std::string> unreadable = {
+        ";0;1", ";200;1", ";-1;20", ";x;20", ";1;-20", ";1;99999999999999999999", ";1"};
     std::ofstream file(std::string(dir) + "/perft.txt");
     file << start << ";1;20\n";
     for (const std::string& fields : unreadable) file << start << fields << "\n";
@@ -138,8 +139,7 @@ TEST(Program, BadCommandInputNeverHurts) {
     for (int i = 0; i < 200000; i++) noise += (char)(rng() & 0xff);
     std::string longLine = "position fen " + std::string(3 << 20, 'p') + "\n";
     int status = -1;
-    auto after = reply(noise + "\n" + longLine + "position startpos moves " + std::string(1 << 20, 'e') +
-                           "\nisready\n",
+    auto after = reply(noise + "\n" + longLine + "position startpos moves " + std::string(1 << 20, 'e') + "\nisready\n",
                        {}, TARNWICK_BIN, &status);
     ASSERT_FALSE(after.empty());
     EXPECT_EQ(after.back(), "readyok");

@@ -61,7 +61,7 @@ inline std::string randomEnPassantFen(const std::string& name, std::mt19937_64& 
     const int file = (int)(rng() % 8);
     const int side = (rng() & 1) ? 1 : -1;
     if (file + side < 0 || file + side > 7) return "";
-    const int rank = whiteToMove ? 4 : 3;  // where the double step ended
+    const int rank = whiteToMove ? 4 : 3;   // where the double step ended
     const int back = whiteToMove ? 8 : -8;  // towards the squares it passed
     const int sq = rank * 8 + file;
     char board[64] = {};

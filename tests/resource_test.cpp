@@ -28,9 +28,9 @@ void expectThreadsCapped(EngineProcess& e, int wanted) {
     const auto lines = e.readUntil("info string Number of threads set to", 30000);
     ASSERT_GE(lines.size(), 2u) << "no reply to Threads";
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(lines[lines.size() - 2], m,
-                                  std::regex("^info string not enough memory for " + std::to_string(wanted) +
-                                             " threads; using ([0-9]+) ")))
+    ASSERT_TRUE(std::regex_search(
+        lines[lines.size() - 2], m,
+        std::regex("^info string not enough memory for " + std::to_string(wanted) + " threads; using ([0-9]+) ")))
         << lines[lines.size() - 2];
     const int got = std::stoi(m[1]);
     EXPECT_GE(got, 1);

@@ -56,10 +56,14 @@ TEST(Sanitizers, OptionsSetDuringASearch) {
     e.send("setoption name Threads value 3");
     e.send("setoption name SyzygyPath value " + tables);
     const std::string options[] = {
-        "setoption name SyzygyProbeDepth value 5", "setoption name MoveOverhead value 50",
-        "setoption name Ponder value true",        "setoption name Style value Risky",
-        "setoption name Threads value 2",          "setoption name Hash value 8",
-        "setoption name SyzygyPath value " + tables, "setoption name SyzygyProbeDepth value 0",
+        "setoption name SyzygyProbeDepth value 5",
+        "setoption name MoveOverhead value 50",
+        "setoption name Ponder value true",
+        "setoption name Style value Risky",
+        "setoption name Threads value 2",
+        "setoption name Hash value 8",
+        "setoption name SyzygyPath value " + tables,
+        "setoption name SyzygyProbeDepth value 0",
     };
     for (const std::string& option : options) {
         e.send("position fen 8/8/3k4/8/3r4/8/2B5/2R1K3 w - - 0 1");

@@ -13,55 +13,61 @@
 #include "threads.h"
 #include "tt.h"
 
-// A position ready for the node search: its own continuation tables, no
-// clock, and a small cleared transposition table.
+// A position ready for the node search: a thread's search state of its own
+// (move buffer, continuation tables, evaluation caches), no clock, and a
+// small cleared transposition table.
 class SearchPosition {
   public:
     explicit SearchPosition(const std::string& fen)
-        : tp_(fen), followUp_(new ContinuationTable[1]()), counter_(new ContinuationTable[1]()) {
-        Position* p = tp_.get();
-        p->followUpHistory = followUp_.get();
-        p->counterMoveHistory = counter_.get();
-        p->timeCheckCountdown = 1 << 30;
+        : worker_(new SearchWorker()), moves_(new Move[MOVE_BUFFER_SIZE]), followUp_(new ContinuationTable[1]()),
+          counter_(new ContinuationTable[1]()) {
+        TestPosition game(fen);
+        SearchWorker& w = *worker_;
+        w.histories.followUp = followUp_.get();
+        w.histories.counterMove = counter_.get();
+        w.caches = testCaches();
+        w.startFrom(*game.get(), game.game()->keys, moves_.get());
+        w.timeCheckCountdown = 1 << 30;
         searchControl.limits = SearchLimits();
         searchControl.limits.infinite = true;
         searchControl.stop.store(0);
         if (!ttBuckets || ttMask != 16383) ttAllocate(16384);
         ttClear(1);
         ttNewSearch();
-        generateMovesLegal(0, p->plyStack[0].moveListStart, p);  // sets the root check flag
     }
-    Position* operator->() { return tp_.get(); }
-    Position* get() { return tp_.get(); }
-    // The legal move of ply `ply` written `text`, unscored (NO_MOVE when
-    // there is none).
-    Move find(int ply, const char* text) {
-        Position* p = tp_.get();
-        generateMovesLegal(ply, p->plyStack[ply].moveListStart, p);
-        for (Move* m = p->plyStack[ply].moveListStart; m < p->plyStack[ply].moveListEnd; m++) {
-            if (moveToText(m, p->sideToMove) != text) continue;
-            Move mv = *m;
-            mv.score = 0;
-            return mv;
-        }
-        return NO_MOVE;
+    Position* operator->() { return &worker_->pos; }
+    Position* get() { return &worker_->pos; }
+    SearchWorker& worker() { return *worker_; }
+    // The legal move written `text`, unscored (NO_MOVE when there is none).
+    Move find(const char* text) {
+        Move mv = findMove(get(), text);
+        mv.score = 0;
+        return mv;
     }
-    // Make a legal move of ply `ply` as the search would.
+    // Make a move of the game before the search's root (kept in the keys
+    // the repetition test reads); false when it is no legal move.
+    bool playInGame(const std::string& text) {
+        SearchWorker& w = *worker_;
+        GameRecord game{w.pos, w.keys};
+        if (!makeGameMoveText(&game, text, nullptr)) return false;
+        w.pos = game.position;
+        w.keys = game.keys;
+        return true;
+    }
+    // Make a legal move at ply `ply` as the search would.
     void play(int ply, const char* text) {
-        Position* p = tp_.get();
-        const Move mv = find(ply, text);
+        const Move mv = find(text);
         if (!moveToWord(mv)) {
             ADD_FAILURE() << "no move " << text;
             return;
         }
-        const int piece = p->board[mv.from];
-        makeMove(p, ply, mv);
-        p->plyStack[ply].currentMove = makeMoveWord(mv, piece);
-        p->plyStack[ply + 1].inCheck = sideInCheck(p, p->sideToMove);
+        SearchWorker& w = *worker_;
+        makeSearchMove(w, ply, mv, w.pos.board[mv.from], w.stack[ply].moveList + MAX_MOVES);
     }
 
   private:
-    TestPosition tp_;
+    std::unique_ptr<SearchWorker> worker_;
+    std::unique_ptr<Move[]> moves_;
     std::unique_ptr<ContinuationTable[]> followUp_, counter_;
 };
 
@@ -82,8 +88,7 @@ inline SearchResult searchTo(const std::string& fen, int depth) {
     TimeBudget budget;
     budget.soft = budget.hard = 1 << 30;
     budget.startMs = nowMs();
-    threadPool.startSearch(game.get(), limits, budget, 1, true);
+    threadPool.startSearch(game.get(), &game.game()->keys, limits, budget, 1, true);
     threadPool.waitForSearch();
-    return {moveToText(&threadPool.lastBestMove, game->sideToMove), threadPool.workers[0]->position.rootScore};
+    return {moveToText(&threadPool.lastBestMove, game->sideToMove), threadPool.workers[0]->worker.rootScore};
 }
-

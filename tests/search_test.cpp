@@ -15,18 +15,19 @@ TEST(Quiescence, MatedInCheckAndDrawnMaterial) {
     // In check without an evasion: mated at this ply, also deep down where
     // only recaptures are tried otherwise.
     SearchPosition p("8/8/8/8/8/2k5/1q6/K7 w - - 0 1");
-    EXPECT_EQ(quiescence(0, 0, -32000, 32000, p.get()), -32000);
-    EXPECT_EQ(quiescence(0, -14, -32000, 32000, p.get()), -32000);
+    EXPECT_EQ(quiescence(p.worker(), 0, 0, -32000, 32000), -32000);
+    EXPECT_EQ(quiescence(p.worker(), 0, -14, -32000, 32000), -32000);
     SearchPosition q("4k3/8/8/8/8/8/2N5/4K3 w - - 0 1");
-    EXPECT_EQ(quiescence(0, 0, -32000, 32000, q.get()), 0);
+    EXPECT_EQ(quiescence(q.worker(), 0, 0, -32000, 32000), 0);
 }
 
 // The node search's value of a position placed at `ply` of a search line.
 int nodeValue(const char* fen, int ply, int depth) {
     SearchPosition p(fen);
-    p->plyStack[ply] = p->plyStack[0];
-    p->historyLength += ply;
-    return alphaBeta(ply, depth, -32767, 32767, p.get());
+    SearchWorker& w = p.worker();
+    w.stack[ply] = w.stack[0];
+    w.keys.length = (int16_t)(w.keys.length + ply);
+    return alphaBeta(w, ply, depth, -32767, 32767);
 }
 
 TEST(NodeSearch, TerminalNodesAndDraws) {
@@ -41,23 +42,23 @@ TEST(NodeSearch, TerminalNodesAndDraws) {
     EXPECT_EQ(nodeValue("4k3/8/8/8/8/8/8/R3K3 w - - 100 80", 1, 2), 0);
     EXPECT_EQ(nodeValue("8/8/8/8/8/2k5/1q6/K7 w - - 100 80", 1, 2), -31999);
     // At the deepest ply the static evaluation is the answer, even in check.
-    EXPECT_EQ(nodeValue(mated, 127, 5), evaluate(SearchPosition(mated).get()));
+    EXPECT_EQ(nodeValue(mated, 127, 5), evaluate(SearchPosition(mated).get(), testCaches()));
     {
         // A position repeated inside the search line is a draw at once.
         SearchPosition p("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
         const char* line[] = {"a1a2", "e8d8", "a2a1", "d8e8", "a1a2"};
         for (int i = 0; i < 5; i++) p.play(i, line[i]);
-        EXPECT_EQ(std::abs(alphaBeta(5, 3, -32767, 32767, p.get())), 1);
+        EXPECT_EQ(std::abs(alphaBeta(p.worker(), 5, 3, -32767, 32767)), 1);
         // The root position coming back needs one more earlier occurrence:
         // not a draw on its own ...
         SearchPosition q("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
         for (int i = 0; i < 4; i++) q.play(i, line[i]);
-        EXPECT_GT(alphaBeta(4, 3, -32767, 32767, q.get()), 100);
+        EXPECT_GT(alphaBeta(q.worker(), 4, 3, -32767, 32767), 100);
         // ... but a draw once the game before the root went through it too.
         SearchPosition g("4k3/8/8/8/8/8/8/R3K3 w - - 10 40");
-        for (int i = 0; i < 4; i++) ASSERT_TRUE(makeGameMoveText(g.get(), line[i], nullptr));
+        for (int i = 0; i < 4; i++) ASSERT_TRUE(g.playInGame(line[i]));
         for (int i = 0; i < 4; i++) g.play(i, line[i]);
-        EXPECT_EQ(std::abs(alphaBeta(4, 3, -32767, 32767, g.get())), 1);
+        EXPECT_EQ(std::abs(alphaBeta(g.worker(), 4, 3, -32767, 32767)), 1);
     }
 }
 
@@ -65,21 +66,21 @@ TEST(NodeSearch, PrunedNodeIsNeitherMateNorStalemate) {
     // Every quiet move has a bad history at a shallow depth, so history
     // pruning skips them all; the node must not claim mate or stalemate.
     SearchPosition p("4k3/8/8/8/8/8/8/R3K3 w - - 0 1");
-    Position* pos = p.get();
+    SearchWorker& w = p.worker();
     p.play(0, "a1a2");
     p.play(1, "e8d8");
-    const Continuation c = continuationBlocks(pos, 2);
+    const Continuation c = continuationBlocks(w.histories, &w.stack[2], 2);
     ASSERT_TRUE(c.counter && c.followUp);
     for (int piece = 0; piece < 12; piece++)
         for (int s = 0; s < 64; s++) {
-            pos->history[piece][s] = -100;
+            w.histories.history[piece][s] = -100;
             (*c.counter)[piece][s] = -100;
             (*c.followUp)[piece][s] = -100;
         }
     // A window around the static evaluation keeps reverse futility and
     // razoring out of the way; the move loop then prunes every move.
-    const int eval = evaluate(pos);
-    EXPECT_EQ(alphaBeta(2, 2, eval, eval + 1, pos), eval);
+    const int eval = evaluate(&w.pos, w.caches);
+    EXPECT_EQ(alphaBeta(w, 2, 2, eval, eval + 1), eval);
 }
 
 // ---------------------------------------------------------------------------
@@ -98,16 +99,15 @@ TEST(WholeSearch, MatesAtTheirExactDistance) {
 // Stores `line` in the table as exact entries, one per position along it,
 // and returns to the starting position.
 static void storeTableLine(SearchPosition& p, const std::vector<const char*>& line) {
-    std::vector<Move> played;
+    const Position start = *p.get();
     for (const char* text : line) {
-        const int ply = (int)played.size();
-        const Move m = p.find(ply, text);
+        const Move m = p.find(text);
         ASSERT_NE(moveToWord(m), 0u) << text;
         ttStore(p->hashKey, makeMoveWord(m, p->board[m.from]), 0, 20, BOUND_EXACT);
-        makeMove(p.get(), ply, m);
-        played.push_back(m);
+        BoardState saved;
+        makeMove(p.get(), m, saved);
     }
-    for (int ply = (int)played.size() - 1; ply >= 0; ply--) unmakeMove(p.get(), ply, played[ply]);
+    *p.get() = start;
 }
 
 // The PV is rebuilt from the table move by move.  A GUI ends the game at a
@@ -129,8 +129,8 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
     for (auto& c : cases) {
         SearchPosition p(c.fen);
         storeTableLine(p, c.table);
-        getPVFromHashTable(p.get(), 20);
-        EXPECT_EQ(p->pvLastIndex, c.lastIndex) << c.fen << ": " << pvToText(p.get());
+        getPVFromHashTable(p.worker(), 20);
+        EXPECT_EQ(p.worker().pvLastIndex, c.lastIndex) << c.fen << ": " << pvToText(p.worker());
     }
 
     // A game whose last pawn move was a double step that no pawn could take
@@ -143,25 +143,36 @@ TEST(PrincipalVariation, EndsAtARepetitionOrAFiftyMoveDraw) {
         "h6h5 b1e1 h5h4 f4f5 g6e5 g3e5 e8e5 g2h3 f6g5 f1g1 f7f6 f3d3 d7e8 e1e2 g5e3 g1g4 g7g5 f5g6 e8e6 e2e1 "
         "e5g5 d3e2 g8g7 e2f3 g7g6 f3f5 e6f5 e4f5 g6f5 g4h4 f5e5 h4g4 g5f5 h3g3 f5f2 g4g8 e5e4 h2h4 f2f3 g3g2 "
         "f3f2 g2g3 f2f3");
-    for (std::string move; game >> move;) ASSERT_TRUE(makeGameMoveText(g.get(), move, nullptr)) << move;
+    for (std::string move; game >> move;) ASSERT_TRUE(g.playInGame(move)) << move;
     storeTableLine(g, {"g3g2", "f3f2", "g2g3", "f2f3"});
-    getPVFromHashTable(g.get(), 20);
-    EXPECT_EQ(pvToText(g.get()), "g3g2 f3f2 g2g3");
+    getPVFromHashTable(g.worker(), 20);
+    EXPECT_EQ(pvToText(g.worker()), "g3g2 f3f2 g2g3");
 }
 
 TEST(WholeSearch, BuffersStayInBoundsWithManyQueens) {
     // Several queens a side give long move lists at every ply.
-    for (const char* fen : {"1Q1Q4/Q1Q5/1Q6/8/6k1/5q2/4q1q1/K2q1q2 w - - 0 1",
-                            "q3k2q/1q4q1/8/8/8/8/1Q4Q1/Q3K2Q b - - 0 1"}) {
+    for (const char* fen :
+         {"1Q1Q4/Q1Q5/1Q6/8/6k1/5q2/4q1q1/K2q1q2 w - - 0 1", "q3k2q/1q4q1/8/8/8/8/1Q4Q1/Q3K2Q b - - 0 1"}) {
         ASSERT_EQ(validateFen(fen), "");
         SearchResult r = searchTo(fen, 7);
         EXPECT_EQ(r.best.size(), 4u) << fen;
     }
-    // A node deep down the stack still fits.
+    // A node near the end of the ply stack: the search below it stops at
+    // the last entry (the sanitizer build sees any write past it), gives a
+    // score of the window, and leaves the position as it found it.
     SearchPosition p("q3k2q/1q4q1/8/8/8/8/1Q4Q1/Q3K2Q b - - 0 1");
-    p->plyStack[120] = p->plyStack[0];
-    alphaBeta(120, 6, -32767, 32767, p.get());
-    SUCCEED();
+    SearchWorker& w = p.worker();
+    w.stack[120] = w.stack[0];
+    const std::string board = boardToString(p.get());
+    const uint64_t key = p->hashKey;
+    const int16_t keyCount = w.keys.length;
+    const int score = alphaBeta(w, 120, 6, -32767, 32767);
+    EXPECT_GT(score, -32767);
+    EXPECT_LT(score, 32767);
+    EXPECT_EQ(w.selDepth, MAX_PLY - 1);
+    EXPECT_EQ(boardToString(p.get()), board);
+    EXPECT_EQ(p->hashKey, key);
+    EXPECT_EQ(w.keys.length, keyCount);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
     std::map<uint64_t, int> seen;
     int clock[2] = {initialMs, initialMs};
     for (auto& m : opening) {
-        if (!makeGameMoveText(board.get(), m, nullptr)) return "bad opening move " + m;
+        if (!makeGameMoveText(board.game(), m, nullptr)) return "bad opening move " + m;
         moves += " " + m;
     }
     for (Player* p : {&white, &black}) {
@@ -73,12 +73,13 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
     for (int ply = 0; ply < 160; ply++) {
         Position* pos = board.get();
         std::vector<std::string> legal = legalMoves(pos);
-        if (legal.empty()) return "";                        // mate or stalemate
-        if (pos->fiftyMoveCounter >= 100) return "";         // fifty moves
-        if (++seen[pos->hashKey] >= 3) return "";            // threefold repetition
+        if (legal.empty()) return "";                 // mate or stalemate
+        if (pos->fiftyMoveCounter >= 100) return "";  // fifty moves
+        if (++seen[pos->hashKey] >= 3) return "";     // threefold repetition
         const uint64_t men = pos->pieceBitboard[0] | pos->pieceBitboard[1];
-        if (popcount(men) <= 3 && !(pos->pieceBitboard[WPAWN] | pos->pieceBitboard[BPAWN] | pos->pieceBitboard[WROOK] |
-                                    pos->pieceBitboard[BROOK] | pos->pieceBitboard[WQUEEN] | pos->pieceBitboard[BQUEEN]))
+        if (popcount(men) <= 3 &&
+            !(pos->pieceBitboard[WPAWN] | pos->pieceBitboard[BPAWN] | pos->pieceBitboard[WROOK] |
+              pos->pieceBitboard[BROOK] | pos->pieceBitboard[WQUEEN] | pos->pieceBitboard[BQUEEN]))
             return "";  // bare kings or a lone minor piece
 
         const int side = pos->sideToMove;
@@ -119,8 +120,7 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
         clock[side] += incrementMs;
         std::smatch match;
         const std::string last = lines.back();
-        if (!std::regex_match(last, match, std::regex("bestmove (\\S+)( ponder (\\S+))?")))
-            return "malformed: " + last;
+        if (!std::regex_match(last, match, std::regex("bestmove (\\S+)( ponder (\\S+))?"))) return "malformed: " + last;
         const std::string move = match[1];
         bool isLegal = false;
         for (auto& l : legal) isLegal |= l == move;
@@ -130,13 +130,13 @@ std::string playGame(Player& white, Player& black, const std::vector<std::string
             TestPosition next(START_FEN);
             for (std::istringstream in(moves + " " + move); in;) {
                 std::string w;
-                if (in >> w) makeGameMoveText(next.get(), w, nullptr);
+                if (in >> w) makeGameMoveText(next.game(), w, nullptr);
             }
             bool ponderLegal = false;
             for (auto& l : legalMoves(next.get())) ponderLegal |= l == match[3].str();
             if (!ponderLegal) return "illegal ponder move " + match[3].str() + " after" + moves + " " + move;
         }
-        makeGameMoveText(pos, move, nullptr);
+        makeGameMoveText(board.game(), move, nullptr);
         moves += " " + move;
     }
     return "";
@@ -170,9 +170,10 @@ TEST(SelfPlay, FastGamesStayLegalAndOnTime) {
         p->send("quit");
         EXPECT_EQ(p->waitExit(), 0);
     }
-    printf("%d games, %d moves; least time left on a clock %ld ms; least share of its processors an engine had "
-           "on a move %.0f%%; %.1f s of waiting for a processor given back\n",
-           games, tally.moves, tally.leastLeftMs, 100 * tally.leastShare, tally.givenBackMs / 1000.0);
+    printf(
+        "%d games, %d moves; least time left on a clock %ld ms; least share of its processors an engine had "
+        "on a move %.0f%%; %.1f s of waiting for a processor given back\n",
+        games, tally.moves, tally.leastLeftMs, 100 * tally.leastShare, tally.givenBackMs / 1000.0);
 }
 
 // The referee itself: an engine that searches past its clock loses, on a

@@ -35,7 +35,7 @@ const char* const FENS[] = {
 };
 
 struct Go {
-    std::string fen;                // "" after a rejected position
+    std::string fen;                 // "" after a rejected position
     std::vector<std::string> moves;  // played from the FEN
 };
 
@@ -123,7 +123,7 @@ class Storm {
             const std::vector<std::string> legal = legalMoves(board.get());
             if (legal.empty()) break;
             g.moves.push_back(legal[pick(0, (int)legal.size() - 1)]);
-            makeGameMoveText(board.get(), g.moves.back(), nullptr);
+            makeGameMoveText(board.game(), g.moves.back(), nullptr);
         }
         std::string text = g.fen == START_FEN ? "position startpos" : "position fen " + g.fen;
         if (!g.moves.empty()) text += " moves";
@@ -178,10 +178,10 @@ class Storm {
         words >> bestmove >> move >> ponder >> reply;
         if (g.fen.empty()) return move == "0000" && ponder.empty() ? "" : "'" + line + "' without a position";
         TestPosition board(g.fen);
-        for (const std::string& m : g.moves) makeGameMoveText(board.get(), m, nullptr);
+        for (const std::string& m : g.moves) makeGameMoveText(board.game(), m, nullptr);
         if (legalMoves(board.get()).empty()) return move == "0000" ? "" : "'" + line + "' with no legal move";
-        if (!makeGameMoveText(board.get(), move, nullptr)) return "illegal '" + line + "'";
-        if (!ponder.empty() && (ponder != "ponder" || !makeGameMoveText(board.get(), reply, nullptr)))
+        if (!makeGameMoveText(board.game(), move, nullptr)) return "illegal '" + line + "'";
+        if (!ponder.empty() && (ponder != "ponder" || !makeGameMoveText(board.game(), reply, nullptr)))
             return "illegal ponder move in '" + line + "'";
         return "";
     }

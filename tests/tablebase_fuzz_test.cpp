@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "movegen.h"
+#include "output_capture.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
 
@@ -57,7 +58,7 @@ std::vector<tb::Board> positionsOf(const std::string& material, int n, std::mt19
 // The local tables copied to a scratch directory, one of them replaced by
 // damaged bytes at a time.
 class DamagedTables : public testing::Test {
-protected:
+  protected:
     TempDir tmp;
     std::mt19937_64 rng{777};
 
@@ -80,16 +81,16 @@ protected:
         useTables(tmp.path);
         const bool dtz = std::string(t.file).find(".rtbz") != std::string::npos;
         int failed = 0;
-        testing::internal::CaptureStderr();
-        for (const tb::Board& p : positions) {
-            int success;
-            if (dtz)
-                tb::probeDtz(&p, &success);
-            else
-                tb::probeWdl(&p, &success);
-            failed += success == 0;
-        }
-        *messages = testing::internal::GetCapturedStderr();
+        *messages = captureStderr([&] {
+            for (const tb::Board& p : positions) {
+                int success;
+                if (dtz)
+                    tb::probeDtz(&p, &success);
+                else
+                    tb::probeWdl(&p, &success);
+                failed += success == 0;
+            }
+        });
         writeFile(path, original);
         return failed;
     }
@@ -140,14 +141,12 @@ TEST(DamagedTableFlags, DtzLookaheadHappensOnce) {
     tb::probeDtz(&p, &success);
     EXPECT_EQ(success, 0);
     // The root probe cannot decide, so the engine searches instead.
-    static Position pos;
-    static Move moves[1024];
+    Position pos;
     setPosition(fen, &pos);
-    pos.plyStack[0].moveListStart = moves;
-    generateMovesLegal(0, moves, &pos);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(probeRootTablebase(&pos), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    Move line[ROOT_LINE_LENGTH];
+    int length = -1;
+    EXPECT_EQ(captureStdout([&] { length = probeRootTablebase(&pos, line); }), "");
+    EXPECT_EQ(length, 0);
     // The sound file still answers.
     useTables(pawns);
     EXPECT_EQ(tb::probeDtz(&p, &success), sound);

@@ -14,8 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "output_capture.h"
 #include "syzygy.h"
 #include "tb_test_util.h"
+#include "test_support.h"
 #include "uci.h"
 
 namespace {
@@ -67,44 +69,43 @@ int sign(int v) { return (v > 0) - (v < 0); }
 // child's own distance.  A position's distance is that of its best move.
 int moveValue(Position* pos, int* success) {
     tb::Board child;
-    toProbeBoard(pos, 1, &child);
+    toProbeBoard(pos, &child);
     if (pos->fiftyMoveCounter == 0) return tb::WDL_TO_DTZ[2 - tb::probeWdl(&child, success)];
     const int d = tb::probeDtz(&child, success);
     return d < 0 ? 1 - d : d == 0 ? 0 : -d - 1;
 }
 
 void checkAgainstChildren(Position* pos, const std::string& fen) {
-    static Move buffer[1024];
-    pos->plyStack[0].moveListStart = buffer;
+    Move buffer[MAX_MOVES];
     tb::Board root;
-    toProbeBoard(pos, 0, &root);
+    toProbeBoard(pos, &root);
     int s;
     const int wdl = tb::probeWdl(&root, &s);
     ASSERT_NE(s, 0) << fen;
     const int dtz = tb::probeDtz(&root, &s);
     ASSERT_NE(s, 0) << fen;
 
-    generateMovesLegal(0, buffer, pos);
-    const int legal = (int)(pos->plyStack[0].moveListEnd - buffer);
+    const int legal = (int)(generateMovesLegal(pos, buffer) - buffer);
     EXPECT_EQ(legal, tbLegalMoves(root)) << "move generators disagree: " << fen;
     if (legal == 0) {
-        EXPECT_EQ(wdl, pos->plyStack[0].inCheck ? -2 : 0) << fen;
+        EXPECT_EQ(wdl, pos->inCheck ? -2 : 0) << fen;
         return;
     }
     int bestSign = -1, bestWin = 1 << 20, bestLoss = 0;
     for (int i = 0; i < legal; i++) {
         Move m = buffer[i];
         m.score = 0;
-        makeMove(pos, 0, m);
-        pos->plyStack[1].inCheck = sideInCheck(pos, pos->sideToMove);
+        BoardState saved;
+        makeMove(pos, m, saved);
+        pos->inCheck = sideInCheck(pos, pos->sideToMove);
         tb::Board child;
-        toProbeBoard(pos, 1, &child);
+        toProbeBoard(pos, &child);
         const int childWdl = tb::probeWdl(&child, &s);
         ASSERT_NE(s, 0) << fen;
         int v = moveValue(pos, &s);
         ASSERT_NE(s, 0) << fen;
-        if (pos->plyStack[1].inCheck && tbLegalMoves(child) == 0) v = 1;  // mate
-        unmakeMove(pos, 0, m);
+        if (pos->inCheck && tbLegalMoves(child) == 0) v = 1;  // mate
+        unmakeMove(pos, m, saved);
         bestSign = std::max(bestSign, -sign(childWdl));
         if (v > 0) bestWin = std::min(bestWin, v);
         bestLoss = std::min(bestLoss, v);
@@ -121,10 +122,8 @@ void checkAgainstChildren(Position* pos, const std::string& fen) {
 }
 
 bool hasLegalEnPassant(Position* pos) {
-    static Move buffer[1024];
-    pos->plyStack[0].moveListStart = buffer;
-    generateMovesLegal(0, buffer, pos);
-    for (Move* m = buffer; m < pos->plyStack[0].moveListEnd; m++)
+    Move buffer[MAX_MOVES];
+    for (Move *m = buffer, *end = generateMovesLegal(pos, buffer); m < end; m++)
         if (m->moveType == MT_ENPASSANT) return true;
     return false;
 }
@@ -132,7 +131,7 @@ bool hasLegalEnPassant(Position* pos) {
 void checkTables(const std::string& dir, const std::vector<std::string>& names, int perTable, bool enPassant) {
     useTables(dir);
     std::mt19937_64 rng(12345);
-    static Position pos;
+    Position pos;
     for (const std::string& name : names) {
         int done = 0;
         for (int tries = 0; done < perTable && tries < 100 * perTable; tries++) {
@@ -209,13 +208,12 @@ TEST(TablebaseRegistry, FileGoneBeforeFirstProbe) {
     tmp.copy(localDir(), "KQvK.rtbw");
     useTables(tmp.path);
     ASSERT_EQ(unlink((tmp.path + "/KQvK.rtbw").c_str()), 0);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 9);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Could not find KQvK.rtbw\n");
+    int wdl = 0;
+    EXPECT_EQ(captureStderr([&] { wdl = wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"); }), "Could not find KQvK.rtbw\n");
+    EXPECT_EQ(wdl, 9);
     // The table is forgotten: no second message.
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"), 9);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(captureStderr([&] { wdl = wdlOf("8/8/8/3k4/8/8/8/QK6 w - - 0 1"); }), "");
+    EXPECT_EQ(wdl, 9);
 }
 
 // A call that blocks would hang the test program in the future's destructor:
@@ -262,31 +260,28 @@ TEST(TablebaseRegistry, OnlyRegularFilesAreTables) {
 // The root move, against the prober's values of the position it leads to
 // ---------------------------------------------------------------------------
 struct RootResult {
-    std::string move;  // "" when the tables were not used
+    std::string move;               // "" when the tables were not used
     std::vector<std::string> line;  // the move and the tables' line after it
     std::string output;
     int wdl = 0, dtz = 0;  // of the root, from the prober
 };
 
 RootResult rootProbe(const std::string& fen) {
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
-    pos.plyStack[0].moveListStart = moves;
+    Position pos;
     setPosition(fen, &pos);
     RootResult r;
     const tb::Board root = probePos(fen);
     int s;
     r.wdl = tb::probeWdl(&root, &s);
     r.dtz = tb::probeDtz(&root, &s);
-    testing::internal::CaptureStdout();
-    const int length = probeRootTablebase(&pos);
-    r.output = testing::internal::GetCapturedStdout();
+    Move line[ROOT_LINE_LENGTH];
+    int length = 0;
+    r.output = captureStdout([&] { length = probeRootTablebase(&pos, line); });
     if (length == 0) return r;
-    EXPECT_EQ(pos.pvLastIndex, length - 1) << fen;
     // The first move is one of the engine's own moves, its type included.
-    generateMovesLegal(0, moves, &pos);
-    const Move first = pos.plyStack[0].pvMove;
-    for (Move* m = moves; m < pos.plyStack[0].moveListEnd; m++)
+    Move moves[MAX_MOVES];
+    const Move first = line[0];
+    for (Move *m = moves, *end = generateMovesLegal(&pos, moves); m < end; m++)
         if (m->from == first.from && m->to == first.to && m->moveType == first.moveType)
             r.move = moveToText(m, pos.sideToMove);
     EXPECT_NE(r.move, "") << fen << ": the tables' move is no legal move";
@@ -306,20 +301,18 @@ void checkRootMove(const std::string& fen) {
     const RootResult r = rootProbe(fen);
     ASSERT_NE(r.move, "") << fen;
     const int score = std::abs(r.wdl) < 2 ? 0 : r.dtz > 0 ? 31872 - r.dtz : -31872 - r.dtz;
-    EXPECT_EQ(r.output.substr(0, r.output.find(" pv ") + 4 + r.move.size()),
-              "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move);
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
-    pos.plyStack[0].moveListStart = moves;
-    setPosition(fen, &pos);
-    ASSERT_TRUE(makeGameMoveText(&pos, r.move, nullptr));
+    EXPECT_EQ(
+        r.output.substr(0, r.output.find(" pv ") + 4 + r.move.size()),
+        "info score cp " + std::to_string(score) + " depth 127 seldepth 127 nodes 1 tbhits 1 time 1 pv " + r.move);
+    TestPosition game(fen);
+    ASSERT_TRUE(makeGameMoveText(game.game(), r.move, nullptr));
     tb::Board child;
-    toProbeBoard(&pos, 0, &child);
+    toProbeBoard(game.get(), &child);
     int s;
     const int wdl = tb::probeWdl(&child, &s), dtz = tb::probeDtz(&child, &s);
     EXPECT_EQ(sign(wdl), -sign(r.wdl)) << fen << " " << r.move;
     if (r.wdl == 0) return;
-    if (pos.fiftyMoveCounter == 0)
+    if (game->fiftyMoveCounter == 0)
         EXPECT_LE((std::abs(r.dtz) - 1) % 100, 1) << fen << " " << r.move << " dtz " << r.dtz;
     else if (r.dtz > 0)
         EXPECT_TRUE(dtz == 1 - r.dtz || dtz == 2 - r.dtz) << fen << " " << r.move << ": " << r.dtz << " then " << dtz;
@@ -329,11 +322,10 @@ void checkRootMove(const std::string& fen) {
 
 TEST(TablebaseRoot, BestMoveByDistance) {
     useTables(localDir());
-    for (const char* fen : {"8/8/8/4k3/8/8/8/KQ6 w - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 w - - 0 1",
-                            "8/8/8/4k3/8/8/8/KQ6 b - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 b - - 0 1",
-                            "8/8/8/2k5/8/q7/8/1K3Q2 w - - 0 1", "5K2/8/8/8/8/8/2kP4/8 w - - 0 1",
-                            "8/8/3k4/8/3b4/8/8/R3K3 w - - 0 1", "8/8/3k4/8/3b4/8/8/R3K3 b - - 0 1",
-                            "8/2k5/8/8/r7/8/6R1/4K3 w - - 0 1"}) {
+    for (const char* fen :
+         {"8/8/8/4k3/8/8/8/KQ6 w - - 0 1", "8/5k2/8/8/3K4/8/1R6/8 w - - 0 1", "8/8/8/4k3/8/8/8/KQ6 b - - 0 1",
+          "8/5k2/8/8/3K4/8/1R6/8 b - - 0 1", "8/8/8/2k5/8/q7/8/1K3Q2 w - - 0 1", "5K2/8/8/8/8/8/2kP4/8 w - - 0 1",
+          "8/8/3k4/8/3b4/8/8/R3K3 w - - 0 1", "8/8/3k4/8/3b4/8/8/R3K3 b - - 0 1", "8/2k5/8/8/r7/8/6R1/4K3 w - - 0 1"}) {
         checkRootMove(fen);
         EXPECT_EQ(rootProbe(fen).move, rootProbe(fen).move) << fen;
     }
@@ -346,8 +338,8 @@ TEST(TablebaseRoot, BestMoveByDistance) {
     EXPECT_EQ(fresh.move, late.move);
     // Refused, with nothing printed: the side not to move in check, castling
     // rights, men beyond the tables.
-    for (const char* fen : {"8/8/3k4/8/8/8/8/qK6 b - - 0 1", "r3k3/8/8/8/8/8/8/4K3 b q - 0 1",
-                            "8/8/3k4/8/8/8/8/RK4NB w - - 0 1"}) {
+    for (const char* fen :
+         {"8/8/3k4/8/8/8/8/qK6 b - - 0 1", "r3k3/8/8/8/8/8/8/4K3 b q - 0 1", "8/8/3k4/8/8/8/8/RK4NB w - - 0 1"}) {
         const RootResult r = rootProbe(fen);
         EXPECT_EQ(r.move + r.output, "") << fen;
     }
@@ -361,33 +353,33 @@ void checkRootLine(const std::string& fen) {
     const RootResult r = rootProbe(fen);
     ASSERT_GE(r.line.size(), 2u) << fen << ": " << r.output;
     EXPECT_EQ(r.line[0], r.move);
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
-    pos.plyStack[0].moveListStart = moves;
-    setPosition(fen, &pos);
+    TestPosition game(fen);
+    const Position& pos = *game.get();
     std::set<uint64_t> seen = {pos.hashKey};
     for (size_t i = 0; i < r.line.size(); i++) {
         tb::Board before;
-        toProbeBoard(&pos, 0, &before);
+        toProbeBoard(&pos, &before);
         int s;
         const int wdl = tb::probeWdl(&before, &s);
         ASSERT_NE(s, 0) << fen << ": move " << i << " from a position the tables do not hold";
-        ASSERT_TRUE(makeGameMoveText(&pos, r.line[i], nullptr)) << fen << ": move " << i << " " << r.line[i];
+        ASSERT_TRUE(makeGameMoveText(game.game(), r.line[i], nullptr)) << fen << ": move " << i << " " << r.line[i];
         tb::Board after;
-        toProbeBoard(&pos, 0, &after);
+        toProbeBoard(&pos, &after);
         const int next = tb::probeWdl(&after, &s);
-        if (s) EXPECT_EQ(sign(next), -sign(wdl)) << fen << ": move " << i << " " << r.line[i];
-        if (i + 1 < r.line.size()) EXPECT_TRUE(seen.insert(pos.hashKey).second) << fen << ": repeated before the end";
+        if (s) {
+            EXPECT_EQ(sign(next), -sign(wdl)) << fen << ": move " << i << " " << r.line[i];
+        }
+        if (i + 1 < r.line.size()) {
+            EXPECT_TRUE(seen.insert(pos.hashKey).second) << fen << ": repeated before the end";
+        }
     }
     // The end: mate, stalemate, a repetition, a position beyond the tables,
     // or the longest line.
-    generateMovesLegal(0, moves, &pos);
     tb::Board last;
-    toProbeBoard(&pos, 0, &last);
+    toProbeBoard(&pos, &last);
     int s;
     tb::probeDtz(&last, &s);
-    const bool ended = pos.plyStack[0].moveListEnd == moves || !seen.insert(pos.hashKey).second || s == 0 ||
-                       r.line.size() == 100;
+    const bool ended = legalMoves(&pos).empty() || !seen.insert(pos.hashKey).second || s == 0 || r.line.size() == 100;
     EXPECT_TRUE(ended) << fen << ": the line stops early after " << r.line.size() << " moves";
 }
 

@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "movegen.h"
-#include "uci.h"
+#include "output_capture.h"
 #include "random_fens.h"
 #include "syzygy.h"
+#include "uci.h"
 
 namespace tbtest {
 
@@ -26,7 +27,6 @@ using namespace randomfens;
 inline void ensureEngine() {
     static const bool ready = [] {
         initEngineTables();
-        tb::initPawnAttacks();
         return true;
     }();
     (void)ready;
@@ -51,17 +51,15 @@ inline std::string sharedDir() {
 // Set the tablebase path; returns what it printed.
 inline std::string useTables(const std::string& path) {
     ensureEngine();
-    testing::internal::CaptureStdout();
-    setTablebasePath(path);
-    return testing::internal::GetCapturedStdout();
+    return captureStdout([&] { setTablebasePath(path); });
 }
 
 inline tb::Board probePos(const std::string& fen) {
     ensureEngine();
-    static Position pos;
+    Position pos;
     setPosition(fen, &pos);
     tb::Board p;
-    toProbeBoard(&pos, 0, &p);
+    toProbeBoard(&pos, &p);
     return p;
 }
 
@@ -96,7 +94,6 @@ inline std::vector<std::string> tablesIn(const std::string& dir) {
     std::sort(names.begin(), names.end());
     return names;
 }
-
 
 // A scratch directory, removed with its files at the end of the test.
 struct TempDir {

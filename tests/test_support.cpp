@@ -9,44 +9,44 @@
 namespace {
 // The global tables are filled once for the whole test program.
 struct TablesOnce {
-    TablesOnce() {
-        initEngineTables();
-    }
+    TablesOnce() { initEngineTables(); }
 } tablesOnce;
 PawnHashEntry sharedPawnTable[PAWN_HASH_ENTRIES];
 EvalCacheEntry sharedEvalCache[EVAL_CACHE_ENTRIES];
 }  // namespace
 
-TestPosition::TestPosition(const std::string& fen) : pos_(new Position()), moves_(new Move[MOVE_BUFFER_SIZE]) {
-    pos_->plyStack[0].moveListStart = moves_.get();
-    pos_->pawnHashTable = sharedPawnTable;
-    pos_->evalCache = sharedEvalCache;
-    setPosition(fen, pos_.get());
+const EvalCaches& testCaches() {
+    static const EvalCaches caches = {sharedPawnTable, sharedEvalCache};
+    return caches;
 }
 
-std::vector<std::string> legalMoves(Position* pos) {
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
+TestPosition::TestPosition(const std::string& fen) { setPosition(fen, &game_.position, &game_.keys); }
+
+std::vector<std::string> legalMoves(const Position* pos) {
+    Position copy = *pos;
+    Move list[MAX_MOVES];
     std::vector<std::string> out;
-    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
+    for (Move *m = list, *end = generateMovesLegal(&copy, list); m < end; m++)
         out.push_back(moveToText(m, pos->sideToMove));
     return out;
 }
 
-int countMoves(Position* pos, const std::string& prefix) {
+int countMoves(const Position* pos, const std::string& prefix) {
     int n = 0;
     for (auto& m : legalMoves(pos))
         if (m.compare(0, prefix.size(), prefix) == 0) n++;
     return n;
 }
 
-Move findMove(Position* pos, const std::string& text) {
-    generateMovesLegal(0, pos->plyStack[0].moveListStart, pos);
-    for (Move* m = pos->plyStack[0].moveListStart; m < pos->plyStack[0].moveListEnd; m++)
+Move findMove(const Position* pos, const std::string& text) {
+    Position copy = *pos;
+    Move list[MAX_MOVES];
+    for (Move *m = list, *end = generateMovesLegal(&copy, list); m < end; m++)
         if (moveToText(m, pos->sideToMove) == text) return *m;
     return NO_MOVE;
 }
 
-std::string toFen(const Position* pos, int ply) {
+std::string toFen(const Position* pos) {
     std::string s;
     for (int r = 7; r >= 0; r--) {
         for (int f = 0, empty = 0; f < 8; f++) {
@@ -59,7 +59,7 @@ std::string toFen(const Position* pos, int ply) {
         if (r) s += '/';
     }
     s += pos->sideToMove == WHITE ? " w " : " b ";
-    const int cr = pos->plyStack[ply].castlingRights, ep = pos->plyStack[ply].enpassantSquare;
+    const int cr = pos->castlingRights, ep = pos->enpassantSquare;
     const std::pair<int, char> rights[] = {{WHITE_OO, 'K'}, {WHITE_OOO, 'Q'}, {BLACK_OO, 'k'}, {BLACK_OOO, 'q'}};
     for (auto [right, letter] : rights)
         if (cr & right) s += letter;
@@ -73,4 +73,3 @@ std::vector<std::string> perftFileFens() {
     for (std::string line; std::getline(in, line);) fens.push_back(line.substr(0, line.find(';')));
     return fens;
 }
-

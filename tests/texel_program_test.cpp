@@ -93,7 +93,8 @@ TEST(TexelProgram, ErrorAgreesWithTheEvalCommand) {
     std::vector<int> white;
     std::smatch m;
     for (const std::string& line : runIn(dir, evalInput))
-        if (std::regex_match(line, m, std::regex("Static evaluation: -?[0-9]+ \\(side to move\\), (-?[0-9]+) \\(white\\)")))
+        if (std::regex_match(line, m,
+                             std::regex("Static evaluation: -?[0-9]+ \\(side to move\\), (-?[0-9]+) \\(white\\)")))
             white.push_back(std::stoi(m[1]));
     ASSERT_EQ(white.size(), 8u);
     double sum = 0;
@@ -113,8 +114,8 @@ TEST(TexelProgram, ErrorAgreesWithTheEvalCommand) {
 }
 
 TEST(TexelProgram, MissingOrUnreadableFile) {
-    const std::vector<std::string> expected = {
-        "There seems to be a problem with the tuning file. tuning not executed", "readyok"};
+    const std::vector<std::string> expected = {"There seems to be a problem with the tuning file. tuning not executed",
+                                               "readyok"};
     ScratchDir dir;
     int letsGo = 0;
     EXPECT_EQ(runIn(dir, "texel\nisready\n", &letsGo), expected);
@@ -125,12 +126,12 @@ TEST(TexelProgram, MissingOrUnreadableFile) {
 
 TEST(TexelProgram, LinesWithoutAUsablePositionAreSkipped) {
     ScratchDir dir;
-    dir.write(std::string(FENS[0]) + " c9 \"1-0\";\r\n\r\n" +     // DOS line end: read; blank
-              "8/8/8/8/8/8/8/8 w - - c9 \"1-0\";\n" +              // no kings
-              "4k3/8/8/8/8/8/8/4K2P w - - c9 \"0-1\";\n" +         // pawn on the last rank
-              "rnbqkbnr/pppppppp/8/8 c9 \"1-0\";\n" +              // half a board
+    dir.write(std::string(FENS[0]) + " c9 \"1-0\";\r\n\r\n" +        // DOS line end: read; blank
+              "8/8/8/8/8/8/8/8 w - - c9 \"1-0\";\n" +                // no kings
+              "4k3/8/8/8/8/8/8/4K2P w - - c9 \"0-1\";\n" +           // pawn on the last rank
+              "rnbqkbnr/pppppppp/8/8 c9 \"1-0\";\n" +                // half a board
               "no marker\n" + FENS[1] + " c9\n" + "c9 \"1-0\";\n" +  // no c9, no result, no FEN
-              FENS[2] + " c9 \"0-1\";");                           // no line end at the end
+              FENS[2] + " c9 \"0-1\";");                             // no line end at the end
     auto out = runIn(dir, "texel\nisready\n");
     ASSERT_EQ(out.size(), 7u);
     EXPECT_EQ(out[1].find("nan"), std::string::npos);

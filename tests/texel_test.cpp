@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "texel.h"
 #include "commands.h"
+#include "output_capture.h"
+#include "texel.h"
 #include "tt.h"
 
 namespace {
@@ -43,9 +44,7 @@ class TexelCommand : public ::testing::Test {
         std::filesystem::remove_all(dir_);
     }
     static std::string run() {
-        ::testing::internal::CaptureStdout();
-        executeCommand("texel");
-        return ::testing::internal::GetCapturedStdout();
+        return captureStdout([] { executeCommand("texel"); });
     }
     std::filesystem::path saved_, dir_;
 };

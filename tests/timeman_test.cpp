@@ -15,8 +15,8 @@ TEST(TimeAllocation, WorkedExamples) {
         const char* what;
         int time, inc, movesToGo, played, threads;  // movesToGo 0: not given
         bool newGame;
-        float factor;        // increment factor when not a new game
-        int normal, max;     // expected budgets
+        float factor;     // increment factor when not a new game
+        int normal, max;  // expected budgets
         float timeFactor;
     } cases[] = {
         // 60 s, no increment, first move: q = 60000 clamps to 360, factor

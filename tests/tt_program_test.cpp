@@ -24,7 +24,8 @@ TEST(HashProgram, SizeBeyondTheMachineIsCappedAndTheEngineSearchesOn) {
     const std::string cap = e.next(5000);
     std::smatch m;
     ASSERT_TRUE(std::regex_match(
-        cap, m, std::regex("info string not enough memory for 262144 MB of hash; using (\\d+) MB \\(memory: (\\d+) MB\\)")))
+        cap, m,
+        std::regex("info string not enough memory for 262144 MB of hash; using (\\d+) MB \\(memory: (\\d+) MB\\)")))
         << cap;
     const unsigned long long mb = std::stoull(m[1]), memory = std::stoull(m[2]);
     ASSERT_LE(memory, physical >> 20);

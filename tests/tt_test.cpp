@@ -57,7 +57,9 @@ struct FakeCgroups {
         std::filesystem::create_directories(std::filesystem::path(dir + path).parent_path());
         std::ofstream(dir + path) << text;
     }
-    uint64_t limit(uint64_t physical) { return platform::cgroupMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg"); }
+    uint64_t limit(uint64_t physical) {
+        return platform::cgroupMemoryLimit(physical, dir + "/self-cgroup", dir + "/cg");
+    }
 };
 
 TEST(HashMemory, ContainerLimitsBoundTheMemory) {
@@ -110,7 +112,7 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     auto key = [](uint64_t k) { return k * 0x9e3779b97f4a7c15ULL; };  // one bucket each
     ttAllocate(ttBucketsForSize(256));
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // some pages come in
-    ttNewSearch();  // and the helper pauses
+    ttNewSearch();                                               // and the helper pauses
     for (uint64_t k = 1; k <= 20000; k++) ttStore(key(k), (uint32_t)k, 1, 2, BOUND_EXACT);
     ttClear(1);
     int left = 0;
@@ -128,13 +130,15 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     int found = 0;
     for (uint64_t k = 1; k <= 20000; k++) found += ttEntryMove(ttProbe(key(k))) == (uint32_t)k;
     EXPECT_EQ(found, 20000);
+    // The huge pages are counted now, while the table is in place, and
+    // judged last: the machine may have none to give.
     std::ifstream thp("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string modes((std::istreambuf_iterator<char>(thp)), std::istreambuf_iterator<char>());
     const long kb = anonHugeKb(ttBuckets);
-    if (modes.empty() || modes.find("[never]") != std::string::npos || kb < 0)
-        std::printf("transparent huge pages unavailable; not checked\n");
-    else
-        EXPECT_GE(kb, 128 * 1024) << "of a 256 MB table";
+    const char* noHugePages = modes.empty()                                ? "this kernel has no transparent huge pages"
+                              : modes.find("[never]") != std::string::npos ? "transparent huge pages are set to never"
+                              : kb < 0                                     ? "/proc/self/smaps does not count them"
+                                                                           : nullptr;
 
     // Freeing a large table that is still being paged in does not wait for it.
     const auto t0 = std::chrono::steady_clock::now();
@@ -142,6 +146,9 @@ TEST(HashMemory, TableBeingPagedInIsClearedKeptAndEndsInHugePages) {
     ttFree();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
     ttAllocate(16384);
+
+    if (noHugePages) GTEST_SKIP() << "huge pages of the table not checked: " << noHugePages;
+    EXPECT_GE(kb, 128 * 1024) << "of a 256 MB table";
 }
 
 }  // namespace

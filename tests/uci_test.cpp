@@ -22,14 +22,14 @@ TEST(Uci, IdentificationAndOptionReplies) {
     e.send("uci");
     std::vector<std::string> lines;
     for (int i = 0; i < 9; i++) lines.push_back(e.next());
-    EXPECT_EQ(lines, (std::vector<std::string>{"id name Tarnwick 2.3", "id author Quorvane",
-                                               "option name Hash type spin default 256 min 1 max 262144",
-                                               "option name Threads type spin default 1 min 1 max 256",
-                                               "option name Ponder type check default false",
-                                               "option name MoveOverhead type spin default 100 min 1 max 60000",
-                                               "option name SyzygyPath type string default <empty>",
-                                               "option name SyzygyProbeDepth type spin default 0 min 0 max 127",
-                                               "uciok"}));
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "id name Tarnwick 2.3", "id author Quorvane", "option name Hash type spin default 256 min 1 max 262144",
+            "option name Threads type spin default 1 min 1 max 256", "option name Ponder type check default false",
+            "option name MoveOverhead type spin default 100 min 1 max 60000",
+            "option name SyzygyPath type string default <empty>",
+            "option name SyzygyProbeDepth type spin default 0 min 0 max 127", "uciok"}));
     // Values out of range, however large, are pulled into it; a number with
     // a unit after it is read; a value that is no number leaves the option
     // alone; unknown names (a two-word spelling too) change nothing.
@@ -37,7 +37,8 @@ TEST(Uci, IdentificationAndOptionReplies) {
     EXPECT_EQ(e.ask("setoption name Threads value -99999999999"), "info string Number of threads set to : 1");
     EXPECT_EQ(e.ask("setoption name Ponder value True"), "info string Ponder set to : 0");
     EXPECT_EQ(e.ask("setoption name Ponder value true"), "info string Ponder set to : 1");
-    EXPECT_EQ(e.ask("setoption name MoveOverhead value 99999999999999999999"), "info string MoveOverhead set to : 60000");
+    EXPECT_EQ(e.ask("setoption name MoveOverhead value 99999999999999999999"),
+              "info string MoveOverhead set to : 60000");
     EXPECT_EQ(e.ask("setoption name MoveOverhead value 250ms"), "info string MoveOverhead set to : 250");
     EXPECT_EQ(e.ask("setoption name SyzygyProbeDepth value -5"), "info string SyzygyProbeDepth set to: 0");
     EXPECT_EQ(e.ask("setoption name SyzygyPath value <empty>"),
@@ -75,8 +76,9 @@ TEST(Uci, SpecialRoots) {
     e.send("go wtime 60000 btime 60000");
     auto single = e.readUntil("bestmove");
     ASSERT_EQ(single.size(), 2u);
-    EXPECT_TRUE(std::regex_match(single[0], std::regex("info score cp -?[0-9]+ depth 3 seldepth [0-9]+ nodes [0-9]+ nps "
-                                                       "[0-9]+ time [0-9]+ tbhits 0 pv a1b2")))
+    EXPECT_TRUE(
+        std::regex_match(single[0], std::regex("info score cp -?[0-9]+ depth 3 seldepth [0-9]+ nodes [0-9]+ nps "
+                                               "[0-9]+ time [0-9]+ tbhits 0 pv a1b2")))
         << single[0];
     EXPECT_EQ(single[1], "bestmove a1b2");
     // Checkmated side.
@@ -242,8 +244,8 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
     auto lines = e.readUntil("info string Syzygy");
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex("Found [0-9]+ tablebases\\.")));
-    EXPECT_EQ(lines[1], std::string("info string Syzygy tablebases used from directory : ") + TARNWICK_SOURCE_DIR
-                            "/data/syzygy");
+    EXPECT_EQ(lines[1],
+              std::string("info string Syzygy tablebases used from directory : ") + TARNWICK_SOURCE_DIR "/data/syzygy");
     // A table position is answered at once with the tables' line, whose
     // second move is the one to ponder on.
     e.send("position fen 8/8/8/8/8/2k5/8/KQ6 w - - 0 1");
@@ -251,9 +253,10 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
     lines = e.readUntil("bestmove");
     ASSERT_EQ(lines.size(), 2u);
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(lines[0], m,
-                                 std::regex("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 "
-                                            "time 1 pv ([a-h][1-8][a-h][1-8]) ([a-h][1-8][a-h][1-8])( [a-h1-8qrbn]+)*")))
+    ASSERT_TRUE(
+        std::regex_match(lines[0], m,
+                         std::regex("info score cp (318[0-9][0-9]) depth 127 seldepth 127 nodes 1 tbhits 1 "
+                                    "time 1 pv ([a-h][1-8][a-h][1-8]) ([a-h][1-8][a-h][1-8])( [a-h1-8qrbn]+)*")))
         << lines[0];
     EXPECT_EQ(lines[1], "bestmove " + m[2].str() + " ponder " + m[3].str());
     // A bigger position reaches the tables through captures.
@@ -274,12 +277,12 @@ TEST(Uci, TablebasesAtTheRootAndInTheSearch) {
 // What a tournament manager relies on
 // ---------------------------------------------------------------------------
 
-const std::regex infoWithScore("info score (cp -?[0-9]+|mate -?[0-9]+) depth [0-9]+ .*pv( [a-h][1-8][a-h][1-8][nbrq]?)+");
+const std::regex infoWithScore(
+    "info score (cp -?[0-9]+|mate -?[0-9]+) depth [0-9]+ .*pv( [a-h][1-8][a-h][1-8][nbrq]?)+");
 
 // Strict parsers split lines on single blanks: no line may end with one.
 void expectNoTrailingBlank(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines)
-        EXPECT_TRUE(line.empty() || line.back() != ' ') << "'" << line << "'";
+    for (const std::string& line : lines) EXPECT_TRUE(line.empty() || line.back() != ' ') << "'" << line << "'";
 }
 
 // Lines until "bestmove" or for at most `ms` of the engine's own time (see
@@ -306,8 +309,7 @@ TEST(UciContract, PonderAndInfiniteHoldTheAnswerUntilAskedForIt) {
         {"ponder nodes", "startpos moves e2e4", "go ponder nodes 2000", "ponderhit"},
         {"infinite nodes", "startpos moves e2e4", "go infinite nodes 2000", "stop"},
         {"mate, infinite", "fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1", "go infinite", "stop"},
-        {"mate, ponder", "fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1", "go ponder wtime 60000 btime 60000",
-         "ponderhit"},
+        {"mate, ponder", "fen 6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1", "go ponder wtime 60000 btime 60000", "ponderhit"},
     };
     Engine e;
     e.send("setoption name Ponder value true");
@@ -554,7 +556,8 @@ TEST(UciContract, WaitingCommandKeepsTheLoopAnswering) {
         EXPECT_EQ(e.next(), "readyok");
         auto lines = e.readUntil("bestmove");
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_TRUE(std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8] ponder [a-h][1-8][a-h][1-8]")))
+        EXPECT_TRUE(
+            std::regex_match(lines.back(), std::regex("bestmove [a-h][1-8][a-h][1-8] ponder [a-h][1-8][a-h][1-8]")))
             << lines.back();
         e.send("quit");
         EXPECT_EQ(e.waitExit(), 0);

@@ -8,7 +8,7 @@
 # build-fuzz/findings/<harness>/; the harness run on such a file reproduces it.
 #   tools/fuzz.sh [seconds] [harness...]      (harnesses: position commands tables)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 root=$PWD
 out=$root/build-fuzz
 seconds=${1:-600}

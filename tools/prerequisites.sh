@@ -4,8 +4,9 @@
 # works without a password; otherwise names the command to run and fails.
 #   tools/prerequisites.sh            building the programs (./run.sh)
 #   tools/prerequisites.sh tests      the test suite (./test.sh): also
-#                                     GoogleTest and groff, and the tools of
-#                                     each group of tests (below)
+#                                     GoogleTest, groff, clang-format and
+#                                     clang-tidy, and the tools of each group
+#                                     of tests (below)
 #   tools/prerequisites.sh tests --skip GROUP[,GROUP...]
 #                                     the same without the tools of those groups
 #   tools/prerequisites.sh release    the release archives (tools/release.sh)
@@ -55,6 +56,9 @@ probe() {
             /usr/lib/*/libgtest.a /usr/lib/libgtest.a
         # The manual page is formatted by the installation test.
         check groff-base have groff
+        # The layout and naming checks (tools/format.sh, tools/check-names.sh).
+        check clang-format have clang-format
+        check clang-tidy have clang-tidy
     fi
     if wanted package; then
         check lintian have lintian

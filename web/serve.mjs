@@ -114,7 +114,10 @@ export function startServer({ root, port = 8080, host = "127.0.0.1", isolation =
             if (!stat.isFile()) throw Object.assign(new Error("not a file"), { code: "ENOENT" });
         } catch (error) {
             if (fd !== undefined) closeSync(fd);
-            return fail(error.code === "EACCES" || error.code === "EPERM" ? 403 : 404, error.code === "EACCES" ? "forbidden" : "not found");
+            return fail(
+                error.code === "EACCES" || error.code === "EPERM" ? 403 : 404,
+                error.code === "EACCES" ? "forbidden" : "not found",
+            );
         }
         const etag = `"${stat.size.toString(16)}-${Math.floor(stat.mtimeMs).toString(16)}"`;
         const modified = new Date(Math.floor(stat.mtimeMs / 1000) * 1000);
@@ -164,7 +167,8 @@ export function readArguments(args, defaultRoot) {
             const value = args[++i];
             if (value === undefined || value.startsWith("--")) return { error: `${arg} needs a value` };
             if (arg === "--host") settings.host = value;
-            else if (!/^\d+$/.test(value) || Number(value) > 65535) return { error: "--port needs a number from 0 to 65535" };
+            else if (!/^\d+$/.test(value) || Number(value) > 65535)
+                return { error: "--port needs a number from 0 to 65535" };
             else settings.port = Number(value);
         } else if (arg === "--no-isolation") {
             settings.isolation = false;
@@ -194,7 +198,8 @@ if (process.argv[1] && resolve(process.argv[1]) === fileURLToPath(import.meta.ur
         process.exit(1);
     }
     startServer(settings).then(
-        (server) => console.log(`serving ${resolve(settings.root)} at http://${settings.host}:${server.address().port}/`),
+        (server) =>
+            console.log(`serving ${resolve(settings.root)} at http://${settings.host}:${server.address().port}/`),
         (error) => {
             console.error(`serve.mjs: ${error.message}`);
             process.exit(1);

@@ -69,8 +69,16 @@ const profile = mkdtempSync(join(tmpdir(), "tarnwick-speed-"));
 const context = await chromium.launchPersistentContext(profile, {
     executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
     headless: true,
-    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-        "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+    args: [
+        "--headless",
+        "--no-sandbox",
+        "--disable-gpu",
+        "--disable-quic",
+        "--no-first-run",
+        "--disable-background-networking",
+        "--disable-component-update",
+        "--disable-sync",
+    ],
 });
 const pages = {};
 for (const [engine, server] of Object.entries(servers)) {
@@ -97,12 +105,15 @@ function runBrowser(page, commands, end) {
 
 console.log(`Chromium against ${native}, best of ${runs} runs each`);
 for (const m of measurements) {
-    let web = 0, nat = 0;
+    let web = 0,
+        nat = 0;
     for (let i = 0; i < runs; i++) {
         web = Math.max(web, m.nps(await runBrowser(pages[m.engine], m.commands, m.end)));
         nat = Math.max(nat, m.nps(await runNative(m.commands, m.end)));
     }
-    console.log(`${m.engine.padEnd(8)} ${m.name.padEnd(34)} browser ${String(web).padStart(9)} nps   native ${String(nat).padStart(9)} nps   ratio ${(web / nat).toFixed(2)}`);
+    console.log(
+        `${m.engine.padEnd(8)} ${m.name.padEnd(34)} browser ${String(web).padStart(9)} nps   native ${String(nat).padStart(9)} nps   ratio ${(web / nat).toFixed(2)}`,
+    );
 }
 await context.close();
 for (const server of Object.values(servers)) server.close();

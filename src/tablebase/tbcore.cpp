@@ -16,18 +16,12 @@ int largestMen = 0;
 bool readFilesToHeap = false;
 std::mutex loadMutex;
 int pieceTableCount = 0, pawnTableCount = 0;
-RegistrySlot registry[1 << TBHASHBITS][HSHMAX];
+RegistrySlot registry[1 << REGISTRY_INDEX_BITS][REGISTRY_BUCKET_SLOTS];
 DtzCacheSlot dtzCache[DTZ_ENTRIES];
 
-uint32_t binomial[5][64];
-uint32_t pawnIndex[5][24];
-uint32_t pawnFactor[5][4];
-
 const uint64_t MATERIAL_MULTIPLIER[2][5] = {
-    {0xa3ec1abc71e90863ULL, 0x985deb9fc49333f9ULL, 0xaadc1a2be446234dULL, 0xd2fb81862830191fULL,
-     0xec0ade190c0f6003ULL},
-    {0xd6e4e47d24962951ULL, 0xfd7866b439b94495ULL, 0xd5a4c95928f2fbe3ULL, 0xbaeb854cd3259441ULL,
-     0xa24f0f571bb202e7ULL},
+    {0xa3ec1abc71e90863ULL, 0x985deb9fc49333f9ULL, 0xaadc1a2be446234dULL, 0xd2fb81862830191fULL, 0xec0ade190c0f6003ULL},
+    {0xd6e4e47d24962951ULL, 0xfd7866b439b94495ULL, 0xd5a4c95928f2fbe3ULL, 0xbaeb854cd3259441ULL, 0xa24f0f571bb202e7ULL},
 };
 
 namespace {
@@ -60,10 +54,14 @@ constexpr SquareTable makeTriangle() {
             r = x;
         }
         int c = 0;
-        if (r == 0) c = f == 0 ? 6 : f - 1;         // a1 6, b1 0, c1 1, d1 2
-        else if (r == 1) c = f == 1 ? 7 : f + 1;    // b2 7, c2 3, d2 4
-        else if (r == 2) c = f == 2 ? 8 : 5;        // c3 8, d3 5
-        else c = 9;                                 // d4
+        if (r == 0)
+            c = f == 0 ? 6 : f - 1;  // a1 6, b1 0, c1 1, d1 2
+        else if (r == 1)
+            c = f == 1 ? 7 : f + 1;  // b2 7, c2 3, d2 4
+        else if (r == 2)
+            c = f == 2 ? 8 : 5;  // c3 8, d3 5
+        else
+            c = 9;  // d4
         t.v[sq] = (uint8_t)c;
     }
     return t;
@@ -163,6 +161,68 @@ static_assert(FLAP_TABLE.v[8] == 0 && FLAP_TABLE.v[9] == 6 && FLAP_TABLE.v[55] =
 
 constexpr uint32_t PIVOT_FACTOR[3] = {31332, 28056, 462};
 
+// BINOMIAL[k][n] is C(n, k + 1), the number of ways to place k + 1 like men
+// on n free squares.
+struct BinomialTable {
+    uint32_t v[5][64];
+};
+
+constexpr BinomialTable makeBinomial() {
+    BinomialTable t{};
+    for (int k = 0; k < 5; k++)
+        for (int n = 0; n < 64; n++) {
+            uint64_t c = 1;
+            if (n < k + 1)
+                c = 0;
+            else
+                for (int i = 0; i <= k; i++) c = c * (uint64_t)(n - i) / (uint64_t)(i + 1);
+            t.v[k][n] = (uint32_t)c;
+        }
+    return t;
+}
+
+constexpr BinomialTable BINOMIAL_TABLE = makeBinomial();
+// A constant table, held by reference.
+// NOLINTNEXTLINE(readability-identifier-naming)
+constexpr const uint32_t (&BINOMIAL)[5][64] = BINOMIAL_TABLE.v;
+
+// The leading pawns of a pawn table, i + 1 of them with the leading one on
+// file f (a-d), whose sub-table is file f's own: PAWN_INDEX[i][6 * f + r] is
+// the first index of the placements whose leading pawn stands on rank r + 2,
+// PAWN_FACTOR[i][f] the number of placements on file f.
+struct PawnIndexTables {
+    uint32_t index[5][24];
+    uint32_t factor[5][4];
+};
+
+constexpr PawnIndexTables makePawnIndex() {
+    PawnIndexTables t{};
+    for (int i = 0; i < 5; i++) {
+        for (int file = 0; file < 4; file++) {
+            uint32_t s = 0;
+            for (int r = 0; r < 6; r++) {
+                const int j = 6 * file + r;
+                t.index[i][j] = s;
+                const int sq = 8 * (r + 1) + file;
+                s += i == 0 ? 1 : BINOMIAL[i - 1][PTWIST.v[sq]];
+            }
+            t.factor[i][file] = s;
+        }
+    }
+    return t;
+}
+
+constexpr PawnIndexTables PAWN_INDEX_TABLES = makePawnIndex();
+// A constant table, held by reference.
+// NOLINTNEXTLINE(readability-identifier-naming)
+constexpr const uint32_t (&PAWN_INDEX)[5][24] = PAWN_INDEX_TABLES.index;
+// A constant table, held by reference.
+// NOLINTNEXTLINE(readability-identifier-naming)
+constexpr const uint32_t (&PAWN_FACTOR)[5][4] = PAWN_INDEX_TABLES.factor;
+
+static_assert(BINOMIAL[0][63] == 63 && BINOMIAL[1][4] == 6 && BINOMIAL[4][63] == 7028847, "binomials");
+static_assert(PAWN_FACTOR[0][0] == 6 && PAWN_INDEX[0][23] == 5, "one leading pawn: one index per square of its file");
+
 // ---------------------------------------------------------------------------
 // Little helpers for reading the files byte by byte (no alignment assumed).
 // ---------------------------------------------------------------------------
@@ -177,7 +237,6 @@ inline uint32_t readBe32(const uint8_t* p) {
 // ---------------------------------------------------------------------------
 // Paths and files
 // ---------------------------------------------------------------------------
-bool initialized = false;
 std::string pathString;
 std::vector<std::string> paths;
 
@@ -275,14 +334,14 @@ void clearHead(WdlTable& e) {
     std::memset(e.count, 0, sizeof e.count);
 }
 
-void freeWdlEntry(WdlTable& e, SubTable* st, int FILES) {
+void freeWdlEntry(WdlTable& e, SubTable* st, int files) {
     unmapFile(e.data, e.mapSize);
-    for (int f = 0; f < FILES; f++) clearSubtable(st[f]);
+    for (int f = 0; f < files; f++) clearSubtable(st[f]);
     clearHead(e);
 }
 
 uint64_t keyOfCounts(const uint8_t* count, bool mirror) {
-    // Codes Q R B N P in the order of material_multiplier.
+    // Codes Q R B N P in the order of MATERIAL_MULTIPLIER.
     static const int codes[5] = {TB_QUEEN, TB_ROOK, TB_BISHOP, TB_KNIGHT, TB_PAWN};
     uint64_t key = 0;
     for (int i = 0; i < 5; i++) {
@@ -293,11 +352,11 @@ uint64_t keyOfCounts(const uint8_t* count, bool mirror) {
 }
 
 void addToHash(WdlTable* entry, uint64_t key) {
-    RegistrySlot* bucket = registry[key >> (64 - TBHASHBITS)];
+    RegistrySlot* bucket = registry[key >> (64 - REGISTRY_INDEX_BITS)];
     int i = 0;
-    while (i < HSHMAX && bucket[i].ptr) i++;
-    if (i == HSHMAX) {
-        std::fprintf(stderr, "HSHMAX too low!\n");
+    while (i < REGISTRY_BUCKET_SLOTS && bucket[i].ptr) i++;
+    if (i == REGISTRY_BUCKET_SLOTS) {
+        std::fprintf(stderr, "REGISTRY_BUCKET_SLOTS too low!\n");
         std::exit(1);
     }
     bucket[i].key.store(key, std::memory_order_relaxed);
@@ -380,31 +439,6 @@ void initTb(const char* name) {
     if (!entry->symmetric) addToHash(entry, mirrored);
 }
 
-void initIndices() {
-    for (int k = 0; k < 5; k++)
-        for (int n = 0; n < 64; n++) {
-            // C(n, k + 1)
-            uint64_t c = 1;
-            if (n < k + 1)
-                c = 0;
-            else
-                for (int i = 0; i <= k; i++) c = c * (uint64_t)(n - i) / (uint64_t)(i + 1);
-            binomial[k][n] = (uint32_t)c;
-        }
-    for (int i = 0; i < 5; i++) {
-        for (int file = 0; file < 4; file++) {
-            uint32_t s = 0;
-            for (int r = 0; r < 6; r++) {
-                const int j = 6 * file + r;
-                pawnIndex[i][j] = s;
-                const int sq = 8 * (r + 1) + file;
-                s += i == 0 ? 1 : binomial[i - 1][PTWIST.v[sq]];
-            }
-            pawnFactor[i][file] = s;
-        }
-    }
-}
-
 // ---------------------------------------------------------------------------
 // File parsing
 // ---------------------------------------------------------------------------
@@ -438,7 +472,7 @@ bool calcSymlen(PairsData* d, int s, uint8_t* state, int depth) {
 // One compression header at data[*pos].  On success *pos is moved past it and
 // sizes[] holds the bytes of the index table, the size table and the blocks.
 std::unique_ptr<PairsData> setupPairs(const uint8_t* data, uint64_t fileSize, uint64_t* pos, uint64_t tableSize,
-                                       bool wdl, uint64_t sizes[3]) {
+                                      bool wdl, uint64_t sizes[3]) {
     sizes[0] = sizes[1] = sizes[2] = 0;
     const uint64_t at = *pos;
     if (at + 2 > fileSize) return nullptr;
@@ -529,23 +563,24 @@ uint64_t setupLayout(const WdlTable& info, SubTable& st, int side, int order, in
     // pieces of the encoding, or the leading pawns), and in a pawn table the
     // other colour's pawns; the remaining men follow in runs.
     uint64_t leadFactor;
-    int k1 = 0;  // the other colour's pawns of a pawn table
-    int start;   // the first man after these groups
+    int otherPawns = 0;  // the other colour's pawns of a pawn table
+    int start;           // the first man after these groups
     if (!info.pawnTable) {
         if (info.encoding > 2) return 0;
         norm[0] = info.encoding == 0 ? 3 : 2;
         leadFactor = PIVOT_FACTOR[info.encoding];
         start = norm[0];
     } else {
-        const int k0 = info.pawnCount[0];
-        k1 = info.pawnCount[1];
+        const int leadPawns = info.pawnCount[0];
+        otherPawns = info.pawnCount[1];
         const int lead = pc[0];
-        if ((lead & 7) != TB_PAWN || run[0] != k0 || k0 < 1 || k0 > 5) return 0;
-        if (k1 && (k0 >= men || pc[k0] != (lead ^ TB_BLACK) || run[k0] != k1)) return 0;
-        norm[0] = (uint8_t)k0;
-        if (k1) norm[k0] = (uint8_t)k1;
-        leadFactor = pawnFactor[k0 - 1][file];
-        start = k0 + k1;
+        if ((lead & 7) != TB_PAWN || run[0] != leadPawns || leadPawns < 1 || leadPawns > 5) return 0;
+        if (otherPawns && (leadPawns >= men || pc[leadPawns] != (lead ^ TB_BLACK) || run[leadPawns] != otherPawns))
+            return 0;
+        norm[0] = (uint8_t)leadPawns;
+        if (otherPawns) norm[leadPawns] = (uint8_t)otherPawns;
+        leadFactor = PAWN_FACTOR[leadPawns - 1][file];
+        start = leadPawns + otherPawns;
     }
     for (int i = start; i < men;) {
         int j = i;
@@ -559,21 +594,21 @@ uint64_t setupLayout(const WdlTable& info, SubTable& st, int side, int order, in
     // other positions.
     uint64_t f = 1;
     int n = 64 - start;
-    bool leadDone = false, otherDone = k1 == 0;
+    bool leadDone = false, otherDone = otherPawns == 0;
     for (int k = 0, i = start; i < men || k == order || (info.pawnTable && k == order2); k++) {
         if (k == order) {
             factor[0] = f;
             f *= leadFactor;
             leadDone = true;
         } else if (info.pawnTable && k == order2) {
-            if (k1 == 0) return 0;
+            if (otherPawns == 0) return 0;
             factor[norm[0]] = f;
-            f *= binomial[k1 - 1][48 - norm[0]];
+            f *= BINOMIAL[otherPawns - 1][48 - norm[0]];
             otherDone = true;
         } else {
             if (norm[i] > 5 || n < norm[i]) return 0;
             factor[i] = f;
-            f *= binomial[norm[i] - 1][n];
+            f *= BINOMIAL[norm[i] - 1][n];
             n -= norm[i];
             i += norm[i];
         }
@@ -584,7 +619,7 @@ uint64_t setupLayout(const WdlTable& info, SubTable& st, int side, int order, in
 // Parse a whole WDL or DTZ file into its sub-tables.  Every part must lie
 // inside the file.
 bool parseTables(const uint8_t* data, uint64_t size, const WdlTable& info, SubTable* st, bool wdl) {
-    const int FILES = info.pawnTable ? 4 : 1;
+    const int files = info.pawnTable ? 4 : 1;
     const int men = info.men;
     if (size < 6 || men < 2 || men > TBPIECES) return false;
     const uint8_t flags = data[4];
@@ -594,7 +629,7 @@ bool parseTables(const uint8_t* data, uint64_t size, const WdlTable& info, SubTa
 
     uint64_t pos = 5;
     int order[4][2], order2[4][2];
-    for (int f = 0; f < FILES; f++) {
+    for (int f = 0; f < files; f++) {
         if (pos + 1 + twoOrders + men > size) return false;
         order[f][0] = data[pos] & 0x0f;
         order[f][1] = data[pos] >> 4;
@@ -614,7 +649,7 @@ bool parseTables(const uint8_t* data, uint64_t size, const WdlTable& info, SubTa
     pos += pos & 1;
 
     uint64_t tableSize[4][2] = {};
-    for (int f = 0; f < FILES; f++)
+    for (int f = 0; f < files; f++)
         for (int s = 0; s < sides; s++) {
             // Every file must lead with the pawns named by file a.
             if (info.pawnTable && st[f].pieces[s][0] != st[0].pieces[0][0]) return false;
@@ -623,7 +658,7 @@ bool parseTables(const uint8_t* data, uint64_t size, const WdlTable& info, SubTa
         }
 
     uint64_t part[4][2][3] = {};
-    for (int f = 0; f < FILES; f++)
+    for (int f = 0; f < files; f++)
         for (int s = 0; s < sides; s++) {
             if (!wdl) st[f].flags = pos < size ? data[pos] : 0;
             st[f].pairs[s] = setupPairs(data, size, &pos, tableSize[f][s], wdl, part[f][s]);
@@ -632,7 +667,7 @@ bool parseTables(const uint8_t* data, uint64_t size, const WdlTable& info, SubTa
 
     if (!wdl) {
         // Value maps: four runs per file, each a length byte and its values.
-        for (int f = 0; f < FILES; f++) {
+        for (int f = 0; f < files; f++) {
             if (!(st[f].flags & 2)) continue;
             st[f].map = data + pos;
             uint64_t at = 0;
@@ -649,19 +684,19 @@ bool parseTables(const uint8_t* data, uint64_t size, const WdlTable& info, SubTa
         pos += pos & 1;
     }
 
-    for (int f = 0; f < FILES; f++)
+    for (int f = 0; f < files; f++)
         for (int s = 0; s < sides; s++) {
             st[f].pairs[s]->indexTable = data + pos;
             pos += part[f][s][0];
             if (pos > size) return false;
         }
-    for (int f = 0; f < FILES; f++)
+    for (int f = 0; f < files; f++)
         for (int s = 0; s < sides; s++) {
             st[f].pairs[s]->sizeTable = data + pos;
             pos += part[f][s][1];
             if (pos > size) return false;
         }
-    for (int f = 0; f < FILES; f++)
+    for (int f = 0; f < files; f++)
         for (int s = 0; s < sides; s++) {
             if (part[f][s][2] == 0) continue;
             pos = (pos + 63) & ~(uint64_t)63;
@@ -691,17 +726,13 @@ bool mappedFilesChanged() {
 }
 
 void initTablebases(const char* path) {
-    if (!initialized) {
-        initIndices();
-        initialized = true;
-    } else {
-        pathString.clear();
-        paths.clear();
-        for (int i = 0; i < pieceTableCount; i++) freeWdlEntry(pieceTables[i], &pieceTables[i].st, 1);
-        for (int i = 0; i < pawnTableCount; i++) freeWdlEntry(pawnTables[i], pawnTables[i].st, 4);
-        for (int i = 0; i < DTZ_ENTRIES; i++)
-            if (dtzCache[i].entry) freeDtzTable(dtzCache[i].entry);
-    }
+    // Let go of the tables of the previous path (none the first time).
+    pathString.clear();
+    paths.clear();
+    for (int i = 0; i < pieceTableCount; i++) freeWdlEntry(pieceTables[i], &pieceTables[i].st, 1);
+    for (int i = 0; i < pawnTableCount; i++) freeWdlEntry(pawnTables[i], pawnTables[i].st, 4);
+    for (int i = 0; i < DTZ_ENTRIES; i++)
+        if (dtzCache[i].entry) freeDtzTable(dtzCache[i].entry);
     pieceTableCount = pawnTableCount = largestMen = 0;
     for (auto& bucket : registry)
         for (auto& slot : bucket) {
@@ -725,53 +756,56 @@ void initTablebases(const char* path) {
         start = end + 1;
     }
 
-    static const char pchr[] = {'K', 'Q', 'R', 'B', 'N', 'P'};
+    constexpr char pieceLetters[] = {'K', 'Q', 'R', 'B', 'N', 'P'};
     char name[16];
     for (int i = 1; i < 6; i++) {
-        std::snprintf(name, sizeof name, "K%cvK", pchr[i]);
+        std::snprintf(name, sizeof name, "K%cvK", pieceLetters[i]);
         initTb(name);
     }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++) {
-            std::snprintf(name, sizeof name, "K%cvK%c", pchr[i], pchr[j]);
+            std::snprintf(name, sizeof name, "K%cvK%c", pieceLetters[i], pieceLetters[j]);
             initTb(name);
         }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++) {
-            std::snprintf(name, sizeof name, "K%c%cvK", pchr[i], pchr[j]);
+            std::snprintf(name, sizeof name, "K%c%cvK", pieceLetters[i], pieceLetters[j]);
             initTb(name);
         }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = 1; k < 6; k++) {
-                std::snprintf(name, sizeof name, "K%c%cvK%c", pchr[i], pchr[j], pchr[k]);
+                std::snprintf(name, sizeof name, "K%c%cvK%c", pieceLetters[i], pieceLetters[j], pieceLetters[k]);
                 initTb(name);
             }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++) {
-                std::snprintf(name, sizeof name, "K%c%c%cvK", pchr[i], pchr[j], pchr[k]);
+                std::snprintf(name, sizeof name, "K%c%c%cvK", pieceLetters[i], pieceLetters[j], pieceLetters[k]);
                 initTb(name);
             }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = i; k < 6; k++)
                 for (int l = (i == k) ? j : k; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%cvK%c%c", pchr[i], pchr[j], pchr[k], pchr[l]);
+                    std::snprintf(name, sizeof name, "K%c%cvK%c%c", pieceLetters[i], pieceLetters[j], pieceLetters[k],
+                                  pieceLetters[l]);
                     initTb(name);
                 }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++)
                 for (int l = 1; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%c%cvK%c", pchr[i], pchr[j], pchr[k], pchr[l]);
+                    std::snprintf(name, sizeof name, "K%c%c%cvK%c", pieceLetters[i], pieceLetters[j], pieceLetters[k],
+                                  pieceLetters[l]);
                     initTb(name);
                 }
     for (int i = 1; i < 6; i++)
         for (int j = i; j < 6; j++)
             for (int k = j; k < 6; k++)
                 for (int l = k; l < 6; l++) {
-                    std::snprintf(name, sizeof name, "K%c%c%c%cvK", pchr[i], pchr[j], pchr[k], pchr[l]);
+                    std::snprintf(name, sizeof name, "K%c%c%c%cvK", pieceLetters[i], pieceLetters[j], pieceLetters[k],
+                                  pieceLetters[l]);
                     initTb(name);
                 }
 
@@ -789,8 +823,8 @@ int registrySlots() {
 
 void dropRegistryEntry(const WdlTable* entry) {
     for (uint64_t key : {keyOfCounts(entry->count, false), keyOfCounts(entry->count, true)}) {
-        RegistrySlot* bucket = registry[key >> (64 - TBHASHBITS)];
-        for (int i = 0; i < HSHMAX; i++)
+        RegistrySlot* bucket = registry[key >> (64 - REGISTRY_INDEX_BITS)];
+        for (int i = 0; i < REGISTRY_BUCKET_SLOTS; i++)
             if (bucket[i].ptr == entry) bucket[i].key.store(0, std::memory_order_relaxed);
     }
 }
@@ -804,10 +838,10 @@ bool loadWdlTable(WdlTable* entry, const char* name) {
         return false;
     }
     SubTable* st = entry->pawnTable ? static_cast<PawnWdlTable*>(entry)->st : &static_cast<PieceWdlTable*>(entry)->st;
-    const int FILES = entry->pawnTable ? 4 : 1;
+    const int files = entry->pawnTable ? 4 : 1;
     if (size < 4 || readLe32(data) != WDL_MAGIC || !parseTables(data, size, *entry, st, true)) {
         std::fprintf(stderr, "Corrupted table.\n");
-        for (int f = 0; f < FILES; f++) clearSubtable(st[f]);
+        for (int f = 0; f < files; f++) clearSubtable(st[f]);
         unmapFile(data, size);
         return false;
     }
@@ -872,7 +906,7 @@ inline bool encodeGroups(const uint8_t* norm, int* p, const uint64_t* factor, in
         for (int m = i; m < i + t; m++) {
             int j = 0;
             for (int l = 0; l < i; l++) j += p[m] > p[l];
-            s += binomial[m - i][p[m] - j];
+            s += BINOMIAL[m - i][p[m] - j];
         }
         *idx += s * factor[i];
         i += t;
@@ -922,7 +956,7 @@ bool encodePiece(int encoding, const uint8_t* norm, int* p, const uint64_t* fact
 }
 
 bool encodePawn(const uint8_t* pawnCount, const uint8_t* norm, int* p, const uint64_t* factor, int men,
-                 uint64_t* index) {
+                uint64_t* index) {
     if (men < 3 || men > TBPIECES) return false;
     if (p[0] & 4)
         for (int i = 0; i < men; i++) p[i] ^= 7;
@@ -937,8 +971,8 @@ bool encodePawn(const uint8_t* pawnCount, const uint8_t* norm, int* p, const uin
         }
         p[j] = v;
     }
-    uint64_t idx = pawnIndex[k - 1][FLAP_TABLE.v[p[0]]];
-    for (int i = k - 1; i > 0; i--) idx += binomial[k - 1 - i][PTWIST.v[p[i]]];
+    uint64_t idx = PAWN_INDEX[k - 1][FLAP_TABLE.v[p[0]]];
+    for (int i = k - 1; i > 0; i--) idx += BINOMIAL[k - 1 - i][PTWIST.v[p[i]]];
     idx *= factor[0];
 
     int i = k;
@@ -952,7 +986,7 @@ bool encodePawn(const uint8_t* pawnCount, const uint8_t* norm, int* p, const uin
             for (int l = 0; l < k; l++) j += p[m] > p[l];
             const int sq = p[m] - j - 8;
             if (sq < 0 || sq >= 64) return false;
-            s += binomial[m - k][sq];
+            s += BINOMIAL[m - k][sq];
         }
         idx += s * factor[k];
         i += t;
@@ -1018,7 +1052,7 @@ int decompressPairs(const PairsData* d, uint64_t index) {
     for (;;) {
         const uint64_t code = window >> 32;
         int len = d->minLen;
-        while (code < d->base[len]) len++;  // base[max_len] is 0
+        while (code < d->base[len]) len++;  // base[maxLen] is 0
         const uint64_t s = (uint64_t)d->offset[len] + ((code - d->base[len]) >> (32 - len));
         if (s >= (uint64_t)d->numSymbols) return -1;
         sym = (int)s;

@@ -16,14 +16,16 @@
 
 namespace tb {
 
-// Fixed limits.  The enumeration of names in init_tablebases tries 254
+// Fixed limits.  The enumeration of names in initTablebases tries 254
 // signatures without pawns and 256 with pawns (every table of up to six men),
 // and their keys fill no registry bucket beyond five slots, so none of these
-// can be exceeded by any set of files.
+// can be exceeded by any set of files.  The registry is a hash table of
+// 2^REGISTRY_INDEX_BITS buckets, indexed by the top bits of a material key,
+// of REGISTRY_BUCKET_SLOTS slots each.
 constexpr int TBMAX_PIECE = 254;
 constexpr int TBMAX_PAWN = 256;
-constexpr int HSHMAX = 5;
-constexpr int TBHASHBITS = 10;
+constexpr int REGISTRY_BUCKET_SLOTS = 5;
+constexpr int REGISTRY_INDEX_BITS = 10;
 constexpr int DTZ_ENTRIES = 64;
 constexpr int TBPIECES = 6;
 
@@ -33,21 +35,21 @@ enum : int { TB_PAWN = 1, TB_KNIGHT, TB_BISHOP, TB_ROOK, TB_QUEEN, TB_KING, TB_B
 // Compression state of one sub-table: canonical Huffman codes of up to 32
 // bits over "pair" symbols, each of which expands to a run of stored values.
 struct PairsData {
-    const uint8_t* indexTable = nullptr;  // 6 bytes per entry: block (u32), offset (u16)
-    const uint8_t* sizeTable = nullptr;   // u16 per block: values in the block - 1
-    const uint8_t* blocks = nullptr;       // the compressed blocks
-    const uint8_t* symbolPattern = nullptr;  // 3 bytes per symbol
+    const uint8_t* indexTable = nullptr;      // 6 bytes per entry: block (u32), offset (u16)
+    const uint8_t* sizeTable = nullptr;       // u16 per block: values in the block - 1
+    const uint8_t* blocks = nullptr;          // the compressed blocks
+    const uint8_t* symbolPattern = nullptr;   // 3 bytes per symbol
     std::unique_ptr<uint8_t[]> symbolLength;  // values a symbol expands to, - 1
-    uint64_t tableSize = 0;   // number of indices of the sub-table
-    uint64_t numIndices = 0;  // index-table entries
-    uint64_t numSizes = 0;    // size-table entries (real blocks + extra)
-    uint64_t realBlocks = 0;  // blocks present in the data part
+    uint64_t tableSize = 0;                   // number of indices of the sub-table
+    uint64_t numIndices = 0;                  // index-table entries
+    uint64_t numSizes = 0;                    // size-table entries (real blocks + extra)
+    uint64_t realBlocks = 0;                  // blocks present in the data part
     int numSymbols = 0;
     int blockSize = 0;  // log2 of the block length in bytes
-    int indexBits = 0;  // 0: the sub-table holds the single value min_len
+    int indexBits = 0;  // 0: the sub-table holds the single value minLen
     int minLen = 0;
     int maxLen = 0;
-    int offset[33] = {};    // first symbol of each code length
+    int offset[33] = {};     // first symbol of each code length
     uint64_t base[33] = {};  // smallest 32-bit code of each length (may be 2^32)
 };
 
@@ -61,7 +63,7 @@ struct SubTable {
     uint64_t factor[2][TBPIECES] = {};
     // Distance-to-zero files only.
     uint8_t flags = 0;
-    const uint8_t* map = nullptr;   // value maps of this file
+    const uint8_t* map = nullptr;  // value maps of this file
     uint16_t mapIndex[4] = {};     // start of run i within the maps
     uint8_t mapLength[4] = {};     // length of run i
 };
@@ -74,10 +76,10 @@ struct WdlTable {
     uint8_t men = 0;
     uint8_t symmetric = 0;
     uint8_t pawnTable = 0;
-    uint8_t failed = 0;       // the file could not be used (written under TB_MUTEX)
-    uint8_t encoding = 0;     // piece tables: index scheme of the leading men
+    uint8_t failed = 0;         // the file could not be used (written under loadMutex)
+    uint8_t encoding = 0;       // piece tables: index scheme of the leading men
     uint8_t pawnCount[2] = {};  // pawn tables: leading colour's pawns, the other's
-    uint8_t count[16] = {};   // men of each tablebase piece code, as named
+    uint8_t count[16] = {};     // men of each tablebase piece code, as named
 };
 
 struct PieceWdlTable : WdlTable {
@@ -112,16 +114,13 @@ struct DtzCacheSlot {
 extern int largestMen;
 extern std::mutex loadMutex;
 extern int pieceTableCount, pawnTableCount;
-extern RegistrySlot registry[1 << TBHASHBITS][HSHMAX];
+extern RegistrySlot registry[1 << REGISTRY_INDEX_BITS][REGISTRY_BUCKET_SLOTS];
 extern DtzCacheSlot dtzCache[DTZ_ENTRIES];
 
 // Index tables.
-extern uint32_t binomial[5][64];
-extern uint32_t pawnIndex[5][24];
-extern uint32_t pawnFactor[5][4];
-extern const uint8_t (&FLAP)[64];
+extern const uint8_t (&FLAP)[64];  // NOLINT(readability-identifier-naming): a constant table
 extern const uint8_t FILE_TO_FILE[8];
-extern const int16_t (&KK_INDEX)[10][64];
+extern const int16_t (&KK_INDEX)[10][64];  // NOLINT(readability-identifier-naming): a constant table
 
 extern const uint64_t MATERIAL_MULTIPLIER[2][5];  // [colour][Q R B N P]
 
@@ -142,7 +141,7 @@ void initTablebases(const char* path);
 // read past its new end.
 bool mappedFilesChanged();
 
-// Lazy load of a registered WDL entry, called with TB_MUTEX held; `name` is
+// Lazy load of a registered WDL entry, called with loadMutex held; `name` is
 // the table name in the orientation of the entry's own key.
 bool loadWdlTable(WdlTable* entry, const char* name);
 // Load a DTZ file for a registered entry; null when missing or corrupted.
@@ -153,8 +152,8 @@ void dropRegistryEntry(const WdlTable* entry);
 
 // Registry lookup of a material key (null when not registered).
 inline WdlTable* findTable(uint64_t key) {
-    RegistrySlot* bucket = registry[key >> (64 - TBHASHBITS)];
-    for (int i = 0; i < HSHMAX; i++)
+    RegistrySlot* bucket = registry[key >> (64 - REGISTRY_INDEX_BITS)];
+    for (int i = 0; i < REGISTRY_BUCKET_SLOTS; i++)
         if (bucket[i].key.load(std::memory_order_relaxed) == key) return bucket[i].ptr;
     return nullptr;
 }
@@ -167,7 +166,7 @@ int registrySlots();
 // false when the squares cannot belong to the table (never for sound input).
 bool encodePiece(int encoding, const uint8_t* norm, int* p, const uint64_t* factor, int men, uint64_t* index);
 bool encodePawn(const uint8_t* pawnCount, const uint8_t* norm, int* p, const uint64_t* factor, int men,
-                 uint64_t* index);
+                uint64_t* index);
 
 // The stored byte at an index of a sub-table, or -1 when the compressed data
 // does not decode within its bounds.

@@ -9,7 +9,6 @@
 
 namespace tb {
 
-uint64_t pawnAttacks[2][64];
 const int WDL_TO_DTZ[5] = {-1, -101, 0, 101, 1};
 
 namespace {
@@ -26,6 +25,19 @@ inline uint16_t encodeMove(int from, int to, int promotion = 0) {
 
 inline uint64_t usOf(const Board* p) { return p->turn ? p->white : p->black; }
 inline uint64_t themOf(const Board* p) { return p->turn ? p->black : p->white; }
+
+// The engine's colour (WHITE 0, BLACK 1) of the prober's (White true, or 1),
+// for reading the engine's tables.
+inline int engineColour(bool white) { return white ? WHITE : BLACK; }
+
+// The squares a pawn of the side to move on `from` attacks.  PAWN_ATTACKS
+// cannot serve here: it lists the squares from which a pawn attacks a
+// square, and has nothing for a pawn on its seventh rank, whose captures
+// promote.
+inline uint64_t pawnCaptureSquares(const Board* p, int from) {
+    const uint64_t b = bit(from);
+    return p->turn ? ((b & ~FILES[0]) << 7) | ((b & ~FILES[7]) << 9) : ((b & ~FILES[0]) >> 9) | ((b & ~FILES[7]) >> 7);
+}
 
 // Men of a tablebase piece code (colour in bit 3).
 inline uint64_t piecesOf(const Board* p, int code) {
@@ -47,7 +59,9 @@ bool attacked(const Board* p, int sq, uint64_t by, int side) {
     const uint64_t occ = p->white | p->black;
     if (KING_ATTACKS[sq] & p->kings & by) return true;
     if (KNIGHT_ATTACKS[sq] & p->knights & by) return true;
-    if (pawnAttacks[side][sq] & p->pawns & by) return true;
+    // The pawns that attack sq are the other side's (Black's when White's
+    // square is attacked).
+    if (PAWN_ATTACKS[engineColour(side == 0)][sq] & p->pawns & by) return true;
     if (rookAttacks(sq, occ) & (p->rooks | p->queens) & by) return true;
     return (bishopAttacks(sq, occ) & (p->bishops | p->queens) & by) != 0;
 }
@@ -94,15 +108,14 @@ uint16_t* generate(const Board* p, uint16_t* out) {
         out = addTargets(out, from, KNIGHT_ATTACKS[from] & targets);
     }
 
-    const int side = p->turn ? 1 : 0;
+    const int mover = engineColour(p->turn);
     const int forward = p->turn ? 8 : -8;
     const uint64_t lastRank = p->turn ? RANK_8 : RANK_1;
     const uint64_t secondRank = p->turn ? RANK_1 << 8 : RANK_8 >> 8;
     for (b = p->pawns & us; b;) {
         const int from = popLsb(b);
-        if (!CAPTURES && p->ep && (pawnAttacks[side][from] & (1ULL << p->ep)))
-            *out++ = encodeMove(from, p->ep);
-        uint64_t t = pawnAttacks[side][from] & them;
+        if (!CAPTURES && p->ep && (PAWN_ATTACKS[mover][p->ep] & bit(from))) *out++ = encodeMove(from, p->ep);
+        uint64_t t = pawnCaptureSquares(p, from) & them;
         const int one = from + forward;
         if (one >= 0 && one < 64 && !(occ & (1ULL << one))) {
             if (!CAPTURES || ((1ULL << one) & lastRank)) t |= 1ULL << one;
@@ -154,7 +167,7 @@ inline bool isPawnPush(const Board* p, uint16_t m) {
 // and compute the index.  False when the position cannot be one of the
 // table's (which sound positions never are).
 bool tableIndex(const Board* p, const WdlTable& info, const SubTable* sts, int side, bool colourMirror,
-                 const SubTable** chosen, uint64_t* index) {
+                const SubTable** chosen, uint64_t* index) {
     const int men = info.men;
     if (popcount(p->white | p->black) != men) return false;
     const int cmirror = colourMirror ? TB_BLACK : 0;
@@ -185,8 +198,7 @@ bool tableIndex(const Board* p, const WdlTable& info, const SubTable* sts, int s
         while (bb) sq[i++] = popLsb(bb) ^ (info.pawnTable ? mirror : 0);
     }
     *chosen = st;
-    if (info.pawnTable)
-        return encodePawn(info.pawnCount, st->norm[side], sq, st->factor[side], men, index);
+    if (info.pawnTable) return encodePawn(info.pawnCount, st->norm[side], sq, st->factor[side], men, index);
     return encodePiece(info.encoding, st->norm[side], sq, st->factor[side], men, index);
 }
 
@@ -208,7 +220,7 @@ bool ensureLoaded(WdlTable* e, uint64_t key, const Board* p) {
     return true;
 }
 
-// How a position is read from a table stored under `table_key`: with the
+// How a position is read from a table stored under `tableKey`: with the
 // colours exchanged or not, and from which side-to-move half.  A symmetric
 // table (the same men on both sides) holds White to move only, so Black to
 // move reads it with the colours exchanged; any other table holds both sides
@@ -401,23 +413,6 @@ int probeDtzNoEp(const Board* p, int* success, bool lookaheadAllowed) {
 
 }  // namespace
 
-void initPawnAttacks() {
-    for (int sq = 0; sq < 64; sq++) {
-        const int file = sq & 7;
-        uint64_t w = 0, b = 0;
-        if (sq < 56) {
-            if (file > 0) w |= 1ULL << (sq + 7);
-            if (file < 7) w |= 1ULL << (sq + 9);
-        }
-        if (sq >= 8) {
-            if (file > 0) b |= 1ULL << (sq - 9);
-            if (file < 7) b |= 1ULL << (sq - 7);
-        }
-        pawnAttacks[1][sq] = w;
-        pawnAttacks[0][sq] = b;
-    }
-}
-
 uint16_t* generateMoves(const Board* p, uint16_t* out) { return generate<false>(p, out); }
 
 bool doMove(Board* out, const Board* in, uint16_t move) {
@@ -464,7 +459,8 @@ bool doMove(Board* out, const Board* in, uint16_t move) {
         }
         if (to - from == 16 || from - to == 16) {
             const int passed = (from + to) / 2;
-            if (pawnAttacks[in->turn ? 1 : 0][passed] & them & out->pawns) out->ep = (uint8_t)passed;
+            // An enemy pawn that could take the passed square en passant.
+            if (PAWN_ATTACKS[engineColour(!in->turn)][passed] & them & out->pawns) out->ep = (uint8_t)passed;
         }
     }
     out->rule50 = (pawn || capture) ? 0 : (uint8_t)(in->rule50 + 1);

@@ -3,8 +3,8 @@
 // The prober works on its own compact position record.  Both probes settle
 // captures (and en passant, and promotions) by a small search of their own
 // before reading a table, since the tables only hold positions where no such
-// resolution is pending.  probe_wdl may run in every search thread at once;
-// probe_dtz keeps a cache of distance files without a lock and must only be
+// resolution is pending.  probeWdl may run in every search thread at once;
+// probeDtz keeps a cache of distance files without a lock and must only be
 // called from one thread at a time.
 #pragma once
 
@@ -16,11 +16,11 @@ namespace tb {
 
 // The prober's position.
 struct Board {
-    uint64_t white, black;  // all men of each colour
+    uint64_t white, black;                                   // all men of each colour
     uint64_t kings, queens, rooks, bishops, knights, pawns;  // both colours
-    uint8_t rule50;  // half-moves since the last capture or pawn move
-    uint8_t ep;      // en-passant target square, 0 when none
-    bool turn;       // true: White to move
+    uint8_t rule50;                                          // half-moves since the last capture or pawn move
+    uint8_t ep;                                              // en-passant target square, 0 when none
+    bool turn;                                               // true: White to move
 };
 
 // Moves: bits 0-5 target, 6-11 origin, 12-14 promotion (1 queen, 2 rook,
@@ -30,10 +30,6 @@ enum : int { PROMOTE_QUEEN = 1, PROMOTE_ROOK, PROMOTE_BISHOP, PROMOTE_KNIGHT };
 inline int moveTo(uint16_t m) { return m & 63; }
 inline int moveFrom(uint16_t m) { return (m >> 6) & 63; }
 inline int movePromotion(uint16_t m) { return (m >> 12) & 7; }
-
-// Squares a pawn on a square attacks: [1] White, [0] Black.
-extern uint64_t pawnAttacks[2][64];
-void initPawnAttacks();
 
 // WDL values indexed by value + 2.
 extern const int WDL_TO_DTZ[5];

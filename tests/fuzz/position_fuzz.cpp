@@ -19,10 +19,8 @@ namespace {
 // How many of the moves the game takes, checked with the functions the
 // command uses on a scratch copy of the game.
 size_t acceptedMoves(const std::string& fen, const std::vector<std::string>& moves) {
-    static Position scratch;
-    static Move list[MOVE_BUFFER_SIZE];
-    setPosition(fen, &scratch);
-    scratch.plyStack[0].moveListStart = list;
+    static GameRecord scratch;
+    setPosition(fen, &scratch.position, &scratch.keys);
     size_t n = 0;
     int dropped = 0;
     while (n < moves.size() && makeGameMoveText(&scratch, moves[n], &dropped)) n++;

@@ -56,18 +56,16 @@ std::string scratchDir;
 // loss, the distance to zero, and the root move.
 void probe(const std::string& fen) {
     if (!validateFen(fen).empty()) return;
-    static Position pos;
-    static Move moves[MOVE_BUFFER_SIZE];
+    Position pos;
     setPosition(fen, &pos);
-    pos.plyStack[0].moveListStart = moves;
     tb::Board p;
-    toProbeBoard(&pos, 0, &p);
+    toProbeBoard(&pos, &p);
     int success;
     tb::probeWdl(&p, &success);
     tb::probeDtz(&p, &success);
-    probeTablebaseWdl(&pos, 0, &success);
-    generateMovesLegal(0, moves, &pos);
-    probeRootTablebase(&pos);
+    probeTablebaseWdl(&pos, &success);
+    Move line[ROOT_LINE_LENGTH];
+    probeRootTablebase(&pos, line);
 }
 
 }  // namespace

@@ -7,8 +7,18 @@ import { Arrows, ARROW_TYPE } from "cm-chessboard/src/extensions/arrows/Arrows.j
 import { Markers, MARKER_TYPE } from "cm-chessboard/src/extensions/markers/Markers.js";
 import { Engine } from "./engine.js";
 import {
-    deleteNode, indicesOf, mainLine, makeMainLine, moveNumber, newTree, nodeAt, onMainLine, pathTo, playAt,
-    readGameText, writePgn,
+    deleteNode,
+    indicesOf,
+    mainLine,
+    makeMainLine,
+    moveNumber,
+    newTree,
+    nodeAt,
+    onMainLine,
+    pathTo,
+    playAt,
+    readGameText,
+    writePgn,
 } from "./gameText.js";
 import { LEVELS, goForLevel } from "./levels.js";
 import { classifyMove, drawGraph, winPercent } from "./review.js";
@@ -28,7 +38,8 @@ const board = new Chessboard($("board"), {
         { class: Arrows },
     ],
 });
-for (const use of document.querySelectorAll("#promotion use")) use.setAttribute("href", here("pieces.svg") + "#w" + use.dataset.piece);
+for (const use of document.querySelectorAll("#promotion use"))
+    use.setAttribute("href", here("pieces.svg") + "#w" + use.dataset.piece);
 
 const state = {
     mode: "play",
@@ -106,7 +117,10 @@ function showPosition(fen, lastMove) {
     }
     const game = new Chess(fen);
     if (game.inCheck()) {
-        const king = game.board().flat().find((s) => s && s.type === "k" && s.color === game.turn());
+        const king = game
+            .board()
+            .flat()
+            .find((s) => s && s.type === "k" && s.color === game.turn());
         if (king) board.addMarker(CHECK_MARKER, king.square);
     }
 }
@@ -196,7 +210,12 @@ function boardGame() {
 function userMayMove() {
     if (state.pendingPromotion) return false;
     if (state.mode === "analyse") return true;
-    return state.engineReady && !resultText(state.game) && state.game.turn() === state.userColour && !state.engine.searching;
+    return (
+        state.engineReady &&
+        !resultText(state.game) &&
+        state.game.turn() === state.userColour &&
+        !state.engine.searching
+    );
 }
 
 function onBoardInput(event) {
@@ -211,7 +230,9 @@ function onBoardInput(event) {
         case INPUT_EVENT_TYPE.validateMoveInput: {
             board.removeLegalMovesMarkers();
             const game = boardGame();
-            const moves = game.moves({ square: event.squareFrom, verbose: true }).filter((m) => m.to === event.squareTo);
+            const moves = game
+                .moves({ square: event.squareFrom, verbose: true })
+                .filter((m) => m.to === event.squareTo);
             if (moves.length === 0) return false;
             if (moves.some((m) => m.promotion)) {
                 askPromotion(event.squareFrom, event.squareTo, game.turn());
@@ -307,7 +328,8 @@ function restore() {
         state.game = game;
         state.userColour = saved.play.userColour === "b" ? "b" : "w";
         state.level = LEVELS.some((l) => l.level === saved.play.level) ? saved.play.level : 0;
-        if ([...$("play-time").options].some((o) => Number(o.value) === saved.play.moveTime)) state.moveTime = saved.play.moveTime;
+        if ([...$("play-time").options].some((o) => Number(o.value) === saved.play.moveTime))
+            state.moveTime = saved.play.moveTime;
     }
     if (saved?.analyse?.pgn) {
         const read = readGameText(saved.analyse.pgn);
@@ -437,7 +459,10 @@ async function takeBack() {
 function analyseGame() {
     const { root, node } = gameTree();
     state.root = root;
-    state.tags = { White: state.userColour === "w" ? "You" : "Tarnwick", Black: state.userColour === "w" ? "Tarnwick" : "You" };
+    state.tags = {
+        White: state.userColour === "w" ? "You" : "Tarnwick",
+        Black: state.userColour === "w" ? "Tarnwick" : "You",
+    };
     state.node = node;
     state.evals.clear();
     state.flipped = state.userColour === "b";
@@ -460,7 +485,12 @@ $("play-level").addEventListener("change", () => {
     showPlay();
 });
 $("play-colour").addEventListener("change", () => {
-    if (gameInProgress() && !confirm(`Start a new game as ${$("play-colour").value === "w" ? "White" : "Black"}? The game in progress ends.`)) {
+    if (
+        gameInProgress() &&
+        !confirm(
+            `Start a new game as ${$("play-colour").value === "w" ? "White" : "Black"}? The game in progress ends.`,
+        )
+    ) {
         $("play-colour").value = state.userColour;
         return;
     }
@@ -504,7 +534,12 @@ function showEvalBar(score) {
     // The figure sits at the bottom: on White's share, or on Black's when
     // White's is too thin to hold it.
     text.classList.toggle("on-dark", white < 8);
-    text.textContent = "mate" in score ? formatScore(score) : (Math.abs(score.cp) >= 1000 ? Math.round(score.cp / 100) : (score.cp / 100).toFixed(1)).toString().replace("-0.0", "0.0");
+    text.textContent =
+        "mate" in score
+            ? formatScore(score)
+            : (Math.abs(score.cp) >= 1000 ? Math.round(score.cp / 100) : (score.cp / 100).toFixed(1))
+                  .toString()
+                  .replace("-0.0", "0.0");
 }
 
 function showInfo(line, fen) {
@@ -514,7 +549,8 @@ function showInfo(line, fen) {
     if (info.pv.length === 0) return;
     // A position the engine settles without a search (a mate on the board
     // in one, a tablebase result) reports no real depth.
-    $("an-depth").textContent = info.depth >= 100 ? "—" : info.seldepth ? `${info.depth}/${info.seldepth}` : String(info.depth);
+    $("an-depth").textContent =
+        info.depth >= 100 ? "—" : info.seldepth ? `${info.depth}/${info.seldepth}` : String(info.depth);
     const score = whiteScore(info, fen.split(" ")[1]);
     $("an-score").textContent = formatScore(score) + (info.bound ? " ?" : "");
     if (!info.bound) showEvalBar(score);
@@ -705,7 +741,8 @@ function markOf(node) {
 // The evaluation of a position the game cannot go on from.
 function finalEval(fen) {
     const game = new Chess(fen);
-    if (game.isCheckmate()) return { score: { mate: 0, winner: game.turn() === "w" ? "b" : "w" }, best: null, depth: 0 };
+    if (game.isCheckmate())
+        return { score: { mate: 0, winner: game.turn() === "w" ? "b" : "w" }, best: null, depth: 0 };
     if (game.isGameOver()) return { score: { cp: 0 }, best: null, depth: 0 };
     return null;
 }
@@ -769,7 +806,11 @@ function showReviewGraph() {
     const evaluated = line.filter((n) => state.evals.has(n.fen));
     $("review-result").hidden = evaluated.length === 0;
     if (!evaluated.length) return;
-    drawGraph($("review-graph"), line.map((n) => state.evals.get(n.fen)?.score ?? null), line.indexOf(state.node));
+    drawGraph(
+        $("review-graph"),
+        line.map((n) => state.evals.get(n.fen)?.score ?? null),
+        line.indexOf(state.node),
+    );
     const counts = { w: { inaccuracy: 0, mistake: 0, blunder: 0 }, b: { inaccuracy: 0, mistake: 0, blunder: 0 } };
     const marks = $("review-marks");
     marks.replaceChildren();
@@ -784,7 +825,9 @@ function showReviewGraph() {
         item.textContent = `${n}${node.colour === "w" ? "." : "..."} ${node.san}${MARK_SYMBOL[mark.kind]} ${mark.kind}; best was ${mark.best}`;
         marks.append(item);
     });
-    for (const side of ["w", "b"]) for (const kind of ["inaccuracy", "mistake", "blunder"]) $(`count-${side}-${kind}`).textContent = String(counts[side][kind]);
+    for (const side of ["w", "b"])
+        for (const kind of ["inaccuracy", "mistake", "blunder"])
+            $(`count-${side}-${kind}`).textContent = String(counts[side][kind]);
 }
 
 $("review-toggle").addEventListener("click", () => (state.reviewing ? stopReview() : review()));
@@ -866,7 +909,8 @@ async function startEngine() {
         $("threads").disabled = true;
     }
     engine.onLine((line) => {
-        if (/position rejected|no valid position/.test(line)) showMessage(`The engine cannot use this position: ${line.replace(/^info string /, "")}`);
+        if (/position rejected|no valid position/.test(line))
+            showMessage(`The engine cannot use this position: ${line.replace(/^info string /, "")}`);
     });
     try {
         const name = await engine.start();

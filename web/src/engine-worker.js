@@ -48,7 +48,8 @@ if (single) {
         onEngineQuit,
         pendingLines,
         // The engine waits for a line.
-        lineArrived: () => (pendingLines.length ? Promise.resolve() : new Promise((resolve) => (lineArrived = resolve))),
+        lineArrived: () =>
+            pendingLines.length ? Promise.resolve() : new Promise((resolve) => (lineArrived = resolve)),
         // One turn of the event loop: messages from the page are received.
         yieldToWorker: () =>
             new Promise((resolve) => {

@@ -255,7 +255,8 @@ function readPgn(text) {
                 const where = last.fen.split(" ")[1] === "w" ? `${number}.` : `${number}...`;
                 return { ok: false, error: `This PGN cannot be read: ${where} ${san} is not a legal move there.` };
             }
-            if (suffix && SUFFIX_NAGS[suffix[0]] && !next.nags.includes(SUFFIX_NAGS[suffix[0]])) next.nags.push(SUFFIX_NAGS[suffix[0]]);
+            if (suffix && SUFFIX_NAGS[suffix[0]] && !next.nags.includes(SUFFIX_NAGS[suffix[0]]))
+                next.nags.push(SUFFIX_NAGS[suffix[0]]);
             last = next;
             count++;
         }

@@ -61,19 +61,31 @@ export function drawGraph(svg, scores, current) {
     const known = scores.map((s, i) => [i, s]).filter(([, s]) => s);
     if (known.length) {
         const top = known.map(([i, s]) => `${x(i).toFixed(1)},${y(s).toFixed(1)}`).join(" ");
-        const first = x(known[0][0]).toFixed(1), last = x(known[known.length - 1][0]).toFixed(1);
+        const first = x(known[0][0]).toFixed(1),
+            last = x(known[known.length - 1][0]).toFixed(1);
         svg.append(element("polygon", { points: `${first},${height} ${top} ${last},${height}`, class: "graph-white" }));
         svg.append(element("polyline", { points: top, class: "graph-line" }));
     }
     svg.append(element("line", { x1: 0, x2: width, y1: height / 2, y2: height / 2, class: "graph-mid" }));
-    if (current >= 0) svg.append(element("line", { x1: x(current), x2: x(current), y1: 0, y2: height, class: "graph-current" }));
+    if (current >= 0)
+        svg.append(element("line", { x1: x(current), x2: x(current), y1: 0, y2: height, class: "graph-current" }));
     // A point per ply, each a target that leads to its move.
     scores.forEach((s, i) => {
         const band = element("rect", {
-            x: x(i) - width / Math.max(1, scores.length) / 2, y: 0, width: width / Math.max(1, scores.length), height,
-            class: "graph-hit", "data-ply": i + 1,
+            x: x(i) - width / Math.max(1, scores.length) / 2,
+            y: 0,
+            width: width / Math.max(1, scores.length),
+            height,
+            class: "graph-hit",
+            "data-ply": i + 1,
         });
-        const point = element("circle", { cx: x(i), cy: s ? y(s) : height / 2, r: 1.6, class: "graph-point" + (s ? "" : " unknown"), "data-ply": i + 1 });
+        const point = element("circle", {
+            cx: x(i),
+            cy: s ? y(s) : height / 2,
+            r: 1.6,
+            class: "graph-point" + (s ? "" : " unknown"),
+            "data-ply": i + 1,
+        });
         svg.append(band, point);
     });
 }

@@ -22,7 +22,9 @@ self.addEventListener("activate", (event) => {
     event.waitUntil(
         caches
             .keys()
-            .then((names) => Promise.all(names.filter((n) => n.startsWith("tarnwick-") && n !== CACHE).map((n) => caches.delete(n))))
+            .then((names) =>
+                Promise.all(names.filter((n) => n.startsWith("tarnwick-") && n !== CACHE).map((n) => caches.delete(n))),
+            )
             .then(() => self.clients.claim()),
     );
 });
@@ -43,9 +45,15 @@ self.addEventListener("fetch", (event) => {
             () =>
                 // The worker's address carries the engine's name after '?'.
                 caches.open(CACHE).then((cache) =>
-                    cache.match(request).then((hit) => hit || cache.match(request, { ignoreSearch: true })).then(
-                        (hit) => hit || (request.mode === "navigate" ? cache.match("./") : undefined) || Response.error(),
-                    ),
+                    cache
+                        .match(request)
+                        .then((hit) => hit || cache.match(request, { ignoreSearch: true }))
+                        .then(
+                            (hit) =>
+                                hit ||
+                                (request.mode === "navigate" ? cache.match("./") : undefined) ||
+                                Response.error(),
+                        ),
                 ),
         ),
     );

@@ -12,12 +12,24 @@ export function parseInfo(line) {
         const word = words[i];
         const next = () => Number(words[++i]);
         switch (word) {
-            case "depth": info.depth = next(); break;
-            case "seldepth": info.seldepth = next(); break;
-            case "nodes": info.nodes = next(); break;
-            case "nps": info.nps = next(); break;
-            case "time": info.time = next(); break;
-            case "multipv": info.multipv = next(); break;
+            case "depth":
+                info.depth = next();
+                break;
+            case "seldepth":
+                info.seldepth = next();
+                break;
+            case "nodes":
+                info.nodes = next();
+                break;
+            case "nps":
+                info.nps = next();
+                break;
+            case "time":
+                info.time = next();
+                break;
+            case "multipv":
+                info.multipv = next();
+                break;
             case "score": {
                 const kind = words[++i];
                 const value = Number(words[++i]);

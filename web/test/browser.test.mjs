@@ -57,7 +57,10 @@ before(async () => {
     });
     page = context.pages()[0] || (await context.newPage());
     // Errors, and the board's warning about turns asked for while one runs.
-    page.on("console", (m) => (m.type() === "error" || /setOrientation/.test(m.text())) && problems.push(`console: ${m.text()}`));
+    page.on(
+        "console",
+        (m) => (m.type() === "error" || /setOrientation/.test(m.text())) && problems.push(`console: ${m.text()}`),
+    );
     page.on("pageerror", (e) => problems.push(`page error: ${e.message}`));
     page.on("response", (r) => r.status() >= 400 && problems.push(`HTTP ${r.status()} for ${r.url()}`));
     page.on("requestfailed", (r) => problems.push(`request failed: ${r.url()}`));
@@ -98,7 +101,9 @@ function runNativeBench() {
         let text = "";
         child.stdout.on("data", (chunk) => (text += chunk));
         child.on("error", reject);
-        child.on("close", (code) => (code === 0 ? resolvePromise(text.split("\n")) : reject(new Error(`native bench exited ${code}`))));
+        child.on("close", (code) =>
+            code === 0 ? resolvePromise(text.split("\n")) : reject(new Error(`native bench exited ${code}`)),
+        );
     });
 }
 
@@ -107,7 +112,11 @@ const signature = (lines) => lines.find((l) => l.startsWith("Bench: "));
 
 test("the page loads without errors, cross-origin isolated, and the worker answers uciok and readyok", async () => {
     await page.goto(url);
-    await page.waitForFunction(() => / ready · threads$/.test(document.getElementById("engine-state").textContent), null, { timeout: 30000 });
+    await page.waitForFunction(
+        () => / ready · threads$/.test(document.getElementById("engine-state").textContent),
+        null,
+        { timeout: 30000 },
+    );
     assert.equal(await page.evaluate(() => window.crossOriginIsolated), true);
     assert.equal(await page.isVisible("#engine-note"), false);
     // The build left only the page's files to serve: no objects, nothing hidden.
@@ -119,7 +128,10 @@ test("the page loads without errors, cross-origin isolated, and the worker answe
         }
     };
     walk(dist, "");
-    assert.deepEqual(built.filter((f) => /(^|\/)\.|\.(o|d)$/.test(f)), []);
+    assert.deepEqual(
+        built.filter((f) => /(^|\/)\.|\.(o|d)$/.test(f)),
+        [],
+    );
     const lines = await dialogue(["uci"], "^uciok$", 10000);
     assert.ok(lines.includes("id name Tarnwick 2.3 WASM"), lines.join("\n"));
     assert.ok(lines.includes("option name Hash type spin default 32 min 1 max 262144"), lines.join("\n"));
@@ -139,33 +151,48 @@ async function openPlainPage() {
     plain.on("pageerror", (e) => problems.push(`page error (plain): ${e.message}`));
     plain.on("console", (m) => m.type() === "error" && problems.push(`console (plain): ${m.text()}`));
     await plain.goto(plainUrl);
-    await plain.waitForFunction(() => / ready · one thread$/.test(document.getElementById("engine-state").textContent), null, { timeout: 30000 });
+    await plain.waitForFunction(
+        () => / ready · one thread$/.test(document.getElementById("engine-state").textContent),
+        null,
+        { timeout: 30000 },
+    );
     return plain;
 }
 
-test("bench in the browser gives the native program's nodes and best moves, with threads and on one thread", { skip: !native && "no --native program" }, async () => {
-    const plain = await openPlainPage();
-    const nativeRun = runNativeBench();
-    const threaded = await dialogue(["bench"], "^Bench: ", 150000);
-    const single = await dialogue(["bench"], "^Bench: ", 150000, plain);
-    const nat = await nativeRun;
-    assert.equal(benchLines(nat).length, 42);
-    assert.deepEqual(benchLines(threaded), benchLines(nat));
-    assert.deepEqual(benchLines(single), benchLines(nat));
-    const nodes = (line) => line.split(" ")[1];
-    assert.equal(nodes(signature(threaded)), nodes(signature(nat)));
-    assert.equal(nodes(signature(single)), nodes(signature(nat)));
-    console.log(`threads: ${signature(threaded)}\none thread: ${signature(single)}\nnative:  ${signature(nat)}`);
-    await plain.close();
-});
+test(
+    "bench in the browser gives the native program's nodes and best moves, with threads and on one thread",
+    { skip: !native && "no --native program" },
+    async () => {
+        const plain = await openPlainPage();
+        const nativeRun = runNativeBench();
+        const threaded = await dialogue(["bench"], "^Bench: ", 150000);
+        const single = await dialogue(["bench"], "^Bench: ", 150000, plain);
+        const nat = await nativeRun;
+        assert.equal(benchLines(nat).length, 42);
+        assert.deepEqual(benchLines(threaded), benchLines(nat));
+        assert.deepEqual(benchLines(single), benchLines(nat));
+        const nodes = (line) => line.split(" ")[1];
+        assert.equal(nodes(signature(threaded)), nodes(signature(nat)));
+        assert.equal(nodes(signature(single)), nodes(signature(nat)));
+        console.log(`threads: ${signature(threaded)}\none thread: ${signature(single)}\nnative:  ${signature(nat)}`);
+        await plain.close();
+    },
+);
 
 test("with two threads and a 256 MB table (the memory grows meanwhile) the engine still searches and reports", async () => {
-    const setUp = await dialogue(["setoption name Threads value 2", "setoption name Hash value 256", "isready"], "^readyok$", 30000);
+    const setUp = await dialogue(
+        ["setoption name Threads value 2", "setoption name Hash value 256", "isready"],
+        "^readyok$",
+        30000,
+    );
     assert.ok(setUp.includes("info string Number of threads set to : 2"), setUp.join("\n"));
     assert.ok(setUp.includes("info string Size of Hashtable set to : 256"), setUp.join("\n"));
     assert.ok(!setUp.some((l) => /not enough memory/.test(l)), setUp.join("\n"));
     const search = await dialogue(["position startpos moves e2e4", "go depth 13"], "^bestmove", 60000);
-    assert.ok(search.some((l) => / depth 13 .* pv [a-h][1-8]/.test(l)), search.join("\n"));
+    assert.ok(
+        search.some((l) => / depth 13 .* pv [a-h][1-8]/.test(l)),
+        search.join("\n"),
+    );
     assert.match(search[search.length - 1], /^bestmove [a-h][1-8][a-h][1-8]/);
     await dialogue(["setoption name Hash value 32", "setoption name Threads value 1", "isready"], "^readyok$", 30000);
     assert.deepEqual(problems, []);
@@ -178,12 +205,17 @@ test("two moves played by clicking squares each get a legal reply within the set
     await page.click("#new-game");
     await page.waitForFunction(() => document.getElementById("play-status").textContent === "Your move");
     const replies = [];
-    for (const [from, to] of [["e2", "e4"], ["g1", "f3"]]) {
+    for (const [from, to] of [
+        ["e2", "e4"],
+        ["g1", "f3"],
+    ]) {
         const before = await page.locator("#moves .move").count();
         await page.click(`#board [data-square="${from}"]`);
         await page.click(`#board [data-square="${to}"]`);
         const t0 = Date.now();
-        await page.waitForFunction((n) => document.querySelectorAll("#moves .move").length === n, before + 2, { timeout: moveTime + 5000 });
+        await page.waitForFunction((n) => document.querySelectorAll("#moves .move").length === n, before + 2, {
+            timeout: moveTime + 5000,
+        });
         replies.push(Date.now() - t0);
         await page.waitForFunction(() => document.getElementById("play-status").textContent === "Your move");
     }
@@ -228,7 +260,10 @@ test("two moves played by clicking squares each get a legal reply within the set
     await page.click("#analyse-game");
     await page.waitForSelector("#analyse-panel:not([hidden])");
     assert.deepEqual((await page.locator("#moves .move").allTextContents()).slice(0, 5), [...sans, "Nc3"]);
-    assert.equal(await page.textContent("#moves .move.current"), (await page.locator("#moves .move").allTextContents())[5]);
+    assert.equal(
+        await page.textContent("#moves .move.current"),
+        (await page.locator("#moves .move").allTextContents())[5],
+    );
     await page.click("#mode-play");
     await page.selectOption("#play-level", "0");
     assert.deepEqual(problems, []);
@@ -265,16 +300,24 @@ test("a PGN is stepped through; analysis shows the depth rising, answers isready
     assert.equal(await page.evaluate(() => window.tarnwick.engine.searching), true);
     const pv = await page.textContent("#an-pv");
     assert.match(pv, /^4\. [NBRQK]?[a-h]?[1-8]?x?[a-h][1-8]/);
-    assert.equal(await page.evaluate(() => window.tarnwick.engine.sent.filter((l) => l.startsWith("position")).pop()),
-        "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 moves d2d4 d7d5 c2c4 e7e6 b1c3 g8f6");
+    assert.equal(
+        await page.evaluate(() => window.tarnwick.engine.sent.filter((l) => l.startsWith("position")).pop()),
+        "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1 moves d2d4 d7d5 c2c4 e7e6 b1c3 g8f6",
+    );
     assert.match(await page.textContent("#an-score"), /^[+-]?\d+\.\d\d|^#-?\d+/);
     assert.ok((await page.locator("#board .arrow").count()) >= 1, "an arrow for the best move");
     const shot = join(out, "analyse.png");
     await page.screenshot({ path: shot });
-    console.log(`depths seen: ${depths.join(" ")}; readyok during the search after ${readyMs} ms; screenshot of analysis: ${shot}`);
+    console.log(
+        `depths seen: ${depths.join(" ")}; readyok during the search after ${readyMs} ms; screenshot of analysis: ${shot}`,
+    );
 
     await page.click("#analyse-toggle");
-    await page.waitForFunction(() => /^Stopped at depth/.test(document.getElementById("analyse-status").textContent), null, { timeout: 5000 });
+    await page.waitForFunction(
+        () => /^Stopped at depth/.test(document.getElementById("analyse-status").textContent),
+        null,
+        { timeout: 5000 },
+    );
     assert.equal(await page.evaluate(() => window.tarnwick.engine.searching), false);
     const stopped = await page.textContent("#an-depth");
     await page.waitForTimeout(500);
@@ -352,9 +395,20 @@ test("a move off the main line makes a side line; the tree goes out as PGN and c
     const pgn = await page.inputValue("#game-text");
     assert.match(pgn, /\[White "Morphy"\]/);
     assert.match(pgn, /6\. Bc4 \(6\. Nc3\) 6\.\.\. Nf6/);
-    const before = await page.evaluate(() => [...document.querySelectorAll("#moves .move")].map((e) => e.textContent + (e.closest(".variation") ? "/v" : "")));
+    const before = await page.evaluate(() =>
+        [...document.querySelectorAll("#moves .move")].map(
+            (e) => e.textContent + (e.closest(".variation") ? "/v" : ""),
+        ),
+    );
     await page.click("#load-game");
-    assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll("#moves .move")].map((e) => e.textContent + (e.closest(".variation") ? "/v" : ""))), before);
+    assert.deepEqual(
+        await page.evaluate(() =>
+            [...document.querySelectorAll("#moves .move")].map(
+                (e) => e.textContent + (e.closest(".variation") ? "/v" : ""),
+            ),
+        ),
+        before,
+    );
     // The side line made the main line, then deleted.
     await page.locator("#moves .variation .move").click();
     await page.click("#main-line");
@@ -389,19 +443,30 @@ test("a move off the main line makes a side line; the tree goes out as PGN and c
 
 test("game review: a point per ply, the known blunder marked with the best move, counts per side; a stop ends it", async () => {
     // The Blackburne trap: 5. Nxf7 loses to the queen's raid.
-    await page.fill("#game-text", "1. e4 e5 2. Nf3 Nc6 3. Bc4 Nd4 4. Nxe5 Qg5 5. Nxf7 Qxg2 6. Rf1 Qxe4+ 7. Be2 Nf3# 0-1");
+    await page.fill(
+        "#game-text",
+        "1. e4 e5 2. Nf3 Nc6 3. Bc4 Nd4 4. Nxe5 Qg5 5. Nxf7 Qxg2 6. Rf1 Qxe4+ 7. Be2 Nf3# 0-1",
+    );
     await page.click("#load-game");
     await page.selectOption("#review-time", "200");
     const t0 = Date.now();
     await page.click("#review-toggle");
-    await page.waitForFunction(() => document.getElementById("analyse-status").textContent === "Review done", null, { timeout: 30000 });
+    await page.waitForFunction(() => document.getElementById("analyse-status").textContent === "Review done", null, {
+        timeout: 30000,
+    });
     const ms = Date.now() - t0;
     assert.equal(await page.locator("#review-graph circle.graph-point:not(.unknown)").count(), 14);
     const marks = await page.locator("#review-marks li").allTextContents();
-    assert.ok(marks.some((m) => /^5\. Nxf7\?\? blunder; best was /.test(m)), marks.join("\n"));
+    assert.ok(
+        marks.some((m) => /^5\. Nxf7\?\? blunder; best was /.test(m)),
+        marks.join("\n"),
+    );
     const white = Number(await page.textContent("#count-w-blunder"));
     assert.ok(white >= 1, `White's blunders: ${white}`);
-    assert.equal(await page.locator("#moves .move.blunder").count(), Number(white) + Number(await page.textContent("#count-b-blunder")));
+    assert.equal(
+        await page.locator("#moves .move.blunder").count(),
+        Number(white) + Number(await page.textContent("#count-b-blunder")),
+    );
     // A point of the graph leads to its move; the review is not searched again.
     const sent = await page.evaluate(() => window.tarnwick.engine.sent.length);
     await page.locator('#review-graph rect.graph-hit[data-ply="9"]').click();
@@ -417,10 +482,14 @@ test("game review: a point per ply, the known blunder marked with the best move,
     await page.click("#load-game");
     await page.selectOption("#review-time", "1000");
     await page.click("#review-toggle");
-    await page.waitForFunction(() => Number(document.getElementById("review-progress").value) >= 2, null, { timeout: 15000 });
+    await page.waitForFunction(() => Number(document.getElementById("review-progress").value) >= 2, null, {
+        timeout: 15000,
+    });
     const t1 = Date.now();
     await page.click("#review-toggle");
-    await page.waitForFunction(() => document.getElementById("analyse-status").textContent === "Review stopped", null, { timeout: 3000 });
+    await page.waitForFunction(() => document.getElementById("analyse-status").textContent === "Review stopped", null, {
+        timeout: 3000,
+    });
     assert.ok(Date.now() - t1 < 1500, `stopped after ${Date.now() - t1} ms`);
     assert.equal(await page.evaluate(() => window.tarnwick.engine.searching), false);
     console.log(`review of 14 positions at 0.2 s: ${ms} ms; marks: ${marks.join(", ")}`);
@@ -441,7 +510,9 @@ test("a reload keeps the analysis tree; a link with a FEN after '#' opens that p
     // Analysis finds the mate in one, from White's side; the depth of a
     // position settled at once is no number.
     await page.click("#analyse-toggle");
-    await page.waitForFunction(() => document.getElementById("an-score").textContent === "#1", null, { timeout: 10000 });
+    await page.waitForFunction(() => document.getElementById("an-score").textContent === "#1", null, {
+        timeout: 10000,
+    });
     assert.notEqual(await page.textContent("#an-depth"), "127");
     await page.click("#analyse-toggle");
     assert.deepEqual(problems, []);
@@ -455,7 +526,9 @@ test("served without the isolation headers, the page runs the single-thread engi
     await plain.fill("#game-text", "1. e4 c5 2. Nf3 d6 3. d4 cxd4 4. Nxd4 Nf6 5. Nc3 a6 *");
     await plain.click("#load-game");
     await plain.click("#analyse-toggle");
-    await plain.waitForFunction(() => parseInt(document.getElementById("an-depth").textContent, 10) >= 10, null, { timeout: 30000 });
+    await plain.waitForFunction(() => parseInt(document.getElementById("an-depth").textContent, 10) >= 10, null, {
+        timeout: 30000,
+    });
     const t0 = Date.now();
     const answer = await dialogue(["isready"], "^readyok$", 5000, plain);
     const readyMs = Date.now() - t0;
@@ -472,7 +545,9 @@ test("served without the isolation headers, the page runs the single-thread engi
     await plain.click("#analyse-toggle");
     assert.match(await plain.textContent("#analyse-status"), /nothing to analyse/);
     await plain.keyboard.press("ArrowLeft");
-    await plain.waitForFunction(() => document.getElementById("an-score").textContent.startsWith("#"), null, { timeout: 10000 });
+    await plain.waitForFunction(() => document.getElementById("an-score").textContent.startsWith("#"), null, {
+        timeout: 10000,
+    });
     await plain.click("#analyse-toggle");
     console.log(`one thread: readyok during the search after ${readyMs} ms, stopped after ${stopMs} ms`);
     await plain.close();
@@ -484,7 +559,9 @@ test("phones: no sideways scrolling at 320 and 390 px, the engine's state in vie
     for (const width of [320, 390]) {
         await phone.setViewportSize({ width, height: width === 320 ? 640 : 844 });
         await phone.goto(url);
-        await phone.waitForFunction(() => / ready/.test(document.getElementById("engine-state").textContent), null, { timeout: 30000 });
+        await phone.waitForFunction(() => / ready/.test(document.getElementById("engine-state").textContent), null, {
+            timeout: 30000,
+        });
         for (const mode of ["play", "analyse"]) {
             await phone.click(`#mode-${mode}`);
             await phone.waitForTimeout(300);
@@ -492,13 +569,17 @@ test("phones: no sideways scrolling at 320 and 390 px, the engine's state in vie
                 const state = document.getElementById("engine-state");
                 return {
                     scrollWidth: document.documentElement.scrollWidth,
-                    stateFits: state.scrollWidth <= state.clientWidth + 1 && state.getBoundingClientRect().right <= innerWidth,
+                    stateFits:
+                        state.scrollWidth <= state.clientWidth + 1 && state.getBoundingClientRect().right <= innerWidth,
                     navBottom: document.querySelector(".nav").getBoundingClientRect().bottom,
                 };
             });
             assert.ok(scrollWidth <= width, `${mode} at ${width} px: ${scrollWidth} px wide`);
             assert.ok(stateFits, `${mode} at ${width} px: the engine's state is cut`);
-            assert.ok(navBottom <= (width === 320 ? 640 : 844), `${mode} at ${width} px: the step buttons end at ${navBottom}`);
+            assert.ok(
+                navBottom <= (width === 320 ? 640 : 844),
+                `${mode} at ${width} px: the step buttons end at ${navBottom}`,
+            );
             await phone.screenshot({ path: join(out, `phone-${width}-${mode}.png`) });
         }
     }
@@ -520,28 +601,48 @@ test("offline after one visit: the service worker serves the page and the engine
     const offlineServer = await startServer({ root: dist, port: 0 });
     const offlineUrl = `http://127.0.0.1:${offlineServer.address().port}/`;
     const offlineProfile = mkdtempSync(join(tmpdir(), "tarnwick-offline-"));
-    const offline = await chromium.launchPersistentContext(offlineProfile, { executablePath: browserPath, headless: true, args: CHROMIUM_ARGS });
+    const offline = await chromium.launchPersistentContext(offlineProfile, {
+        executablePath: browserPath,
+        headless: true,
+        args: CHROMIUM_ARGS,
+    });
     try {
         const first = offline.pages()[0] || (await offline.newPage());
         await first.goto(offlineUrl);
-        await first.waitForFunction(() => / ready/.test(document.getElementById("engine-state").textContent), null, { timeout: 30000 });
+        await first.waitForFunction(() => / ready/.test(document.getElementById("engine-state").textContent), null, {
+            timeout: 30000,
+        });
         // Every file of the page is in the cache once the worker is active.
         await first.evaluate(async () => {
             await navigator.serviceWorker.ready;
         });
-        await first.waitForFunction(async () => {
-            const names = await caches.keys();
-            if (!names.length) return false;
-            const keys = await (await caches.open(names[0])).keys();
-            return keys.some((r) => r.url.endsWith("tarnwick-st.wasm")) && keys.some((r) => r.url.endsWith("tarnwick.wasm"));
-        }, null, { timeout: 30000, polling: 200 });
+        await first.waitForFunction(
+            async () => {
+                const names = await caches.keys();
+                if (!names.length) return false;
+                const keys = await (await caches.open(names[0])).keys();
+                return (
+                    keys.some((r) => r.url.endsWith("tarnwick-st.wasm")) &&
+                    keys.some((r) => r.url.endsWith("tarnwick.wasm"))
+                );
+            },
+            null,
+            { timeout: 30000, polling: 200 },
+        );
         // The network gone: the server closed, and the browser offline.
         offlineServer.closeAllConnections?.();
         await new Promise((resolve) => offlineServer.close(resolve));
         await offline.setOffline(true);
         await first.reload();
-        await first.waitForFunction(() => / ready/.test(document.getElementById("engine-state").textContent), null, { timeout: 30000 });
-        const lines = await dialogue(["isready", "position startpos moves e2e4", "go depth 10"], "^bestmove", 30000, first);
+        await first.waitForFunction(() => / ready/.test(document.getElementById("engine-state").textContent), null, {
+            timeout: 30000,
+        });
+        const lines = await dialogue(
+            ["isready", "position startpos moves e2e4", "go depth 10"],
+            "^bestmove",
+            30000,
+            first,
+        );
         assert.ok(lines.includes("readyok"), lines.join("\n"));
         assert.match(lines[lines.length - 1], /^bestmove [a-h][1-8][a-h][1-8]/);
         await first.screenshot({ path: join(out, "offline.png") });

@@ -5,7 +5,16 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
-import { chmodSync, chownSync, copyFileSync, mkdirSync, mkdtempSync, rmSync, symlinkSync, writeFileSync } from "node:fs";
+import {
+    chmodSync,
+    chownSync,
+    copyFileSync,
+    mkdirSync,
+    mkdtempSync,
+    rmSync,
+    symlinkSync,
+    writeFileSync,
+} from "node:fs";
 import { request } from "node:http";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -16,7 +25,9 @@ import { formatScore, parseInfo, pvToSan, whiteScore } from "../src/uci.js";
 import { readArguments, startServer } from "../serve.mjs";
 
 test("scores are shown from White's side", () => {
-    const info = parseInfo("info depth 14 seldepth 25 multipv 1 score cp -31 upperbound nodes 2548015 nps 1252095 time 2035 pv d2d4 d7d5");
+    const info = parseInfo(
+        "info depth 14 seldepth 25 multipv 1 score cp -31 upperbound nodes 2548015 nps 1252095 time 2035 pv d2d4 d7d5",
+    );
     assert.equal(info.depth, 14);
     assert.equal(info.bound, "upperbound");
     assert.deepEqual(info.pv, ["d2d4", "d7d5"]);
@@ -49,10 +60,16 @@ test("pasted text: a FEN, a PGN, or a message", () => {
     assert.equal(readGameText("4k3/8/8/8/8/8/8/4K2R w K -").startFen, "4k3/8/8/8/8/8/8/4K2R w K - 0 1");
     const game = readGameText("1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 *");
     assert.equal(game.startFen, start);
-    assert.deepEqual(mainLine(game.root).map((m) => m.san), ["e4", "e5", "Nf3", "Nc6", "Bb5", "a6"]);
+    assert.deepEqual(
+        mainLine(game.root).map((m) => m.san),
+        ["e4", "e5", "Nf3", "Nc6", "Bb5", "a6"],
+    );
     const setUp = readGameText('[SetUp "1"]\n[FEN "4k3/8/8/8/8/8/8/4K2R w K - 0 1"]\n\n1. O-O Kd7 *');
     assert.equal(setUp.startFen, "4k3/8/8/8/8/8/8/4K2R w K - 0 1");
-    assert.deepEqual(mainLine(setUp.root).map((m) => m.san), ["O-O", "Kd7"]);
+    assert.deepEqual(
+        mainLine(setUp.root).map((m) => m.san),
+        ["O-O", "Kd7"],
+    );
 
     for (const [text, message] of [
         ["", /Paste a FEN or a PGN/],
@@ -81,7 +98,10 @@ test("side lines: a move off the line keeps the main line; PGN out and in again 
     // Ply 10 (5... dxe5), then 6. Nc3 instead of 6. Bc4.
     const side = playAt(line[9], "Nc3");
     assert.equal(mainLine(root).length, 33);
-    assert.deepEqual(line[9].children.map((n) => n.san), ["Bc4", "Nc3"]);
+    assert.deepEqual(
+        line[9].children.map((n) => n.san),
+        ["Bc4", "Nc3"],
+    );
     assert.equal(playAt(line[9], { from: "f1", to: "c4" }), line[10], "the line's own move is followed");
     playAt(side, "Nf6");
     assert.match(movetext(root), /6\. Bc4 \(6\. Nc3 Nf6\) 6\.\.\. Nf6/);
@@ -95,13 +115,22 @@ test("side lines: a move off the line keeps the main line; PGN out and in again 
     assert.equal(movetext(again.root), movetext(root));
     const nested = readGameText("1. e4 $1 {a} e5 (1... c5 2. Nf3 (2. c3 d5) d6 $2) (1... e6) 2. Nf3?! *");
     assert.equal(movetext(readGameText(writePgn(nested.root)).root), movetext(nested.root));
-    assert.equal(movetext(nested.root), "1. e4 $1 {a} 1... e5 (1... c5 2. Nf3 (2. c3 d5) 2... d6 $2) (1... e6) 2. Nf3 $6");
+    assert.equal(
+        movetext(nested.root),
+        "1. e4 $1 {a} 1... e5 (1... c5 2. Nf3 (2. c3 d5) 2... d6 $2) (1... e6) 2. Nf3 $6",
+    );
     // A side line made the main line, and deleted again.
     const c5 = nested.root.children[0].children[1];
     makeMainLine(c5.children[1].children[0]);
-    assert.deepEqual(mainLine(nested.root).map((n) => n.san), ["e4", "c5", "c3", "d5"]);
+    assert.deepEqual(
+        mainLine(nested.root).map((n) => n.san),
+        ["e4", "c5", "c3", "d5"],
+    );
     assert.equal(deleteNode(c5), nested.root.children[0]);
-    assert.deepEqual(mainLine(nested.root).map((n) => n.san), ["e4", "e5", "Nf3"]);
+    assert.deepEqual(
+        mainLine(nested.root).map((n) => n.san),
+        ["e4", "e5", "Nf3"],
+    );
     // A game from a set-up position with Black to move numbers its moves.
     const setUp = readGameText("4k3/8/8/8/8/8/8/4K2R b K - 0 1").root;
     playAt(playAt(setUp, "Kd7"), "O-O");
@@ -174,15 +203,30 @@ test("the server: isolation headers, nothing outside its folder or hidden, 304 f
         assert.equal(page.headers["cross-origin-embedder-policy"], "require-corp");
         assert.equal(page.headers["x-content-type-options"], "nosniff");
         // The page's import map is allowed by its hash; WebAssembly and workers from the page's own origin.
-        assert.match(page.headers["content-security-policy"], /script-src 'self' 'wasm-unsafe-eval' 'sha256-[A-Za-z0-9+/=]+'/);
+        assert.match(
+            page.headers["content-security-policy"],
+            /script-src 'self' 'wasm-unsafe-eval' 'sha256-[A-Za-z0-9+/=]+'/,
+        );
         assert.match(page.headers["content-security-policy"], /worker-src 'self'/);
         assert.equal((await get(port, "/tarnwick.wasm")).headers["content-type"], "application/wasm");
         // A repeat request: 304 by ETag and by date, 200 when it changed.
         const wasm = await get(port, "/tarnwick.wasm");
         assert.equal((await get(port, "/tarnwick.wasm", { "If-None-Match": wasm.headers.etag })).status, 304);
-        assert.equal((await get(port, "/tarnwick.wasm", { "If-Modified-Since": wasm.headers["last-modified"] })).status, 304);
+        assert.equal(
+            (await get(port, "/tarnwick.wasm", { "If-Modified-Since": wasm.headers["last-modified"] })).status,
+            304,
+        );
         assert.equal((await get(port, "/tarnwick.wasm", { "If-None-Match": '"other"' })).status, 200);
-        for (const path of ["/../secret.txt", "/%2e%2e/secret.txt", "/..%2fsecret.txt", "/link.txt", "/missing.js", "/%E0%A4%A", "/.obj/app.o", "/.obj/"]) {
+        for (const path of [
+            "/../secret.txt",
+            "/%2e%2e/secret.txt",
+            "/..%2fsecret.txt",
+            "/link.txt",
+            "/missing.js",
+            "/%E0%A4%A",
+            "/.obj/app.o",
+            "/.obj/",
+        ]) {
             const answer = await get(port, path);
             assert.equal(answer.status, 404, path);
             assert.ok(!/secret|object/.test(answer.body), path);
@@ -197,7 +241,9 @@ test("the server: isolation headers, nothing outside its folder or hidden, 304 f
     // The ordinary user runs a copy of the server, where it may read it.
     const asRoot = process.getuid?.() === 0;
     copyFileSync(fileURLToPath(new URL("../serve.mjs", import.meta.url)), join(top, "serve.mjs"));
-    if (asRoot) for (const path of [top, root, join(top, "serve.mjs"), join(root, "tarnwick.wasm")]) chownSync(path, 65534, 65534);
+    if (asRoot)
+        for (const path of [top, root, join(top, "serve.mjs"), join(root, "tarnwick.wasm")])
+            chownSync(path, 65534, 65534);
     const { child, out } = await serveProgram([root, "--port", "0"], asRoot, join(top, "serve.mjs"));
     try {
         const port2 = Number(/:(\d+)\//.exec(out)?.[1]);
@@ -214,9 +260,17 @@ test("the server's command line: one-line messages for a missing folder and bad 
     assert.deepEqual(readArguments(["--host"], "d"), { error: "--host needs a value" });
     assert.deepEqual(readArguments(["--port", "x"], "d"), { error: "--port needs a number from 0 to 65535" });
     assert.match(readArguments(["--verbose"], "d").error, /unknown option --verbose/);
-    assert.deepEqual(readArguments(["f", "--port", "90", "--no-isolation"], "d"), { root: "f", port: 90, host: "127.0.0.1", isolation: false });
+    assert.deepEqual(readArguments(["f", "--port", "90", "--no-isolation"], "d"), {
+        root: "f",
+        port: 90,
+        host: "127.0.0.1",
+        isolation: false,
+    });
     for (const [args, message] of [
-        [["/no/such/folder"], /^serve\.mjs: no folder \/no\/such\/folder \(build the page first: web\/build\.sh\)\nexit 1$/],
+        [
+            ["/no/such/folder"],
+            /^serve\.mjs: no folder \/no\/such\/folder \(build the page first: web\/build\.sh\)\nexit 1$/,
+        ],
         [["--host"], /^serve\.mjs: --host needs a value\nexit 2$/],
     ]) {
         const { out } = await serveProgram(args, false);
