@@ -770,11 +770,16 @@ int ThreadPool::setThreads(int n) {
         delete workers.back();
         workers.pop_back();
     }
+    mainThread = nullptr;
     const int fit = n > 0 ? threadsThatFit(n) : 0;
     for (int i = 0; i < fit; i++) {
         SearchThread* w = nullptr;
+        MainThread* main = nullptr;
         try {
-            w = i == 0 ? new MainThread(0) : new SearchThread(i);
+            if (i == 0)
+                w = main = new MainThread(0);
+            else
+                w = new SearchThread(i);
         } catch (const std::bad_alloc&) {
             break;
         }
@@ -783,6 +788,7 @@ int ThreadPool::setThreads(int n) {
             break;
         }
         workers.push_back(w);
+        if (main) mainThread = main;
     }
     if (n > 0 && workers.empty()) {
         // Not even one search thread: the engine cannot play at all.
@@ -850,10 +856,13 @@ void ThreadPool::startSearch(const Position* position, const KeyHistory* keys, c
     // Without threads the search runs here, to its answer, with the first
     // thread's tables (there is no other).  It is busy meanwhile, as a
     // thread of its own would be.
+    // The call is a direct one (not through the virtual table), since the
+    // single-thread build's pauses (Asyncify) may only unwind through calls
+    // it can see.
     threadsInSearch = 1;
-    workers[0]->busy = 1;
-    workers[0]->searchRoot();
-    workers[0]->busy = 0;
+    mainThread->busy = 1;
+    mainThread->MainThread::searchRoot();
+    mainThread->busy = 0;
 #else
     workers[0]->wake();
 #endif

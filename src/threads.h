@@ -137,6 +137,8 @@ class MainThread : public SearchThread {
 class ThreadPool {
   public:
     std::vector<SearchThread*> workers;
+    // workers[0], as the main thread it is (nullptr with no threads).
+    MainThread* mainThread = nullptr;
     // "stop", "quit" or a "ponderhit" after the search has finished: the GUI
     // wants the answer now.  A search may end by itself (a depth limit, a
     // single legal move, a proven mate) and sets only the stop flag; a ponder

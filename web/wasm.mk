@@ -51,8 +51,9 @@ MT_LDFLAGS := $(COMMON_LDFLAGS) -pthread \
 # calls through pointers are left alone, as none leads to a wait.  With
 # -sASYNCIFY_ADVISE=1 the link lists them: main, executeCommand (uciGo and
 # benchCommand are inlined into it), ThreadPool::startSearch,
-# MainThread::searchRoot, SearchThread::searchRoot, alphaBeta, probCut's
-# move lambda and serviceHostDuringSearch.  The unwound
+# MainThread::searchRoot (called directly there, not through the virtual
+# table), SearchThread::deepen, alphaBeta, probCut's move lambda and
+# serviceHostDuringSearch.  The unwound
 # search is saved in a 1 MB buffer (a search at the deepest ply needs a
 # fraction of it); the stack is 8 MB, as a search thread's would be.
 ST_LDFLAGS := $(COMMON_LDFLAGS) \
