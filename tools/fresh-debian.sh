@@ -158,8 +158,10 @@ fi
 commit=$(git -C "$top" rev-parse HEAD)
 [ -z "$(git -C "$top" status --porcelain)" ] ||
     echo "Note: $top has uncommitted changes; the run uses the last commit, $commit" >&2
-git clone -q "$(cd "$top" && cd "$(git rev-parse --git-common-dir)" && pwd)" "$root/root/tarnwick"
-git -C "$root/root/tarnwick" checkout -q --detach "$commit"
+# Where the project goes inside the root: root's home, as a new user's clone.
+project=/root/tarnwick
+git clone -q "$(cd "$top" && cd "$(git rev-parse --git-common-dir)" && pwd)" "$root$project"
+git -C "$root$project" checkout -q --detach "$commit"
 mkdir -p "$logs"
 
 mount -t proc proc "$root/proc"
@@ -180,7 +182,7 @@ fi
 inside() {
     chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        /bin/bash -c "cd /root/tarnwick && $1"
+        /bin/bash -c "cd $project && $1"
 }
 minsec() { printf '%d min %02d s' $(($1 / 60)) $(($1 % 60)); }
 
